@@ -1,0 +1,200 @@
+"""Runs the Windows builds under Wine on a virtual display, for the tests and the demo.
+
+One Wine prefix lives in build/wine/prefix and serves both 32- and 64-bit programs.
+Only that prefix's processes are ever ended (wineserver -k with its WINEPREFIX).
+"""
+import glob
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+BUILD = os.path.join(ROOT, "build")
+PREFIX = os.environ.get("GD_WINEPREFIX", os.path.join(BUILD, "wine", "prefix"))
+
+FONT_REPLACEMENTS = {
+    "微软雅黑": "WenQuanYi Micro Hei",
+    "宋体": "WenQuanYi Zen Hei",
+    "新宋体": "WenQuanYi Zen Hei",
+    "黑体": "WenQuanYi Micro Hei",
+    "Microsoft YaHei": "WenQuanYi Micro Hei",
+    "SimSun": "WenQuanYi Zen Hei",
+}
+
+
+def bin_dir(arch="win32"):
+    return os.path.join(BUILD, arch, "bin")
+
+
+def exe(name, arch="win32"):
+    return os.path.join(bin_dir(arch), name)
+
+
+def winpath(path):
+    """The Windows name of a Linux path (Wine maps / to drive Z:)."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Display:
+    """An Xvfb server of our own, unless the caller asked for a real display."""
+
+    def __init__(self):
+        self.proc = None
+        self.name = None
+
+    def start(self, use_existing=False):
+        if use_existing and os.environ.get("DISPLAY"):
+            self.name = os.environ["DISPLAY"]
+            return self.name
+        read_fd, write_fd = os.pipe()
+        self.proc = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x800x24", "-nolisten", "tcp"],
+            pass_fds=(write_fd,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_fd)
+        number = b""
+        with os.fdopen(read_fd, "rb") as pipe:
+            while not number.endswith(b"\n"):
+                chunk = pipe.read(1)
+                if not chunk:
+                    raise RuntimeError("Xvfb did not start")
+                number += chunk
+        self.name = ":" + number.decode().strip()
+        return self.name
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+            self.proc = None
+
+    def screenshot(self, path):
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        subprocess.run(["import", "-display", self.name, "-window", "root", path],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=30)
+        return os.path.exists(path)
+
+
+class Wine:
+    def __init__(self, display_name, prefix=PREFIX):
+        self.prefix = prefix
+        self.display = display_name
+
+    def env(self):
+        env = dict(os.environ)
+        env.update({
+            "WINEPREFIX": self.prefix,
+            "WINEDEBUG": "-all",
+            # No Mono or Gecko: keeps the first start quiet and offline.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            "DISPLAY": self.display,
+        })
+        return env
+
+    def ensure_prefix(self):
+        stamp = os.path.join(self.prefix, ".gd-ready")
+        if os.path.exists(stamp):
+            return
+        os.makedirs(self.prefix, exist_ok=True)
+        subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        subprocess.run(["wineserver", "-w"], env=self.env(), timeout=300)
+        self.import_fonts()
+        subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
+        open(stamp, "w").close()
+
+    def import_fonts(self):
+        lines = ["REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
+        lines += ['"%s"="%s"' % (k, v) for k, v in FONT_REPLACEMENTS.items()]
+        text = "\r\n".join(lines) + "\r\n"
+        with tempfile.NamedTemporaryFile("wb", suffix=".reg", delete=False) as f:
+            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+            reg = f.name
+        try:
+            subprocess.run(["wine", "regedit", winpath(reg)], env=self.env(), stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, timeout=120)
+        finally:
+            os.unlink(reg)
+
+    def run(self, program, *args, timeout=60, cwd=None):
+        """Runs a Windows program to its end; returns (exit code, stdout text)."""
+        proc = subprocess.run(["wine", program] + [str(a) for a in args], env=self.env(), cwd=cwd,
+                              stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, timeout=timeout)
+        return proc.returncode, proc.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def start(self, program, *args, cwd=None, capture=False):
+        """Starts a Windows program; with capture its stdout is a pipe the caller closes."""
+        return subprocess.Popen(["wine", program] + [str(a) for a in args], env=self.env(), cwd=cwd,
+                                stdout=subprocess.PIPE if capture else subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def kill_all(self):
+        subprocess.run(["wineserver", "-k"], env=self.env(), stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=60)
+        subprocess.run(["wineserver", "-w"], env=self.env(), timeout=60)
+
+    def temp_dir(self):
+        """The Linux path of the Windows temporary directory of this prefix."""
+        for candidate in sorted(glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "AppData",
+                                                       "Local", "Temp"))):
+            if "/Public/" not in candidate:
+                return candidate
+        for candidate in sorted(glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "Temp"))):
+            if "/Public/" not in candidate:
+                return candidate
+        raise RuntimeError("no temporary directory in the prefix")
+
+    def driver(self, *args, timeout=30):
+        return self.run(exe("wdriver.exe"), *args, timeout=timeout)
+
+
+def branded_copy(source, folder, game_key=None, server=None, wine=None, name=None):
+    """Copies a built program into `folder` and stamps it with brand.exe."""
+    os.makedirs(folder, exist_ok=True)
+    target = os.path.join(folder, name or os.path.basename(source))
+    shutil.copyfile(source, target)
+    args = [winpath(target)]
+    if game_key is not None:
+        args += ["--game-key", game_key]
+    if server is not None:
+        args += ["--server", server]
+    code, out = wine.run(exe("brand.exe"), *args)
+    if code != 0:
+        raise RuntimeError("brand.exe failed (%d): %s" % (code, out))
+    return target
+
+
+def wait_until(predicate, timeout=10.0, interval=0.1):
+    end = time.time() + timeout
+    while time.time() < end:
+        value = predicate()
+        if value:
+            return value
+        time.sleep(interval)
+    return predicate()
+
+
+_session = {}
+
+
+def session():
+    """The display and Wine prefix shared by every test of one run."""
+    if "wine" not in _session:
+        display = Display()
+        display.start()
+        wine = Wine(display.name)
+        wine.ensure_prefix()
+        _session["display"] = display
+        _session["wine"] = wine
+    return _session["display"], _session["wine"]
+
+
+def end_session():
+    if "wine" in _session:
+        _session["wine"].kill_all()
+        _session["display"].stop()
+        _session.clear()

@@ -1,0 +1,136 @@
+"""CHttpDownload over WinINet, under Wine, against the local test server."""
+import os
+import shutil
+import socket
+import tempfile
+import unittest
+
+import harness
+from testserver import TestServer
+
+
+def parse_probe(out):
+    events, result, status = [], None, None
+    for line in out.splitlines():
+        parts = line.split()
+        if parts[:1] == ["event"]:
+            events.append(tuple(int(p) for p in parts[1:]))
+        elif parts[:1] == ["result"]:
+            result = int(parts[1])
+        elif parts[:1] == ["status"]:
+            status = int(parts[1])
+    return events, result, status
+
+
+class HttpClientTest(unittest.TestCase):
+    arch = "win32"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display, cls.wine = harness.session()
+        cls.server = TestServer()
+        cls.server.start()
+        cls.tmp = tempfile.mkdtemp(prefix="gd-http-")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.tmp, ignore_errors=True)
+
+    def setUp(self):
+        self.server.clear_requests()
+
+    def probe(self, url, path):
+        code, out = self.wine.run(harness.exe("http_probe.exe", self.arch), url,
+                                  harness.winpath(path) if path else "-")
+        self.assertEqual(code, 0, out)
+        return parse_probe(out)
+
+    def target(self, name):
+        return os.path.join(self.tmp, self.arch + "-" + name)
+
+    def test_https_fails_without_request_or_file(self):
+        path = self.target("https.bin")
+        events, result, _ = self.probe("https://127.0.0.1:%d/secure" % self.server.port, path)
+        self.assertEqual(result, 0)
+        self.assertEqual(events, [])
+        self.assertFalse(os.path.exists(path))
+        self.assertEqual(self.server.requests(), [])
+
+    def test_not_found_leaves_empty_file(self):
+        path = self.target("missing.bin")
+        events, result, status = self.probe(self.server.url("/nothing-here"), path)
+        self.assertEqual((result, status), (0, 404))
+        self.assertEqual(events, [(2, 0, 0)])
+        self.assertEqual(os.path.getsize(path), 0)
+
+    def test_body_with_length_raises_events_in_order(self):
+        body = os.urandom(2500)
+        self.server.add("/body2500", body=body)
+        path = self.target("b2500.bin")
+        events, result, status = self.probe(self.server.url("/body2500"), path)
+        self.assertEqual((result, status), (1, 200))
+        self.assertEqual(events, [(2, 0, 0), (4, 0, 0), (5, 1024, 2500), (6, 0, 0)])
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), body)
+
+    def test_body_without_length_progress_after_blocks_one_and_eleven(self):
+        body = os.urandom(10 * 1024 + 500)
+        self.server.add("/nolength", body=body, content_length=False)
+        path = self.target("nolength.bin")
+        events, result, _ = self.probe(self.server.url("/nolength"), path)
+        self.assertEqual(result, 1)
+        self.assertEqual(events, [(2, 0, 0), (4, 0, 0), (5, 1024, 0), (5, len(body), 0), (6, 0, 0)])
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), body)
+
+    def test_body_cut_short_of_its_length_fails(self):
+        self.server.add("/cut", body=os.urandom(5000), truncate_at=1500)
+        events, result, status = self.probe(self.server.url("/cut"), self.target("cut.bin"))
+        self.assertEqual((result, status), (0, 200))
+        self.assertEqual(events[-1], (6, 0, 0))
+
+    def test_query_string_is_part_of_the_request(self):
+        self.server.add("/stat", body=b"ok")
+        _, result, _ = self.probe(self.server.url("/stat?action=Initial&key={AB}&v=1.1.0.1010"), None)
+        self.assertEqual(result, 1)
+        paths = [r["path"] for r in self.server.requests()]
+        self.assertEqual(paths, ["/stat?action=Initial&key={AB}&v=1.1.0.1010"])
+        request = self.server.requests()[0]
+        self.assertEqual(request["method"], "GET")
+        self.assertEqual(request["version"], "HTTP/1.1")
+        self.assertEqual(request["headers"].get("User-Agent"), "Mozila/4.0 (compatible; MSIE 5.0; GARDBOX)")
+
+    def test_other_statuses_fail(self):
+        for status in (204, 206, 301, 500):
+            self.server.add("/s%d" % status, body=b"x" if status != 204 else b"", status=status,
+                            headers={"Location": "/elsewhere"} if status == 301 else None)
+            _, result, got = self.probe(self.server.url("/s%d" % status), self.target("s.bin"))
+            self.assertEqual(result, 0, status)
+
+    def test_url_without_port_uses_port_80(self):
+        try:
+            probe_socket = socket.socket()
+            probe_socket.bind(("127.0.0.1", 80))
+            probe_socket.close()
+        except OSError:
+            self.skipTest("port 80 is taken or not allowed here")
+        server80 = TestServer(port=80)
+        server80.start()
+        try:
+            server80.add("/p80", body=b"eighty")
+            path = self.target("p80.bin")
+            _, result, _ = self.probe("http://127.0.0.1/p80", path)
+            self.assertEqual(result, 1)
+            self.assertEqual([r["path"] for r in server80.requests()], ["/p80"])
+            self.assertEqual(self.server.requests(), [])
+        finally:
+            server80.stop()
+
+
+class HttpClientTest64(HttpClientTest):
+    arch = "win64"
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,165 @@
+"""The program itself under Wine: game key, single instance, start-up window."""
+import os
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+import harness
+from testserver import TestServer
+
+TITLE = "Brenva网游戏下载器-%s专版"
+SHOTS = os.path.join(harness.BUILD, "wine-tests", "screens")
+
+
+def config_for(name):
+    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=1000\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+            "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n" % name)
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+def parse_window(line):
+    hwnd, cls, title, visible, rect = line.split("\t")
+    return {"class": cls, "title": title, "visible": visible == "1",
+            "rect": tuple(int(v) for v in rect.split(","))}
+
+
+class ProgramTest(unittest.TestCase):
+    arch = "win32"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display, cls.wine = harness.session()
+        cls.server = TestServer()
+        cls.server.start()
+        cls.folder = tempfile.mkdtemp(prefix="gd-program-")
+        cls.server_base = "http://127.0.0.1:%d/tool/muldown/" % cls.server.port
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def setUp(self):
+        self.server.clear_requests()
+        self.started = []
+
+    def tearDown(self):
+        for proc in self.started:
+            if proc.poll() is None:
+                self.wine.kill_all()
+                break
+
+    def copy_for(self, key, subfolder):
+        return harness.branded_copy(harness.exe("GameDownloader.exe", self.arch),
+                                    os.path.join(self.folder, self.arch, subfolder),
+                                    game_key=key, server=self.server_base, wine=self.wine)
+
+    def start(self, program, *args):
+        proc = self.wine.start(program, *args)
+        self.started.append(proc)
+        return proc
+
+    def wait_request(self, path, timeout=20):
+        return self.server.wait_for(lambda reqs: any(r["path"] == path for r in reqs), timeout)
+
+    def find_window(self, *selector, timeout=15000):
+        code, out = self.wine.driver("find", *selector, "--timeout", str(timeout))
+        return parse_window(out.strip()) if code == 0 else None
+
+    def close_and_wait(self, proc, title):
+        code, _ = self.wine.driver("close", "--title", title)
+        self.assertEqual(code, 0)
+        self.assertEqual(proc.wait(20), 0)
+
+    def test_key_is_cut_to_38_characters_and_arguments_are_ignored(self):
+        guid = "{5D0C9E21-7A3B-4C8D-9E1F-2A3B4C5D6E7F}"
+        program = self.copy_for(guid + "XY", "key40")
+        self.server.add("/tool/muldown/%s.html" % guid, body=config_for("KeyCut"))
+        proc = self.start(program, "--ignored", "arguments")
+        self.assertTrue(self.wait_request("/tool/muldown/%s.html" % guid))
+        window = self.find_window("--title", TITLE % "KeyCut")
+        self.assertIsNotNone(window)
+        self.close_and_wait(proc, TITLE % "KeyCut")
+        self.assertEqual([r["path"] for r in self.server.requests()], ["/tool/muldown/%s.html" % guid])
+
+    def test_startup_window_title_size_and_place(self):
+        key = "{6E1DAF32-8B4C-4D9E-AF20-3B4C5D6E7F80}"
+        program = self.copy_for(key, "title")
+        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Slow"), delay=4)
+        proc = self.start(program)
+        self.assertIsNotNone(self.find_window("--title", TITLE % ""), "window with the empty-name title")
+        # The window is made at (0, 0) and then centred and shown; wait for that.
+        window = harness.wait_until(lambda: (lambda w: w if w and w["visible"] and w["rect"][0] else None)(
+            self.find_window("--title", TITLE % "", timeout=0)), timeout=5)
+        self.assertIsNotNone(window, "a visible, centred window")
+        x, y, w, h = window["rect"]
+        self.assertEqual((w, h), (400, 200))
+        self.assertEqual((x, y), ((1280 - 400) // 2, (800 - 200) // 2))
+        self.assertIsNotNone(self.find_window("--title", TITLE % "Slow"))
+        time.sleep(0.5)
+        shot = os.path.join(SHOTS, "%s-startup.png" % self.arch)
+        self.assertTrue(self.display.screenshot(shot))
+        # After the fetch the bar is full: dark grey at its middle.
+        pixel = subprocess.run(["convert", shot, "-format", "%[pixel:p{640,408}]", "info:"],
+                               stdout=subprocess.PIPE).stdout.decode()
+        self.assertIn(pixel, ("srgb(64,64,64)", "rgb(64,64,64)", "gray(64)", "grey(64)"))
+        self.close_and_wait(proc, TITLE % "Slow")
+
+    def test_second_copy_activates_the_download_window_and_exits(self):
+        key = "{7F2EB043-9C5D-4EAF-B031-4C5D6E7F8091}"
+        program = self.copy_for(key, "single")
+        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Single"))
+        first = self.start(program)
+        self.assertTrue(self.wait_request("/tool/muldown/%s.html" % key))
+        self.assertIsNotNone(self.find_window("--title", TITLE % "Single"))
+        # A window of the game key's class stands in for the download window.
+        log = os.path.join(self.folder, "%s-commands.txt" % self.arch)
+        listener = self.wine.start(harness.exe("wdriver.exe"), "listen", "--class", key,
+                                   "--out", harness.winpath(log), "--seconds", "30", capture=True)
+        self.addCleanup(listener.stdout.close)
+        self.assertEqual(listener.stdout.readline().decode().strip(), "ready")
+        second = self.start(program)
+        self.assertEqual(second.wait(30), 0)
+        with open(log) as f:
+            self.assertEqual(f.read().splitlines(), ["WM_COMMAND 2025 0"])
+        self.assertIsNone(first.poll(), "the first copy keeps running")
+        self.assertEqual(self.server.requests()[-1]["path"], "/tool/muldown/%s.html" % key)
+        self.assertEqual(len(self.server.requests()), 1, "the second copy fetched nothing")
+        self.wine.driver("close", "--class", key)
+        listener.wait(20)
+        self.close_and_wait(first, TITLE % "Single")
+
+    def test_second_copy_during_initialization_exits_quietly(self):
+        key = "{80A3C154-AD6E-4FB0-C142-5D6E7F8091A2}"
+        program = self.copy_for(key, "early")
+        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Early"), delay=6)
+        first = self.start(program)
+        self.assertIsNotNone(self.find_window("--title", TITLE % ""))
+        second = self.start(program)
+        self.assertEqual(second.wait(30), 0)
+        self.assertIsNone(first.poll())
+        self.assertIsNotNone(self.find_window("--title", TITLE % "Early"))
+        self.close_and_wait(first, TITLE % "Early")
+
+    def test_two_game_keys_run_side_by_side(self):
+        keys = {"Alpha": "{91B4D265-BE7F-40C1-D253-6E7F8091A2B3}", "Beta": "{A2C5E376-CF80-41D2-E364-7F8091A2B3C4}"}
+        procs = {}
+        for name, key in keys.items():
+            self.server.add("/tool/muldown/%s.html" % key, body=config_for(name))
+            procs[name] = self.start(self.copy_for(key, name))
+        for name in keys:
+            self.assertIsNotNone(self.find_window("--title", TITLE % name), name)
+        for name in keys:
+            self.assertIsNone(procs[name].poll())
+        for name in keys:
+            self.close_and_wait(procs[name], TITLE % name)
+
+
+class ProgramTest64(ProgramTest):
+    arch = "win64"
+
+
+if __name__ == "__main__":
+    unittest.main()
