@@ -61,4 +61,3 @@ std::wstring DownloadServerBase() {
   base = base.substr(0, base.find(L'\0'));
   return base.empty() ? std::wstring(kBuiltInServerBase) : base;
 }
-

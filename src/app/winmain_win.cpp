@@ -1,15 +1,16 @@
 #include <windows.h>
+
 #include <commctrl.h>
 #include <objbase.h>
 
 #include <cstdio>
 #include <string>
 
+#include "app/process_objects.h"
 #include "app/startup_window_win.h"
 #include "base/scoped_win.h"
 #include "companion/startup_data_dir_win.h"
 #include "config/downloader_config.h"
-#include "app/process_objects.h"
 #include "stats/statistics_mgr.h"
 #include "ui/message_loop_win.h"
 

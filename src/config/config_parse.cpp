@@ -7,9 +7,7 @@ const wchar_t kDefaultNewVersionDownloaderLink[] = L"http://www.brenva.com/downl
 
 namespace {
 
-bool IsBlank(wchar_t c) {
-  return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f';
-}
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
 
 // Takes the text before the first comma and removes it with the comma.
 // Nothing is taken or removed when there is no comma.
@@ -74,8 +72,15 @@ bool IsSafeFileName(const std::wstring& name) {
   for (wchar_t c : name) {
     if (c < 32 || c == 127) return false;
     switch (c) {
-      case L'\\': case L'/': case L':': case L'*': case L'?':
-      case L'"': case L'<': case L'>': case L'|':
+      case L'\\':
+      case L'/':
+      case L':':
+      case L'*':
+      case L'?':
+      case L'"':
+      case L'<':
+      case L'>':
+      case L'|':
         return false;
       default:
         break;

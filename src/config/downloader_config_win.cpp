@@ -38,8 +38,8 @@ bool IsFresh(const std::wstring& path, uint32_t maxAge) {
 std::wstring ReadProfileValue(const std::wstring& file, const wchar_t* section, const wchar_t* key) {
   std::vector<wchar_t> buffer(4096);
   for (;;) {
-    DWORD n = ::GetPrivateProfileStringW(section, key, L"", buffer.data(), static_cast<DWORD>(buffer.size()),
-                                         file.c_str());
+    DWORD n =
+        ::GetPrivateProfileStringW(section, key, L"", buffer.data(), static_cast<DWORD>(buffer.size()), file.c_str());
     if (n + 1 < buffer.size() || buffer.size() >= (1u << 24)) return std::wstring(buffer.data(), n);
     buffer.resize(buffer.size() * 4);
   }
@@ -107,8 +107,7 @@ bool CDownloaderConfig::FetchFile(const std::wstring& url, const std::wstring& p
 bool CDownloaderConfig::ParseConfigFile() {
   const std::wstring file = GetConfigFilePath();
   return ParseConfiguration(
-      [&file](const wchar_t* section, const wchar_t* key) { return ReadProfileValue(file, section, key); },
-      m_values);
+      [&file](const wchar_t* section, const wchar_t* key) { return ReadProfileValue(file, section, key); }, m_values);
 }
 
 int CDownloaderConfig::Initialize(IConfigInitCallback* listener) {

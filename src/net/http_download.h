@@ -31,6 +31,7 @@ class CHttpDownload {
   int DownloadToFile(const wchar_t* url, const wchar_t* path);
 
  private:
+  void ApplyTimeouts(void* internetHandle) const;
   void Raise(uint32_t sofar, uint32_t total, int code) {
     if (m_callback) m_callback->OnHttpEvent(sofar, total, code);
   }

@@ -50,6 +50,12 @@ int IsInternetConnected() {
   return IsConnectedState(ok != FALSE, flags) ? 1 : 0;
 }
 
+void CHttpDownload::ApplyTimeouts(void* handle) const {
+  SetTimeoutOption(handle, INTERNET_OPTION_CONNECT_TIMEOUT, m_connectTimeout);
+  SetTimeoutOption(handle, INTERNET_OPTION_SEND_TIMEOUT, m_sendTimeout);
+  SetTimeoutOption(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, m_receiveTimeout);
+}
+
 int CHttpDownload::DownloadToFile(const wchar_t* url, const wchar_t* path) {
   m_status = 0;
   if (!url) return 0;
@@ -73,9 +79,7 @@ int CHttpDownload::DownloadToFile(const wchar_t* url, const wchar_t* path) {
 
   ScopedInternet root(::InternetOpenW(kUserAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0));
   if (!root) return 0;
-  SetTimeoutOption(root.Get(), INTERNET_OPTION_CONNECT_TIMEOUT, m_connectTimeout);
-  SetTimeoutOption(root.Get(), INTERNET_OPTION_SEND_TIMEOUT, m_sendTimeout);
-  SetTimeoutOption(root.Get(), INTERNET_OPTION_RECEIVE_TIMEOUT, m_receiveTimeout);
+  ApplyTimeouts(root.Get());
   Raise(0, 0, HTTP_EVENT_CONNECTING);
 
   wchar_t host[256] = {};
@@ -91,9 +95,12 @@ int CHttpDownload::DownloadToFile(const wchar_t* url, const wchar_t* path) {
   // The object name runs from the path to the end of the URL, query included.
   const wchar_t* object = parts.lpszUrlPath ? parts.lpszUrlPath : L"";
   const wchar_t* acceptTypes[] = {L"*/*", nullptr};
-  ScopedInternet request(::HttpOpenRequestW(connection.Get(), nullptr, object, L"HTTP/1.1", nullptr, acceptTypes,
-                                            kRequestFlags, 0));
+  ScopedInternet request(
+      ::HttpOpenRequestW(connection.Get(), nullptr, object, L"HTTP/1.1", nullptr, acceptTypes, kRequestFlags, 0));
   if (!request) return 0;
+  // Windows hands the root handle's timeouts down to its requests; Wine does
+  // not, and a silent server would then hold the caller for ever.
+  ApplyTimeouts(request.Get());
 
   BOOL sent = ::HttpSendRequestW(request.Get(), nullptr, 0, nullptr, 0);
   DWORD status = 0, size = sizeof(status);
@@ -104,9 +111,8 @@ int CHttpDownload::DownloadToFile(const wchar_t* url, const wchar_t* path) {
 
   DWORD length = 0;
   size = sizeof(length);
-  bool hasLength =
-      ::HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size, nullptr) !=
-      FALSE;
+  bool hasLength = ::HttpQueryInfoW(request.Get(), HTTP_QUERY_CONTENT_LENGTH | HTTP_QUERY_FLAG_NUMBER, &length, &size,
+                                    nullptr) != FALSE;
   WinInetBodyIo io(request.Get(), file.Get(), m_callback);
   return ReadHttpBody(io, hasLength, hasLength ? length : 0) ? 1 : 0;
 }

@@ -96,9 +96,9 @@ TEST(FileNameOfLink, TakesTextAfterLastSlash) {
 }
 
 TEST(IsSafeFileName, RefusesNamesThatLeaveTheDirectory) {
-  for (const wchar_t* bad : {L".", L"..", L"..\\..\\evil.exe", L"C:evil.exe", L"a:b", L"a*b", L"a?b", L"a\"b",
-                             L"a<b", L"a>b", L"a|b", L"tab\there", L"NUL", L"nul.txt", L"CON", L"com1.exe",
-                             L"LPT9", L"aux .txt"}) {
+  for (const wchar_t* bad :
+       {L".", L"..", L"..\\..\\evil.exe", L"C:evil.exe", L"a:b", L"a*b", L"a?b", L"a\"b", L"a<b", L"a>b", L"a|b",
+        L"tab\there", L"NUL", L"nul.txt", L"CON", L"com1.exe", L"LPT9", L"aux .txt"}) {
     EXPECT_FALSE(IsSafeFileName(bad)) << std::wstring(bad).size();
   }
   for (const wchar_t* good : {L"setup.exe", L"game.part1.rar", L"...data", L"中文安装包.exe", L"com10.exe",
@@ -165,13 +165,23 @@ TEST(ParseConfiguration, ReadsKeysInTheFixedOrder) {
   FakeIni ini = MinimalSingleFile();
   ConfigValues v;
   ASSERT_TRUE(ParseConfiguration(ini.Lookup(), v));
-  std::vector<std::wstring> expected = {
-      L"GameConfig/GameName",          L"GameConfig/GameSize",          L"GameConfig/GameDownloadLink",
-      L"GameConfig/GameMd5",           L"GameConfig/SeedUrl",           L"DownLoader/SkinLink",
-      L"DownLoader/NewVersion",        L"DownLoader/NewVersionDownloaderLink", L"DownLoader/EmbedLink2",
-      L"Gardbox/GardboxDownloaderLink", L"Gardbox/safecheck",           L"GameConfig/GameVersion",
-      L"DownLoader/GardBoxInstallTip", L"DownLoader/TextPromotionTitle", L"DownLoader/TextPromotionLink",
-      L"Gardbox/CancelDownloadTips",   L"Gardbox/DomainName"};
+  std::vector<std::wstring> expected = {L"GameConfig/GameName",
+                                        L"GameConfig/GameSize",
+                                        L"GameConfig/GameDownloadLink",
+                                        L"GameConfig/GameMd5",
+                                        L"GameConfig/SeedUrl",
+                                        L"DownLoader/SkinLink",
+                                        L"DownLoader/NewVersion",
+                                        L"DownLoader/NewVersionDownloaderLink",
+                                        L"DownLoader/EmbedLink2",
+                                        L"Gardbox/GardboxDownloaderLink",
+                                        L"Gardbox/safecheck",
+                                        L"GameConfig/GameVersion",
+                                        L"DownLoader/GardBoxInstallTip",
+                                        L"DownLoader/TextPromotionTitle",
+                                        L"DownLoader/TextPromotionLink",
+                                        L"Gardbox/CancelDownloadTips",
+                                        L"Gardbox/DomainName"};
   EXPECT_EQ(ini.readOrder, expected);
 }
 
@@ -213,8 +223,8 @@ TEST(ParseConfiguration, LongListsAreKeptWhole) {
 }
 
 TEST(ParseConfiguration, UnsafeFileNameFailsAndLeavesNoList) {
-  for (const wchar_t* link : {L"http://h/..", L"http://h/x\\..\\..\\Windows\\evil.dll", L"http://h/C:evil.exe",
-                              L"http://h/a%2f?b"}) {
+  for (const wchar_t* link :
+       {L"http://h/..", L"http://h/x\\..\\..\\Windows\\evil.dll", L"http://h/C:evil.exe", L"http://h/a%2f?b"}) {
     FakeIni ini = MinimalSingleFile();
     ini.values[{L"GameConfig", L"GameDownloadLink"}] = link;
     ConfigValues v;

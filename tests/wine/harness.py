@@ -9,6 +9,7 @@ import shutil
 import subprocess
 import tempfile
 import time
+import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.path.join(ROOT, "build")
@@ -198,3 +199,25 @@ def end_session():
         _session["wine"].kill_all()
         _session["display"].stop()
         _session.clear()
+
+
+class WineServerTestCase(unittest.TestCase):
+    """A test class with the shared Wine session, a test server of its own, a
+    scratch folder, and the server's request record cleared before each test."""
+
+    @classmethod
+    def setUpClass(cls):
+        from testserver import TestServer
+        cls.display, cls.wine = session()
+        cls.server = TestServer()
+        cls.server.start()
+        cls.folder = tempfile.mkdtemp(prefix="gd-%s-" % cls.__name__.lower())
+        cls.server_base = "http://127.0.0.1:%d/tool/muldown/" % cls.server.port
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.server.stop()
+        shutil.rmtree(cls.folder, ignore_errors=True)
+
+    def setUp(self):
+        self.server.clear_requests()

@@ -29,7 +29,8 @@ int wmain(int argc, wchar_t** argv) {
   PrintingListener listener;
   http.SetCallback(&listener);
   for (int i = 3; i + 1 < argc; i += 2) {
-    if (std::wcscmp(argv[i], L"--timeout") == 0) http.SetTimeout(static_cast<uint32_t>(std::wcstoul(argv[i + 1], nullptr, 10)));
+    if (std::wcscmp(argv[i], L"--timeout") == 0)
+      http.SetTimeout(static_cast<uint32_t>(std::wcstoul(argv[i + 1], nullptr, 10)));
   }
   const wchar_t* path = std::wcscmp(argv[2], L"-") == 0 ? nullptr : argv[2];
   int result = http.DownloadToFile(argv[1], path);

@@ -1,11 +1,9 @@
 """CDownloaderConfig::Initialize under Wine: fetching, parsing, skin picture, temp files."""
 import os
-import shutil
-import tempfile
+import time
 import unittest
 
 import harness
-from testserver import TestServer
 
 KEY = "{0A1B2C3D-4E5F-4A6B-8C7D-9E0F1A2B3C4D}"
 
@@ -63,25 +61,16 @@ def parse(out):
     return header, runs
 
 
-class ConfigTest(unittest.TestCase):
+class ConfigTest(harness.WineServerTestCase):
     @classmethod
     def setUpClass(cls):
-        cls.display, cls.wine = harness.session()
-        cls.server = TestServer()
-        cls.server.start()
-        cls.folder = tempfile.mkdtemp(prefix="gd-config-")
-        cls.probe_exe = harness.branded_copy(
-            harness.exe("config_probe.exe"), cls.folder, game_key=KEY,
-            server="http://127.0.0.1:%d/tool/muldown/" % cls.server.port, wine=cls.wine)
+        super().setUpClass()
+        cls.probe_exe = harness.branded_copy(harness.exe("config_probe.exe"), cls.folder, game_key=KEY,
+                                             server=cls.server_base, wine=cls.wine)
         cls.config_path = "/tool/muldown/%s.html" % KEY
 
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
-
     def setUp(self):
-        self.server.clear_requests()
+        super().setUp()
         for suffix in (".png", ".cfg"):
             path = os.path.join(self.wine.temp_dir(), KEY + suffix)
             if os.path.exists(path):
@@ -113,6 +102,14 @@ class ConfigTest(unittest.TestCase):
         self.assertEqual(runs[0]["result"], "0")
         self.assertEqual(runs[0]["cfg_exists"], "0")
         self.assertEqual(self.paths_requested(), [self.config_path])
+
+    def test_silent_server_gives_0_after_the_receive_timeout(self):
+        self.serve_config(base_config(), delay=9)
+        started = time.time()
+        _, runs = self.run_probe()
+        self.assertEqual(runs[0]["result"], "0")
+        self.assertEqual(runs[0]["cfg_exists"], "0")
+        self.assertLess(time.time() - started, 8.5)
 
     def test_missing_new_version_gives_1(self):
         config = base_config()

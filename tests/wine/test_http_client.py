@@ -1,8 +1,7 @@
 """CHttpDownload over WinINet, under Wine, against the local test server."""
 import os
-import shutil
 import socket
-import tempfile
+import time
 import unittest
 
 import harness
@@ -22,32 +21,20 @@ def parse_probe(out):
     return events, result, status
 
 
-class HttpClientTest(unittest.TestCase):
+class HttpClientTest(harness.WineServerTestCase):
     arch = "win32"
 
-    @classmethod
-    def setUpClass(cls):
-        cls.display, cls.wine = harness.session()
-        cls.server = TestServer()
-        cls.server.start()
-        cls.tmp = tempfile.mkdtemp(prefix="gd-http-")
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        shutil.rmtree(cls.tmp, ignore_errors=True)
-
     def setUp(self):
-        self.server.clear_requests()
+        super().setUp()
 
-    def probe(self, url, path):
+    def probe(self, url, path, *extra):
         code, out = self.wine.run(harness.exe("http_probe.exe", self.arch), url,
-                                  harness.winpath(path) if path else "-")
+                                  harness.winpath(path) if path else "-", *extra)
         self.assertEqual(code, 0, out)
         return parse_probe(out)
 
     def target(self, name):
-        return os.path.join(self.tmp, self.arch + "-" + name)
+        return os.path.join(self.folder, self.arch + "-" + name)
 
     def test_https_fails_without_request_or_file(self):
         path = self.target("https.bin")
@@ -107,6 +94,13 @@ class HttpClientTest(unittest.TestCase):
                             headers={"Location": "/elsewhere"} if status == 301 else None)
             _, result, got = self.probe(self.server.url("/s%d" % status), self.target("s.bin"))
             self.assertEqual(result, 0, status)
+
+    def test_receive_timeout_ends_a_silent_server(self):
+        self.server.add("/silent", body=b"late", delay=8)
+        started = time.time()
+        _, result, status = self.probe(self.server.url("/silent"), self.target("silent.bin"), "--timeout", "1500")
+        self.assertEqual((result, status), (0, 0))
+        self.assertLess(time.time() - started, 7)
 
     def test_url_without_port_uses_port_80(self):
         try:

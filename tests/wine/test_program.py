@@ -1,13 +1,10 @@
 """The program itself under Wine: game key, single instance, start-up window."""
 import os
-import shutil
 import subprocess
-import tempfile
 import time
 import unittest
 
 import harness
-from testserver import TestServer
 
 TITLE = "Brenva网游戏下载器-%s专版"
 SHOTS = os.path.join(harness.BUILD, "wine-tests", "screens")
@@ -25,24 +22,11 @@ def parse_window(line):
             "rect": tuple(int(v) for v in rect.split(","))}
 
 
-class ProgramTest(unittest.TestCase):
+class ProgramTest(harness.WineServerTestCase):
     arch = "win32"
 
-    @classmethod
-    def setUpClass(cls):
-        cls.display, cls.wine = harness.session()
-        cls.server = TestServer()
-        cls.server.start()
-        cls.folder = tempfile.mkdtemp(prefix="gd-program-")
-        cls.server_base = "http://127.0.0.1:%d/tool/muldown/" % cls.server.port
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.server.stop()
-        shutil.rmtree(cls.folder, ignore_errors=True)
-
     def setUp(self):
-        self.server.clear_requests()
+        super().setUp()
         self.started = []
 
     def tearDown(self):
@@ -87,7 +71,7 @@ class ProgramTest(unittest.TestCase):
     def test_startup_window_title_size_and_place(self):
         key = "{6E1DAF32-8B4C-4D9E-AF20-3B4C5D6E7F80}"
         program = self.copy_for(key, "title")
-        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Slow"), delay=4)
+        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Slow"), delay=3)
         proc = self.start(program)
         self.assertIsNotNone(self.find_window("--title", TITLE % ""), "window with the empty-name title")
         # The window is made at (0, 0) and then centred and shown; wait for that.
@@ -134,7 +118,7 @@ class ProgramTest(unittest.TestCase):
     def test_second_copy_during_initialization_exits_quietly(self):
         key = "{80A3C154-AD6E-4FB0-C142-5D6E7F8091A2}"
         program = self.copy_for(key, "early")
-        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Early"), delay=6)
+        self.server.add("/tool/muldown/%s.html" % key, body=config_for("Early"), delay=3)
         first = self.start(program)
         self.assertIsNotNone(self.find_window("--title", TITLE % ""))
         second = self.start(program)

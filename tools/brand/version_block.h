@@ -13,16 +13,16 @@ namespace brand {
 // binary value (wType 0, e.g. the fixed file info on the root) or a text
 // value (wType 1, e.g. a String entry), plus any number of children.
 struct VersionNode {
-    std::u16string key;
-    bool is_text = false;
-    // Binary payload; only used when !is_text.
-    std::vector<uint8_t> value;
-    // Text payload without its terminator; only used when is_text.
-    std::u16string text;
-    // Containers such as StringFileInfo are text nodes without any value at
-    // all, which is written differently from a present-but-empty string.
-    bool has_text = false;
-    std::vector<VersionNode> children;
+  std::u16string key;
+  bool is_text = false;
+  // Binary payload; only used when !is_text.
+  std::vector<uint8_t> value;
+  // Text payload without its terminator; only used when is_text.
+  std::u16string text;
+  // Containers such as StringFileInfo are text nodes without any value at
+  // all, which is written differently from a present-but-empty string.
+  bool has_text = false;
+  std::vector<VersionNode> children;
 };
 
 // Parses a complete block as returned by LoadResource. Bytes after the
@@ -39,20 +39,17 @@ std::vector<uint8_t> SerializeVersionBlock(const VersionNode& root);
 // the entry to tables that lack it. Key names compare without regard to
 // ASCII case, as Windows does when looking values up. Returns false when
 // there is no string table to put the value in.
-bool SetStringValue(VersionNode& root, const std::u16string& key,
-                    const std::u16string& value);
+bool SetStringValue(VersionNode& root, const std::u16string& key, const std::u16string& value);
 
 // Looks `key` up in the first string table. `found` (optional) tells an
 // absent entry apart from an empty one.
-std::u16string GetStringValue(const VersionNode& root,
-                              const std::u16string& key,
-                              bool* found = nullptr);
+std::u16string GetStringValue(const VersionNode& root, const std::u16string& key, bool* found = nullptr);
 
 struct FileVersion {
-    uint16_t major = 0;
-    uint16_t minor = 0;
-    uint16_t build = 0;
-    uint16_t revision = 0;
+  uint16_t major = 0;
+  uint16_t minor = 0;
+  uint16_t build = 0;
+  uint16_t revision = 0;
 };
 
 // Reads dwFileVersionMS/LS from the fixed file info on the root. Returns
