@@ -12,7 +12,7 @@ import time
 import unittest
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-BUILD = os.path.join(ROOT, "build")
+BUILD = os.environ.get("GD_BUILD_DIR", os.path.join(ROOT, "build"))
 PREFIX = os.environ.get("GD_WINEPREFIX", os.path.join(BUILD, "wine", "prefix"))
 
 FONT_REPLACEMENTS = {
