@@ -1,0 +1,238 @@
+#include "config/profile_text.h"
+
+#include <cwctype>
+
+namespace {
+
+bool IsProfileBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f' || c == 0x1a; }
+
+std::wstring Trim(const std::wstring& text) {
+  size_t begin = 0, end = text.size();
+  while (begin < end && IsProfileBlank(text[begin])) ++begin;
+  while (end > begin && IsProfileBlank(text[end - 1])) --end;
+  return text.substr(begin, end - begin);
+}
+
+bool SameNameNoCase(const std::wstring& a, const std::wstring& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
+void AppendCodePoint(std::wstring& out, uint32_t cp) {
+  if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
+    cp -= 0x10000;
+    out += static_cast<wchar_t>(0xD800 + (cp >> 10));
+    out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
+  } else {
+    out += static_cast<wchar_t>(cp);
+  }
+}
+
+std::wstring FromUtf16(const std::string& bytes, size_t start, bool bigEndian) {
+  std::wstring out;
+  out.reserve((bytes.size() - start) / 2);
+  for (size_t i = start; i + 1 < bytes.size(); i += 2) {
+    uint8_t lo = static_cast<uint8_t>(bytes[bigEndian ? i + 1 : i]);
+    uint8_t hi = static_cast<uint8_t>(bytes[bigEndian ? i : i + 1]);
+    uint32_t unit = static_cast<uint32_t>(hi) << 8 | lo;
+    if (sizeof(wchar_t) == 2) {
+      out += static_cast<wchar_t>(unit);
+      continue;
+    }
+    if (unit >= 0xD800 && unit < 0xDC00 && i + 3 < bytes.size()) {
+      uint8_t lo2 = static_cast<uint8_t>(bytes[bigEndian ? i + 3 : i + 2]);
+      uint8_t hi2 = static_cast<uint8_t>(bytes[bigEndian ? i + 2 : i + 3]);
+      uint32_t next = static_cast<uint32_t>(hi2) << 8 | lo2;
+      if (next >= 0xDC00 && next < 0xE000) {
+        AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+        i += 2;
+        continue;
+      }
+    }
+    out += static_cast<wchar_t>(unit >= 0xD800 && unit < 0xE000 ? 0xFFFD : unit);
+  }
+  return out;
+}
+
+}  // namespace
+
+std::wstring Utf8ToWide(const std::string& text, bool* invalid) {
+  std::wstring out;
+  out.reserve(text.size());
+  bool bad = false;
+  for (size_t i = 0; i < text.size();) {
+    uint8_t c = static_cast<uint8_t>(text[i]);
+    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
+    uint32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1Fu) : extra == 2 ? (c & 0x0Fu) : (c & 0x07u);
+    bool ok = extra >= 0 && i + extra < text.size();
+    for (int k = 1; ok && k <= extra; ++k) {
+      uint8_t cc = static_cast<uint8_t>(text[i + k]);
+      if ((cc & 0xC0) != 0x80) ok = false;
+      cp = cp << 6 | (cc & 0x3Fu);
+    }
+    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+    if (ok && (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))) ok = false;
+    if (!ok) {
+      bad = true;
+      out += static_cast<wchar_t>(0xFFFD);
+      ++i;
+      continue;
+    }
+    AppendCodePoint(out, cp);
+    i += static_cast<size_t>(extra) + 1;
+  }
+  if (invalid) *invalid = bad;
+  return out;
+}
+
+std::string WideToUtf8(const std::wstring& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    uint32_t cp = static_cast<uint32_t>(text[i]);
+    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size()) {
+      uint32_t next = static_cast<uint32_t>(text[i + 1]);
+      if (next >= 0xDC00 && next < 0xE000) {
+        cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
+        ++i;
+      }
+    }
+    if ((cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) cp = 0xFFFD;
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+  return out;
+}
+
+std::string EncodeUtf16LeWithMark(const std::wstring& text) {
+  std::string out = "\xFF\xFE";
+  auto put = [&out](uint32_t unit) {
+    out += static_cast<char>(unit & 0xFF);
+    out += static_cast<char>(unit >> 8);
+  };
+  for (wchar_t c : text) {
+    uint32_t cp = static_cast<uint32_t>(c);
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      put(0xD800 + (cp >> 10));
+      put(0xDC00 + (cp & 0x3FF));
+    } else {
+      put(cp);
+    }
+  }
+  return out;
+}
+
+DecodedProfile DecodeProfileBytes(const std::string& bytes) {
+  DecodedProfile result;
+  if (bytes.size() >= 2 && bytes[0] == '\xFF' && bytes[1] == '\xFE') {
+    result.encoding = ProfileEncoding::kUtf16Le;
+    result.text = FromUtf16(bytes, 2, false);
+    return result;
+  }
+  if (bytes.size() >= 2 && bytes[0] == '\xFE' && bytes[1] == '\xFF') {
+    result.encoding = ProfileEncoding::kUtf16Be;
+    result.text = FromUtf16(bytes, 2, true);
+    return result;
+  }
+  size_t start = 0;
+  if (bytes.size() >= 3 && bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) {
+    result.encoding = ProfileEncoding::kUtf8WithBom;
+    start = 3;
+  }
+  for (size_t i = start; i < bytes.size() && !result.nonAscii; ++i) {
+    if (static_cast<uint8_t>(bytes[i]) > 127) result.nonAscii = true;
+  }
+  result.text = Utf8ToWide(bytes.substr(start), &result.invalidUtf8);
+  if (start > 0) result.text.insert(result.text.begin(), static_cast<wchar_t>(0xFEFF));
+  return result;
+}
+
+ProfileDocument::ProfileDocument(const std::wstring& text) {
+  Section* current = nullptr;
+  size_t pos = 0;
+  while (pos <= text.size()) {
+    size_t end = text.find_first_of(L"\r\n", pos);
+    if (end == std::wstring::npos) end = text.size();
+    std::wstring line = Trim(text.substr(pos, end - pos));
+    pos = end + 1;
+    if (line.empty()) continue;
+    if (line[0] == L'[') {
+      size_t close = line.find(L']');
+      if (close != std::wstring::npos) {
+        m_sections.push_back(Section{Trim(line.substr(1, close - 1)), {}});
+        current = &m_sections.back();
+        continue;
+      }
+    }
+    // Lines before the first section belong to none and are never found.
+    if (!current) continue;
+    size_t equals = line.find(L'=');
+    if (equals == std::wstring::npos) {
+      current->entries.emplace_back(line, std::wstring());
+    } else {
+      current->entries.emplace_back(Trim(line.substr(0, equals)), Trim(line.substr(equals + 1)));
+    }
+  }
+}
+
+const ProfileDocument::Section* ProfileDocument::FindSection(const wchar_t* name) const {
+  for (const Section& s : m_sections) {
+    if (SameNameNoCase(s.name, name)) return &s;
+  }
+  return nullptr;
+}
+
+std::wstring ProfileDocument::Lookup(const wchar_t* section, const wchar_t* key) const {
+  const Section* s = FindSection(section);
+  if (!s) return std::wstring();
+  for (const auto& entry : s->entries) {
+    if (!SameNameNoCase(entry.first, key)) continue;
+    const std::wstring& value = entry.second;
+    if (value.size() >= 2 && (value[0] == L'"' || value[0] == L'\'') && value.back() == value[0]) {
+      return value.substr(1, value.size() - 2);
+    }
+    return value;
+  }
+  return std::wstring();
+}
+
+std::vector<std::wstring> ProfileDocument::RepeatedSections() const {
+  std::vector<std::wstring> repeated;
+  for (size_t i = 0; i < m_sections.size(); ++i) {
+    if (FindSection(m_sections[i].name.c_str()) != &m_sections[i]) repeated.push_back(m_sections[i].name);
+  }
+  return repeated;
+}
+
+std::vector<std::pair<std::wstring, std::wstring>> ProfileDocument::RepeatedKeys() const {
+  std::vector<std::pair<std::wstring, std::wstring>> repeated;
+  for (const Section& s : m_sections) {
+    for (size_t i = 0; i < s.entries.size(); ++i) {
+      for (size_t j = 0; j < i; ++j) {
+        if (SameNameNoCase(s.entries[i].first, s.entries[j].first)) {
+          repeated.emplace_back(s.name, s.entries[i].first);
+          break;
+        }
+      }
+    }
+  }
+  return repeated;
+}
