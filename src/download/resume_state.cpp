@@ -1,0 +1,189 @@
+#include "download/resume_state.h"
+
+#include <climits>
+#include <cstdio>
+
+#include "config/config_parse.h"
+
+namespace {
+
+const wchar_t kKeyDir[] = L"Dir";
+// Written in this spelling and read in the other; the private-profile
+// functions ignore case, and older files may hold either.
+const wchar_t kKeyInstallGardboxWrite[] = L"DlGD";
+const wchar_t kKeyInstallGardboxRead[] = L"DLGD";
+const wchar_t kKeyGardboxSize[] = L"GDSize";
+const wchar_t kKeyTotalTime[] = L"DownloadTotalTime";
+
+// Anything the private-profile functions hand back for the small keys fits;
+// longer junk is cut like a fixed buffer would cut it.
+constexpr size_t kMaxValueChars = 259;
+
+bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f'; }
+
+// A listed file that could be named inside the directory at all.
+bool UsableName(const std::wstring& name) { return !name.empty() && IsSafeFileName(name); }
+
+void RestartFromFirstItem(const std::vector<GameFileEntry>& fileList, ResumeProgress& progress) {
+  progress.completedBytes = 0;
+  progress.pendingItems.assign(fileList.begin(), fileList.end());
+}
+
+}  // namespace
+
+long long ParseProfileInteger(const std::wstring& text) {
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == L'+' || text[i] == L'-')) negative = text[i++] == L'-';
+  unsigned long long value = 0;
+  const unsigned long long limit = negative ? static_cast<unsigned long long>(LLONG_MAX) + 1 : LLONG_MAX;
+  for (; i < text.size() && text[i] >= L'0' && text[i] <= L'9'; ++i) {
+    unsigned digit = static_cast<unsigned>(text[i] - L'0');
+    if (value > (limit - digit) / 10) {
+      value = limit;
+      break;
+    }
+    value = value * 10 + digit;
+  }
+  if (!negative) return static_cast<long long>(value);
+  return value == static_cast<unsigned long long>(LLONG_MAX) + 1 ? LLONG_MIN : -static_cast<long long>(value);
+}
+
+std::wstring CResumeState::ReadKey(const wchar_t* key, const wchar_t* defaultValue) {
+  bool tooLong = false;
+  return m_store.Read(key, defaultValue, kMaxValueChars, &tooLong);
+}
+
+void CResumeState::SaveDownloadDir(const std::wstring& dir) {
+  if (m_store.Exists()) m_store.Write(kKeyDir, dir);
+}
+
+std::wstring CResumeState::LoadDownloadDir() {
+  if (!m_store.Exists()) return std::wstring();
+  bool tooLong = false;
+  std::wstring dir = m_store.Read(kKeyDir, L"", kMaxStoredDirChars, &tooLong);
+  // A cut directory name may well name another existing folder, whose files
+  // would then be judged and deleted as ours.
+  if (tooLong) return std::wstring();
+  return dir;
+}
+
+void CResumeState::SaveInstallGardbox(int checkState) {
+  if (!m_store.Exists()) return;
+  wchar_t text[16];
+  std::swprintf(text, 16, L"%d", checkState);
+  m_store.Write(kKeyInstallGardboxWrite, text);
+}
+
+bool CResumeState::LoadInstallGardbox(bool checkBoxState) {
+  if (!m_store.Exists()) return checkBoxState;
+  return ReadKey(kKeyInstallGardboxRead, L"") == L"1";
+}
+
+void CResumeState::SaveGardboxSize(uint64_t size) {
+  if (!m_store.Exists()) return;
+  // The file has always held the low 32 bits as a signed number.
+  wchar_t text[16];
+  std::swprintf(text, 16, L"%ld", static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(size))));
+  m_store.Write(kKeyGardboxSize, text);
+}
+
+uint64_t CResumeState::LoadGardboxSize() {
+  if (!m_store.Exists()) return kDefaultGardboxSize;
+  // Negative texts are sizes of 2 GiB and more written as signed numbers.
+  uint32_t size =
+      static_cast<uint32_t>(static_cast<unsigned long long>(ParseProfileInteger(ReadKey(kKeyGardboxSize, L""))));
+  return size == 0 ? kDefaultGardboxSize : size;
+}
+
+void CResumeState::SaveDownloadTotalTime(uint64_t milliseconds) {
+  if (!m_store.Exists()) return;
+  wchar_t text[32];
+  std::swprintf(text, 32, L"%llu", static_cast<unsigned long long>(milliseconds));
+  m_store.Write(kKeyTotalTime, text);
+}
+
+uint64_t CResumeState::LoadDownloadTotalTime() {
+  if (!m_store.Exists()) return 0;
+  return ParseSizeText(ReadKey(kKeyTotalTime, L"0"));
+}
+
+int DetectResumeState(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
+                      const std::wstring& safecheck, ResumeProgress& progress) {
+  const std::wstring dir = state.LoadDownloadDir();
+  if (dir.empty() || !files.PathExists(dir)) return ResumeNone;
+
+  const bool withMd5 = safecheck == L"1";
+  bool someComplete = false;
+  for (size_t i = 0; i < fileList.size(); ++i) {
+    const GameFileEntry& entry = fileList[i];
+    const bool last = i + 1 == fileList.size();
+    progress.currentItem = entry;
+    const std::wstring name = FileNameOfLink(entry.downloadLink);
+    if (!UsableName(name)) continue;
+    const std::wstring path = dir + name;
+
+    if (files.PathExists(path)) {
+      bool complete = files.IsFileComplete(path, entry.size);
+      if (complete && withMd5) complete = files.VerifyFileMd5(path, entry.md5Text);
+      if (!complete) {
+        DeleteDownloadedFiles(state, files, fileList, progress);
+        // Every file is gone, so nothing counts as done any more.
+        RestartFromFirstItem(fileList, progress);
+        progress.saveDir = dir;
+        return ResumeNone;
+      }
+      if (withMd5 && last) {
+        // The last file stays pending: the window shows it as the file to
+        // install or open.
+        progress.saveDir = dir;
+        return ResumeComplete;
+      }
+      if (!progress.pendingItems.empty()) progress.pendingItems.pop_front();
+      progress.completedBytes += entry.size;
+      someComplete = true;
+      if (last) {
+        progress.saveDir = dir;
+        return ResumeComplete;
+      }
+      if (!withMd5 && files.PathExists(path + L".P2P")) {
+        progress.saveDir = dir;
+        return ResumePartial;
+      }
+      continue;
+    }
+    if (files.PathExists(path + L".P2P")) {
+      progress.saveDir = dir;
+      return ResumePartial;
+    }
+  }
+  if (!someComplete) return ResumeNone;
+  progress.saveDir = dir;
+  return ResumeSomeComplete;
+}
+
+void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
+                           ResumeProgress& progress) {
+  const std::wstring dir = state.LoadDownloadDir();
+  if (dir.empty() || !files.PathExists(dir)) return;
+  for (const GameFileEntry& entry : fileList) {
+    progress.currentItem = entry;
+    const std::wstring name = FileNameOfLink(entry.downloadLink);
+    if (!UsableName(name)) continue;
+    const std::wstring path = dir + name;
+    if (files.PathExists(path)) files.DeletePath(path);
+    if (files.PathExists(path + L".P2P")) files.DeletePath(path + L".P2P");
+  }
+}
+
+void DeleteAllIfAnyMissing(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
+                           ResumeProgress& progress) {
+  for (const GameFileEntry& entry : fileList) {
+    if (!files.PathExists(progress.saveDir + FileNameOfLink(entry.downloadLink))) {
+      DeleteDownloadedFiles(state, files, fileList, progress);
+      RestartFromFirstItem(fileList, progress);
+      return;
+    }
+  }
+}

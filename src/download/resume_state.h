@@ -1,0 +1,103 @@
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "config/game_file_entry.h"
+
+// What the download window finds at start-up for the game's saved download.
+enum ResumeCode : int {
+  ResumeNone = 0,          // nothing usable: start fresh
+  ResumePartial = 1,       // a file of the list is partly downloaded
+  ResumeComplete = 2,      // every file is there
+  ResumeSomeComplete = 4,  // some files are done, the next has not begun
+};
+
+// The values of the resume file, one section of key = text pairs. On Windows
+// this is the private-profile file in the temporary folder; tests use a map.
+class IResumeStore {
+ public:
+  virtual bool Exists() = 0;
+  // Leaves an existing, empty file.
+  virtual void Reset() = 0;
+  // Reads at most `maxChars` characters; `tooLong` is set when the stored
+  // value did not fit. A missing key reads as `defaultValue`.
+  virtual std::wstring Read(const wchar_t* key, const wchar_t* defaultValue, size_t maxChars, bool* tooLong) = 0;
+  virtual void Write(const wchar_t* key, const std::wstring& value) = 0;
+
+ protected:
+  ~IResumeStore() = default;
+};
+
+// The file operations that resume detection needs.
+class IResumeFiles {
+ public:
+  virtual bool PathExists(const std::wstring& path) = 0;
+  virtual void DeletePath(const std::wstring& path) = 0;
+  // The file exists, is not empty and has exactly `size` bytes.
+  virtual bool IsFileComplete(const std::wstring& path, uint64_t size) = 0;
+  virtual bool VerifyFileMd5(const std::wstring& path, const std::wstring& md5Text) = 0;
+
+ protected:
+  ~IResumeFiles() = default;
+};
+
+// Longest "Dir" value accepted; the file stores what fits a MAX_PATH buffer.
+constexpr size_t kMaxStoredDirChars = 259;
+// Companion installer size assumed before its download has reported one.
+constexpr uint64_t kDefaultGardboxSize = 10485760;
+
+// Reads and writes the resume file's keys. Every Save writes only into a file
+// that exists: only Reset creates it, so its existence means that a download
+// was set up for this game on this machine.
+class CResumeState {
+ public:
+  explicit CResumeState(IResumeStore& store) : m_store(store) {}
+
+  bool ResumeFileExists() { return m_store.Exists(); }
+  void ResetResumeFile() { m_store.Reset(); }
+
+  void SaveDownloadDir(const std::wstring& dir);
+  std::wstring LoadDownloadDir();
+  void SaveInstallGardbox(int checkState);
+  // Without a file the check box keeps `checkBoxState`.
+  bool LoadInstallGardbox(bool checkBoxState);
+  void SaveGardboxSize(uint64_t size);
+  uint64_t LoadGardboxSize();
+  void SaveDownloadTotalTime(uint64_t milliseconds);
+  uint64_t LoadDownloadTotalTime();
+
+ private:
+  std::wstring ReadKey(const wchar_t* key, const wchar_t* defaultValue);
+
+  IResumeStore& m_store;
+};
+
+// The download window's values that resume detection reads and sets.
+struct ResumeProgress {
+  std::wstring saveDir;                    // m_saveDir
+  GameFileEntry currentItem;               // m_currentItem
+  uint64_t completedBytes = 0;             // CompletedBytes
+  std::deque<GameFileEntry> pendingItems;  // PendingItems
+};
+
+// Compares the saved directory with the file list and returns a ResumeCode.
+// `safecheck` is the configuration's switch: "1" adds the MD5 check.
+int DetectResumeState(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
+                      const std::wstring& safecheck, ResumeProgress& progress);
+
+// Deletes every listed file and its ".P2P" side file from the saved directory.
+void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
+                           ResumeProgress& progress);
+
+// After the user picked another directory: when it lacks any listed file,
+// the files of the saved directory cannot be completed there and go; the
+// download then starts over from the first file.
+void DeleteAllIfAnyMissing(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
+                           ResumeProgress& progress);
+
+// Private-profile style integer: leading blanks, an optional sign, digits up
+// to the first other character; no digits reads as 0.
+long long ParseProfileInteger(const std::wstring& text);

@@ -1,0 +1,76 @@
+#include "download/resume_state_win.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "base/scoped_win.h"
+#include "config/downloader_config.h"
+#include "verify/file_check_win.h"
+
+namespace {
+
+const wchar_t kSection[] = L"Wavepull";
+
+}  // namespace
+
+bool CProfileResumeStore::Exists() {
+  return !m_path.empty() && ::GetFileAttributesW(m_path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void CProfileResumeStore::Reset() {
+  if (m_path.empty()) return;
+  ::DeleteFileW(m_path.c_str());
+  ScopedFile file(::CreateFileW(m_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, 0, nullptr));
+  if (!file) return;
+  const unsigned char bom[2] = {0xff, 0xfe};
+  DWORD written = 0;
+  ::WriteFile(file.Get(), bom, sizeof(bom), &written, nullptr);
+}
+
+std::wstring CProfileResumeStore::Read(const wchar_t* key, const wchar_t* defaultValue, size_t maxChars,
+                                       bool* tooLong) {
+  // One character more than allowed shows whether the value was cut.
+  std::vector<wchar_t> buffer(maxChars + 2, L'\0');
+  DWORD n = ::GetPrivateProfileStringW(kSection, key, defaultValue, buffer.data(), static_cast<DWORD>(buffer.size()),
+                                       m_path.c_str());
+  if (tooLong) *tooLong = n > maxChars;
+  if (n > maxChars) n = static_cast<DWORD>(maxChars);
+  return std::wstring(buffer.data(), n);
+}
+
+void CProfileResumeStore::Write(const wchar_t* key, const std::wstring& value) {
+  ::WritePrivateProfileStringW(kSection, key, value.c_str(), m_path.c_str());
+}
+
+bool CWinResumeFiles::PathExists(const std::wstring& path) {
+  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void CWinResumeFiles::DeletePath(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
+
+bool CWinResumeFiles::IsFileComplete(const std::wstring& path, uint64_t size) { return ::IsFileComplete(path, size); }
+
+bool CWinResumeFiles::VerifyFileMd5(const std::wstring& path, const std::wstring& md5Text) {
+  return ::VerifyFileMd5(path, md5Text);
+}
+
+std::wstring GetResumeFilePath() {
+  wchar_t temp[2048] = {};
+  DWORD n = ::GetTempPathW(2048, temp);
+  if (n == 0 || n >= 2048) return std::wstring();
+  std::wstring path(temp, n);
+  if (path.back() != L'\\') path += L'\\';
+  return path + DownloaderConfig().GetGameKey() + L".tmp.cfg";
+}
+
+CResumeState& ResumeState() {
+  static CProfileResumeStore store(GetResumeFilePath());
+  static CResumeState state(store);
+  return state;
+}
+
+IResumeFiles& ResumeFiles() {
+  static CWinResumeFiles files;
+  return files;
+}
