@@ -1,0 +1,132 @@
+// pdown [--seed URL] [--connections N] [--quiet] LINK TARGET
+// Runs one download to its end. Exit status: 0 finished, 5 download failed,
+// 6 check failed, 2 bad arguments, 3 interrupted (progress kept).
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core/engine.h"
+#include "core/text.h"
+
+namespace {
+
+std::atomic<bool> g_interrupted{false};
+
+void OnSignal(int) { g_interrupted = true; }
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET\n");
+  return 2;
+}
+
+std::u16string ToUtf16(const std::string& utf8) {
+  std::wstring wide = p2sp::Utf8ToWide(utf8);
+  std::u16string out;
+  for (wchar_t w : wide) {
+    uint32_t c = static_cast<uint32_t>(w);
+    if (c >= 0x10000) {
+      c -= 0x10000;
+      out += static_cast<char16_t>(0xD800 + (c >> 10));
+      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(c);
+    }
+  }
+  return out;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string seed, link, target;
+  int connections = 0, stall = 0, retries = -1;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    auto value = [&](int* out) {
+      if (i + 1 >= argc) return false;
+      char* end = nullptr;
+      long v = std::strtol(argv[++i], &end, 10);
+      if (*end || v < 0 || v > 1000000) return false;
+      *out = static_cast<int>(v);
+      return true;
+    };
+    if (a == "--seed" && i + 1 < argc) {
+      seed = argv[++i];
+    } else if (a == "--connections") {
+      if (!value(&connections) || connections < 1) return Usage();
+    } else if (a == "--stall-timeout") {
+      if (!value(&stall) || stall < 1) return Usage();
+    } else if (a == "--retries") {
+      if (!value(&retries)) return Usage();
+    } else if (a == "--quiet") {
+      quiet = true;
+    } else if (!a.empty() && a[0] == '-' && a != "-") {
+      return Usage();
+    } else if (link.empty()) {
+      link = a;
+    } else if (target.empty()) {
+      target = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (link.empty() || target.empty()) return Usage();
+
+  p2sp::Engine engine;
+  engine.Init();
+  if (!seed.empty()) {
+    std::u16string wide = ToUtf16(seed);
+    engine.SetOption(p2sp::kOptionSeedUrl, wide.data(), static_cast<int>(wide.size() * 2));
+  }
+  int32_t v;
+  if (connections > 0) engine.SetOption(p2sp::kOptionMaxConnections, &(v = connections), 4);
+  if (stall > 0) engine.SetOption(p2sp::kOptionStallSeconds, &(v = stall), 4);
+  if (retries >= 0) engine.SetOption(p2sp::kOptionRetries, &(v = retries), 4);
+
+  struct sigaction sa;
+  std::memset(&sa, 0, sizeof sa);
+  sa.sa_handler = OnSignal;
+  sigaction(SIGINT, &sa, nullptr);
+  sigaction(SIGTERM, &sa, nullptr);
+
+  int task = engine.CreateTask(link, target);
+  engine.StartTask(task);
+  bool tty = isatty(2);
+  p2sp::TaskStatus status;
+  int ticks = 0;
+  for (;;) {
+    usleep(20 * 1000);
+    engine.QueryTask(task, &status);
+    bool over = status.state != p2sp::kStateRunning || !status.active;
+    if (!quiet && (++ticks % 25 == 0 || over)) {
+      std::string line = p2sp::ProgressLine(status.done, status.total, status.serverSpeed + uint64_t{status.peerSpeed});
+      std::fprintf(stderr, tty ? "\r%s\033[K" : "%s\n", line.c_str());
+    }
+    if (g_interrupted) {
+      engine.StopTask(task);
+      engine.Uninit();
+      if (!quiet) std::fprintf(stderr, "\ninterrupted; progress kept in %s\n", (target + ".P2P").c_str());
+      return 3;
+    }
+    if (over) break;
+  }
+  engine.Uninit();
+  if (!quiet && tty) std::fputc('\n', stderr);
+  switch (status.state) {
+    case p2sp::kStateFinished:
+      return 0;
+    case p2sp::kStateFailedCheck:
+      if (!quiet) std::fprintf(stderr, "pdown: the file failed its check\n");
+      return 6;
+    default:
+      if (!quiet) std::fprintf(stderr, "pdown: the download failed\n");
+      return 5;
+  }
+}

@@ -1,0 +1,922 @@
+#include "download_task.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <vector>
+
+#include "file_io.h"
+#include "progress_record.h"
+#include "proxy.h"
+#include "range_set.h"
+#include "segment_scheduler.h"
+#include "text.h"
+#include "verify/md5.h"
+
+namespace p2sp {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr uint64_t kUnknownSize = kUnknownTotal;
+constexpr int kMaxSeedSources = 8;
+// Each request asks for about a second of its connection's transfer: short
+// enough that splits and kills waste little, long enough to keep round trips rare.
+constexpr uint64_t kFirstChunk = 2u << 20;
+constexpr uint64_t kMinChunk = 1u << 20;
+constexpr uint64_t kMaxChunk = 32u << 20;
+// Written data is pushed towards the disk in steps of this size, so the flushes
+// before each record and before the rename find little left to do.
+constexpr uint64_t kWritebackStep = 16u << 20;
+constexpr auto kRecordInterval = std::chrono::milliseconds(250);
+constexpr auto kGrowInterval = std::chrono::milliseconds(500);
+// A connection that wrote nothing for this long may lose its last lease to a
+// free one near the end of the file, where there is nothing left to split.
+constexpr auto kTakeOverIdle = std::chrono::seconds(3);
+constexpr const char* kUserAgent = "TarnP2SP/1.0";
+
+// One download at a time per target path, even across tasks made for it.
+std::shared_ptr<std::mutex> PathMutex(const std::string& path) {
+  static std::mutex registryMutex;
+  static std::map<std::string, std::weak_ptr<std::mutex>> registry;
+  std::lock_guard<std::mutex> lock(registryMutex);
+  auto& slot = registry[path];
+  auto m = slot.lock();
+  if (!m) {
+    m = std::make_shared<std::mutex>();
+    slot = m;
+  }
+  return m;
+}
+
+// P2SP_DEBUG=1 in the environment traces decisions on standard error.
+void Debug(const char* format, ...) {
+  static const bool enabled = [] {
+    const char* v = std::getenv("P2SP_DEBUG");
+    return v && *v && *v != '0';
+  }();
+  if (!enabled) return;
+  va_list args;
+  va_start(args, format);
+  static const auto started = Clock::now();
+  std::fprintf(stderr, "p2sp %7.3f: ", std::chrono::duration<double>(Clock::now() - started).count());
+  std::vfprintf(stderr, format, args);
+  std::fputc('\n', stderr);
+  va_end(args);
+}
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+}  // namespace
+
+std::string SidePath(const std::string& target) { return target + ".P2P"; }
+
+std::string ComputeH1Text(const std::string& path, uint64_t size, bool* ok) {
+  *ok = false;
+  RandomFile file;
+  if (!file.Open(path, false)) return {};
+  return ComputeH1Text(file, size, ok);
+}
+
+std::string ComputeH1Text(RandomFile& file, uint64_t size, bool* ok) {
+  *ok = false;
+  uint64_t begin = size > kH1TailBytes ? size - kH1TailBytes : 0;
+  std::vector<char> buffer(1 << 20);
+  Md5 md5;
+  for (uint64_t pos = begin; pos < size;) {
+    size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - pos));
+    if (!file.ReadAt(pos, buffer.data(), n)) return {};
+    md5.Update(buffer.data(), n);
+    pos += n;
+  }
+  *ok = true;
+  return FormatMd5Text(md5.Final());
+}
+
+// Everything one run of a task needs: the curl multi handle, the side file,
+// the scheduler and the sources. Lives on the task's thread only.
+class Session {
+ public:
+  enum Result { kComplete, kStopped, kFailed };
+
+  explicit Session(DownloadTask& task);
+  ~Session();
+  uint8_t Run();
+
+ private:
+  struct Source {
+    std::string url;
+    bool primary = false;
+    bool alive = true;
+    bool verified = false;  // served the expected size at least once
+    int failures = 0;
+    Clock::time_point nextTry{};
+    int connections = 0;
+    RangeSet wrote;  // what this run took from it, for blame after a failed check
+  };
+  enum class Mode { kProbe, kRange, kStream };
+  struct Conn {
+    Session* owner = nullptr;
+    int id = 0;
+    size_t source = 0;
+    CURL* easy = nullptr;
+    Mode mode = Mode::kRange;
+    uint64_t begin = 0;   // where the current request starts
+    uint64_t reqEnd = 0;  // and where it ends (exclusive)
+    uint64_t pos = 0;
+    uint64_t chunk = kFirstChunk;
+    Clock::time_point reqStarted;
+    long status = 0;
+    ContentRange range;
+    bool hasLength = false;
+    uint64_t length = 0;
+    bool chunked = false;
+    bool checked = false;
+    bool rejected = false;    // answer refused; counts as a failure of the source
+    bool reachedEnd = false;  // stopped on purpose: the lease is done or gone
+    Clock::time_point lastProgress;
+  };
+
+  Result Transfer();
+  bool OpenSideFile();
+  bool SetSize(uint64_t size);
+  void StartConnections(Clock::time_point now);
+  bool Launch(size_t source, Mode mode, const ByteRange& lease, int id);
+  bool Request(Conn* c);
+  void Finish(Conn* c, CURLcode code);
+  void Abort(int id);
+  void AbortAll();
+  bool Validate(Conn* c);
+  size_t OnData(Conn* c, const char* data, size_t size);
+  void OnHeader(Conn* c, const char* data, size_t size);
+  void Tick(Clock::time_point now);
+  void StartSeedQuery();
+  void FinishSeedQuery(CURLcode code);
+  bool FlushRecord(bool background = false);
+  void WaitFlusher();
+  bool BlameSources(uint64_t checkedFrom);
+  void Publish();
+  void SourceFailed(Source& s, bool progressed, Clock::time_point now);
+
+  static size_t WriteCb(char* data, size_t size, size_t n, void* user);
+  static size_t HeaderCb(char* data, size_t size, size_t n, void* user);
+  static size_t SeedWriteCb(char* data, size_t size, size_t n, void* user);
+
+  DownloadTask& m_task;
+  const TaskOptions& m_opt;
+  TaskLink m_link;
+  std::string m_h1;
+  std::string m_sidePath;
+  RandomFile m_file;
+  SegmentScheduler m_sched;
+  bool m_sizeKnown = false;
+  bool m_stream = false;
+  bool m_streamDone = false;
+  bool m_localError = false;
+  std::thread m_flusher;
+  std::atomic<bool> m_flushBusy{false};
+  std::atomic<bool> m_flushFailed{false};
+  // The link's file changed size, or its server stopped honouring ranges:
+  // forget the size and ask again from the start.
+  bool m_restart = false;
+  bool m_noRanges = false;
+  uint64_t m_sequence = 0;
+  uint64_t m_recordedBytes = 0;
+
+  CURLM* m_multi = nullptr;
+  std::vector<Source> m_sources;
+  std::map<int, std::unique_ptr<Conn>> m_conns;
+  int m_nextId = 1;
+  int m_perSource = 1;  // connections each verified source may have
+
+  CURL* m_seedEasy = nullptr;
+  std::string m_seedBody;
+  bool m_seedAsked = false;
+
+  uint64_t m_serverBytes = 0, m_peerBytes = 0;
+  uint64_t m_lastServerBytes = 0, m_lastPeerBytes = 0;
+  Clock::time_point m_lastSpeed, m_lastRecord, m_lastGrow;
+  uint64_t m_growBytes = 0;
+  uint64_t m_writebackBytes = 0;
+  double m_growRate = 0;
+};
+
+Session::Session(DownloadTask& task) : m_task(task), m_opt(task.m_options) {
+  m_link = ParseTaskLink(task.m_link);
+  m_h1 = m_link.h1;
+  m_sidePath = SidePath(task.m_target);
+  m_multi = curl_multi_init();
+  Source primary;
+  primary.url = m_link.url;
+  primary.primary = true;
+  m_sources.push_back(primary);
+  m_perSource = std::max(1, std::min(m_opt.initialConnections, m_opt.maxConnections));
+}
+
+Session::~Session() {
+  WaitFlusher();
+  AbortAll();
+  if (m_seedEasy) {
+    curl_multi_remove_handle(m_multi, m_seedEasy);
+    curl_easy_cleanup(m_seedEasy);
+  }
+  curl_multi_cleanup(m_multi);
+}
+
+void Session::Publish() {
+  m_task.m_total = m_sizeKnown ? m_sched.FileSize() : 0;
+  uint64_t done = m_sched.Done().Covered();
+  if (!m_sizeKnown) done = m_stream ? m_sched.Done().Covered() : 0;
+  m_task.m_done = done;
+}
+
+uint8_t Session::Run() {
+  if (!m_link.valid || !m_multi || m_task.m_target.empty()) return kStateFailedDownload;
+  Debug("task %s -> %s", m_link.url.c_str(), m_task.m_target.c_str());
+  if (!OpenSideFile()) return kStateFailedDownload;
+  for (;;) {
+    Result r = Transfer();
+    m_task.m_serverSpeed = 0;
+    m_task.m_peerSpeed = 0;
+    if (r != kComplete) {
+      if (m_sizeKnown && !m_localError) FlushRecord();
+      WaitFlusher();
+      m_file.Close();
+      return r == kStopped ? kStateRunning : kStateFailedDownload;
+    }
+    uint64_t size = m_sched.FileSize();
+    Debug("all %llu bytes are in", static_cast<unsigned long long>(size));
+    WaitFlusher();
+    // The data must be on disk before the file takes the target's name; the
+    // flush runs while the check reads the same (cached) bytes.
+    bool synced = false;
+    std::thread flusher([this, &synced] { synced = m_file.Sync(); });
+    bool ok = true;
+    std::string text = m_h1.empty() ? std::string() : ComputeH1Text(m_file, size, &ok);
+    flusher.join();
+    if (!synced || !ok) {
+      m_file.Close();
+      return kStateFailedDownload;
+    }
+    if (!m_h1.empty() && text != m_h1) {
+      // Fetch again, from the task's own link, whatever other sources gave.
+      if (BlameSources(size > kH1TailBytes ? size - kH1TailBytes : 0)) {
+        Publish();
+        continue;
+      }
+      // Proven wrong: keeping it would only make the next try resume into it.
+      m_file.Close();
+      RemoveFile(m_sidePath);
+      return kStateFailedCheck;
+    }
+    Debug("checked");
+    ok = m_file.Truncate(size) && m_file.Sync();
+    m_file.Close();
+    if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
+    return kStateFinished;
+  }
+}
+
+bool Session::OpenSideFile() {
+  if (!m_file.Open(m_sidePath, true)) return false;
+  uint64_t length = m_file.Size();
+  if (length >= ProgressRecord::kAreaSize) {
+    std::vector<uint8_t> area(ProgressRecord::kAreaSize);
+    ProgressRecord rec;
+    if (m_file.ReadAt(length - area.size(), area.data(), area.size()) &&
+        DecodeRecordArea(area.data(), area.size(), &rec) && rec.fileSize + ProgressRecord::kAreaSize == length &&
+        rec.linkHash == HashLink(m_link.url) && (m_h1.empty() || rec.h1.empty() || rec.h1 == m_h1)) {
+      // A resumed task may come with the plain link; the check it was made
+      // with still applies.
+      if (m_h1.empty()) m_h1 = rec.h1;
+      m_sched.Reset(rec.fileSize);
+      for (const auto& r : rec.done) m_sched.MarkDone(r.begin, r.end);
+      m_sequence = rec.sequence;
+      m_sizeKnown = true;
+      m_recordedBytes = m_sched.Done().Covered();
+      Publish();
+      return true;
+    }
+  }
+  // Nothing usable: start this file over.
+  return m_file.Truncate(0);
+}
+
+bool Session::SetSize(uint64_t size) {
+  WaitFlusher();  // a flush in flight must not land in the file as it is laid out anew
+  m_sched.Reset(size);
+  m_sizeKnown = true;
+  if (!m_file.Truncate(0) || !m_file.Allocate(size + ProgressRecord::kAreaSize)) {
+    m_localError = true;
+    return false;
+  }
+  if (!FlushRecord()) return false;
+  Publish();
+  return true;
+}
+
+bool Session::FlushRecord(bool background) {
+  if (!m_sizeKnown || !m_file.IsOpen()) return true;
+  WaitFlusher();
+  if (m_localError) return false;
+  // What is written now; bytes that arrive while the flush runs are left for
+  // the next record.
+  ProgressRecord rec;
+  rec.sequence = ++m_sequence;
+  rec.fileSize = m_sched.FileSize();
+  rec.linkHash = HashLink(m_link.url);
+  rec.h1 = m_h1;
+  rec.done = m_sched.Done().Ranges();
+  auto slot = std::make_shared<std::vector<uint8_t>>(EncodeRecordSlot(rec));
+  uint64_t at = rec.fileSize + (rec.sequence % 2) * ProgressRecord::kSlotSize;
+  m_recordedBytes = m_sched.Done().Covered();
+  m_lastRecord = Clock::now();
+  // Data first, so the record never claims bytes that a power cut could lose.
+  auto work = [this, slot, at] {
+    if (!m_file.Sync() || !m_file.WriteAt(at, slot->data(), slot->size())) m_flushFailed = true;
+    m_flushBusy = false;
+  };
+  m_flushBusy = true;
+  if (background) {
+    // The flush can take a while on a slow disk; the transfer goes on meanwhile.
+    m_flusher = std::thread(work);
+    return true;
+  }
+  work();
+  WaitFlusher();
+  return !m_localError;
+}
+
+void Session::WaitFlusher() {
+  if (m_flusher.joinable()) m_flusher.join();
+  if (m_flushFailed) m_localError = true;
+}
+
+Session::Result Session::Transfer() {
+  m_lastSpeed = m_lastRecord = m_lastGrow = Clock::now();
+  m_growBytes = m_serverBytes + m_peerBytes;
+  for (;;) {
+    if (m_task.m_stop) {
+      AbortAll();
+      return kStopped;
+    }
+    if (m_localError) {
+      AbortAll();
+      return kFailed;
+    }
+    if (m_restart) {
+      AbortAll();
+      m_restart = false;
+      m_stream = false;
+      m_sizeKnown = false;
+      m_sched.Reset(0);
+      WaitFlusher();
+      if (!m_file.Truncate(0)) return kFailed;
+      Publish();
+    }
+    if (m_sizeKnown && m_sched.Complete() && (!m_stream || m_streamDone || m_conns.empty())) {
+      AbortAll();
+      Publish();
+      return kComplete;
+    }
+    if (m_stream && m_streamDone) {
+      AbortAll();
+      Publish();
+      return kComplete;
+    }
+    Clock::time_point now = Clock::now();
+    // Not from inside a curl callback: the multi handle refuses new transfers there.
+    if (m_sizeKnown) StartSeedQuery();
+    StartConnections(now);
+    if (m_conns.empty()) {
+      bool anyAlive = false;
+      for (const auto& s : m_sources) anyAlive = anyAlive || s.alive;
+      if (!anyAlive) return kFailed;
+    }
+    int running = 0;
+    curl_multi_perform(m_multi, &running);
+    int left = 0;
+    while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
+      if (msg->msg != CURLMSG_DONE) continue;
+      if (msg->easy_handle == m_seedEasy) {
+        FinishSeedQuery(msg->data.result);
+        continue;
+      }
+      Conn* conn = nullptr;
+      curl_easy_getinfo(msg->easy_handle, CURLINFO_PRIVATE, reinterpret_cast<char**>(&conn));
+      if (conn) Finish(conn, msg->data.result);
+    }
+    Tick(Clock::now());
+    curl_multi_poll(m_multi, nullptr, 0, 50, nullptr);
+  }
+}
+
+void Session::StartConnections(Clock::time_point now) {
+  if (!m_sizeKnown || m_stream) {
+    // One stream at a time until the size is known, and for servers without ranges.
+    if (!m_conns.empty() || m_streamDone) return;
+    Source& s = m_sources[0];
+    if (!s.alive || now < s.nextTry) return;
+    Launch(0, m_sizeKnown ? Mode::kStream : Mode::kProbe, {0, kUnknownSize}, m_nextId++);
+    return;
+  }
+  if (m_sched.Complete()) return;
+  for (;;) {
+    // The live source furthest below its allowance; a source not yet seen to
+    // serve the right size gets one connection to prove itself.
+    int pick = -1;
+    int pickRoom = 0;
+    for (size_t i = 0; i < m_sources.size(); ++i) {
+      Source& s = m_sources[i];
+      if (!s.alive || now < s.nextTry) continue;
+      int allowance = (s.primary || s.verified) ? m_perSource : 1;
+      int room = allowance - s.connections;
+      if (room > pickRoom) {
+        pick = static_cast<int>(i);
+        pickRoom = room;
+      }
+    }
+    if (pick < 0) return;
+    int id = m_nextId++;
+    ByteRange lease;
+    if (!m_sched.Assign(id, &lease)) {
+      // Nothing to split: take over a connection that went quiet in the middle
+      // of its answer. One still waiting for its first byte is left to the
+      // stall timeout, or a slow server would see its requests moved forever.
+      int victim = -1;
+      for (const auto& c : m_conns) {
+        if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos > c.second->begin &&
+            now - c.second->lastProgress > kTakeOverIdle) {
+          victim = c.first;
+          break;
+        }
+      }
+      if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) return;
+      Debug("conn %d takes over the lease of quiet conn %d", id, victim);
+      Abort(victim);
+    }
+    if (!Launch(static_cast<size_t>(pick), Mode::kRange, lease, id)) {
+      m_sched.Release(id);
+      return;
+    }
+  }
+}
+
+bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int id) {
+  auto c = std::make_unique<Conn>();
+  c->owner = this;
+  c->id = id;
+  c->source = sourceIndex;
+  c->mode = mode;
+  c->begin = c->pos = lease.begin;
+  c->lastProgress = Clock::now();
+  for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
+  c->easy = curl_easy_init();
+  if (!c->easy) return false;
+  CURL* e = c->easy;
+  Source& s = m_sources[sourceIndex];
+  curl_easy_setopt(e, CURLOPT_URL, s.url.c_str());
+  curl_easy_setopt(e, CURLOPT_PRIVATE, c.get());
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Session::WriteCb);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, c.get());
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Session::HeaderCb);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, c.get());
+  // Redirects keep the Range header, so a resume survives them.
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_opt.connectSeconds));
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
+  curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
+  if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+  Conn* conn = c.get();
+  ++s.connections;
+  m_conns[id] = std::move(c);
+  if (!Request(conn)) {
+    Abort(id);
+    return false;
+  }
+  return true;
+}
+
+bool Session::Request(Conn* c) {
+  c->begin = c->pos;
+  c->status = 0;
+  c->range = ContentRange();
+  c->hasLength = c->chunked = c->checked = c->rejected = c->reachedEnd = false;
+  c->reqStarted = Clock::now();
+  std::string range;
+  if (c->mode == Mode::kProbe) {
+    // Bounded, so that this connection can be split like any other once the
+    // answer names the size.
+    if (!m_noRanges) range = "0-" + std::to_string(c->chunk - 1);
+    c->reqEnd = c->chunk;
+  } else if (c->mode == Mode::kRange) {
+    ByteRange lease = m_sched.LeaseOf(c->id);
+    c->reqEnd = std::min(lease.end, c->pos + c->chunk);
+    range = std::to_string(c->pos) + "-" + std::to_string(c->reqEnd - 1);
+    m_sched.Commit(c->id, c->reqEnd);
+  } else {
+    c->reqEnd = kUnknownSize;
+  }
+  curl_easy_setopt(c->easy, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
+  return curl_multi_add_handle(m_multi, c->easy) == CURLM_OK;
+}
+
+void Session::Abort(int id) {
+  auto it = m_conns.find(id);
+  if (it == m_conns.end()) return;
+  Conn* c = it->second.get();
+  curl_multi_remove_handle(m_multi, c->easy);
+  curl_easy_cleanup(c->easy);
+  --m_sources[c->source].connections;
+  if (m_sched.HasLease(id)) m_sched.Release(id);
+  m_conns.erase(it);
+}
+
+void Session::AbortAll() {
+  while (!m_conns.empty()) Abort(m_conns.begin()->first);
+}
+
+void Session::SourceFailed(Source& s, bool progressed, Clock::time_point now) {
+  s.failures = progressed ? 1 : s.failures + 1;
+  if (s.failures > m_opt.retries) {
+    s.alive = false;
+    return;
+  }
+  auto delay = std::chrono::milliseconds(std::min(4000, 250 << std::min(s.failures - 1, 5)));
+  s.nextTry = now + delay;
+}
+
+void Session::Finish(Conn* c, CURLcode code) {
+  int id = c->id;
+  Source& s = m_sources[c->source];
+  bool progressed = c->pos > c->begin;
+  long status = 0;
+  curl_easy_getinfo(c->easy, CURLINFO_RESPONSE_CODE, &status);
+  Clock::time_point now = Clock::now();
+  if (c->mode == Mode::kProbe && !c->checked && code == CURLE_OK && status == 416 && c->range.valid &&
+      c->range.total == 0) {
+    // An empty file: nothing to fetch, and ranges cannot even start.
+    Abort(id);
+    if (SetSize(0)) m_sizeKnown = true;
+    return;
+  }
+  if (!c->checked && !c->rejected && code == CURLE_OK) {
+    // An answer without a body: judge it now, so an empty file completes and an
+    // error page without text still counts as a failure.
+    c->checked = true;
+    if (!Validate(c)) c->rejected = true;
+  }
+  bool ok = !c->rejected && (c->reachedEnd || (code == CURLE_OK && c->checked));
+  if (ok && c->mode == Mode::kStream && !c->reachedEnd) {
+    if (!m_sizeKnown || m_sched.FileSize() == kUnknownSize) {
+      uint64_t size = c->pos;
+      Abort(id);
+      m_sched.Reset(size);
+      m_sched.MarkDone(0, size);
+      m_sizeKnown = true;
+      m_streamDone = true;
+      s.failures = 0;
+      Publish();
+      return;
+    }
+    if (c->pos == m_sched.FileSize())
+      m_streamDone = true;
+    else
+      ok = false;
+  }
+  if (ok && progressed) {
+    double secs = std::chrono::duration<double>(now - c->reqStarted).count();
+    double rate = (c->pos - c->begin) / std::max(secs, 1e-3);
+    c->chunk = std::min(kMaxChunk, std::max(kMinChunk, static_cast<uint64_t>(rate)));
+  }
+  if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
+    // The same connection goes on with the rest of its lease; curl keeps the
+    // socket open between the requests.
+    s.failures = 0;
+    curl_multi_remove_handle(m_multi, c->easy);
+    if (Request(c)) return;
+  }
+  Debug("conn %d %s: curl %d, http %ld, %llu bytes%s%s", id, s.url.c_str(), static_cast<int>(code), status,
+        static_cast<unsigned long long>(c->pos - c->begin), c->rejected ? ", refused" : "",
+        c->reachedEnd ? ", lease ended" : "");
+  Abort(id);
+  if (m_localError) return;
+  if (ok) {
+    if (progressed) s.failures = 0;
+    return;
+  }
+  if (!s.alive) return;
+  SourceFailed(s, progressed, now);
+}
+
+bool Session::Validate(Conn* c) {
+  Source& s = m_sources[c->source];
+  if (c->status == 206) {
+    const ContentRange& cr = c->range;
+    if (!cr.valid || cr.total == kUnknownSize || cr.first != c->begin) return false;
+    if (c->mode == Mode::kProbe) {
+      if (!SetSize(cr.total)) return false;
+      ByteRange lease;
+      if (!m_sched.Assign(c->id, &lease) || lease.begin != 0) return false;
+      m_sched.Commit(c->id, c->reqEnd);
+      c->mode = Mode::kRange;
+      s.verified = true;
+      return true;
+    }
+    if (c->mode != Mode::kRange) return false;
+    if (cr.total != m_sched.FileSize()) {
+      if (s.primary) {
+        m_restart = true;
+      } else {
+        s.alive = false;  // a different file
+      }
+      return false;
+    }
+    s.verified = true;
+    return true;
+  }
+  if (c->status == 200) {
+    // The server ignores ranges. Extra sources are only worth it with ranges.
+    if (!s.primary) {
+      s.alive = false;
+      return false;
+    }
+    bool lengthKnown = c->hasLength && !c->chunked;
+    if (c->mode == Mode::kProbe || (c->begin == 0 && m_conns.size() == 1)) {
+      m_stream = true;
+      c->mode = Mode::kStream;
+      if (lengthKnown) {
+        if (!SetSize(c->length)) return false;
+      } else {
+        m_sizeKnown = false;
+        m_sched.Reset(kUnknownSize);
+        WaitFlusher();
+        if (!m_file.Truncate(0)) {
+          m_localError = true;
+          return false;
+        }
+      }
+      c->pos = 0;
+      return true;
+    }
+    // A ranged request answered whole: drop everything running and go on as
+    // one stream from the start.
+    m_noRanges = true;
+    m_restart = true;
+    return false;
+  }
+  return false;
+}
+
+size_t Session::OnData(Conn* c, const char* data, size_t size) {
+  if (!c->checked) {
+    c->checked = true;
+    if (!Validate(c)) {
+      c->rejected = true;
+      return 0;
+    }
+  }
+  if (m_task.m_stop) return 0;
+  uint64_t take = size;
+  if (c->mode == Mode::kRange) {
+    take = m_sched.Accept(c->id, c->pos, size);
+    if (take == 0) {
+      c->reachedEnd = true;
+      return 0;
+    }
+  } else if (m_sched.FileSize() != kUnknownSize) {
+    if (c->pos + size > m_sched.FileSize()) {
+      c->rejected = true;  // longer than it said
+      return 0;
+    }
+  }
+  if (!m_file.WriteAt(c->pos, data, static_cast<size_t>(take))) {
+    m_localError = true;
+    return 0;
+  }
+  m_sched.Written(c->id, c->pos, take);
+  Source& s = m_sources[c->source];
+  if (!s.primary) s.wrote.Add(c->pos, c->pos + take);
+  (s.primary ? m_serverBytes : m_peerBytes) += take;
+  c->pos += take;
+  c->lastProgress = Clock::now();
+  if (take < size) {
+    c->reachedEnd = true;
+    return 0;
+  }
+  return size;
+}
+
+void Session::OnHeader(Conn* c, const char* data, size_t size) {
+  std::string line(data, size);
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    // Each answer of a redirect chain starts afresh.
+    c->range = ContentRange();
+    c->hasLength = false;
+    c->chunked = false;
+    size_t sp = line.find(' ');
+    c->status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
+    return;
+  }
+  size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  std::string name = Lower(line.substr(0, colon));
+  std::string value = line.substr(colon + 1);
+  size_t b = value.find_first_not_of(" \t");
+  value = b == std::string::npos ? "" : value.substr(b);
+  if (name == "content-range") {
+    c->range = ParseContentRange(value);
+  } else if (name == "content-length") {
+    c->hasLength = ParseU64(value, &c->length);
+  } else if (name == "transfer-encoding") {
+    c->chunked = Lower(value).find("chunked") != std::string::npos;
+  }
+}
+
+size_t Session::WriteCb(char* data, size_t size, size_t n, void* user) {
+  Conn* c = static_cast<Conn*>(user);
+  return c->owner->OnData(c, data, size * n);
+}
+
+size_t Session::HeaderCb(char* data, size_t size, size_t n, void* user) {
+  Conn* c = static_cast<Conn*>(user);
+  c->owner->OnHeader(c, data, size * n);
+  return size * n;
+}
+
+size_t Session::SeedWriteCb(char* data, size_t size, size_t n, void* user) {
+  std::string* body = static_cast<std::string*>(user);
+  if (body->size() + size * n > 64 * 1024) return 0;  // a list of links is small
+  body->append(data, size * n);
+  return size * n;
+}
+
+void Session::StartSeedQuery() {
+  if (m_seedAsked || m_opt.seedUrl.empty() || !m_sizeKnown) return;
+  m_seedAsked = true;
+  std::string url = SeedQueryUrl(m_opt.seedUrl, m_h1, FileNameOfUrl(m_link.url), m_sched.FileSize());
+  Debug("asking the seed service: %s", url.c_str());
+  m_seedEasy = curl_easy_init();
+  if (!m_seedEasy) return;
+  curl_easy_setopt(m_seedEasy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(m_seedEasy, CURLOPT_WRITEFUNCTION, &Session::SeedWriteCb);
+  curl_easy_setopt(m_seedEasy, CURLOPT_WRITEDATA, &m_seedBody);
+  curl_easy_setopt(m_seedEasy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(m_seedEasy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(m_seedEasy, CURLOPT_TIMEOUT, 10L);
+  curl_easy_setopt(m_seedEasy, CURLOPT_USERAGENT, kUserAgent);
+  std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy;
+  if (!proxy.empty()) curl_easy_setopt(m_seedEasy, CURLOPT_PROXY, proxy.c_str());
+  if (curl_multi_add_handle(m_multi, m_seedEasy) != CURLM_OK) {
+    curl_easy_cleanup(m_seedEasy);
+    m_seedEasy = nullptr;
+  }
+}
+
+void Session::FinishSeedQuery(CURLcode code) {
+  long status = 0;
+  curl_easy_getinfo(m_seedEasy, CURLINFO_RESPONSE_CODE, &status);
+  curl_multi_remove_handle(m_multi, m_seedEasy);
+  curl_easy_cleanup(m_seedEasy);
+  m_seedEasy = nullptr;
+  Debug("seed service: curl %d, http %ld, %zu bytes", static_cast<int>(code), status, m_seedBody.size());
+  if (code != CURLE_OK || status != 200) return;  // the link alone, as before
+  for (const std::string& url : ParseSeedAnswer(m_seedBody, kMaxSeedSources)) {
+    bool known = false;
+    for (const auto& s : m_sources) known = known || s.url == url;
+    if (known) continue;
+    Source s;
+    s.url = url;
+    m_sources.push_back(std::move(s));
+    Debug("extra source %s", url.c_str());
+  }
+}
+
+bool Session::BlameSources(uint64_t checkedFrom) {
+  bool blamed = false;
+  for (Source& s : m_sources) {
+    if (s.primary || s.wrote.CoveredIn(checkedFrom, kUnknownSize) == 0) continue;
+    s.alive = false;
+    Debug("check failed; dropping %s and fetching its %llu bytes again", s.url.c_str(),
+          static_cast<unsigned long long>(s.wrote.Covered()));
+    for (const auto& r : s.wrote.Ranges()) m_sched.MarkMissing(r.begin, r.end);
+    s.wrote.Clear();
+    blamed = true;
+  }
+  if (blamed) FlushRecord();
+  return blamed;
+}
+
+void Session::Tick(Clock::time_point now) {
+  auto sinceSpeed = now - m_lastSpeed;
+  if (sinceSpeed >= std::chrono::milliseconds(500)) {
+    double secs = std::chrono::duration<double>(sinceSpeed).count();
+    m_task.m_serverSpeed = static_cast<uint32_t>(std::min(4e9, (m_serverBytes - m_lastServerBytes) / secs));
+    m_task.m_peerSpeed = static_cast<uint32_t>(std::min(4e9, (m_peerBytes - m_lastPeerBytes) / secs));
+    m_lastServerBytes = m_serverBytes;
+    m_lastPeerBytes = m_peerBytes;
+    m_lastSpeed = now;
+  }
+  Publish();
+  uint64_t written = m_serverBytes + m_peerBytes;
+  if (written - m_writebackBytes >= kWritebackStep) {
+    m_file.StartWriteback();
+    m_writebackBytes = written;
+  }
+  if (m_flushFailed) m_localError = true;
+  if (m_sizeKnown && m_sched.FileSize() != kUnknownSize && now - m_lastRecord >= kRecordInterval &&
+      m_sched.Done().Covered() != m_recordedBytes && !m_flushBusy)
+    FlushRecord(true);
+  // More connections while they bring more speed; the first step is always taken.
+  auto sinceGrow = now - m_lastGrow;
+  if (sinceGrow >= kGrowInterval) {
+    uint64_t bytes = m_serverBytes + m_peerBytes;
+    double rate = (bytes - m_growBytes) / std::chrono::duration<double>(sinceGrow).count();
+    if (!m_stream && m_sizeKnown && m_perSource < m_opt.maxConnections && rate > m_growRate * 1.1 &&
+        !m_sched.Complete()) {
+      m_perSource = std::min(m_opt.maxConnections, m_perSource + 4);
+      Debug("more connections: %d per source at %.1f MB/s", m_perSource, rate / 1e6);
+    }
+    m_growRate = std::max(m_growRate, rate);
+    m_growBytes = bytes;
+    m_lastGrow = now;
+  }
+}
+
+DownloadTask::DownloadTask(const std::string& link, const std::string& target, const TaskOptions& options)
+    : m_link(link), m_target(target), m_options(options) {}
+
+DownloadTask::~DownloadTask() {
+  Stop();
+  Join();
+}
+
+bool DownloadTask::Start() {
+  std::lock_guard<std::mutex> lock(m_lifeMutex);
+  if (m_active && !m_stop) return true;
+  if (m_state == kStateFinished) return true;
+  // A stop still on its way out finishes first; it takes one poll interval.
+  if (m_thread.joinable()) m_thread.join();
+  m_stop = false;
+  m_state = kStateRunning;
+  m_active = true;
+  m_thread = std::thread(&DownloadTask::Run, this);
+  return true;
+}
+
+bool DownloadTask::Stop() {
+  m_stop = true;
+  return true;
+}
+
+void DownloadTask::Join() {
+  std::lock_guard<std::mutex> lock(m_lifeMutex);
+  if (m_thread.joinable()) m_thread.join();
+}
+
+TaskStatus DownloadTask::Status() const {
+  TaskStatus s;
+  s.total = m_total;
+  s.done = m_done;
+  s.serverSpeed = m_serverSpeed;
+  s.peerSpeed = m_peerSpeed;
+  s.state = m_state;
+  s.active = m_active;
+  return s;
+}
+
+void DownloadTask::Run() {
+  auto pathMutex = PathMutex(m_target);
+  uint8_t state;
+  {
+    std::lock_guard<std::mutex> pathLock(*pathMutex);
+    if (m_stop) {
+      state = kStateRunning;
+    } else {
+      Session session(*this);
+      state = session.Run();
+    }
+  }
+  if (state == kStateFinished) m_done = m_total.load();
+  m_state = state;
+  m_serverSpeed = 0;
+  m_peerSpeed = 0;
+  m_active = false;
+}
+
+}  // namespace p2sp

@@ -1,0 +1,130 @@
+#include "engine.h"
+
+#include <curl/curl.h>
+
+#include <cstring>
+
+#include "text.h"
+
+namespace p2sp {
+namespace {
+
+void CurlGlobalInit() {
+  static bool done = [] { return curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK; }();
+  (void)done;
+}
+
+void Put(uint8_t* p, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+}  // namespace
+
+void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
+  Put(record + 8, status.total, 8);
+  Put(record + 16, status.done, 8);
+  Put(record + 60, status.serverSpeed, 4);
+  Put(record + 64, status.peerSpeed, 4);
+  record[69] = status.state;
+}
+
+Engine::Engine() = default;
+
+Engine::~Engine() { Uninit(); }
+
+void Engine::Init() { CurlGlobalInit(); }
+
+void Engine::Uninit() {
+  std::vector<std::shared_ptr<DownloadTask>> all;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    for (auto& t : m_tasks) all.push_back(t.second);
+    for (auto& t : m_removed) all.push_back(t);
+    m_removed.clear();
+  }
+  for (auto& t : all) t->Stop();
+  for (auto& t : all) t->Join();
+}
+
+void Engine::SetOption(int option, const void* value, int bytes) {
+  if (!value || bytes < 0) return;
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const uint8_t* p = static_cast<const uint8_t*>(value);
+  if (option == kOptionSeedUrl) {
+    std::wstring wide;
+    for (int i = 0; i + 1 < bytes; i += 2) wide += static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
+    // UTF-16 pairs were kept as two units; WideToUtf8 joins them only when
+    // wchar_t is 16 bits, so join them here for the native build.
+    std::wstring joined;
+    for (size_t i = 0; i < wide.size(); ++i) {
+      uint32_t c = static_cast<uint32_t>(wide[i]);
+      if (sizeof(wchar_t) == 4 && c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size()) {
+        uint32_t low = static_cast<uint32_t>(wide[i + 1]);
+        if (low >= 0xDC00 && low < 0xE000) {
+          joined += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+          ++i;
+          continue;
+        }
+      }
+      joined += static_cast<wchar_t>(c);
+    }
+    m_options.seedUrl = WideToUtf8(joined);
+    while (!m_options.seedUrl.empty() && m_options.seedUrl.back() == '\0') m_options.seedUrl.pop_back();
+    return;
+  }
+  if (bytes < 4) return;
+  int32_t v;
+  std::memcpy(&v, value, 4);
+  if (option == kOptionMaxConnections && v >= 1) m_options.maxConnections = v > 16 ? 16 : v;
+  if (option == kOptionStallSeconds && v >= 1) m_options.stallSeconds = v;
+  if (option == kOptionRetries && v >= 0) m_options.retries = v;
+}
+
+TaskOptions Engine::Options() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_options;
+}
+
+int Engine::CreateTask(const std::string& link, const std::string& target) {
+  CurlGlobalInit();
+  std::lock_guard<std::mutex> lock(m_mutex);
+  int id = m_nextId++;
+  m_tasks[id] = std::make_shared<DownloadTask>(link, target, m_options);
+  return id;
+}
+
+std::shared_ptr<DownloadTask> Engine::Find(int id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_tasks.find(id);
+  return it == m_tasks.end() ? nullptr : it->second;
+}
+
+int Engine::StartTask(int id) {
+  auto task = Find(id);
+  if (!task) return 0;
+  return task->Start() ? 1 : 0;
+}
+
+int Engine::StopTask(int id) {
+  auto task = Find(id);
+  if (!task) return 0;
+  return task->Stop() ? 1 : 0;
+}
+
+void Engine::RemoveTask(int id) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  auto it = m_tasks.find(id);
+  if (it == m_tasks.end()) return;
+  it->second->Stop();
+  m_removed.push_back(it->second);
+  m_tasks.erase(it);
+}
+
+bool Engine::QueryTask(int id, TaskStatus* status) {
+  auto task = Find(id);
+  if (!task) return false;
+  *status = task->Status();
+  return true;
+}
+
+}  // namespace p2sp

@@ -1,0 +1,58 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "download_task.h"
+
+namespace p2sp {
+
+// Option numbers of SetP2spOption. 3 is the program's; the others let the
+// command-line front end and tests tune the engine.
+enum : int {
+  kOptionSeedUrl = 3,           // UTF-16 text without terminator
+  kOptionMaxConnections = 100,  // int32
+  kOptionStallSeconds = 101,    // int32
+  kOptionRetries = 102,         // int32
+};
+
+constexpr size_t kStatusRecordSize = 596;
+
+// Lays a status out the way the 596-byte record carries it.
+void FillStatusRecord(const TaskStatus& status, uint8_t* record);
+
+// The task table behind the exports. Every call returns at once.
+class Engine {
+ public:
+  Engine();
+  ~Engine();
+
+  void Init();
+  // Stops every task and waits until each has flushed its progress.
+  void Uninit();
+  void SetOption(int option, const void* value, int bytes);
+  TaskOptions Options() const;
+
+  // > 0; a link that cannot be used still gets a task, which fails at once, so
+  // the caller sees state 5 rather than a task that never moves.
+  int CreateTask(const std::string& link, const std::string& target);
+  int StartTask(int id);
+  int StopTask(int id);
+  void RemoveTask(int id);
+  bool QueryTask(int id, TaskStatus* status);
+
+ private:
+  std::shared_ptr<DownloadTask> Find(int id);
+
+  mutable std::mutex m_mutex;
+  TaskOptions m_options;
+  std::map<int, std::shared_ptr<DownloadTask>> m_tasks;
+  std::vector<std::shared_ptr<DownloadTask>> m_removed;  // joined at Uninit
+  int m_nextId = 1;
+};
+
+}  // namespace p2sp

@@ -1,0 +1,94 @@
+#include <windows.h>
+
+#include "file_io.h"
+#include "text.h"
+
+namespace p2sp {
+namespace {
+
+HANDLE H(void* h) { return static_cast<HANDLE>(h); }
+
+}  // namespace
+
+RandomFile::~RandomFile() { Close(); }
+
+bool RandomFile::Open(const std::string& path, bool create) {
+  Close();
+  std::wstring wide = Utf8ToWide(path);
+  m_handle = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                           create ? OPEN_ALWAYS : OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return IsOpen();
+}
+
+bool RandomFile::IsOpen() const { return H(m_handle) != INVALID_HANDLE_VALUE; }
+
+void RandomFile::Close() {
+  if (IsOpen()) ::CloseHandle(H(m_handle));
+  m_handle = INVALID_HANDLE_VALUE;
+}
+
+bool RandomFile::ReadAt(uint64_t offset, void* data, size_t size) {
+  char* p = static_cast<char*>(data);
+  while (size > 0) {
+    OVERLAPPED ov = {};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), got = 0;
+    if (!::ReadFile(H(m_handle), p, chunk, &got, &ov) || got == 0) return false;
+    p += got;
+    size -= got;
+    offset += got;
+  }
+  return true;
+}
+
+bool RandomFile::WriteAt(uint64_t offset, const void* data, size_t size) {
+  const char* p = static_cast<const char*>(data);
+  while (size > 0) {
+    OVERLAPPED ov = {};
+    ov.Offset = static_cast<DWORD>(offset);
+    ov.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size), put = 0;
+    if (!::WriteFile(H(m_handle), p, chunk, &put, &ov) || put == 0) return false;
+    p += put;
+    size -= put;
+    offset += put;
+  }
+  return true;
+}
+
+bool RandomFile::Truncate(uint64_t size) {
+  LARGE_INTEGER li;
+  li.QuadPart = static_cast<LONGLONG>(size);
+  return ::SetFilePointerEx(H(m_handle), li, nullptr, FILE_BEGIN) && ::SetEndOfFile(H(m_handle));
+}
+
+bool RandomFile::Allocate(uint64_t size) {
+  // NTFS reserves the clusters when the end of file moves, so a full disk fails here.
+  return Truncate(size);
+}
+
+bool RandomFile::Sync() { return ::FlushFileBuffers(H(m_handle)) != 0; }
+
+void RandomFile::StartWriteback() {}  // the cache manager writes behind on its own
+
+uint64_t RandomFile::Size() {
+  LARGE_INTEGER li;
+  if (!::GetFileSizeEx(H(m_handle), &li)) return 0;
+  return static_cast<uint64_t>(li.QuadPart);
+}
+
+bool FileExists(const std::string& path) {
+  return ::GetFileAttributesW(Utf8ToWide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool RemoveFile(const std::string& path) {
+  return ::DeleteFileW(Utf8ToWide(path).c_str()) || ::GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+bool RenameReplacing(const std::string& from, const std::string& to) {
+  return ::MoveFileExW(Utf8ToWide(from).c_str(), Utf8ToWide(to).c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+}  // namespace p2sp

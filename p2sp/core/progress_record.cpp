@@ -1,0 +1,120 @@
+#include "progress_record.h"
+
+#include <cstring>
+
+namespace p2sp {
+namespace {
+
+constexpr uint32_t kMagic = 0x53325054;  // "TP2S"
+constexpr uint32_t kVersion = 1;
+constexpr size_t kCountOffset = 64;
+constexpr size_t kCrcOffset = 68;
+constexpr size_t kRangesOffset = 72;
+
+void Put32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+void Put64(uint8_t* p, uint64_t v) {
+  for (int i = 0; i < 8; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+uint32_t Get32(const uint8_t* p) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+uint64_t Get64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+uint32_t SlotCrc(const uint8_t* slot, uint32_t count) {
+  uint32_t crc = Crc32(slot, kCrcOffset);
+  return Crc32(slot + kRangesOffset, static_cast<size_t>(count) * 16, crc);
+}
+
+}  // namespace
+
+uint32_t Crc32(const uint8_t* data, size_t size, uint32_t crc) {
+  static uint32_t table[256];
+  static bool ready = [] {
+    for (uint32_t i = 0; i < 256; ++i) {
+      uint32_t c = i;
+      for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+      table[i] = c;
+    }
+    return true;
+  }();
+  (void)ready;
+  crc = ~crc;
+  for (size_t i = 0; i < size; ++i) crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
+  return ~crc;
+}
+
+uint64_t HashLink(const std::string& link) {
+  uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : link) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+std::vector<uint8_t> EncodeRecordSlot(const ProgressRecord& record) {
+  std::vector<uint8_t> slot(ProgressRecord::kSlotSize, 0);
+  uint8_t* p = slot.data();
+  Put32(p, kMagic);
+  Put32(p + 4, kVersion);
+  Put64(p + 8, record.sequence);
+  Put64(p + 16, record.fileSize);
+  Put64(p + 24, record.linkHash);
+  std::memcpy(p + 32, record.h1.data(), record.h1.size() < 32 ? record.h1.size() : 32);
+  uint32_t count = 0;
+  for (const auto& r : record.done) {
+    if (count == ProgressRecord::kMaxRanges) break;
+    Put64(p + kRangesOffset + 16 * count, r.begin);
+    Put64(p + kRangesOffset + 16 * count + 8, r.end);
+    ++count;
+  }
+  Put32(p + kCountOffset, count);
+  Put32(p + kCrcOffset, SlotCrc(p, count));
+  return slot;
+}
+
+bool DecodeRecordSlot(const uint8_t* p, size_t size, ProgressRecord* record) {
+  if (size < ProgressRecord::kSlotSize) return false;
+  if (Get32(p) != kMagic || Get32(p + 4) != kVersion) return false;
+  uint32_t count = Get32(p + kCountOffset);
+  if (count > ProgressRecord::kMaxRanges) return false;
+  if (Get32(p + kCrcOffset) != SlotCrc(p, count)) return false;
+  ProgressRecord r;
+  r.sequence = Get64(p + 8);
+  r.fileSize = Get64(p + 16);
+  r.linkHash = Get64(p + 24);
+  size_t h1Len = 0;
+  while (h1Len < 32 && p[32 + h1Len] != 0) ++h1Len;
+  r.h1.assign(reinterpret_cast<const char*>(p + 32), h1Len);
+  for (uint32_t i = 0; i < count; ++i) {
+    ByteRange range{Get64(p + kRangesOffset + 16 * i), Get64(p + kRangesOffset + 16 * i + 8)};
+    // A range outside the file can only come from a damaged slot.
+    if (range.begin >= range.end || range.end > r.fileSize) return false;
+    r.done.push_back(range);
+  }
+  *record = std::move(r);
+  return true;
+}
+
+bool DecodeRecordArea(const uint8_t* data, size_t size, ProgressRecord* record) {
+  if (size < ProgressRecord::kAreaSize) return false;
+  ProgressRecord a, b;
+  bool okA = DecodeRecordSlot(data, ProgressRecord::kSlotSize, &a);
+  bool okB = DecodeRecordSlot(data + ProgressRecord::kSlotSize, ProgressRecord::kSlotSize, &b);
+  if (!okA && !okB) return false;
+  if (okA && (!okB || a.sequence > b.sequence))
+    *record = std::move(a);
+  else
+    *record = std::move(b);
+  return true;
+}
+
+}  // namespace p2sp

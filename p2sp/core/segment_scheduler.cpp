@@ -1,0 +1,140 @@
+#include "segment_scheduler.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace p2sp {
+
+SegmentScheduler::SegmentScheduler(uint64_t fileSize, uint64_t minSplit)
+    : m_fileSize(fileSize), m_minSplit(std::max<uint64_t>(minSplit, 1)) {}
+
+void SegmentScheduler::Reset(uint64_t fileSize) {
+  m_fileSize = fileSize;
+  m_done.Clear();
+  m_leases.clear();
+}
+
+void SegmentScheduler::MarkDone(uint64_t begin, uint64_t end) { m_done.Add(begin, std::min(end, m_fileSize)); }
+
+void SegmentScheduler::MarkMissing(uint64_t begin, uint64_t end) { m_done.Remove(begin, end); }
+
+bool SegmentScheduler::LargestFreeRun(ByteRange* run) const {
+  // Missing bytes minus what leases already cover.
+  std::vector<ByteRange> free = m_done.Gaps(m_fileSize);
+  for (const auto& lease : m_leases) {
+    std::vector<ByteRange> next;
+    for (const auto& g : free) {
+      uint64_t b = lease.second.pos, e = lease.second.end;
+      if (e <= g.begin || b >= g.end) {
+        next.push_back(g);
+        continue;
+      }
+      if (g.begin < b) next.push_back({g.begin, b});
+      if (e < g.end) next.push_back({e, g.end});
+    }
+    free.swap(next);
+  }
+  bool found = false;
+  for (const auto& g : free) {
+    if (!found || g.Length() > run->Length()) {
+      *run = g;
+      found = true;
+    }
+  }
+  return found;
+}
+
+uint64_t SegmentScheduler::SplitPoint(const Lease& v, uint64_t* gain) const {
+  *gain = 0;
+  uint64_t from = std::max(v.pos, v.committed);
+  if (from >= v.end) return 0;
+  uint64_t left = v.end - from;
+  if (left >= 2 * m_minSplit) {
+    // Split on a piece boundary when one lies near the middle.
+    uint64_t mid = from + left / 2;
+    uint64_t aligned = (mid + kPieceSize / 2) / kPieceSize * kPieceSize;
+    if (aligned >= from + m_minSplit && aligned + m_minSplit <= v.end) mid = aligned;
+    *gain = v.end - mid;
+    return mid;
+  }
+  // The owner has asked for less than its lease: the unasked rest can go whole.
+  if (from > v.pos && left >= m_minSplit) {
+    *gain = left;
+    return from;
+  }
+  return 0;
+}
+
+int SegmentScheduler::LargestLease() const {
+  int best = -1;
+  uint64_t bestGain = 0;
+  for (const auto& l : m_leases) {
+    uint64_t gain;
+    SplitPoint(l.second, &gain);
+    if (gain > bestGain) {
+      bestGain = gain;
+      best = l.first;
+    }
+  }
+  return best;
+}
+
+bool SegmentScheduler::Assign(int id, ByteRange* lease) {
+  Release(id);
+  ByteRange run;
+  bool haveFree = LargestFreeRun(&run);
+  int victim = LargestLease();
+  uint64_t splitGain = 0;
+  uint64_t mid = 0;
+  if (victim >= 0) mid = SplitPoint(m_leases[victim], &splitGain);
+  if (haveFree && run.Length() >= splitGain) {
+    m_leases[id] = {run.begin, run.end, run.begin};
+    *lease = run;
+    return true;
+  }
+  if (splitGain == 0) return false;
+  Lease& v = m_leases[victim];
+  m_leases[id] = {mid, v.end, mid};
+  v.end = mid;
+  *lease = {mid, m_leases[id].end};
+  return true;
+}
+
+bool SegmentScheduler::TakeOver(int thief, int victim, ByteRange* lease) {
+  auto it = m_leases.find(victim);
+  if (thief == victim || it == m_leases.end() || it->second.pos >= it->second.end) return false;
+  Lease taken = it->second;
+  taken.committed = taken.pos;
+  m_leases.erase(it);
+  Release(thief);
+  m_leases[thief] = taken;
+  *lease = {taken.pos, taken.end};
+  return true;
+}
+
+uint64_t SegmentScheduler::Accept(int id, uint64_t offset, uint64_t len) {
+  auto it = m_leases.find(id);
+  if (it == m_leases.end() || offset != it->second.pos || offset >= it->second.end) return 0;
+  return std::min(len, it->second.end - offset);
+}
+
+void SegmentScheduler::Written(int id, uint64_t offset, uint64_t len) {
+  auto it = m_leases.find(id);
+  if (it != m_leases.end() && offset == it->second.pos) it->second.pos = std::min(it->second.end, offset + len);
+  MarkDone(offset, offset + len);
+}
+
+void SegmentScheduler::Commit(int id, uint64_t end) {
+  auto it = m_leases.find(id);
+  if (it != m_leases.end()) it->second.committed = std::max(it->second.committed, std::min(end, it->second.end));
+}
+
+ByteRange SegmentScheduler::LeaseOf(int id) const {
+  auto it = m_leases.find(id);
+  if (it == m_leases.end()) return {};
+  return {it->second.pos, it->second.end};
+}
+
+void SegmentScheduler::Release(int id) { m_leases.erase(id); }
+
+}  // namespace p2sp

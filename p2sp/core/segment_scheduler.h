@@ -1,0 +1,64 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+
+#include "range_set.h"
+
+namespace p2sp {
+
+// Decides which bytes each connection fetches. Pure bookkeeping: no sockets, no
+// clock. A connection holds a lease [pos, end); what it writes becomes done.
+// A free connection takes the largest run nobody works on, or else splits the
+// largest lease in two, so work spreads without a fixed piece table.
+class SegmentScheduler {
+ public:
+  static constexpr uint64_t kPieceSize = 1u << 20;
+
+  explicit SegmentScheduler(uint64_t fileSize = 0, uint64_t minSplit = kPieceSize);
+
+  // Forgets leases and done bytes.
+  void Reset(uint64_t fileSize);
+  uint64_t FileSize() const { return m_fileSize; }
+  const RangeSet& Done() const { return m_done; }
+  void MarkDone(uint64_t begin, uint64_t end);
+  void MarkMissing(uint64_t begin, uint64_t end);
+  bool Complete() const { return m_done.Covered() >= m_fileSize; }
+
+  // Gives connection `id` a lease; false when there is nothing worth giving.
+  bool Assign(int id, ByteRange* lease);
+  // Moves the unwritten rest of `victim`'s lease to `thief` (a stuck connection
+  // at the end of the file, too small to split).
+  bool TakeOver(int thief, int victim, ByteRange* lease);
+  // `len` bytes at `offset` arrived on `id`; returns how many of them fall inside
+  // its lease (the rest belong to someone else now and must be dropped).
+  uint64_t Accept(int id, uint64_t offset, uint64_t len);
+  // Records that accepted bytes reached the file.
+  void Written(int id, uint64_t offset, uint64_t len);
+  // `id` has asked its server for bytes up to `end`: a split never cuts into
+  // them, so no byte already on its way is thrown away.
+  void Commit(int id, uint64_t end);
+  bool HasLease(int id) const { return m_leases.count(id) != 0; }
+  ByteRange LeaseOf(int id) const;
+  // Ends `id`'s lease; its unwritten part is free again.
+  void Release(int id);
+  // The lease with the most bytes left to split off, or -1.
+  int LargestLease() const;
+
+ private:
+  struct Lease {
+    uint64_t pos;
+    uint64_t end;
+    uint64_t committed;
+  };
+  // Where `lease` could be cut and what the new part would get; 0 when it cannot.
+  uint64_t SplitPoint(const Lease& lease, uint64_t* gain) const;
+  bool LargestFreeRun(ByteRange* run) const;
+
+  uint64_t m_fileSize;
+  uint64_t m_minSplit;
+  RangeSet m_done;
+  std::map<int, Lease> m_leases;
+};
+
+}  // namespace p2sp

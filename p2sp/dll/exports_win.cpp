@@ -1,0 +1,80 @@
+// The engine DLL: thirteen cdecl exports over the portable engine. Every export
+// returns at once; transfers run on the tasks' own threads.
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+
+#include "core/engine.h"
+#include "core/text.h"
+
+namespace {
+
+p2sp::Engine& TheEngine() {
+  // Never destroyed: at process exit the loader has already ended the task
+  // threads, and joining them from DllMain would deadlock.
+  static p2sp::Engine* engine = new p2sp::Engine();
+  return *engine;
+}
+
+// Task threads run this module's code, so it must stay loaded once one has
+// started, even if the host frees it without calling Uninit first.
+void PinModule() {
+  static bool pinned = [] {
+    HMODULE self = nullptr;
+    return ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                                reinterpret_cast<LPCWSTR>(&PinModule), &self) != 0;
+  }();
+  (void)pinned;
+}
+
+std::string Utf8(const wchar_t* text) { return text ? p2sp::WideToUtf8(text) : std::string(); }
+
+}  // namespace
+
+extern "C" {
+
+__declspec(dllexport) int __cdecl Init(int) {
+  TheEngine().Init();
+  return 1;
+}
+
+__declspec(dllexport) void __cdecl Uninit() { TheEngine().Uninit(); }
+
+__declspec(dllexport) int __cdecl SetP2spOption(int option, const void* value, int bytes) {
+  TheEngine().SetOption(option, value, bytes);
+  return 1;
+}
+
+__declspec(dllexport) int __cdecl CreateP2SPTask(HWND, const wchar_t* url, const wchar_t* path) {
+  return TheEngine().CreateTask(Utf8(url), Utf8(path));
+}
+
+__declspec(dllexport) int __cdecl QueryTask(int task, void* record) {
+  if (!record) return 0;
+  p2sp::TaskStatus status;
+  if (!TheEngine().QueryTask(task, &status)) return 0;
+  p2sp::FillStatusRecord(status, static_cast<uint8_t*>(record));
+  return 1;
+}
+
+__declspec(dllexport) int __cdecl StartTask(int task) {
+  PinModule();
+  return TheEngine().StartTask(task);
+}
+
+__declspec(dllexport) int __cdecl StopTask(int task) { return TheEngine().StopTask(task); }
+
+__declspec(dllexport) int __cdecl RemoveTask(int task) {
+  TheEngine().RemoveTask(task);
+  return 1;
+}
+
+// Part of the interface the host binds, with nothing behind them here.
+__declspec(dllexport) int __cdecl Login() { return 0; }
+__declspec(dllexport) int __cdecl StopSeed() { return 0; }
+__declspec(dllexport) int __cdecl GetFinishMessage() { return 0; }
+__declspec(dllexport) int __cdecl SetConfigInfo() { return 0; }
+__declspec(dllexport) int __cdecl UpdateRegInfo() { return 0; }
+
+}  // extern "C"

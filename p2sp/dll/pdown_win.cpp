@@ -1,0 +1,144 @@
+// pdown.exe [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET
+// Drives TarnP2SP.dll (beside this program) through its exports only, the way
+// the downloader does. Exit status: 0 finished, 5 download failed, 6 check
+// failed, 2 bad arguments or no engine, 3 interrupted (progress kept).
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+#include "core/text.h"
+
+namespace {
+
+using InitFn = int(__cdecl*)(int);
+using UninitFn = void(__cdecl*)();
+using SetOptionFn = int(__cdecl*)(int, const void*, int);
+using CreateFn = int(__cdecl*)(HWND, const wchar_t*, const wchar_t*);
+using QueryFn = int(__cdecl*)(int, void*);
+using TaskFn = int(__cdecl*)(int);
+
+volatile LONG g_interrupted = 0;
+
+BOOL WINAPI OnCtrl(DWORD) {
+  InterlockedExchange(&g_interrupted, 1);
+  return TRUE;
+}
+
+int Usage() {
+  std::fprintf(stderr,
+               "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET\n");
+  return 2;
+}
+
+template <typename T>
+T Bind(HMODULE module, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+}
+
+uint64_t Get64(const uint8_t* p) {
+  uint64_t v = 0;
+  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
+  return v;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  std::wstring seed, link, target;
+  int connections = 0, stall = 0, retries = -1;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::wstring a = argv[i];
+    auto value = [&](int* out, int min) {
+      if (i + 1 >= argc) return false;
+      wchar_t* end = nullptr;
+      long v = std::wcstol(argv[++i], &end, 10);
+      if (*end || v < min || v > 1000000) return false;
+      *out = static_cast<int>(v);
+      return true;
+    };
+    if (a == L"--seed" && i + 1 < argc) {
+      seed = argv[++i];
+    } else if (a == L"--connections") {
+      if (!value(&connections, 1)) return Usage();
+    } else if (a == L"--stall-timeout") {
+      if (!value(&stall, 1)) return Usage();
+    } else if (a == L"--retries") {
+      if (!value(&retries, 0)) return Usage();
+    } else if (a == L"--quiet") {
+      quiet = true;
+    } else if (!a.empty() && a[0] == L'-') {
+      return Usage();
+    } else if (link.empty()) {
+      link = a;
+    } else if (target.empty()) {
+      target = a;
+    } else {
+      return Usage();
+    }
+  }
+  if (link.empty() || target.empty()) return Usage();
+
+  wchar_t self[MAX_PATH];
+  DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring dll(self, n);
+  dll = dll.substr(0, dll.find_last_of(L"\\/") + 1) + L"TarnP2SP.dll";
+  HMODULE module = ::LoadLibraryW(dll.c_str());
+  if (!module) {
+    std::fprintf(stderr, "pdown: cannot load %s\n", p2sp::WideToUtf8(dll).c_str());
+    return 2;
+  }
+  auto init = Bind<InitFn>(module, "Init");
+  auto uninit = Bind<UninitFn>(module, "Uninit");
+  auto setOption = Bind<SetOptionFn>(module, "SetP2spOption");
+  auto create = Bind<CreateFn>(module, "CreateP2SPTask");
+  auto query = Bind<QueryFn>(module, "QueryTask");
+  auto start = Bind<TaskFn>(module, "StartTask");
+  auto stop = Bind<TaskFn>(module, "StopTask");
+  if (!init || !uninit || !setOption || !create || !query || !start || !stop) {
+    std::fprintf(stderr, "pdown: the engine lacks an export\n");
+    return 2;
+  }
+  init(0);
+  if (!seed.empty()) setOption(3, seed.data(), static_cast<int>(seed.size() * 2));
+  int32_t v;
+  if (connections > 0) setOption(100, &(v = connections), 4);
+  if (stall > 0) setOption(101, &(v = stall), 4);
+  if (retries >= 0) setOption(102, &(v = retries), 4);
+  ::SetConsoleCtrlHandler(OnCtrl, TRUE);
+
+  int task = create(nullptr, link.c_str(), target.c_str());
+  if (task <= 0 || start(task) != 1) {
+    std::fprintf(stderr, "pdown: the engine refused the task\n");
+    uninit();
+    return 5;
+  }
+  uint8_t record[596];
+  uint8_t state = 0;
+  for (int ticks = 1;; ++ticks) {
+    ::Sleep(100);
+    std::memset(record, 0, sizeof record);
+    query(task, record);
+    state = record[69];
+    if (!quiet && (ticks % 5 == 0 || state != 0)) {
+      uint32_t speed1, speed2;
+      std::memcpy(&speed1, record + 60, 4);
+      std::memcpy(&speed2, record + 64, 4);
+      std::string line = p2sp::ProgressLine(Get64(record + 16), Get64(record + 8), uint64_t{speed1} + speed2);
+      std::fprintf(stderr, "%s\n", line.c_str());
+    }
+    if (g_interrupted) {
+      stop(task);
+      uninit();
+      return 3;
+    }
+    if (state != 0) break;
+  }
+  uninit();
+  if (state == 1) return 0;
+  return state == 6 ? 6 : 5;
+}

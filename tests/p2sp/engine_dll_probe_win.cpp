@@ -1,0 +1,110 @@
+// Drives the engine DLL through its exports and prints what the status record
+// says, for the Wine tests:
+//   engine_dll_probe exports DLL
+//   engine_dll_probe run DLL LINK PATH STOP_AFTER_BYTES [SEED]
+// "run" prints "first DONE TOTAL STATE" for the first record that knows the size;
+// with STOP_AFTER_BYTES > 0 it stops the task once that much is done and prints
+// "stopped DONE TOTAL STATE START STOP", else "end STATE DONE TOTAL SPEEDSEEN".
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+const char* const kExports[] = {"Init",          "Login",         "Uninit",       "CreateP2SPTask",   "QueryTask",
+                                "StartTask",     "StopTask",      "StopSeed",     "GetFinishMessage", "RemoveTask",
+                                "SetConfigInfo", "UpdateRegInfo", "SetP2spOption"};
+
+using InitFn = int(__cdecl*)(int);
+using UninitFn = void(__cdecl*)();
+using SetOptionFn = int(__cdecl*)(int, const void*, int);
+using CreateFn = int(__cdecl*)(HWND, const wchar_t*, const wchar_t*);
+using QueryFn = int(__cdecl*)(int, void*);
+using TaskFn = int(__cdecl*)(int);
+
+template <typename T>
+T Bind(HMODULE m, const char* name) {
+  return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
+}
+
+uint64_t Get64(const uint8_t* p) {
+  uint64_t v;
+  std::memcpy(&v, p, 8);
+  return v;
+}
+uint32_t Get32(const uint8_t* p) {
+  uint32_t v;
+  std::memcpy(&v, p, 4);
+  return v;
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+  if (argc < 3) return 2;
+  HMODULE dll = ::LoadLibraryW(argv[2]);
+  if (!dll) {
+    std::printf("load failed\n");
+    return 1;
+  }
+  if (std::wcscmp(argv[1], L"exports") == 0) {
+    for (const char* name : kExports) std::printf("export %s %d\n", name, ::GetProcAddress(dll, name) ? 1 : 0);
+    return 0;
+  }
+  if (std::wcscmp(argv[1], L"run") != 0 || argc < 6) return 2;
+  auto init = Bind<InitFn>(dll, "Init");
+  auto uninit = Bind<UninitFn>(dll, "Uninit");
+  auto setOption = Bind<SetOptionFn>(dll, "SetP2spOption");
+  auto create = Bind<CreateFn>(dll, "CreateP2SPTask");
+  auto query = Bind<QueryFn>(dll, "QueryTask");
+  auto start = Bind<TaskFn>(dll, "StartTask");
+  auto stop = Bind<TaskFn>(dll, "StopTask");
+  auto remove = Bind<TaskFn>(dll, "RemoveTask");
+  uint64_t stopAfter = std::wcstoull(argv[5], nullptr, 10);
+  init(0);
+  if (argc > 6) setOption(3, argv[6], static_cast<int>(std::wcslen(argv[6]) * 2));
+  int task = create(nullptr, argv[3], argv[4]);
+  std::printf("task %d\n", task);
+  int started = start(task);
+  uint8_t record[596];
+  bool first = true;
+  uint32_t speedSeen = 0;
+  for (int i = 0; i < 1200; ++i) {
+    std::memset(record, 0, sizeof record);
+    query(task, record);
+    uint64_t total = Get64(record + 8), done = Get64(record + 16);
+    uint8_t state = record[69];
+    uint32_t speed = Get32(record + 60) + Get32(record + 64);
+    if (speed > speedSeen) speedSeen = speed;
+    if (first && (total > 0 || state != 0)) {
+      std::printf("first %llu %llu %u\n", static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
+                  state);
+      first = false;
+    }
+    if (stopAfter > 0 && done >= stopAfter) {
+      int stopped = stop(task);
+      ::Sleep(300);
+      std::memset(record, 0, sizeof record);
+      query(task, record);
+      std::printf("stopped %llu %llu %u %d %d\n", static_cast<unsigned long long>(Get64(record + 16)),
+                  static_cast<unsigned long long>(Get64(record + 8)), record[69], started, stopped);
+      remove(task);
+      uninit();
+      return 0;
+    }
+    if (state != 0) {
+      std::printf("end %u %llu %llu %u\n", state, static_cast<unsigned long long>(done),
+                  static_cast<unsigned long long>(total), speedSeen);
+      uninit();
+      return 0;
+    }
+    ::Sleep(50);
+  }
+  std::printf("timeout\n");
+  uninit();
+  return 1;
+}

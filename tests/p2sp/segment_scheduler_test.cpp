@@ -1,0 +1,166 @@
+#include "core/segment_scheduler.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace p2sp {
+namespace {
+
+constexpr uint64_t kMiB = 1u << 20;
+
+TEST(SegmentScheduler, ZeroLengthFileIsCompleteAndGivesNoWork) {
+  SegmentScheduler s(0);
+  EXPECT_TRUE(s.Complete());
+  ByteRange lease;
+  EXPECT_FALSE(s.Assign(1, &lease));
+}
+
+TEST(SegmentScheduler, FirstConnectionTakesAllThenOthersSplitTheLargestRun) {
+  SegmentScheduler s(64 * kMiB);
+  ByteRange a, b, c;
+  ASSERT_TRUE(s.Assign(1, &a));
+  EXPECT_EQ(a, (ByteRange{0, 64 * kMiB}));
+  ASSERT_TRUE(s.Assign(2, &b));
+  EXPECT_EQ(b, (ByteRange{32 * kMiB, 64 * kMiB}));
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 32 * kMiB}));
+  ASSERT_TRUE(s.Assign(3, &c));
+  EXPECT_EQ(c.Length(), 16 * kMiB);
+  EXPECT_EQ(c.begin % kMiB, 0u);  // split points on piece boundaries
+}
+
+TEST(SegmentScheduler, NoSplitBelowTheMinimum) {
+  SegmentScheduler s(kMiB + kMiB / 2, kMiB);
+  ByteRange a, b;
+  ASSERT_TRUE(s.Assign(1, &a));
+  EXPECT_FALSE(s.Assign(2, &b));
+  // Once the first connection has written half, still nothing worth splitting.
+  s.Written(1, 0, s.Accept(1, 0, kMiB));
+  EXPECT_FALSE(s.Assign(2, &b));
+}
+
+TEST(SegmentScheduler, AcceptClipsToTheLeaseAfterASplit) {
+  SegmentScheduler s(8 * kMiB);
+  ByteRange a, b;
+  s.Assign(1, &a);
+  s.Assign(2, &b);  // takes [4, 8) MiB away from connection 1
+  uint64_t pos = 4 * kMiB - 100;
+  s.Written(1, 0, s.Accept(1, 0, pos));
+  EXPECT_EQ(s.Accept(1, pos, 1000), 100u);  // the rest is connection 2's
+  EXPECT_EQ(s.Accept(1, pos + 7, 10), 0u);  // not where the lease stands
+  EXPECT_EQ(s.Accept(99, 0, 10), 0u);       // no lease at all
+  s.Written(1, pos, 100);
+  EXPECT_EQ(s.Accept(1, 4 * kMiB, 10), 0u);
+}
+
+TEST(SegmentScheduler, SplitsNeverCutIntoBytesAlreadyAskedFor) {
+  SegmentScheduler s(64 * kMiB);
+  ByteRange a, b, c;
+  s.Assign(1, &a);
+  s.Commit(1, 40 * kMiB);  // one long request in flight
+  ASSERT_TRUE(s.Assign(2, &b));
+  EXPECT_EQ(b, (ByteRange{52 * kMiB, 64 * kMiB}));  // the middle of what is not yet asked for
+  EXPECT_EQ(s.LeaseOf(1).end, 52 * kMiB);
+  s.Commit(1, 51 * kMiB);
+  // 1 MiB unasked at the end of lease 1 is not worth a split; lease 2 is.
+  ASSERT_TRUE(s.Assign(3, &c));
+  EXPECT_EQ(c, (ByteRange{58 * kMiB, 64 * kMiB}));
+}
+
+TEST(SegmentScheduler, TheUnaskedRestOfALeaseGoesWholeWhenTooSmallToHalve) {
+  SegmentScheduler s(4 * kMiB);
+  ByteRange a, b;
+  s.Assign(1, &a);
+  s.Commit(1, 2 * kMiB + kMiB / 2);
+  ASSERT_TRUE(s.Assign(2, &b));
+  EXPECT_EQ(b, (ByteRange{2 * kMiB + kMiB / 2, 4 * kMiB}));
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 2 * kMiB + kMiB / 2}));
+  // Everything asked for: nothing left to give.
+  s.Commit(2, 4 * kMiB);
+  s.Commit(1, 4 * kMiB);  // clipped to its own lease
+  EXPECT_FALSE(s.Assign(3, &b));
+}
+
+TEST(SegmentScheduler, ReleasedWorkGoesToTheNextFreeConnection) {
+  SegmentScheduler s(8 * kMiB);
+  ByteRange a, b, c;
+  s.Assign(1, &a);
+  s.Assign(2, &b);
+  s.Written(2, b.begin, s.Accept(2, b.begin, kMiB));
+  s.Release(2);  // died after one MiB
+  ASSERT_TRUE(s.Assign(3, &c));
+  EXPECT_EQ(c, (ByteRange{5 * kMiB, 8 * kMiB}));
+}
+
+TEST(SegmentScheduler, TakeOverMovesTheUnwrittenRest) {
+  SegmentScheduler s(kMiB);
+  ByteRange a, b;
+  s.Assign(1, &a);
+  s.Written(1, 0, s.Accept(1, 0, 1000));
+  ASSERT_TRUE(s.TakeOver(2, 1, &b));
+  EXPECT_EQ(b, (ByteRange{1000, kMiB}));
+  EXPECT_FALSE(s.HasLease(1));
+  EXPECT_FALSE(s.TakeOver(3, 1, &b));
+  EXPECT_FALSE(s.TakeOver(2, 2, &b));
+}
+
+TEST(SegmentScheduler, FilesAboveFourGiBSplitAndCompleteExactly) {
+  const uint64_t size = (9ull << 30) + 12345;  // odd tail
+  SegmentScheduler s(size);
+  ByteRange a, b;
+  ASSERT_TRUE(s.Assign(1, &a));
+  ASSERT_TRUE(s.Assign(2, &b));
+  EXPECT_GT(b.begin, 1ull << 32);
+  EXPECT_EQ(b.end, size);
+  s.Written(1, a.begin, s.Accept(1, a.begin, UINT64_MAX / 2));
+  EXPECT_FALSE(s.Complete());
+  uint64_t took = s.Accept(2, b.begin, UINT64_MAX / 2);  // far more than the file: clipped
+  EXPECT_EQ(took, b.Length());
+  s.Written(2, b.begin, took);
+  EXPECT_TRUE(s.Complete());
+  EXPECT_EQ(s.Done().Covered(), size);
+}
+
+TEST(SegmentScheduler, MarkDoneNeverReachesPastTheEnd) {
+  SegmentScheduler s(100);
+  s.MarkDone(50, UINT64_MAX);
+  EXPECT_EQ(s.Done().Covered(), 50u);
+  s.MarkMissing(0, UINT64_MAX);
+  EXPECT_EQ(s.Done().Covered(), 0u);
+}
+
+// Many connections writing random amounts and dying at random: every byte is
+// written exactly once and the file completes.
+TEST(SegmentScheduler, RandomWorkloadCoversEveryByteOnce) {
+  std::mt19937_64 rng(7);
+  const uint64_t size = 37 * kMiB + 333;
+  SegmentScheduler s(size);
+  std::vector<int> written(size / 4096 + 1, 0);
+  uint64_t total = 0;
+  int nextId = 1;
+  std::vector<int> live;
+  for (int round = 0; round < 100000 && !s.Complete(); ++round) {
+    while (live.size() < 6) {
+      ByteRange lease;
+      int id = nextId++;
+      if (!s.Assign(id, &lease)) break;
+      live.push_back(id);
+    }
+    if (live.empty()) break;
+    size_t k = rng() % live.size();
+    int id = live[k];
+    ByteRange l = s.LeaseOf(id);
+    uint64_t take = s.Accept(id, l.begin, 1 + rng() % (3 * kMiB));
+    s.Written(id, l.begin, take);
+    total += take;
+    if (take == 0 || rng() % 10 == 0 || !s.HasLease(id) || s.LeaseOf(id).Length() == 0) {
+      s.Release(id);
+      live.erase(live.begin() + k);
+    }
+  }
+  EXPECT_TRUE(s.Complete());
+  EXPECT_EQ(total, size);  // nothing fetched twice
+}
+
+}  // namespace
+}  // namespace p2sp

@@ -1,0 +1,327 @@
+#!/usr/bin/env python3
+"""pdown against real servers on loopback: nginx, and a server that misbehaves
+on purpose. Each case ends with the right file, or with exit status 5/6 and
+no target file.
+
+Usage: test_pdown.py --pdown PATH [unittest arguments]
+"""
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import servers  # noqa: E402
+
+PDOWN = None
+MiB = 1 << 20
+
+
+class PdownCase(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.root = tempfile.mkdtemp(prefix="p2sp-root-")
+        cls.data = servers.make_data(12 * MiB + 4321, seed=3)
+        with open(os.path.join(cls.root, "file.bin"), "wb") as f:
+            f.write(cls.data)
+        cls.h1 = servers.md5_tail(cls.data)
+        cls.nginx = servers.Nginx(cls.root).start()
+        cls.faults = servers.FaultServer().start()
+        cls.faults.data = cls.data
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.nginx.stop()
+        cls.faults.stop()
+        shutil.rmtree(cls.root, ignore_errors=True)
+
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="p2sp-out-")
+        self.target = os.path.join(self.dir, "game.bin")
+        self.faults.reset_counts()
+
+    def tearDown(self):
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def pdown(self, link, *extra, timeout=60, target=None):
+        args = [PDOWN, "--quiet", "--stall-timeout", "3", "--retries", "3"] + list(extra) + [link, target or self.target]
+        started = time.time()
+        proc = subprocess.run(args, stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+        return proc.returncode, time.time() - started
+
+    def pdown_link(self, url, h1=True):
+        return "PDown://b7=1|%s|h1=%s" % (url, self.h1) if h1 else url
+
+    def assert_right_file(self, target=None):
+        target = target or self.target
+        self.assertTrue(os.path.exists(target), "no target file")
+        with open(target, "rb") as f:
+            got = f.read()
+        self.assertEqual(len(got), len(self.data))
+        self.assertTrue(got == self.data, "content differs")
+        self.assertFalse(os.path.exists(target + ".P2P"), "side file left behind")
+
+    def assert_no_target(self):
+        self.assertFalse(os.path.exists(self.target), "a target file was made")
+
+
+class HonestServers(PdownCase):
+    def test_nginx_with_and_without_h1(self):
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")))
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        os.unlink(self.target)
+        code, _ = self.pdown(self.nginx.url("file.bin"))
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+
+    def test_replaces_an_existing_target_only_when_the_check_passes(self):
+        with open(self.target, "wb") as f:
+            f.write(b"old broken file")
+        wrong = "PDown://b7=1|%s|h1=%s" % (self.nginx.url("file.bin"), "0" * 32)
+        code, _ = self.pdown(wrong)
+        self.assertEqual(code, 6)
+        with open(self.target, "rb") as f:
+            self.assertEqual(f.read(), b"old broken file")
+        self.assertFalse(os.path.exists(self.target + ".P2P"))
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")))
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+
+    def test_empty_file(self):
+        open(os.path.join(self.root, "empty.bin"), "wb").close()
+        code, _ = self.pdown(self.nginx.url("empty.bin"))
+        self.assertEqual(code, 0)
+        self.assertEqual(os.path.getsize(self.target), 0)
+
+    def test_missing_file_fails_without_target(self):
+        code, took = self.pdown(self.pdown_link(self.nginx.url("nothing.bin")))
+        self.assertEqual(code, 5)
+        self.assert_no_target()
+        self.assertLess(took, 30)
+
+    def test_unreachable_server_fails(self):
+        port = servers.free_port()
+        code, _ = self.pdown("http://127.0.0.1:%d/x.bin" % port)
+        self.assertEqual(code, 5)
+        self.assert_no_target()
+
+    def test_target_in_missing_folder_fails(self):
+        code, _ = self.pdown(self.nginx.url("file.bin"), target=os.path.join(self.dir, "no", "such", "x.bin"))
+        self.assertEqual(code, 5)
+
+
+class Faults(PdownCase):
+    def expect_right_file(self, mode, h1=True, max_seconds=40):
+        code, took = self.pdown(self.pdown_link(self.faults.url(mode), h1))
+        self.assertEqual(code, 0, mode)
+        self.assert_right_file()
+        self.assertLess(took, max_seconds, mode)
+        return took
+
+    def test_resets_mid_body(self):
+        self.expect_right_file("reset")
+        self.assertGreater(self.faults.counts["reset"], 40)  # many cut answers, all resumed
+
+    def test_200_for_a_range_request_gives_one_stream(self):
+        self.expect_right_file("norange")
+        self.assertEqual(self.faults.counts["norange"], 1)
+
+    def test_wrong_content_range_is_discarded_and_fetched_again(self):
+        self.expect_right_file("badrange")
+        self.assertGreaterEqual(self.faults.counts["badrange"], 2)  # the refused answer and the retry
+
+    def test_short_bodies(self):
+        self.expect_right_file("short")
+
+    def test_503_before_success(self):
+        self.expect_right_file("busy")
+
+    def test_stall_is_timed_out_and_retried(self):
+        took = self.expect_right_file("stall")
+        self.assertGreater(took, 2)  # it did wait for the stall to show
+
+    def test_redirect(self):
+        self.expect_right_file("redirect")
+        self.assertGreater(self.faults.counts["ok"], 0)
+
+    def test_no_length_and_chunked(self):
+        self.expect_right_file("nolength")
+        os.unlink(self.target)
+        self.expect_right_file("chunked")
+        os.unlink(self.target)
+        self.expect_right_file("chunked", h1=False)
+
+    def test_flipped_bytes_fail_the_check(self):
+        code, _ = self.pdown(self.pdown_link(self.faults.url("flip")))
+        self.assertEqual(code, 6)
+        self.assert_no_target()
+        self.assertFalse(os.path.exists(self.target + ".P2P"))
+
+    def test_404_fails(self):
+        code, _ = self.pdown(self.pdown_link(self.faults.url("missing")))
+        self.assertEqual(code, 5)
+        self.assert_no_target()
+
+
+class Sources(PdownCase):
+    def test_a_lying_extra_source_is_dropped(self):
+        self.faults.seed_lines = [self.faults.url("lie"), "# comment", "ftp://ignored/x"]
+        seed = "http://127.0.0.1:%d/seed" % self.faults.port
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("slow/file.bin")), "--seed", seed, "--connections", "2")
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertGreater(self.faults.bytes.get("lie", 0), 0, "the extra source was never used")
+        query = self.faults.seed_queries[0]
+        self.assertEqual(query["h1"], [self.h1])
+        self.assertEqual(query["name"], ["file.bin"])
+        self.assertEqual(query["size"], [str(len(self.data))])
+
+    def test_an_honest_extra_source_carries_part_of_the_file(self):
+        self.faults.seed_lines = [self.faults.url("ok")]
+        seed = "http://127.0.0.1:%d/seed" % self.faults.port
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("slow/file.bin")), "--seed", seed, "--connections", "2")
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertGreater(self.faults.bytes.get("ok", 0), 1 * MiB)
+
+    def test_a_source_of_another_size_is_not_used(self):
+        other = os.path.join(self.root, "other.bin")
+        with open(other, "wb") as f:
+            f.write(self.data[:-1])
+        self.faults.seed_lines = [self.nginx.url("other.bin")]
+        seed = "http://127.0.0.1:%d/seed" % self.faults.port
+        code, _ = self.pdown(self.pdown_link(self.faults.url("ok")), "--seed", seed)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+
+    def test_a_dead_seed_service_costs_no_time(self):
+        seed = "http://127.0.0.1:%d/seed" % servers.free_port()
+        code, took = self.pdown(self.pdown_link(self.nginx.url("file.bin")), "--seed", seed)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertLess(took, 5)
+
+
+class Interruptions(PdownCase):
+    def start(self, link, *extra):
+        return subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def test_kill_9_at_random_moments_always_ends_with_the_right_file(self):
+        rng = random.Random(11)
+        link = self.pdown_link(self.nginx.url("slow/file.bin"))
+        self.nginx.clear_log()
+        for _ in range(6):
+            proc = self.start(link)
+            time.sleep(rng.uniform(0.1, 0.9))
+            proc.send_signal(signal.SIGKILL)
+            proc.wait()
+            if os.path.exists(self.target):
+                break
+        code, _ = self.pdown(link, timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        served = self.nginx.bytes_served()
+        self.assertLess(served, 2.5 * len(self.data), "resumes re-fetched far too much")
+
+    def test_stop_keeps_progress_and_a_new_run_resumes(self):
+        link = self.pdown_link(self.nginx.url("slow/file.bin"))
+        proc = self.start(link, "--connections", "2")
+        time.sleep(3)
+        proc.send_signal(signal.SIGTERM)
+        self.assertEqual(proc.wait(10), 3)
+        self.assertTrue(os.path.exists(self.target + ".P2P"))
+        self.assert_no_target()
+        self.nginx.clear_log()
+        code, _ = self.pdown(link)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertLess(self.nginx.bytes_served(), len(self.data) - MiB, "nothing was resumed")
+
+    def test_resume_with_the_plain_link_keeps_the_check(self):
+        # The program re-creates tasks with the plain link; the h1 of the first
+        # run still applies to the finished file.
+        wrong = "PDown://b7=1|%s|h1=%s" % (self.nginx.url("slow/file.bin"), "f" * 32)
+        proc = self.start(wrong)
+        time.sleep(1.0)
+        proc.send_signal(signal.SIGTERM)
+        proc.wait(10)
+        code, _ = self.pdown(self.nginx.url("slow/file.bin"))
+        self.assertEqual(code, 6)
+        self.assert_no_target()
+
+    def test_a_damaged_record_starts_over_and_still_ends_right(self):
+        link = self.pdown_link(self.nginx.url("slow/file.bin"))
+        proc = self.start(link)
+        time.sleep(1.2)
+        proc.send_signal(signal.SIGKILL)
+        proc.wait()
+        side = self.target + ".P2P"
+        with open(side, "r+b") as f:
+            f.seek(0, 2)
+            end = f.tell()
+            for slot in (end - 16384, end - 8192):
+                f.seek(slot + 70)
+                f.write(b"\xee\xee")
+        code, _ = self.pdown(link)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+
+    def test_a_record_for_another_link_starts_over(self):
+        link = self.pdown_link(self.nginx.url("slow/file.bin"))
+        proc = self.start(link)
+        time.sleep(1.0)
+        proc.send_signal(signal.SIGTERM)
+        proc.wait(10)
+        # Same target, other file: nothing of the first may leak into it.
+        other = servers.make_data(3 * MiB, seed=9)
+        with open(os.path.join(self.root, "other3.bin"), "wb") as f:
+            f.write(other)
+        code, _ = self.pdown(self.nginx.url("other3.bin"))
+        self.assertEqual(code, 0)
+        with open(self.target, "rb") as f:
+            self.assertTrue(f.read() == other)
+
+
+class FullDisk(PdownCase):
+    def setUp(self):
+        super().setUp()
+        self.mount = tempfile.mkdtemp(prefix="p2sp-tmpfs-")
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=8m", "tmpfs", self.mount],
+                          stderr=subprocess.DEVNULL).returncode != 0:
+            os.rmdir(self.mount)
+            self.skipTest("cannot mount a small file system here")
+
+    def tearDown(self):
+        subprocess.run(["umount", self.mount])
+        os.rmdir(self.mount)
+        super().tearDown()
+
+    def test_full_disk_fails_with_5_and_resumes_once_there_is_space(self):
+        target = os.path.join(self.mount, "game.bin")
+        link = self.pdown_link(self.nginx.url("file.bin"))
+        code, took = self.pdown(link, target=target)
+        self.assertEqual(code, 5)
+        self.assertFalse(os.path.exists(target))
+        self.assertLess(took, 10)
+        subprocess.run(["mount", "-o", "remount,size=64m", self.mount], check=True)
+        code, _ = self.pdown(link, target=target)
+        self.assertEqual(code, 0)
+        self.assert_right_file(target)
+
+
+if __name__ == "__main__":
+    args = sys.argv[1:]
+    if "--pdown" in args:
+        i = args.index("--pdown")
+        PDOWN = os.path.abspath(args[i + 1])
+        del args[i:i + 2]
+    else:
+        PDOWN = os.path.join(os.path.dirname(__file__), "..", "..", "build", "native", "bin", "pdown")
+    unittest.main(argv=[sys.argv[0]] + args, verbosity=2)
