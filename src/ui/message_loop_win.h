@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <vector>
 
 // Sees every message of the thread before it is dispatched; returning true
@@ -21,8 +22,15 @@ class CMessageLoop {
   void RemoveMessageFilter(CMessageFilter* filter);
   // Runs until WM_QUIT; returns its exit code.
   int Run();
+  // A nested loop for modal windows: runs until done() answers true (asked
+  // before each wait; returns true) or until WM_QUIT, which is posted again
+  // for the outer loop (returns false).
+  bool RunUntil(const std::function<bool()>& done);
 
  private:
+  // Offers msg to the filters, newest first; true when one swallowed it.
+  bool PreTranslate(MSG* msg);
+
   std::vector<CMessageFilter*> m_filters;
 };
 

@@ -1,0 +1,252 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "config/game_file_entry.h"
+#include "download/download_engine.h"
+#include "download/resume_state.h"
+#include "download/save_dir_rules.h"
+
+// Timers of the download window, each ticking every 1000 ms.
+constexpr int kTimerPoll = 0;
+constexpr int kTimerReconnect = 1;
+constexpr int kTimerFileWait = 2;
+
+// Commands the window sends itself (WM_COMMAND ids).
+constexpr int kCmdDownload = 10;
+constexpr int kCmdOpenDir = 16;
+constexpr int kCmdFeedback = 17;
+constexpr int kCmdInstall = 18;
+constexpr int kCmdRedownload = 20;
+constexpr int kCmdActivate = 2025;
+// lParam of kCmdDownload when the auto-continue thread starts the next file.
+constexpr int kAutoContinueParam = 5555;
+
+// Zero-speed polls tolerated before a restart, and restarts before giving up.
+constexpr unsigned kStallPolls = 90;
+constexpr unsigned kMaxRestarts = 3;
+// Zero-speed polls after which the companion download is given up.
+constexpr int kCompanionIdlePolls = 5;
+// Seconds to wait for a finished file to show up at its path.
+constexpr int kFileWaitTicks = 30;
+
+// Result codes of the prompts (confirming button, feedback link...).
+constexpr int kPromptConfirm = 2;
+constexpr int kPromptFeedback = 3;
+
+// Report action codes.
+constexpr const wchar_t kActionStartDownload[] = L"2";
+constexpr const wchar_t kActionPauseDownload[] = L"3";
+constexpr const wchar_t kActionRestartDownload[] = L"4";
+constexpr const wchar_t kActionCompleteDownload[] = L"5";
+constexpr const wchar_t kActionRedownload[] = L"6";
+
+// Failure reasons of "CompleteDownload".
+constexpr int kFailStalled = 2;
+constexpr int kFailCheck = 3;
+constexpr int kFailDownload = 4;
+
+// "PDown://b7=1|<link>|h1=<md5 text>": the link of a new game task.
+std::wstring GameTaskLink(const GameFileEntry& item);
+
+// Milestone reports; on Windows these go to the statistics queue.
+class IReportSink {
+ public:
+  virtual void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm) = 0;
+
+ protected:
+  ~IReportSink() = default;
+};
+
+// The parts of the download window (and the machine) the decisions act on.
+// Every call comes from the window's own thread.
+class IDownloadWindow {
+ public:
+  // Handle passed to new tasks; may be null.
+  virtual void* NotifyWindow() = 0;
+  virtual void SetTimer(int id) = 0;
+  virtual void KillTimer(int id) = 0;
+  virtual void SetMode(int mode) = 0;
+  virtual void SetProgress(int percent) = 0;
+  virtual void SetSizesText(const std::wstring& text) = 0;
+  virtual void SetSpeedText(const std::wstring& text) = 0;
+  // Shows the save directory in the path text; `accepted` swaps "更改" for "打开".
+  virtual void ShowSaveDir(const std::wstring& dir, bool accepted) = 0;
+  virtual bool IsCompanionChecked() = 0;
+  virtual void SetCompanionChecked(bool checked) = 0;
+  virtual void EnableCompanionCheckBox(bool enable) = 0;
+  virtual bool IsInternetConnected() = 0;
+  // Opens the companion mutex; true when it already existed (another process,
+  // or this one earlier). The handle stays open for the process.
+  virtual bool IsCompanionMutexTaken() = 0;
+  // Runs the companion installer silently on a worker thread.
+  virtual void RunCompanionInstaller(const std::wstring& path) = 0;
+  // The item mutex, held while one file is set up and downloaded.
+  virtual bool WaitItemMutex() = 0;
+  virtual void ReleaseItemMutex() = 0;
+  virtual bool IsAutoThreadRunning() = 0;
+  virtual void StartAutoThread() = 0;
+  // Signals the auto-continue thread to end and waits for it.
+  virtual void StopAutoThread() = 0;
+  // Drops the thread handle without touching the thread.
+  virtual void ForgetAutoThread() = 0;
+  virtual void SendCommand(int id, int lParam) = 0;
+  virtual void PostCommand(int id) = 0;
+  // Folder dialog; false when cancelled.
+  virtual bool BrowseForDir(std::wstring* dir) = 0;
+  // The prompts; each returns its result code.
+  virtual int ShowDirError(const std::wstring& message) = 0;
+  virtual int ShowDownloadFailedPrompt() = 0;
+  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
+  virtual int ShowInstallPrompt() = 0;
+  virtual int ShowFileErrPrompt() = 0;
+  virtual int ShowFileDamagedPrompt() = 0;
+  virtual void ShowDirOpenFailedPrompt() = 0;
+  virtual void ShellOpen(const std::wstring& target) = 0;
+  virtual void OpenFolderAndSelect(const std::wstring& path) = 0;
+
+ protected:
+  ~IDownloadWindow() = default;
+};
+
+// The files the completion checks look at: those of resume detection, and
+// the size of a file.
+class IDownloadFiles : public IResumeFiles {
+ public:
+  // 0 when the file cannot be opened.
+  virtual uint64_t FileSize(const std::wstring& path) = 0;
+
+ protected:
+  ~IDownloadFiles() = default;
+};
+
+// The configuration values the download needs.
+struct DownloadSettings {
+  std::vector<GameFileEntry> fileList;
+  std::wstring safecheck;      // "1": MD5 check; "0": no check of a file already there
+  std::wstring gameStart;      // installer of a several-file game
+  std::wstring companionLink;  // GardboxDownloaderLink
+  std::wstring tempDir;        // where the companion installer goes, ending in "\"
+  std::wstring seedUrl;
+};
+
+// What one poll showed.
+struct PollDisplay {
+  uint64_t done = 0;
+  uint64_t total = 0;
+  uint64_t speed = 0;
+  int percent = 0;
+};
+
+// The download window's engine driving, directory flow and completion, as
+// plain decisions. CDLDlg owns one, forwards its timers and commands to it,
+// and implements IDownloadWindow for it.
+class CDownloadDriver {
+ public:
+  CDownloadDriver(IDownloadEngine& engine, IDownloadWindow& window, IDownloadFiles& files, IDiskSystem& disk,
+                  IReportSink& reports, CResumeState& resume, DownloadSettings settings);
+
+  // Process-wide download values (PendingItems, CompletedBytes, m_saveDir,
+  // m_currentItem) as resume detection fills them.
+  ResumeProgress& Progress() { return m_progress; }
+  uint64_t TotalGameSize() const { return m_totalGameSize; }
+  int GameTask() const { return m_gameTask; }
+  int CompanionTask() const { return m_gardboxTask; }
+  bool CompanionFinished() const { return m_gardboxFinished != 0; }
+  int CompanionIdle() const { return m_gardboxIdle; }
+  unsigned StallCount() const { return m_stallCount; }
+  unsigned RestartCount() const { return m_restartCount; }
+  bool SomeItemsDone() const { return m_someItemsDone; }
+
+  // -- engine driving ------------------------------------------------------
+  // WM_CREATE: Init and the seed URL.
+  void StartEngine();
+  TaskStatus QueryStatus(int task);
+  // New download: the PDown link and the window; otherwise the plain link and
+  // no window.
+  void CreateGameTask(bool newDownload);
+  // Only when the companion mutex was free. Returns true when created.
+  bool CreateCompanionTask(void* notifyWindow);
+  void StartTasks();
+  void StopTasks();
+  void RecreateTasks();
+  // Tray menu "关闭".
+  void CloseEngine();
+  // Returns false when the game task could not be created.
+  bool BeginDownload();
+  int GetGameProgressPercent();
+  uint64_t GetCompanionTotalSize();
+  uint64_t GetCompanionDoneSize();
+  bool CompanionWanted();
+  bool CompanionActive();
+
+  // Timer 0.
+  PollDisplay OnPollTimer();
+  // Timer 1.
+  void OnReconnectTimer();
+  // Timer 2.
+  void OnFileWaitTimer();
+
+  // -- window start-up and commands ---------------------------------------
+  // WM_CREATE, after DetectResumeState.
+  void OnStartup(int resumeCode);
+  // Command 10; `lParam` is kAutoContinueParam from the auto-continue thread.
+  void OnDownloadCommand(int lParam);
+  // Command 11.
+  void OnContinueCommand();
+  // Command 12.
+  void OnPauseCommand();
+  // Command 7.
+  void OnCompanionToggled();
+  void RefreshProgress();
+  void ShowSizes(uint64_t done, uint64_t total);
+
+  // -- save directory ------------------------------------------------------
+  int StartDownloadFlow();
+  void ChangeSaveDir();
+
+  // -- completion ----------------------------------------------------------
+  enum FinishResult { FinishStop = 0, FinishDone = 1, FinishWaiting = 2 };
+  FinishResult OnGameTaskFinished(uint8_t state);
+  int OnFileReady(const std::wstring& path);
+  void ShowFileCheckFailed();
+  void ShowDownloadFailed();
+  // Command 18.
+  void RunInstaller();
+  // Command 16.
+  void OpenSaveDir();
+  // Command 20.
+  void Redownload();
+
+ private:
+  std::wstring ItemPath(const GameFileEntry& item) const;
+  std::wstring CompanionPath() const;
+  void StartTask(int task);
+  void StopTask(int task);
+  void StartCompanion(void* notifyWindow);
+  void EndItem(FinishResult result);
+  void ApplyStallRule(uint64_t speed);
+  void RestartFromScratch();
+
+  IDownloadEngine& m_engine;
+  IDownloadWindow& m_window;
+  IDownloadFiles& m_files;
+  IDiskSystem& m_disk;
+  IReportSink& m_reports;
+  CResumeState& m_resume;
+  DownloadSettings m_settings;
+
+  ResumeProgress m_progress;
+  uint64_t m_totalGameSize = 0;
+  int m_gameTask = -1;
+  int m_gardboxTask = -1;
+  int m_gardboxFinished = 0;
+  int m_gardboxIdle = 0;
+  unsigned m_stallCount = 0;
+  unsigned m_restartCount = 0;
+  int m_fileWaitTicks = 0;
+  bool m_gameEverFinished = false;
+  bool m_someItemsDone = false;
+};

@@ -1,0 +1,111 @@
+#include "download/save_dir_rules.h"
+
+const wchar_t kFatMessage[] = L"磁盘格式为FAT32，无法保存大于4GB的文件，请更换为NTFS格式分区！";
+const wchar_t kPermissionMessage[] = L"所选目录没有读写权限，请您重新选择目录!";
+const wchar_t kSpaceMessage[] = L"磁盘空间不足，请您重新选择目录!";
+
+const wchar_t* DirCheckMessage(DirCheck check) {
+  switch (check) {
+    case DirCheck::FatTooSmall:
+      return kFatMessage;
+    case DirCheck::NoPermission:
+      return kPermissionMessage;
+    case DirCheck::NoSpace:
+      return kSpaceMessage;
+    case DirCheck::Accepted:
+      break;
+  }
+  return L"";
+}
+
+std::wstring WithTrailingBackslash(const std::wstring& dir) {
+  if (!dir.empty() && dir.back() == L'\\') return dir;
+  return dir + L"\\";
+}
+
+bool IsFatVolume(IDiskSystem& disk, const std::wstring& dir) {
+  if (!disk.PathExists(dir)) return true;
+  const size_t colon = dir.find(L':');
+  const std::wstring root = (colon == std::wstring::npos ? dir : dir.substr(0, colon + 1)) + L"\\";
+  std::wstring name;
+  if (!disk.GetFileSystemName(root, &name)) return false;
+  return name == L"FAT" || name == L"FAT32";
+}
+
+bool CanWriteDir(IDiskSystem& disk, const std::wstring& probe) {
+  if (disk.PathExists(probe)) return true;
+  if (!disk.CreateDir(probe)) return false;
+  disk.RemoveDir(probe);
+  return true;
+}
+
+namespace {
+
+std::wstring Trimmed(const std::wstring& text) {
+  const wchar_t* kBlanks = L" \t\r\n";
+  const size_t first = text.find_first_not_of(kBlanks);
+  if (first == std::wstring::npos) return std::wstring();
+  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
+}
+
+}  // namespace
+
+bool IsOutsideSuiteDirs(const std::wstring& dir, const std::vector<std::wstring>& suiteDirs) {
+  for (const std::wstring& suite : suiteDirs) {
+    if (suite.empty()) continue;  // an empty value names no directory
+    if (dir.size() < suite.size() || dir.compare(0, suite.size(), suite) != 0) continue;
+    if (dir.size() == suite.size()) return false;
+    if (dir[suite.size()] == L'\\') return false;
+    if (Trimmed(dir) == Trimmed(suite)) return false;
+  }
+  return true;
+}
+
+bool HasEnoughSpace(IDiskSystem& disk, const std::wstring& dir, uint64_t needed, const std::wstring& partialName) {
+  if (!disk.PathExists(dir)) return false;
+  uint64_t freeBytes = 0;
+  if (!disk.GetFreeBytes(dir, &freeBytes)) return false;
+  if (!partialName.empty()) {
+    const std::wstring dataFile = WithTrailingBackslash(dir) + partialName + L".P2P";
+    if (disk.PathExists(dataFile)) {
+      const uint64_t held = disk.FileSize(dataFile);
+      freeBytes = held > UINT64_MAX - freeBytes ? UINT64_MAX : freeBytes + held;
+    }
+  }
+  return freeBytes > needed;
+}
+
+DirCheck CheckSaveDir(IDiskSystem& disk, const std::wstring& dir, uint64_t largestFile, uint64_t needed,
+                      const std::wstring& fileName, const std::wstring& partialName) {
+  if (largestFile > kFatFileLimit && IsFatVolume(disk, dir)) return DirCheck::FatTooSmall;
+  if (!CanWriteDir(disk, WithTrailingBackslash(dir) + fileName) || !IsOutsideSuiteDirs(dir, disk.SuiteDirs())) {
+    return DirCheck::NoPermission;
+  }
+  if (!HasEnoughSpace(disk, dir, needed, partialName)) return DirCheck::NoSpace;
+  return DirCheck::Accepted;
+}
+
+std::wstring ProposeDefaultDir(IDiskSystem& disk, uint64_t totalGameSize, const std::wstring& firstFileName) {
+  const uint32_t drives = disk.LogicalDrives();
+  const std::vector<std::wstring> suiteDirs = disk.SuiteDirs();
+  std::wstring best;
+  uint64_t bestFree = 0;
+  for (int bit = 1; bit < 26; ++bit) {  // A: is never offered
+    if ((drives & (1u << bit)) == 0) continue;
+    const std::wstring drive = std::wstring(1, static_cast<wchar_t>(L'A' + bit)) + L":";
+    if (totalGameSize > kFatFileLimit && IsFatVolume(disk, drive)) continue;
+    if (!CanWriteDir(disk, drive + L"\\" + firstFileName)) continue;
+    if (!IsOutsideSuiteDirs(drive, suiteDirs)) continue;
+    uint64_t freeBytes = 0;
+    if (!disk.GetFreeBytes(drive + L"\\", &freeBytes)) continue;
+    if (freeBytes > bestFree) {
+      best = drive;
+      bestFree = freeBytes;
+    }
+  }
+  if (best.empty()) return std::wstring();
+  if (!HasEnoughSpace(disk, best + L"\\", totalGameSize, std::wstring())) return std::wstring();
+  const std::wstring proposal = best + L"\\download\\";
+  if (disk.PathExists(proposal) || disk.CreateDir(proposal)) return proposal;
+  return std::wstring();
+}

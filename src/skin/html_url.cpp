@@ -1,0 +1,30 @@
+#include "skin/html_url.h"
+
+#include <cwctype>
+
+namespace {
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  size_t i = 0;
+  for (; prefix[i]; ++i)
+    if (i >= text.size() || static_cast<wchar_t>(std::towlower(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+}  // namespace
+
+bool IsWebAddress(const std::wstring& url) {
+  size_t start = 0;
+  if (StartsWithNoCase(url, L"http://"))
+    start = 7;
+  else if (StartsWithNoCase(url, L"https://"))
+    start = 8;
+  else
+    return false;
+  // A host must follow; control characters would end the command line of the
+  // browser started for it.
+  if (start >= url.size() || url[start] == L'/') return false;
+  for (wchar_t c : url)
+    if (c < 0x20 || c == L'"') return false;
+  return true;
+}

@@ -1,0 +1,268 @@
+#include "skin/html_view_win.h"
+
+#include <exdispid.h>
+#include <mshtml.h>
+#include <shellapi.h>
+#include <shlobj.h>
+#include <shlwapi.h>
+
+#include <string>
+
+#include "skin/html_url.h"
+
+// ---- CSomHtmlWnd -----------------------------------------------------------
+
+CSomHtmlWnd::~CSomHtmlWnd() {
+  if (m_spExternal) m_spExternal->Release();
+}
+
+HWND CSomHtmlWnd::CreateBrowser(IDispatch* external, const wchar_t* url, HWND parent, const RECT& rect, DWORD style,
+                                DWORD exStyle, UINT id, void* /*createParam*/, DWORD docHostFlags) {
+  m_bAllowContextMenu = FALSE;
+  m_dwDocHostFlags = docHostFlags;
+  if (external) external->AddRef();
+  if (m_spExternal) m_spExternal->Release();
+  m_spExternal = external;
+  m_hWndReport = parent;
+  HWND hwnd = nullptr;
+  if (RegisterHostClass(kClassName)) hwnd = CreateHostWindow(kClassName, parent, rect, url, style, exStyle, id);
+  if (!hwnd) {
+    ::OutputDebugStringW(L"GardboxBrowser IE Create exception!!");
+    return nullptr;
+  }
+  // Script errors of the page must never raise dialogs over the program.
+  if (Browser()) Browser()->put_Silent(VARIANT_TRUE);
+  return hwnd;
+}
+
+void CSomHtmlWnd::Navigate(const wchar_t* url) {
+  HRESULT hr = E_FAIL;
+  if (Browser() && url) {
+    BSTR target = ::SysAllocString(url);
+    VARIANT empty;
+    ::VariantInit(&empty);
+    hr = Browser()->Navigate(target, &empty, &empty, &empty, &empty);
+    ::SysFreeString(target);
+  }
+  if (FAILED(hr)) {
+    ::OutputDebugStringW(L"GardboxBrowser IE Navigate exception!!");
+    // An empty box helps nobody; the parent shows its stand-by picture.
+    ReportNavigationError();
+  }
+}
+
+void CSomHtmlWnd::ReportNavigationError() {
+  HWND parent = m_hWnd ? ::GetParent(m_hWnd) : m_hWndReport;
+  if (parent && ::IsWindow(parent)) ::PostMessageW(parent, WM_WEBNAVERROR, 0, 0);
+}
+
+BOOL CSomHtmlWnd::GetClientBox(RECT* rect) { return ::GetClientRect(m_hWnd, rect); }
+
+BOOL CSomHtmlWnd::GetBoundsInParent(RECT* rect) {
+  HWND parent = m_hWnd ? ::GetParent(m_hWnd) : nullptr;
+  if (!rect || !parent || !::IsWindow(parent)) return FALSE;
+  if (!::GetWindowRect(m_hWnd, rect)) return FALSE;
+  ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(rect), 2);
+  return TRUE;
+}
+
+BOOL CSomHtmlWnd::SetBounds(int x, int y, int cx, int cy) {
+  return ::SetWindowPos(m_hWnd, nullptr, x, y, cx, cy, SWP_NOZORDER);
+}
+
+BOOL CSomHtmlWnd::SetBoundsSize(int cx, int cy) {
+  return ::SetWindowPos(m_hWnd, nullptr, 0, 0, cx, cy, SWP_NOZORDER | SWP_NOMOVE);
+}
+
+BOOL CSomHtmlWnd::SetBoundsPos(int x, int y) {
+  return ::SetWindowPos(m_hWnd, nullptr, x, y, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+}
+
+BOOL CSomHtmlWnd::DestroyElement() { return m_hWnd ? ::DestroyWindow(m_hWnd) : FALSE; }
+
+BOOL CSomHtmlWnd::ShowElement(BOOL show) { return ::ShowWindow(m_hWnd, show ? SW_SHOWNORMAL : SW_HIDE); }
+
+// ---- OpenUrlExternally -----------------------------------------------------
+
+void OpenUrlExternally(const wchar_t* url) {
+  // Pages ask for new windows with whatever target they like; only web
+  // addresses go on.
+  if (!url || !IsWebAddress(url)) return;
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_FLAG_NO_UI;
+  info.lpVerb = L"open";
+  info.lpFile = url;
+  info.nShow = SW_SHOW;
+  if (::ShellExecuteExW(&info)) return;
+
+  // No browser registered for the address: try Internet Explorer itself.
+  wchar_t programFiles[MAX_PATH] = {};
+  wchar_t explorer[MAX_PATH] = {};
+  if (!::SHGetSpecialFolderPathW(nullptr, programFiles, CSIDL_PROGRAM_FILES, FALSE)) return;
+  if (!::PathCombineW(explorer, programFiles, L"Internet Explorer\\IEXPLORE.EXE")) return;
+  std::wstring argument = L"\"" + std::wstring(url) + L"\"";
+  SHELLEXECUTEINFOW ie = {};
+  ie.cbSize = sizeof(ie);
+  ie.fMask = SEE_MASK_FLAG_NO_UI | SEE_MASK_NOCLOSEPROCESS;
+  ie.lpFile = explorer;
+  ie.lpParameters = argument.c_str();
+  ie.nShow = SW_SHOWDEFAULT;
+  if (::ShellExecuteExW(&ie) && ie.hProcess) ::CloseHandle(ie.hProcess);
+}
+
+// ---- CSomHtmlView ----------------------------------------------------------
+
+// Receives DWebBrowserEvents2. It can outlive the view inside the control's
+// connection list for a moment, so it only forwards while attached.
+class CSomHtmlView::CEventSink : public IDispatch {
+ public:
+  explicit CEventSink(CSomHtmlView* view) : m_view(view) {}
+  void Detach() { m_view = nullptr; }
+
+  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
+      *out = static_cast<IDispatch*>(this);
+      AddRef();
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
+  STDMETHODIMP_(ULONG) Release() override {
+    ULONG left = --m_refs;
+    if (left == 0) delete this;
+    return left;
+  }
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+    if (count) *count = 0;
+    return S_OK;
+  }
+  STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** out) override {
+    if (out) *out = nullptr;
+    return E_NOTIMPL;
+  }
+  STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
+    return m_view ? m_view->OnBrowserEvent(id, params) : S_OK;
+  }
+
+ private:
+  virtual ~CEventSink() = default;
+  ULONG m_refs = 1;
+  CSomHtmlView* m_view;
+};
+
+CSomHtmlView::CSomHtmlView() : m_sink(new CEventSink(this)) {}
+
+CSomHtmlView::~CSomHtmlView() {
+  // Destroy here, while the sink can still be disconnected by our own
+  // WM_DESTROY handling.
+  if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
+  m_sink->Detach();
+  m_sink->Release();
+}
+
+IDispatch* CSomHtmlView::EventSink() const { return m_sink; }
+
+bool CSomHtmlView::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
+  switch (msg) {
+    case WM_CREATE:
+      result = DefaultHostMessage(msg, wParam, lParam);
+      if (result == 0) {
+        PutAllowContextMenu(m_bAllowContextMenu);
+        if (m_dwDocHostFlags != 0) PutDocHostFlags(m_dwDocHostFlags);
+        if (m_spExternal) SetExternalDispatch(m_spExternal);
+        ConnectSink();
+      }
+      return true;
+    case WM_DESTROY:
+      DisconnectSink();
+      SetExternalDispatch(nullptr);
+      return false;
+    case WM_SETFOCUS:
+      result = DefaultHostMessage(msg, wParam, lParam);
+      FocusPage();
+      return true;
+    default:
+      return false;
+  }
+}
+
+void CSomHtmlView::ConnectSink() {
+  if (!Browser() || m_sinkCookie) return;
+  IConnectionPointContainer* container = nullptr;
+  if (FAILED(Browser()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) return;
+  IConnectionPoint* point = nullptr;
+  if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
+    if (FAILED(point->Advise(m_sink, &m_sinkCookie))) m_sinkCookie = 0;
+    point->Release();
+  }
+  container->Release();
+}
+
+void CSomHtmlView::DisconnectSink() {
+  if (!Browser() || !m_sinkCookie) return;
+  IConnectionPointContainer* container = nullptr;
+  if (SUCCEEDED(Browser()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
+    IConnectionPoint* point = nullptr;
+    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
+      point->Unadvise(m_sinkCookie);
+      point->Release();
+    }
+    container->Release();
+  }
+  m_sinkCookie = 0;
+}
+
+void CSomHtmlView::FocusPage() {
+  if (!Browser()) return;
+  IDispatch* document = nullptr;
+  if (FAILED(Browser()->get_Document(&document)) || !document) return;
+  IHTMLDocument2* html = nullptr;
+  if (SUCCEEDED(document->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&html)))) {
+    IHTMLWindow2* window = nullptr;
+    if (SUCCEEDED(html->get_parentWindow(&window)) && window) {
+      window->focus();
+      window->Release();
+    }
+    html->Release();
+  }
+  document->Release();
+}
+
+namespace {
+
+const wchar_t* StringArgument(const VARIANT& v) {
+  if (v.vt == VT_BSTR) return v.bstrVal;
+  if (v.vt == (VT_BYREF | VT_BSTR) && v.pbstrVal) return *v.pbstrVal;
+  if (v.vt == (VT_BYREF | VT_VARIANT) && v.pvarVal) return StringArgument(*v.pvarVal);
+  return nullptr;
+}
+
+}  // namespace
+
+HRESULT CSomHtmlView::OnBrowserEvent(DISPID id, DISPPARAMS* params) {
+  switch (id) {
+    case DISPID_NEWWINDOW3: {
+      // Arguments arrive last first: url, url context, flags, cancel, ppDisp.
+      if (!params || params->cArgs < 5) return S_OK;
+      VARIANT& cancel = params->rgvarg[3];
+      if (cancel.vt == (VT_BYREF | VT_BOOL) && cancel.pboolVal) *cancel.pboolVal = VARIANT_TRUE;
+      const wchar_t* url = StringArgument(params->rgvarg[0]);
+      if (url && *url && m_opener) m_opener(url);
+      return S_OK;
+    }
+    case DISPID_NAVIGATEERROR: {
+      HWND parent = m_hWnd ? ::GetParent(m_hWnd) : nullptr;
+      if (parent && ::IsWindow(parent)) ::PostMessageW(parent, WM_WEBNAVERROR, 0, 0);
+      return S_OK;
+    }
+    case DISPID_COMMANDSTATECHANGE:
+    case DISPID_BEFORENAVIGATE2:
+    default:
+      return S_OK;
+  }
+}

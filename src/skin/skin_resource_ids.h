@@ -1,0 +1,36 @@
+#pragma once
+
+// PNG resources of the skin (type "PNG") and the program icon. Plain defines so
+// that the resource script can include this file too.
+#define IDB_WINDOW_FRAME 101
+#define IDB_CLOSE 102
+#define IDB_PROGRESS_FILL 103
+#define IDB_PROGRESS_TRACK 104
+#define IDB_DOWNLOAD_BACKGROUND 105
+#define IDB_BIG_CONTINUE 106
+#define IDB_BIG_PAUSE 107
+#define IDB_CHECKBOX 110
+#define IDB_PICTURE_111 111
+#define IDB_WARNING 112
+#define IDB_PICTURE_113 113
+#define IDB_BIG_DOWNLOAD 114
+#define IDB_MINIMIZE 115
+#define IDB_FEEDBACK_CAPTION 116
+#define IDB_BIG_INSTALL 117
+#define IDB_BIG_DOWNLOAD_AGAIN 118
+#define IDI_PROGRAM 119
+#define IDB_PICTURE_120 120
+#define IDB_WEB_STANDBY 123
+#define IDB_PICTURE_124 124
+#define IDB_PROMPT_BACKGROUND 125
+#define IDB_BTN_CLOSE_LABEL 126
+#define IDB_BTN_CHANGE_DIR 127
+#define IDB_BTN_DOWNLOAD 128
+#define IDB_BTN_DOWNLOAD_AGAIN 129
+#define IDB_BTN_RETRY 130
+#define IDB_BTN_131 131
+#define IDB_BTN_132 132
+#define IDB_BTN_CONTINUE 134
+#define IDB_BTN_INSTALL_NOW 135
+#define IDB_BTN_FEEDBACK 136
+#define IDB_PICTURE_137 137

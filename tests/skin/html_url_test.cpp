@@ -1,0 +1,24 @@
+#include "skin/html_url.h"
+
+#include <gtest/gtest.h>
+
+TEST(HtmlUrl, WebAddressesGoToTheBrowser) {
+  EXPECT_TRUE(IsWebAddress(L"http://www.example.com/"));
+  EXPECT_TRUE(IsWebAddress(L"HTTPS://bbs.example.com/forum-62-1.html?a=1&b=2"));
+}
+
+TEST(HtmlUrl, LocalTargetsAndOtherSchemesAreRefused) {
+  EXPECT_FALSE(IsWebAddress(L"C:\\Windows\\system32\\calc.exe"));
+  EXPECT_FALSE(IsWebAddress(L"file:///C:/Windows/notepad.exe"));
+  EXPECT_FALSE(IsWebAddress(L"javascript:alert(1)"));
+  EXPECT_FALSE(IsWebAddress(L"\\\\server\\share\\setup.exe"));
+  EXPECT_FALSE(IsWebAddress(L"httpx://example.com/"));
+  EXPECT_FALSE(IsWebAddress(L""));
+}
+
+TEST(HtmlUrl, AddressesThatWouldBreakTheBrowserCommandLineAreRefused) {
+  EXPECT_FALSE(IsWebAddress(L"http://"));
+  EXPECT_FALSE(IsWebAddress(L"http:///path"));
+  EXPECT_FALSE(IsWebAddress(L"http://example.com/\" -nohome \"x"));
+  EXPECT_FALSE(IsWebAddress(L"http://example.com/\r\nx"));
+}
