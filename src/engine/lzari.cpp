@@ -21,6 +21,21 @@ constexpr uint32_t kQ4 = 0x20000;
 constexpr uint32_t kMaxCum = 0x7fff;
 constexpr int kCodeBits = 17;
 
+// Both cumulative tables fall from index 0 onwards: the smallest index in
+// [1, last] whose entry is not above target (last when none is).
+int FirstNotAbove(const uint32_t* cum, int last, uint32_t target) {
+  int lo = 1;
+  int hi = last;
+  while (lo < hi) {
+    int mid = (lo + hi) / 2;
+    if (cum[mid] > target)
+      lo = mid + 1;
+    else
+      hi = mid;
+  }
+  return lo;
+}
+
 struct PositionTable {
   uint32_t cum[kRingSize + 1];
   PositionTable() {
@@ -75,18 +90,7 @@ class SymbolModel {
   }
 
   // The symbol whose range holds target (< Total()).
-  int Find(uint32_t target) const {
-    int lo = 1;
-    int hi = kSymbolCount;
-    while (lo < hi) {
-      int mid = (lo + hi) / 2;
-      if (m_cum[mid] > target)
-        lo = mid + 1;
-      else
-        hi = mid;
-    }
-    return lo;
-  }
+  int Find(uint32_t target) const { return FirstNotAbove(m_cum, kSymbolCount, target); }
 
   uint32_t Total() const { return m_cum[0]; }
   uint32_t Cum(int sym) const { return m_cum[sym]; }
@@ -100,18 +104,7 @@ class SymbolModel {
   int m_symToChar[kSymbolCount + 1];
 };
 
-int FindPosition(const uint32_t* cum, uint32_t target) {
-  int lo = 1;
-  int hi = kRingSize;
-  while (lo < hi) {
-    int mid = (lo + hi) / 2;
-    if (cum[mid] > target)
-      lo = mid + 1;
-    else
-      hi = mid;
-  }
-  return lo - 1;
-}
+int FindPosition(const uint32_t* cum, uint32_t target) { return FirstNotAbove(cum, kRingSize, target) - 1; }
 
 class BitWriter {
  public:
