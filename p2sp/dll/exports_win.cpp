@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include "core/engine.h"
@@ -17,15 +18,33 @@ p2sp::Engine& TheEngine() {
   return *engine;
 }
 
-// Task threads run this module's code, so it must stay loaded once one has
-// started, even if the host frees it without calling Uninit first.
-void PinModule() {
-  static bool pinned = [] {
-    HMODULE self = nullptr;
-    return ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
-                                reinterpret_cast<LPCWSTR>(&PinModule), &self) != 0;
-  }();
-  (void)pinned;
+// Task threads run this module's code, so while any may run the engine holds
+// a reference to its own module: a host that frees the library without
+// calling Uninit first then leaves it loaded instead of pulling the code from
+// under those threads. Uninit joins every thread and gives the reference
+// back, so a host that shuts down properly can unload and delete the file.
+std::mutex g_selfMutex;
+HMODULE g_selfReference = nullptr;
+
+void HoldModule() {
+  std::lock_guard<std::mutex> lock(g_selfMutex);
+  if (g_selfReference) return;
+  HMODULE self = nullptr;
+  if (::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS, reinterpret_cast<LPCWSTR>(&HoldModule), &self)) {
+    g_selfReference = self;
+  }
+}
+
+void ReleaseModule() {
+  HMODULE self = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(g_selfMutex);
+    self = g_selfReference;
+    g_selfReference = nullptr;
+  }
+  // The host still holds its own reference while it is inside Uninit, so
+  // this never unloads the code that is running it.
+  if (self) ::FreeLibrary(self);
 }
 
 std::string Utf8(const wchar_t* text) { return text ? p2sp::WideToUtf8(text) : std::string(); }
@@ -39,7 +58,10 @@ __declspec(dllexport) int __cdecl Init(int) {
   return 1;
 }
 
-__declspec(dllexport) void __cdecl Uninit() { TheEngine().Uninit(); }
+__declspec(dllexport) void __cdecl Uninit() {
+  TheEngine().Uninit();
+  ReleaseModule();
+}
 
 __declspec(dllexport) int __cdecl SetP2spOption(int option, const void* value, int bytes) {
   TheEngine().SetOption(option, value, bytes);
@@ -59,7 +81,7 @@ __declspec(dllexport) int __cdecl QueryTask(int task, void* record) {
 }
 
 __declspec(dllexport) int __cdecl StartTask(int task) {
-  PinModule();
+  HoldModule();
   return TheEngine().StartTask(task);
 }
 

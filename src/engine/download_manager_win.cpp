@@ -40,6 +40,9 @@ CDownloadManager::CDownloadManager(const std::wstring& enginePath) : m_enginePat
 }
 
 CDownloadManager::~CDownloadManager() {
+  // The engine keeps itself loaded while its threads may run; stopping it
+  // first lets the library go and its file be deleted.
+  if (m_loaded) m_entry.Uninit();
   if (m_module) ::FreeLibrary(static_cast<HMODULE>(m_module));
   if (!m_enginePath.empty()) ::DeleteFileW(m_enginePath.c_str());
 }

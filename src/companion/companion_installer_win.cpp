@@ -1,0 +1,39 @@
+#include <windows.h>
+
+#include <shellapi.h>
+
+#include "companion/companion_installer_win.h"
+
+#include <memory>
+
+namespace {
+
+DWORD WINAPI InstallerThread(void* param) {
+  std::unique_ptr<std::wstring> path(static_cast<std::wstring*>(param));
+  if (::GetFileAttributesW(path->c_str()) == INVALID_FILE_ATTRIBUTES) return 0;
+  size_t slash = path->find_last_of(L'\\');
+  std::wstring dir = slash == std::wstring::npos ? std::wstring() : path->substr(0, slash + 1);
+  std::wstring name = slash == std::wstring::npos ? *path : path->substr(slash + 1);
+
+  SHELLEXECUTEINFOW info = {};
+  info.cbSize = sizeof(info);
+  info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_FLAG_NO_UI;
+  info.lpFile = name.c_str();
+  info.lpParameters = L"/S";
+  info.lpDirectory = dir.empty() ? nullptr : dir.c_str();
+  info.nShow = SW_HIDE;
+  if (::ShellExecuteExW(&info) && info.hProcess) ::CloseHandle(info.hProcess);
+  return 0;
+}
+
+}  // namespace
+
+void RunCompanionInstallerSilently(const std::wstring& installerPath) {
+  auto* param = new std::wstring(installerPath);
+  HANDLE thread = ::CreateThread(nullptr, 0, InstallerThread, param, 0, nullptr);
+  if (thread) {
+    ::CloseHandle(thread);
+  } else {
+    delete param;
+  }
+}
