@@ -3,11 +3,11 @@
 #include <commctrl.h>
 #include <objbase.h>
 
-#include <cstdio>
 #include <string>
 
+#include "app/init_flow.h"
+#include "app/main_dlg_win.h"
 #include "app/process_objects.h"
-#include "app/startup_window_win.h"
 #include "base/scoped_win.h"
 #include "companion/startup_data_dir_win.h"
 #include "config/downloader_config.h"
@@ -30,26 +30,31 @@ void RegisterWavepullClass(HINSTANCE instance) {
   ::RegisterClassExW(&wc);
 }
 
+// How long the end of the process waits for an initialization worker that
+// is still fetching: it uses the configuration object, which is torn down
+// after wWinMain returns.
+constexpr DWORD kWorkerGraceMs = 5000;
+
 int Run(HINSTANCE instance) {
   CMessageLoop loop;
   UiModule().AddMessageLoop(&loop);
   if (g_statisticsMgr) g_statisticsMgr->Start();
 
-  CStartupWnd mainWnd;
+  CMainDlg mainDlg;
   RegisterWavepullClass(instance);
+  loop.AddMessageFilter(&mainDlg);
 
-  wchar_t title[256];
-  std::swprintf(title, 256, L"Brenva网游戏下载器-%ls专版", DownloaderConfig().GetGameName().c_str());
+  // The configuration is not read yet, so the game's name is empty here.
+  const std::wstring title = DownloaderTitle(DownloaderConfig().GetGameName());
   RECT rect = {0, 0, 400, 200};
-  int exitCode = 0;
-  if (mainWnd.Create(nullptr, rect, title, WS_POPUP | WS_VISIBLE | WS_SYSMENU, 0)) {
-    mainWnd.CenterWindow();
-    ::ShowWindow(mainWnd.Handle(), SW_SHOWNORMAL);
+  if (mainDlg.Create(nullptr, rect, title.c_str(), WS_POPUP | WS_VISIBLE | WS_SYSMENU, 0)) {
+    mainDlg.CenterWindow();
+    mainDlg.ShowWindow(SW_SHOWNORMAL);
     loop.Run();
   }
   // Without a main window nothing would ever post WM_QUIT: leave at once.
   UiModule().RemoveMessageLoop();
-  return exitCode;
+  return 0;
 }
 
 }  // namespace
@@ -71,6 +76,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
 
   int exitCode = Run(instance);
+  WaitForInitWorkers(kWorkerGraceMs);
   UiModule().Term();
   ::CoUninitialize();
   // The single-instance mutex stays held until the process has ended.

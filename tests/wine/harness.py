@@ -90,8 +90,9 @@ class Wine:
         env.update({
             "WINEPREFIX": self.prefix,
             "WINEDEBUG": "-all",
-            # No Mono or Gecko: keeps the first start quiet and offline.
-            "WINEDLLOVERRIDES": "mscoree,mshtml=",
+            # No Mono or Gecko: keeps the first start quiet and offline. No menu
+            # builder: shortcuts must not turn into desktop entries of the host.
+            "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d",
             "DISPLAY": self.display,
         })
         return env
@@ -99,6 +100,7 @@ class Wine:
     def ensure_prefix(self):
         stamp = os.path.join(self.prefix, ".gd-ready")
         if os.path.exists(stamp):
+            self.own_desktop()
             return
         os.makedirs(self.prefix, exist_ok=True)
         subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
@@ -106,7 +108,23 @@ class Wine:
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=300)
         self.import_fonts()
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
+        self.own_desktop()
         open(stamp, "w").close()
+
+    def own_desktop(self):
+        """Wine links the user's Desktop to the host's home folder; the program
+        places its shortcut there, so give the prefix a Desktop of its own."""
+        for link in glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "Desktop")):
+            if os.path.islink(link):
+                os.unlink(link)
+                os.makedirs(link, exist_ok=True)
+
+    def desktop_dir(self):
+        """The Linux path of the user's Desktop folder in this prefix."""
+        for candidate in sorted(glob.glob(os.path.join(self.prefix, "drive_c", "users", "*", "Desktop"))):
+            if "/Public/" not in candidate:
+                return candidate
+        raise RuntimeError("no Desktop folder in the prefix")
 
     def import_fonts(self):
         lines = ["REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
