@@ -92,7 +92,7 @@ class EngineLibraryTest(harness.WineServerTestCase):
             self.assertEqual(code, 0, "the program runs")
             with open(engine, "rb") as f:
                 self.assertEqual(f.read(), self.engine_bytes, "extracted before the window came up")
-            code, _ = self.wine.driver("close", "--title", TITLE % "Engine")
+            code, _ = self.wine.driver("command", "--title", TITLE % "Engine", "--id", "2026")
             self.assertEqual(code, 0)
             self.assertEqual(proc.wait(20), 0)
         finally:
@@ -126,7 +126,7 @@ class EngineLibraryTest(harness.WineServerTestCase):
             code, _ = self.wine.driver("find", "--title", TITLE % "NoEngine", "--timeout", "20000")
             self.assertEqual(code, 0, "the program starts without its engine")
             self.assertFalse(os.path.exists(engine))
-            self.assertEqual(self.wine.driver("close", "--title", TITLE % "NoEngine")[0], 0)
+            self.assertEqual(self.wine.driver("command", "--title", TITLE % "NoEngine", "--id", "2026")[0], 0)
             self.assertEqual(proc.wait(20), 0)
         finally:
             if proc.poll() is None:

@@ -99,8 +99,8 @@ class ResumeTest(harness.WineServerTestCase):
         proc = self.wine.start(program)
         try:
             code, _ = self.wine.driver("find", "--title", TITLE % "Timer", "--timeout", "15000")
-            self.assertEqual(code, 0, "the start-up window")
-            code, _ = self.wine.driver("close", "--title", TITLE % "Timer")
+            self.assertEqual(code, 0, "the download window")
+            code, _ = self.wine.driver("command", "--title", TITLE % "Timer", "--id", "2026")
             self.assertEqual(code, 0)
             self.assertEqual(proc.wait(20), 0)
         finally:

@@ -32,6 +32,7 @@ const char kUsageText[] =
     "  wdriver command SELECTOR --id N [--lparam L] [--post] [--timeout MS]"
     " [--reply-timeout MS]\n"
     "  wdriver close   SELECTOR [--timeout MS]\n"
+    "  wdriver send    SELECTOR --msg N [--wparam W] [--lparam L] [--post] [--timeout MS]\n"
     "  wdriver listen  --class C [--title T] --out FILE [--seconds S]\n"
     "SELECTOR is any of --class C, --title T (exact matches) and --hwnd H.\n"
     "Numbers are decimal or 0x-prefixed hex.\n";
@@ -107,6 +108,9 @@ struct Options {
   DWORD timeout_ms = 0;
   DWORD reply_timeout_ms = 10000;
   DWORD seconds = 10;
+  bool has_msg = false;
+  UINT msg = 0;
+  WPARAM wparam = 0;
 };
 
 enum OptionBit : unsigned {
@@ -120,6 +124,8 @@ enum OptionBit : unsigned {
   kOptReplyTimeout = 1u << 7,
   kOptOut = 1u << 8,
   kOptSeconds = 1u << 9,
+  kOptMsg = 1u << 10,
+  kOptWparam = 1u << 11,
 };
 
 constexpr unsigned kSelector = kOptClass | kOptTitle | kOptHwnd;
@@ -139,6 +145,7 @@ int parse_options(int argc, wchar_t** argv, unsigned allowed, Options* o) {
         {L"--id", kOptId, true},       {L"--lparam", kOptLparam, true},
         {L"--post", kOptPost, false},  {L"--reply-timeout", kOptReplyTimeout, true},
         {L"--out", kOptOut, true},     {L"--seconds", kOptSeconds, true},
+        {L"--msg", kOptMsg, true},     {L"--wparam", kOptWparam, true},
     };
     const OptionDef* def = nullptr;
     for (const OptionDef& d : defs) {
@@ -193,6 +200,15 @@ int parse_options(int argc, wchar_t** argv, unsigned allowed, Options* o) {
         if (!*value) return usage_error(bad);
         o->out = value;
         o->has_out = true;
+        break;
+      case kOptMsg:
+        if (!parse_unsigned(value, 0xffffULL, &u)) return usage_error(bad);
+        o->msg = static_cast<UINT>(u);
+        o->has_msg = true;
+        break;
+      case kOptWparam:
+        if (!parse_unsigned(value, UINTPTR_MAX, &u)) return usage_error(bad);
+        o->wparam = static_cast<WPARAM>(u);
         break;
       case kOptSeconds:
         if (!parse_unsigned(value, 2000000ULL, &u)) return usage_error(bad);
@@ -359,6 +375,27 @@ int cmd_command(const Options& o) {
   return kOk;
 }
 
+// Any message, sent (its result printed) or posted; posted keys go through
+// the target thread's message loop like real input.
+int cmd_send(const Options& o) {
+  HWND h = require_window(o);
+  if (!h) return kFailed;
+  if (o.post) {
+    if (!PostMessageW(h, o.msg, o.wparam, o.lparam)) {
+      print_error("PostMessage failed, error " + std::to_string(GetLastError()));
+      return kFailed;
+    }
+    return kOk;
+  }
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(h, o.msg, o.wparam, o.lparam, SMTO_NORMAL, o.reply_timeout_ms, &result)) {
+    print_error("no reply within " + std::to_string(o.reply_timeout_ms) + " ms");
+    return kFailed;
+  }
+  print_line(std::to_string(static_cast<long long>(static_cast<LRESULT>(result))));
+  return kOk;
+}
+
 int cmd_close(const Options& o) {
   HWND h = require_window(o);
   if (!h) return kFailed;
@@ -491,6 +528,11 @@ int wmain(int argc, wchar_t** argv) {
          return cmd_command(o);
        }},
       {L"close", kSelector | kOptTimeout, cmd_close},
+      {L"send", kSelector | kOptTimeout | kOptMsg | kOptWparam | kOptLparam | kOptPost,
+       [](const Options& o) {
+         if (!o.has_msg) return usage_error("send needs --msg");
+         return cmd_send(o);
+       }},
       {L"listen", kOptClass | kOptTitle | kOptOut | kOptSeconds, cmd_listen},
   };
   for (const Command& c : commands) {
