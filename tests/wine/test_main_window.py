@@ -122,6 +122,9 @@ class MainWindowTest(harness.WineServerTestCase):
             f.write(b"not a shortcut")
         with open(other, "wb") as f:
             f.write(b"the player's own")
+        cached = os.path.join(self.wine.temp_dir(), key + ".png")
+        if os.path.exists(cached):
+            os.unlink(cached)  # a picture younger than two days is not fetched again
         skin = os.path.join(self.folder, "skin.png")
         subprocess.run(["convert", "-size", "680x420", "xc:#204060", skin], check=True)
         self.server.add("/skin/bk.png", file=skin)
@@ -162,7 +165,7 @@ class MainWindowTest(harness.WineServerTestCase):
         with open(other, "rb") as f:
             self.assertEqual(f.read(), b"the player's own")
         os.unlink(other)
-        self.wine.driver("close", "--class", key)
+        self.wine.driver("command", "--class", key, "--id", "2026")  # the tray menu's 关闭
         self.expect_exit(proc)
 
     def check_init_window_pixels(self, shot, rect):
@@ -195,7 +198,7 @@ class MainWindowTest(harness.WineServerTestCase):
         self.assertIsNotNone(dl, "1.1.0.1011 against our 1.1.0.1010 is not newer")
         self.assertEqual(dl["title"], TITLE % "无皮肤")
         self.assertTrue(self.wait_initial_report(key))
-        self.wine.driver("close", "--class", key)
+        self.wine.driver("command", "--class", key, "--id", "2026")  # the tray menu's 关闭
         self.expect_exit(proc)
 
     def test_newer_downloader_version_shows_the_older_version_prompt(self):
@@ -275,7 +278,7 @@ class MainWindowTest(harness.WineServerTestCase):
         self.assertEqual([w for w in self.windows() if w["class"] in (MAIN_CLASS, PROMPT_CLASS)], [])
         self.press_enter_and_escape(key)
         self.assertIsNotNone(self.find("--class", key, timeout=0), "Enter and Escape leave the download window")
-        self.wine.driver("close", "--class", key)
+        self.wine.driver("command", "--class", key, "--id", "2026")  # the tray menu's 关闭
         self.expect_exit(proc)
 
     def test_close_button_during_the_fetch_ends_the_program(self):

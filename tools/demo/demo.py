@@ -1,17 +1,24 @@
 #!/usr/bin/env python3
 """The program's main job on a local demo.
 
-Serves a demo game (configuration, files, skin picture, statistics endpoint)
-from a local server, brands a copy of the program for it and runs that copy
-under Wine: on $DISPLAY when there is one, otherwise on a virtual display,
-saving screenshots under build/demo/. Prints what happened at the end.
+A local server serves a generated demo game (configuration made with gamecfg,
+four files of which one is over 50 MiB, a skin picture, a companion installer), a
+mirror serves the same files as the second source that a seed service names,
+and a statistics endpoint prints every report it receives. A branded copy of
+the program runs under Wine: on $DISPLAY when there is one (the player clicks),
+otherwise on a virtual display where the demo presses the download button
+itself, follows the download to the install prompt, starts the installer and
+saves a screenshot of each stage under build/demo/. It ends with a summary.
 """
 import hashlib
+import http.server
 import os
 import shutil
 import subprocess
 import sys
+import threading
 import time
+import urllib.parse
 
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
@@ -20,10 +27,19 @@ import harness  # noqa: E402
 from testserver import TestServer  # noqa: E402
 
 KEY = "{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}"
-OUT = os.path.join(ROOT, "build", "demo")
+GAME_NAME = "星海传说"
+TITLE = "Brenva网游戏下载器-%s专版" % GAME_NAME
+OUT = os.path.join(harness.BUILD, "demo")
 WWW = os.path.join(OUT, "www")
 TAIL = 52428800  # files above 50 MiB are checked by their last 50 MiB
-FILES = [("setup.exe", 3 * 1024 * 1024), ("data1.pak", 60 * 1024 * 1024), ("data2.pak", 8 * 1024 * 1024)]
+# setup.exe is the installer stand-in, so that 立即安装 visibly runs something.
+DATA_FILES = [("data1.pak", 60 * 1024 * 1024), ("data2.pak", 8 * 1024 * 1024), ("readme.txt", 4096)]
+COMPANION = "GardboxSetup.exe"
+DOWNLOAD_COMMAND = 10      # the download window's download button
+INSTALL_NOW = 102          # 立即安装 of the install prompt
+QUIT_COMMAND = 2026        # "关闭" of the notification-area menu
+EVENTS = {"1": "Initial", "2": "StartDownload", "3": "PauseDownload", "4": "RestartDownload",
+          "5": "CompleteDownload"}
 
 
 def make_file(path, size, seed):
@@ -35,7 +51,7 @@ def make_file(path, size, seed):
         counter = 0
         while left:
             piece = block[: min(left, len(block))]
-            f.write(counter.to_bytes(8, "little") + piece[8:])
+            f.write((counter.to_bytes(8, "little") + piece[8:])[: len(piece)])
             left -= len(piece)
             counter += 1
 
@@ -51,93 +67,280 @@ def md5_text(path):
     return h.hexdigest()
 
 
-def build_game(base_url):
+class Services:
+    """The seed service and the statistics endpoint, on one small server."""
+
+    def __init__(self, mirror_base):
+        self.mirror_base = mirror_base
+        self.reports = []
+        self.seed_queries = []
+        self.lock = threading.Lock()
+        owner = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                url = urllib.parse.urlsplit(self.path)
+                query = urllib.parse.parse_qs(url.query)
+                if url.path == "/seed":
+                    body = owner.seed(query)
+                elif url.path == "/stat.php":
+                    body = owner.report(query)
+                else:
+                    self.send_error(404)
+                    return
+                self.send_response(200)
+                self.send_header("Content-Type", "text/plain")
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.httpd.daemon_threads = True
+        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+
+    @property
+    def base(self):
+        return "http://127.0.0.1:%d" % self.httpd.server_address[1]
+
+    def start(self):
+        self.thread.start()
+
+    def stop(self):
+        self.httpd.shutdown()
+        self.httpd.server_close()
+
+    def seed(self, query):
+        name = query.get("name", [""])[0]
+        with self.lock:
+            self.seed_queries.append(name)
+        # One more source for each file: the mirror.
+        return ("# second source\n%s/games/demo/%s\n" % (self.mirror_base, urllib.parse.quote(name))).encode()
+
+    def report(self, query):
+        action = query.get("action", ["?"])[0]
+        extra = " ".join("%s=%s" % (k, query[k][0]) for k in ("tg", "cg", "cwdm") if k in query)
+        line = "report: action=%s (%s)%s" % (action, EVENTS.get(action, "?"), (" " + extra) if extra else "")
+        with self.lock:
+            self.reports.append((action, extra))
+        print("  [%s] %s" % (time.strftime("%H:%M:%S"), line), flush=True)
+        return b"ok"
+
+
+def build_game(wine, base_url, services_base, marker):
     game_dir = os.path.join(WWW, "games", "demo")
     os.makedirs(game_dir, exist_ok=True)
-    sizes, links, md5s = [], [], []
-    for name, size in FILES:
-        path = os.path.join(game_dir, name)
-        make_file(path, size, name)
-        sizes.append(str(size))
-        links.append(base_url + "/games/demo/" + name)
-        md5s.append(md5_text(path))
+    shutil.copyfile(marker, os.path.join(game_dir, "setup.exe"))
+    for name, size in DATA_FILES:
+        make_file(os.path.join(game_dir, name), size, name)
+    companion_dir = os.path.join(WWW, "gardbox")
+    os.makedirs(companion_dir, exist_ok=True)
+    shutil.copyfile(marker, os.path.join(companion_dir, COMPANION))
     skin = os.path.join(WWW, "skin", "demo_bk.png")
     os.makedirs(os.path.dirname(skin), exist_ok=True)
     if not os.path.exists(skin):
-        subprocess.run(["convert", "-size", "680x420", "gradient:#1d3557-#457b9d", skin], check=True)
-    config = "\r\n".join([
-        "[GameConfig]",
-        "GameName=星海传说",
-        "GameVersion=2.3.1",
-        "GameSize=" + ",".join(sizes),
-        "GameDownloadLink=" + ",".join(links),
-        "GameMd5=" + ",".join(md5s),
-        "GameStart=setup.exe",
-        "[DownLoader]",
-        "NewVersion=1.1.0.1010",
-        "SkinLink=" + base_url + "/skin/demo_bk.png",
-        "GardBoxInstallTip=安装游戏保护工具",
-        "TextPromotionTitle=新服开启",
-        "TextPromotionLink=" + base_url + "/promo.html",
-        "[Gardbox]",
-        "safecheck=1",
-        "DomainName=" + base_url + "/stat.php",
-    ]) + "\r\n"
+        subprocess.run(["convert", "-size", "680x420", "gradient:#1d3557-#a8dadc", skin], check=True)
+
     config_dir = os.path.join(WWW, "tool", "muldown")
     os.makedirs(config_dir, exist_ok=True)
-    with open(os.path.join(config_dir, KEY + ".html"), "wb") as f:
-        f.write(b"\xff\xfe" + config.encode("utf-16-le"))
-    return [(name, size, md5s[i]) for i, (name, size) in enumerate(FILES)]
+    config = os.path.join(config_dir, KEY + ".html")
+    names = ["setup.exe"] + [n for n, _ in DATA_FILES]
+    args = ["make", "--name", GAME_NAME, "--base-url", base_url + "/games/demo/", "--start", "setup.exe",
+            "--game-version", "2.3.1", "--skin-link", base_url + "/skin/demo_bk.png",
+            "--companion-link", base_url + "/gardbox/" + COMPANION, "--install-tip", "安装游戏保护工具",
+            "--seed-url", services_base + "/seed", "--domain", services_base + "/stat.php",
+            "--promotion-title", "新服开启", "--promotion-link", base_url + "/promo.html",
+            "-o", harness.winpath(config)] + [harness.winpath(os.path.join(game_dir, n)) for n in names]
+    code, out = wine.run(harness.exe("gamecfg.exe"), *args, timeout=120)
+    if code != 0:
+        raise SystemExit("gamecfg make failed (%d): %s" % (code, out))
+    return [(n, os.path.join(game_dir, n)) for n in names], config
+
+
+def clean_previous_run(wine, save_dir, files):
+    """A finished earlier run would make the program offer the install at once."""
+    temp = wine.temp_dir()
+    for name in (KEY + ".tmp.cfg", KEY + ".png", COMPANION, COMPANION + ".ran"):
+        path = os.path.join(temp, name)
+        if os.path.exists(path):
+            os.unlink(path)
+    for name, _ in files:
+        for suffix in ("", ".P2P", ".ran"):
+            path = os.path.join(save_dir, name + suffix)
+            if os.path.exists(path):
+                os.unlink(path)
+
+
+class Stage:
+    def __init__(self, display, headless):
+        self.display = display
+        self.headless = headless
+        self.shots = []
+        self.notes = []
+
+    def note(self, text):
+        print("  [%s] %s" % (time.strftime("%H:%M:%S"), text), flush=True)
+        self.notes.append(text)
+
+    def shot(self, name):
+        if not self.headless:
+            return
+        path = os.path.join(OUT, name)
+        if self.display.screenshot(path):
+            self.shots.append(path)
+
+
+def find(wine, *selector, timeout=30000):
+    code, out = wine.driver("find", *selector, "--timeout", str(timeout), timeout=timeout // 1000 + 30)
+    return out.split("\t") if code == 0 else None
+
+
+def command(wine, cls=None, title=None, ident=0):
+    selector = ["--class", cls] if cls else ["--title", title]
+    return wine.driver("command", *selector, "--id", str(ident), "--post")[0] == 0
+
+
+def drive(wine, stage, save_dir, files):
+    """Headless: the stages a player goes through, by the windows' own commands."""
+    if find(wine, "--class", "GdMainDlg", timeout=20000):
+        stage.note("initialization window shown")
+        time.sleep(0.2)
+        stage.shot("01-initializing.png")
+    if not find(wine, "--class", KEY, timeout=30000):
+        stage.note("the download window did NOT appear")
+        return False
+    stage.note("download window shown (class = game key)")
+    time.sleep(1.0)
+    stage.shot("02-download-window.png")
+    command(wine, cls=KEY, ident=DOWNLOAD_COMMAND)
+    stage.note("download button pressed (WM_COMMAND 10)")
+    big = os.path.join(save_dir, DATA_FILES[0][0])
+    shot_taken = False
+    deadline = time.time() + 150
+    while time.time() < deadline:
+        if not shot_taken and (os.path.exists(big + ".P2P") or os.path.exists(big)):
+            time.sleep(1.0)
+            stage.shot("03-downloading.png")
+            shot_taken = True
+        if find(wine, "--title", "DownloadFinished", timeout=0):
+            break
+        time.sleep(0.5)
+    else:
+        stage.note("the install prompt did NOT appear within 150 s")
+        return False
+    stage.note("install prompt shown (title DownloadFinished)")
+    # It is shown without taking the focus; wait for its first paint.
+    time.sleep(1.0)
+    stage.shot("04-install-prompt.png")
+    command(wine, title="DownloadFinished", ident=INSTALL_NOW)
+    stage.note("立即安装 pressed")
+    ran = os.path.join(save_dir, "setup.exe.ran")
+    if harness.wait_until(lambda: os.path.exists(ran), timeout=20):
+        stage.note("the game's installer ran (%s)" % ran)
+    time.sleep(1.0)
+    stage.shot("05-after-install.png")
+    return True
+
+
+def summary(stage, services, server, mirror, wine, files, save_dir, headless):
+    print()
+    print("what happened:")
+    for text in stage.notes:
+        print("  - " + text)
+    verified = 0
+    for name, source in files:
+        target = os.path.join(save_dir, name)
+        if not os.path.exists(target):
+            print("  file %-11s missing in %s" % (name, save_dir))
+            continue
+        same_size = os.path.getsize(target) == os.path.getsize(source)
+        same_md5 = same_size and md5_text(target) == md5_text(source)
+        verified += same_md5
+        print("  file %-11s %10d bytes  %s" % (name, os.path.getsize(target),
+                                              "verified (size and MD5 text)" if same_md5 else "DIFFERS"))
+    print("  files verified: %d of %d (in %s)" % (verified, len(files), save_dir))
+    ran = os.path.join(wine.temp_dir(), COMPANION + ".ran")
+    if os.path.exists(ran):
+        with open(ran, "rb") as f:
+            text = f.read().decode("utf-16-le", "replace").replace("\r\n", "; ").strip("; ")
+        print("  companion installer ran silently: %s" % text)
+    else:
+        print("  companion installer: not run")
+    paths = [urllib.parse.urlsplit(r["path"]).path for r in server.requests()]
+    print("  requests to the download server: configuration %d, skin %d, companion %d, game files %d" % (
+        paths.count("/tool/muldown/%s.html" % KEY), paths.count("/skin/demo_bk.png"),
+        paths.count("/gardbox/" + COMPANION), sum(1 for p in paths if p.startswith("/games/demo/"))))
+    mirrored = sorted({urllib.parse.urlsplit(r["path"]).path.rsplit("/", 1)[-1] for r in mirror.requests()})
+    print("  seed service asked for: %s" % (", ".join(sorted(set(services.seed_queries))) or "nothing"))
+    print("  second source served ranges of: %s (%d requests)" % (", ".join(mirrored) or "nothing",
+                                                                  len(mirror.requests())))
+    print("  reports received: %s" % (", ".join("%s %s%s" % (a, EVENTS.get(a, "?"), " " + e if e else "")
+                                                for a, e in services.reports) or "none"))
+    if headless:
+        for path in stage.shots:
+            print("  screenshot: %s" % path)
+    return verified == len(files)
 
 
 def main():
     os.makedirs(OUT, exist_ok=True)
-    server = TestServer(root=WWW)
-    server.start()
-    base = "http://127.0.0.1:%d" % server.port
-    print("demo server: %s (serving %s)" % (base, WWW))
-    files = build_game(base)
-    server.add("/stat.php", body=b"ok")
-
     display = harness.Display()
     display.start(use_existing=True)
     headless = display.proc is not None
     wine = harness.Wine(display.name)
     print("wine prefix: %s, display %s%s" % (wine.prefix, display.name, " (virtual)" if headless else ""))
     wine.ensure_prefix()
+
+    server = TestServer(root=WWW)
+    server.start()
+    mirror = TestServer(root=WWW)
+    mirror.start()
+    base = "http://127.0.0.1:%d" % server.port
+    services = Services("http://127.0.0.1:%d" % mirror.port)
+    services.start()
+    print("demo server: %s (serving %s); mirror: %s; seed and statistics: %s" % (
+        base, WWW, "http://127.0.0.1:%d" % mirror.port, services.base))
+    files, config = build_game(wine, base, services.base, harness.exe("marker.exe"))
+    print("configuration: %s (made by gamecfg)" % config)
+    for name, path in files:
+        print("  %-11s %10d bytes  md5 text %s" % (name, os.path.getsize(path), md5_text(path)))
+
+    save_dir = os.path.join(wine.prefix, "drive_c", "download")
+    clean_previous_run(wine, save_dir, files)
     program = harness.branded_copy(harness.exe("GameDownloader.exe"), OUT, game_key=KEY,
                                    server=base + "/tool/muldown/", wine=wine)
     print("branded copy: %s" % program)
-
-    proc = wine.start(program)
-    title = "Brenva网游戏下载器-星海传说专版"
-    code, found = wine.driver("find", "--title", title, "--timeout", "30000")
-    time.sleep(0.5)
-    shot = os.path.join(OUT, "01-initialized.png")
-    if headless:
-        display.screenshot(shot)
-    if not headless and code == 0:
-        print("the program runs on %s; close its window (Alt+F4) to end the demo" % display.name)
-        proc.wait()
-    else:
-        wine.driver("close", "--title", title)
-        try:
-            proc.wait(20)
-        except subprocess.TimeoutExpired:
-            wine.kill_all()
-    wine.kill_all()
-    display.stop()
-    server.stop()
-
     print()
-    print("what happened:")
-    print("  window: %s" % ("shown, titled " + title if code == 0 else "NOT shown"))
-    for r in server.requests():
-        print("  request: %s %s" % (r["method"], r["path"]))
-    print("  game files offered: %d (%s)" % (len(files), ", ".join("%s %d bytes" % (n, s) for n, s, _ in files)))
-    if headless:
-        print("  screenshot: %s" % shot)
-    return 0 if code == 0 else 1
+    print("as it runs:")
+
+    stage = Stage(display, headless)
+    started = time.time()
+    proc = wine.start(program)
+    ok = True
+    try:
+        if headless:
+            ok = drive(wine, stage, save_dir, files)
+            command(wine, cls=KEY, ident=QUIT_COMMAND)
+            proc.wait(30)
+        else:
+            print("  the program runs on %s; download the game, then choose 关闭 in its "
+                  "notification-area menu to end the demo" % display.name, flush=True)
+            proc.wait()
+        stage.note("program ended with exit code %s after %.0f s" % (proc.returncode, time.time() - started))
+        time.sleep(1.0)  # the last reports
+    except subprocess.TimeoutExpired:
+        stage.note("the program did not end; stopped")
+        ok = False
+    finally:
+        wine.kill_all()
+        display.stop()
+        services.stop()
+        mirror.stop()
+        server.stop()
+    verified = summary(stage, services, server, mirror, wine, files, save_dir, headless)
+    return 0 if ok and verified else 1
 
 
 if __name__ == "__main__":
