@@ -3,7 +3,6 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include <atomic>
 #include <string>
 
 #include "app/init_flow.h"
@@ -37,10 +36,6 @@ constexpr DWORD kHandOverStyle = WS_POPUP | WS_VISIBLE | WS_SYSMENU;  // 0x90080
 CInitialFailedDlg* g_initialFailedDlg = nullptr;
 CMainDlg* g_retryMainDlg = nullptr;
 
-// Workers still inside Initialize. They use the configuration object, which
-// must outlive them.
-std::atomic<int> g_runningWorkers{0};
-
 DWORD WINAPI InitWorker(LPVOID param) {
   // Only the handle travels: a retry may delete the window object while this
   // thread is still sending, and SendMessage to a dead handle is harmless.
@@ -48,7 +43,6 @@ DWORD WINAPI InitWorker(LPVOID param) {
   CallBack callback(hwnd);
   int result = DownloaderConfig().Initialize(&callback);
   ::SendMessageW(hwnd, CMainDlg::WM_INITNOTIFY, static_cast<WPARAM>(result), CMainDlg::kNotifyFinished);
-  --g_runningWorkers;
   return 0;
 }
 
@@ -127,15 +121,6 @@ void CreateDesktopShortcut() {
   if (SUCCEEDED(init)) ::CoUninitialize();
 }
 
-bool WaitForInitWorkers(DWORD timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (g_runningWorkers.load() > 0) {
-    if (::GetTickCount64() >= deadline) return false;
-    ::Sleep(20);
-  }
-  return true;
-}
-
 CMainDlg::CMainDlg() : m_bmpBackground(static_cast<std::uintptr_t>(IDB_WINDOW_FRAME)) {}
 
 CMainDlg::~CMainDlg() {
@@ -206,13 +191,11 @@ void CMainDlg::ApplyRegion() {
 }
 
 void CMainDlg::StartWorker() {
-  ++g_runningWorkers;
   HANDLE thread = ::CreateThread(nullptr, 0, &InitWorker, m_hWnd, 0, nullptr);
   if (thread) {
     ::CloseHandle(thread);
     return;
   }
-  --g_runningWorkers;
   // Without a worker the window would wait forever: go on as if nothing
   // could be fetched, which offers the retry.
   PostMessage(WM_INITNOTIFY, INIT_CONFIG_NOT_FETCHED, kNotifyFinished);

@@ -77,7 +77,3 @@ class CMainDlg : public CWindowBase, public CSomWndManager, public CMessageFilte
 // Places the program's shortcut on the desktop, replacing one of the same
 // name. Failures are silent.
 void CreateDesktopShortcut();
-
-// Whether an initialization worker is still fetching; the entry waits for it
-// before the process objects it uses are torn down.
-bool WaitForInitWorkers(DWORD timeoutMs);

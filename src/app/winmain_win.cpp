@@ -30,11 +30,6 @@ void RegisterWavepullClass(HINSTANCE instance) {
   ::RegisterClassExW(&wc);
 }
 
-// How long the end of the process waits for an initialization worker that
-// is still fetching: it uses the configuration object, which is torn down
-// after wWinMain returns.
-constexpr DWORD kWorkerGraceMs = 5000;
-
 int Run(HINSTANCE instance) {
   CMessageLoop loop;
   UiModule().AddMessageLoop(&loop);
@@ -76,7 +71,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   }
 
   int exitCode = Run(instance);
-  WaitForInitWorkers(kWorkerGraceMs);
   UiModule().Term();
   ::CoUninitialize();
   // The single-instance mutex stays held until the process has ended.
