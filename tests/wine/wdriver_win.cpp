@@ -33,6 +33,8 @@ const char kUsageText[] =
     " [--reply-timeout MS]\n"
     "  wdriver close   SELECTOR [--timeout MS]\n"
     "  wdriver listen  --class C [--title T] --out FILE [--seconds S]\n"
+    "  wdriver message SELECTOR --msg N [--wparam W] [--lparam L] [--timeout MS]   (posted)\n"
+    "  wdriver menu    [--timeout MS]   (screen rect of the shown pop-up menu)\n"
     "SELECTOR is any of --class C, --title T (exact matches) and --hwnd H.\n"
     "Numbers are decimal or 0x-prefixed hex.\n";
 
@@ -107,6 +109,9 @@ struct Options {
   DWORD timeout_ms = 0;
   DWORD reply_timeout_ms = 10000;
   DWORD seconds = 10;
+  UINT msg = 0;
+  bool has_msg = false;
+  WPARAM wparam = 0;
 };
 
 enum OptionBit : unsigned {
@@ -120,6 +125,8 @@ enum OptionBit : unsigned {
   kOptReplyTimeout = 1u << 7,
   kOptOut = 1u << 8,
   kOptSeconds = 1u << 9,
+  kOptMsg = 1u << 10,
+  kOptWparam = 1u << 11,
 };
 
 constexpr unsigned kSelector = kOptClass | kOptTitle | kOptHwnd;
@@ -139,6 +146,7 @@ int parse_options(int argc, wchar_t** argv, unsigned allowed, Options* o) {
         {L"--id", kOptId, true},       {L"--lparam", kOptLparam, true},
         {L"--post", kOptPost, false},  {L"--reply-timeout", kOptReplyTimeout, true},
         {L"--out", kOptOut, true},     {L"--seconds", kOptSeconds, true},
+        {L"--msg", kOptMsg, true},     {L"--wparam", kOptWparam, true},
     };
     const OptionDef* def = nullptr;
     for (const OptionDef& d : defs) {
@@ -197,6 +205,15 @@ int parse_options(int argc, wchar_t** argv, unsigned allowed, Options* o) {
       case kOptSeconds:
         if (!parse_unsigned(value, 2000000ULL, &u)) return usage_error(bad);
         o->seconds = static_cast<DWORD>(u);
+        break;
+      case kOptMsg:
+        if (!parse_unsigned(value, 0xffffffffULL, &u)) return usage_error(bad);
+        o->msg = static_cast<UINT>(u);
+        o->has_msg = true;
+        break;
+      case kOptWparam:
+        if (!parse_unsigned(value, UINTPTR_MAX, &u)) return usage_error(bad);
+        o->wparam = static_cast<WPARAM>(u);
         break;
     }
   }
@@ -462,6 +479,37 @@ int cmd_listen(const Options& o) {
   }
 }
 
+// Posted, never sent: a notification-area callback may open a pop-up menu
+// whose loop would hold a sent message until the menu closes.
+int cmd_message(const Options& o) {
+  HWND h = require_window(o);
+  if (!h) return kFailed;
+  if (!PostMessageW(h, o.msg, o.wparam, o.lparam)) {
+    print_error("PostMessage failed, error " + std::to_string(GetLastError()));
+    return kFailed;
+  }
+  return kOk;
+}
+
+// Prints "X Y CX CY" of the shown pop-up menu. Its items cannot be read
+// from another process under Wine, so the test clicks them by position.
+int cmd_menu(const Options& o) {
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32768", nullptr)) != nullptr;) {
+      RECT rc = {};
+      if (!IsWindowVisible(h) || !GetWindowRect(h, &rc)) continue;
+      print_line(std::to_string(rc.left) + " " + std::to_string(rc.top) + " " + std::to_string(rc.right - rc.left) +
+                 " " + std::to_string(rc.bottom - rc.top));
+      return kOk;
+    }
+    if (GetTickCount64() - start >= o.timeout_ms) break;
+    Sleep(kPollMs);
+  }
+  print_error("no pop-up menu is shown");
+  return kFailed;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -492,6 +540,12 @@ int wmain(int argc, wchar_t** argv) {
        }},
       {L"close", kSelector | kOptTimeout, cmd_close},
       {L"listen", kOptClass | kOptTitle | kOptOut | kOptSeconds, cmd_listen},
+      {L"message", kSelector | kOptTimeout | kOptMsg | kOptWparam | kOptLparam,
+       [](const Options& o) {
+         if (!o.has_msg) return usage_error("message needs --msg");
+         return cmd_message(o);
+       }},
+      {L"menu", kOptTimeout, cmd_menu},
   };
   for (const Command& c : commands) {
     if (cmd != c.name) continue;
