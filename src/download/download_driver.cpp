@@ -65,6 +65,10 @@ void CDownloadDriver::CreateGameTask(bool newDownload) {
 }
 
 void CDownloadDriver::StartCompanion(void* notifyWindow) {
+  if (m_settings.companionLink.empty()) {
+    m_gardboxTask = -1;
+    return;
+  }
   const int task = m_engine.CreateP2SPTask(notifyWindow, m_settings.companionLink, CompanionPath());
   // A companion that cannot be made is no companion: the game must not wait
   // for a task that will never report.
@@ -147,13 +151,15 @@ int CDownloadDriver::GetGameProgressPercent() {
 }
 
 uint64_t CDownloadDriver::GetCompanionTotalSize() {
-  if (!m_window.IsCompanionChecked()) return 0;
+  // A game without a companion link has nothing to download for the box; a
+  // remembered or default size would only make the total unreachable.
+  if (!m_window.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
   const TaskStatus companion = QueryStatus(m_gardboxTask);
   return companion.total != 0 ? companion.total : m_resume.LoadGardboxSize();
 }
 
 uint64_t CDownloadDriver::GetCompanionDoneSize() {
-  if (!m_window.IsCompanionChecked()) return 0;
+  if (!m_window.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
   const TaskStatus companion = QueryStatus(m_gardboxTask);
   if (companion.downloaded != 0) return companion.downloaded;
   const std::wstring path = CompanionPath();

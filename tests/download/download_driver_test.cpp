@@ -23,7 +23,7 @@ class DriverTest : public ::testing::Test {
     settings.fileList = std::move(files);
     settings.safecheck = safecheck;
     settings.gameStart = L"setup.exe";
-    settings.companionLink = L"http://dl.example/gardbox_setup.exe";
+    settings.companionLink = companionLink;
     settings.tempDir = kTemp;
     disk.fileSystems[L"D:\\"] = L"NTFS";
     disk.freeBytes[L"D:\\"] = 1ull << 40;
@@ -51,6 +51,7 @@ class DriverTest : public ::testing::Test {
     SetGame(item.size, item.size, 0, kTaskStateFinished);
   }
 
+  std::wstring companionLink = L"http://dl.example/gardbox_setup.exe";
   FakeEngine engine;
   FakeWindow window;
   FakeDisk disk;
@@ -244,6 +245,21 @@ TEST_F(DriverTest, Progress_ValuesWithAndWithoutCompanion) {
   EXPECT_EQ(driver->GetCompanionTotalSize(), 4096u);
   disk.AddFile(L"C:\\temp\\gardbox_setup.exe", 777);
   EXPECT_EQ(driver->GetCompanionDoneSize(), 777u) << "the installer already on disk";
+}
+
+TEST_F(DriverTest, Progress_WithoutCompanionLinkTheTickedBoxAddsNothing) {
+  companionLink.clear();
+  Make({Entry(1000, L"game.exe")});
+  window.companionChecked = true;
+  store.values[L"GDSize"] = L"4096";
+  EXPECT_EQ(driver->GetCompanionTotalSize(), 0u);
+  driver->RefreshProgress();
+  EXPECT_EQ(window.sizes, L"0.00B/1000.00B");
+  StartDownloading();
+  FinishCurrentFile();
+  driver->OnPollTimer();
+  EXPECT_EQ(window.sizes, L"1000.00B/1000.00B");
+  EXPECT_EQ(window.progress, 100);
 }
 
 TEST_F(DriverTest, OneFileGame_VerifiedFileEndsInInstallPrompt) {

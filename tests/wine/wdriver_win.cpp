@@ -34,6 +34,8 @@ const char kUsageText[] =
     "  wdriver close   SELECTOR [--timeout MS]\n"
     "  wdriver send    SELECTOR --msg N [--wparam W] [--lparam L] [--post] [--timeout MS]\n"
     "  wdriver listen  --class C [--title T] --out FILE [--seconds S]\n"
+    "  wdriver message SELECTOR --msg N [--wparam W] [--lparam L] [--timeout MS]   (posted)\n"
+    "  wdriver menu    [--timeout MS]   (screen rect of the shown pop-up menu)\n"
     "SELECTOR is any of --class C, --title T (exact matches) and --hwnd H.\n"
     "Numbers are decimal or 0x-prefixed hex.\n";
 
@@ -108,8 +110,8 @@ struct Options {
   DWORD timeout_ms = 0;
   DWORD reply_timeout_ms = 10000;
   DWORD seconds = 10;
-  bool has_msg = false;
   UINT msg = 0;
+  bool has_msg = false;
   WPARAM wparam = 0;
 };
 
@@ -201,18 +203,18 @@ int parse_options(int argc, wchar_t** argv, unsigned allowed, Options* o) {
         o->out = value;
         o->has_out = true;
         break;
+      case kOptSeconds:
+        if (!parse_unsigned(value, 2000000ULL, &u)) return usage_error(bad);
+        o->seconds = static_cast<DWORD>(u);
+        break;
       case kOptMsg:
-        if (!parse_unsigned(value, 0xffffULL, &u)) return usage_error(bad);
+        if (!parse_unsigned(value, 0xffffffffULL, &u)) return usage_error(bad);
         o->msg = static_cast<UINT>(u);
         o->has_msg = true;
         break;
       case kOptWparam:
         if (!parse_unsigned(value, UINTPTR_MAX, &u)) return usage_error(bad);
         o->wparam = static_cast<WPARAM>(u);
-        break;
-      case kOptSeconds:
-        if (!parse_unsigned(value, 2000000ULL, &u)) return usage_error(bad);
-        o->seconds = static_cast<DWORD>(u);
         break;
     }
   }
@@ -499,6 +501,37 @@ int cmd_listen(const Options& o) {
   }
 }
 
+// Posted, never sent: a notification-area callback may open a pop-up menu
+// whose loop would hold a sent message until the menu closes.
+int cmd_message(const Options& o) {
+  HWND h = require_window(o);
+  if (!h) return kFailed;
+  if (!PostMessageW(h, o.msg, o.wparam, o.lparam)) {
+    print_error("PostMessage failed, error " + std::to_string(GetLastError()));
+    return kFailed;
+  }
+  return kOk;
+}
+
+// Prints "X Y CX CY" of the shown pop-up menu. Its items cannot be read
+// from another process under Wine, so the test clicks them by position.
+int cmd_menu(const Options& o) {
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32768", nullptr)) != nullptr;) {
+      RECT rc = {};
+      if (!IsWindowVisible(h) || !GetWindowRect(h, &rc)) continue;
+      print_line(std::to_string(rc.left) + " " + std::to_string(rc.top) + " " + std::to_string(rc.right - rc.left) +
+                 " " + std::to_string(rc.bottom - rc.top));
+      return kOk;
+    }
+    if (GetTickCount64() - start >= o.timeout_ms) break;
+    Sleep(kPollMs);
+  }
+  print_error("no pop-up menu is shown");
+  return kFailed;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -534,6 +567,12 @@ int wmain(int argc, wchar_t** argv) {
          return cmd_send(o);
        }},
       {L"listen", kOptClass | kOptTitle | kOptOut | kOptSeconds, cmd_listen},
+      {L"message", kSelector | kOptTimeout | kOptMsg | kOptWparam | kOptLparam,
+       [](const Options& o) {
+         if (!o.has_msg) return usage_error("message needs --msg");
+         return cmd_message(o);
+       }},
+      {L"menu", kOptTimeout, cmd_menu},
   };
   for (const Command& c : commands) {
     if (cmd != c.name) continue;

@@ -1,0 +1,443 @@
+"""The download window as a player uses it: the real program against local
+configuration, download and statistics servers, the game files landing in
+C:\\download\\ of the test prefix (the drive with the most room wins, and C:
+comes first among drives that share one disk).
+
+GD_UPDATE_SCREENS=1 also copies the mode screenshots to docs/screens/.
+"""
+import hashlib
+import os
+import shutil
+import subprocess
+import time
+import unittest
+import urllib.parse
+
+import harness
+
+TITLE = "Brenva网游戏下载器-%s专版"
+SCREENS = os.path.join(harness.BUILD, "wine-tests", "screens", "download")
+DOCS_SCREENS = os.path.join(harness.ROOT, "docs", "screens")
+WIDTH, HEIGHT = 679, 419
+
+# One pixel of the action button (at 520, 319) where the five button images
+# all differ: which one is drawn tells the window's mode.
+MODE_PIXEL = (520 + 52, 319 + 24)
+MODE_COLOURS = {0: (69, 142, 239), 1: (143, 187, 245), 2: (135, 147, 163), 3: (62, 183, 113), 4: (215, 231, 252)}
+# The same for a prompt's action button (at 222, 158).
+PROMPT_PIXEL = (222 + 42, 158 + 13)
+PROMPT_BUTTONS = {"continue": (246, 250, 254), "feedback": (157, 196, 248), "download-again": (69, 143, 241),
+                  "install": None}
+
+PROMPT_CLOSE_LABEL = 101  # the prompt's 关闭 button
+PROMPT_ACTION = 102       # its third button
+WM_LBUTTONUP, WM_RBUTTONUP = 0x202, 0x205
+
+
+def utf16(text):
+    return b"\xff\xfe" + text.encode("utf-16-le")
+
+
+def nearest(colour, table):
+    return min(table, key=lambda k: sum(abs(a - b) for a, b in zip(table[k], colour)) if table[k] else 1 << 30)
+
+
+class DownloadWindowTest(harness.WineServerTestCase):
+    arch = "win32"
+    key = "{D1A7C3E5-0B2F-4C6D-8E9A-1B2C3D4E5F60}"
+
+    @classmethod
+    def setUpClass(cls):
+        super().setUpClass()
+        cls.program = harness.branded_copy(harness.exe("GameDownloader.exe", cls.arch),
+                                           os.path.join(cls.folder, cls.arch), game_key=cls.key,
+                                           server=cls.server_base, wine=cls.wine)
+        cls.download_dir = os.path.join(cls.wine.prefix, "drive_c", "download")
+        with open(harness.exe("marker.exe", "win32"), "rb") as f:
+            cls.marker = f.read()
+
+    def setUp(self):
+        super().setUp()
+        self.procs = []
+        self.clean_disk()
+
+    def tearDown(self):
+        if any(p.poll() is None for p in self.procs):
+            self.wine.kill_all()
+        subprocess.run(["chattr", "-i", self.download_dir], stderr=subprocess.DEVNULL)
+        self.clean_disk()
+
+    def clean_disk(self):
+        if os.path.isdir(self.download_dir):
+            subprocess.run(["chattr", "-i", self.download_dir], stderr=subprocess.DEVNULL)
+            shutil.rmtree(self.download_dir)
+        temp = self.wine.temp_dir()
+        for name in os.listdir(temp):
+            if name.startswith(self.key):
+                os.unlink(os.path.join(temp, name))
+
+    # ---- the game on the server --------------------------------------------
+
+    def serve_game(self, files, safecheck="1", game_start="", md5_override=None, skin=None):
+        """files: [(name, bytes, route options)]. Returns the list of names."""
+        base = "http://127.0.0.1:%d" % self.server.port
+        sizes, links, md5s = [], [], []
+        for i, (name, data, options) in enumerate(files):
+            self.server.add("/g/" + name, body=data, **options)
+            sizes.append(str(len(data)))
+            links.append("%s/g/%s" % (base, name))
+            md5s.append(md5_override[i] if md5_override else hashlib.md5(data).hexdigest())
+        text = ("[GameConfig]\r\nGameName=幻想之城\r\nGameSize=%s\r\nGameDownloadLink=%s\r\nGameMd5=%s\r\n"
+                "GameStart=%s\r\nGameVersion=1.0.3\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n"
+                "[Gardbox]\r\nsafecheck=%s\r\nDomainName=%s/s.php\r\n"
+                % (",".join(sizes), ",".join(links), ",".join(md5s), game_start, safecheck, base))
+        if skin is not None:
+            self.server.add("/skin.png", body=skin)
+            text = text.replace("[DownLoader]\r\n", "[DownLoader]\r\nSkinLink=%s/skin.png\r\n" % base)
+        self.server.add("/tool/muldown/%s.html" % self.key, body=utf16(text))
+
+    # ---- the program ---------------------------------------------------------
+
+    def start_program(self):
+        proc = self.wine.start(self.program)
+        self.procs.append(proc)
+        window = self.find(visible=True)
+        self.assertIsNotNone(window, "the download window did not come up")
+        return proc, window
+
+    def find(self, visible=None, timeout=20):
+        def look():
+            code, out = self.wine.driver("find", "--class", self.key, "--timeout", "0")
+            if code != 0:
+                return None
+            _, cls, title, shown, rect = out.strip().split("\t")
+            window = {"title": title, "visible": shown == "1", "rect": tuple(int(v) for v in rect.split(","))}
+            return window if visible is None or window["visible"] == visible else None
+        return harness.wait_until(look, timeout, 0.2)
+
+    def command(self, command_id, lparam=0):
+        code, _ = self.wine.driver("command", "--class", self.key, "--id", str(command_id), "--lparam", str(lparam),
+                                   "--post")
+        self.assertEqual(0, code)
+
+    def find_prompt(self, timeout=30):
+        def look():
+            code, out = self.wine.driver("find", "--class", "SomPromptDlg", "--timeout", "0")
+            if code != 0:
+                return None
+            _, _, title, shown, rect = out.strip().split("\t")
+            return {"title": title, "rect": tuple(int(v) for v in rect.split(","))} if shown == "1" else None
+        return harness.wait_until(look, timeout, 0.2)
+
+    def answer_prompt(self, button):
+        code, _ = self.wine.driver("command", "--class", "SomPromptDlg", "--id", str(button), "--post")
+        self.assertEqual(0, code)
+        self.assertEqual(0, self.wine.driver("gone", "--class", "SomPromptDlg", "--timeout", "10000")[0])
+
+    def screenshot(self, name):
+        os.makedirs(SCREENS, exist_ok=True)
+        path = os.path.join(SCREENS, "_screen.png")
+        time.sleep(0.6)  # painting
+        self.assertTrue(self.display.screenshot(path))
+        raw = subprocess.run(["convert", path, "-depth", "8", "rgb:-"], check=True, stdout=subprocess.PIPE,
+                             timeout=30).stdout
+        if name:
+            window = self.find()
+            x, y, cx, cy = window["rect"]
+            out = os.path.join(SCREENS, name + ".png")
+            subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (cx, cy, x, y), "+repage", out], check=True,
+                           timeout=30)
+            if os.environ.get("GD_UPDATE_SCREENS") == "1":
+                os.makedirs(DOCS_SCREENS, exist_ok=True)
+                shutil.copyfile(out, os.path.join(DOCS_SCREENS, name + ".png"))
+        return lambda px, py: tuple(raw[(py * 1280 + px) * 3:(py * 1280 + px) * 3 + 3])
+
+    def mode(self, shot_name=None):
+        # A mouse over the button would show its hover picture.
+        subprocess.run(["xdotool", "mousemove", "5", "795"], env=dict(os.environ, DISPLAY=self.display.name))
+        window = self.find(visible=True)
+        pixel = self.screenshot(shot_name)
+        x, y = window["rect"][0] + MODE_PIXEL[0], window["rect"][1] + MODE_PIXEL[1]
+        return nearest(pixel(x, y), MODE_COLOURS)
+
+    def wait_mode(self, wanted, timeout=20, shot_name=None):
+        seen = harness.wait_until(lambda: self.mode() == wanted, timeout, 0.5)
+        if seen and shot_name:
+            self.mode(shot_name)
+        return self.mode() if not seen else wanted
+
+    def prompt_button(self, prompt):
+        pixel = self.screenshot(None)
+        x, y = prompt["rect"][0] + PROMPT_PIXEL[0], prompt["rect"][1] + PROMPT_PIXEL[1]
+        table = {k: v for k, v in PROMPT_BUTTONS.items() if v}
+        return nearest(pixel(x, y), table)
+
+    # ---- what the servers saw -------------------------------------------------
+
+    def reports(self):
+        out = []
+        for r in self.server.requests():
+            if r["path"].startswith("/s.php?"):
+                out.append(dict(urllib.parse.parse_qsl(r["path"].split("?", 1)[1])))
+        return out
+
+    def downloads(self, name):
+        return [r for r in self.server.requests() if r["path"] == "/g/" + name]
+
+    def game_file(self, name):
+        return os.path.join(self.download_dir, name)
+
+    def wait_file(self, path, timeout=30, min_size=1):
+        return harness.wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= min_size, timeout, 0.2)
+
+    def close_program(self, proc):
+        """Ends the program the way a player does: the notification menu's 关闭."""
+        self.command(13)
+        self.assertIsNotNone(self.find(visible=False))
+        code, _ = self.wine.driver("message", "--class", self.key, "--msg", "2025", "--wparam", "32513",
+                                   "--lparam", str(WM_RBUTTONUP))
+        self.assertEqual(0, code)
+        code, out = self.wine.driver("menu", "--timeout", "10000")
+        self.assertEqual(0, code, out)
+        # Two items of one height: "打开下载器", then "关闭".
+        x, y, cx, cy = (int(v) for v in out.split())
+        env = dict(os.environ, DISPLAY=self.display.name)
+        subprocess.run(["xdotool", "mousemove", str(x + cx // 2), str(y + cy * 3 // 4)], env=env, check=True)
+        time.sleep(0.3)
+        subprocess.run(["xdotool", "click", "1"], env=env, check=True)
+        self.assertEqual(0, proc.wait(20))
+
+
+class DownloadFlowTest(DownloadWindowTest):
+    """The long flows, on the shipping (32-bit) build."""
+
+    def test_one_file_game_verifies_and_its_installer_runs(self):
+        self.serve_game([("marker.exe", self.marker, {})])
+        proc, window = self.start_program()
+        self.assertEqual(TITLE % "幻想之城", window["title"])
+        self.assertEqual((WIDTH, HEIGHT), window["rect"][2:])
+        self.assertEqual(0, self.mode("download-mode-0"))
+        self.command(10)
+        prompt = self.find_prompt()
+        self.assertIsNotNone(prompt, "no install prompt")
+        self.assertEqual("DownloadFinished", prompt["title"])
+        self.assertEqual(3, self.mode("download-mode-3"))
+        with open(self.game_file("marker.exe"), "rb") as f:
+            self.assertEqual(self.marker, f.read())
+        self.assertFalse(os.path.exists(self.game_file("marker.exe.P2P")))
+        self.answer_prompt(PROMPT_ACTION)
+        ran = self.game_file("marker.exe.ran")
+        self.assertTrue(self.wait_file(ran), "the installer did not run")
+        actions = [r["action"] for r in self.reports()]
+        self.assertEqual(1, actions.count("2"), actions)
+        done = [r for r in self.reports() if r["action"] == "5"]
+        self.assertEqual(1, len(done), self.reports())
+        self.assertNotIn("cwdm", done[0])
+        self.close_program(proc)
+
+    def test_three_files_run_one_after_another_and_install_runs_game_start(self):
+        files = [("data1.bin", os.urandom(200000), {}), ("data2.bin", os.urandom(300000), {}),
+                 ("marker.exe", self.marker, {})]
+        self.serve_game(files, game_start="marker.exe")
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt(60)
+        self.assertIsNotNone(prompt)
+        self.assertEqual("DownloadFinished", prompt["title"])
+        for name, data, _ in files:
+            with open(self.game_file(name), "rb") as f:
+                self.assertEqual(data, f.read(), name)
+            self.assertGreaterEqual(len(self.downloads(name)), 1, name)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.assertFalse(os.path.exists(self.game_file("marker.exe.ran")))
+        self.assertEqual(3, self.mode())
+        self.command(18)
+        self.assertTrue(self.wait_file(self.game_file("marker.exe.ran")), "GameStart did not run")
+        actions = [r["action"] for r in self.reports()]
+        self.assertEqual(1, actions.count("2"), "StartDownload once: %r" % actions)
+        self.assertEqual(1, actions.count("5"), actions)
+        self.close_program(proc)
+
+    def test_size_mismatch_shows_the_file_check_prompt(self):
+        data = os.urandom(150000)
+        self.serve_game([("game.exe", data, {})])
+        # The listed size is one byte short of what arrives.
+        text = self.server._route_for("/tool/muldown/%s.html" % self.key).body.decode("utf-16")
+        self.server.add("/tool/muldown/%s.html" % self.key,
+                        body=utf16(text.replace("GameSize=%d" % len(data), "GameSize=%d" % (len(data) - 1))))
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt()
+        self.assertIsNotNone(prompt)
+        self.assertEqual("", prompt["title"])
+        self.assertEqual("continue", self.prompt_button(prompt))
+        failed = harness.wait_until(lambda: [r for r in self.reports() if r["action"] == "5"], 10)
+        self.assertEqual("3", failed[0].get("cwdm"), failed)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.assertEqual(3, self.mode())
+        self.close_program(proc)
+
+    def test_md5_mismatch_fails_the_file_with_reason_three(self):
+        self.serve_game([("game.exe", os.urandom(150000), {})], md5_override=["0" * 32])
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt()
+        self.assertIsNotNone(prompt)
+        self.assertNotEqual("DownloadFinished", prompt["title"])
+        failed = harness.wait_until(lambda: [r for r in self.reports() if r["action"] == "5"], 10)
+        self.assertEqual("3", failed[0].get("cwdm"), failed)
+        self.assertFalse(os.path.exists(self.game_file("game.exe")), "a damaged file was kept as the game file")
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_missing_file_fails_with_reason_four_and_offers_a_new_start(self):
+        self.serve_game([("game.exe", os.urandom(1000), {"status": 404})])
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt(60)
+        self.assertIsNotNone(prompt)
+        self.assertEqual("feedback", self.prompt_button(prompt))
+        failed = harness.wait_until(lambda: [r for r in self.reports() if r["action"] == "5"], 10)
+        self.assertEqual("4", failed[0].get("cwdm"), failed)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.assertEqual(4, self.mode("download-mode-4"))
+        self.close_program(proc)
+
+    def test_pause_and_continue(self):
+        data = os.urandom(3 << 20)
+        slow = {"chunk_size": 16384, "chunk_delay": 0.05}
+        self.serve_game([("game.exe", data, slow)])
+        proc, _ = self.start_program()
+        self.command(10)
+        partial = self.game_file("game.exe.P2P")
+        self.assertTrue(self.wait_file(partial))
+        self.assertEqual(2, self.wait_mode(2, shot_name="download-mode-2"))
+        self.command(12)
+        self.assertEqual(1, self.wait_mode(1, shot_name="download-mode-1"))
+        self.assertTrue(harness.wait_until(lambda: "3" in [r["action"] for r in self.reports()], 10))
+        requests = len(self.downloads("game.exe"))
+        time.sleep(2)
+        self.assertFalse(os.path.exists(self.game_file("game.exe")))
+        self.server.add("/g/game.exe", body=data)  # full speed from here on
+        self.command(11)
+        self.assertIsNotNone(self.find_prompt(60), "no install prompt after continuing")
+        self.assertGreater(len(self.downloads("game.exe")), requests, "continue fetched nothing")
+        with open(self.game_file("game.exe"), "rb") as f:
+            self.assertEqual(data, f.read())
+        self.assertIn("4", [r["action"] for r in self.reports()])
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_killed_mid_download_resumes_in_the_next_run(self):
+        data = os.urandom(3 << 20)
+        self.serve_game([("game.exe", data, {"chunk_size": 16384, "chunk_delay": 0.05})])
+        self.start_program()
+        self.command(10)
+        partial = self.game_file("game.exe.P2P")
+        self.assertTrue(self.wait_file(partial))
+        time.sleep(2)
+        self.wine.kill_all()
+        self.assertFalse(os.path.exists(self.game_file("game.exe")))
+        self.server.add("/g/game.exe", body=data)
+        self.server.clear_requests()
+        proc, _ = self.start_program()
+        self.assertEqual(1, self.wait_mode(1), "a partial download opens paused")
+        self.command(11)
+        self.assertIsNotNone(self.find_prompt(60), "no install prompt after continuing")
+        with open(self.game_file("game.exe"), "rb") as f:
+            self.assertEqual(data, f.read())
+        # The second run asked only for what was missing.
+        ranges = [(r["method"], r["headers"].get("Range", "")) for r in self.downloads("game.exe")]
+        self.assertTrue(any(r.startswith("bytes=") and not r.startswith("bytes=0-") for _, r in ranges), ranges)
+        self.assertFalse(any(r.startswith("bytes=0-") for _, r in ranges), ranges)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_close_hides_in_the_tray_and_a_second_start_shows_it(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})])
+        proc, _ = self.start_program()
+        self.command(13)
+        self.assertIsNotNone(self.find(visible=False), "close did not hide the window")
+        self.assertIsNone(proc.poll())
+        second = self.wine.start(self.program)
+        self.assertEqual(0, second.wait(30))
+        self.assertIsNotNone(self.find(visible=True), "the second start did not bring the window back")
+        # A left click on the notification icon shows it too.
+        self.command(13)
+        self.assertIsNotNone(self.find(visible=False))
+        self.wine.driver("message", "--class", self.key, "--msg", "2025", "--wparam", "32513",
+                         "--lparam", str(WM_LBUTTONUP))
+        self.assertIsNotNone(self.find(visible=True))
+        self.close_program(proc)
+
+    def test_read_only_directory_gives_the_permission_message(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})])
+        os.makedirs(self.download_dir)
+        if subprocess.run(["chattr", "+i", self.download_dir], stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("no immutable directories here")
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt()
+        self.assertIsNotNone(prompt, "no directory message")
+        self.screenshot("_read-only-prompt")
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.assertEqual(0, self.mode("_read-only-after"))
+        self.assertEqual([], self.downloads("game.exe"))
+        self.assertNotIn("2", [r["action"] for r in self.reports()])
+        self.close_program(proc)
+
+
+def picture(width, height):
+    """A red picture with a cyan block at (380, 30)-(420, 50), as PNG bytes."""
+    return subprocess.run(["convert", "-size", "%dx%d" % (width, height), "xc:rgb(200,30,30)", "-fill",
+                           "rgb(0,255,255)", "-draw", "rectangle 380,30 420,50", "PNG24:-"],
+                          check=True, stdout=subprocess.PIPE, timeout=30).stdout
+
+
+class BackgroundTest(DownloadWindowTest):
+    key = "{F3C9E507-2D4B-4E8F-A0BC-3D4E5F607182}"
+
+    def window_pixels(self, *points):
+        window = self.find(visible=True)
+        pixel = self.screenshot(None)
+        return [pixel(window["rect"][0] + x, window["rect"][1] + y) for x, y in points]
+
+    def test_fetched_picture_of_full_size_is_the_background_with_its_colour_key(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})], skin=picture(680, 420))
+        proc, _ = self.start_program()
+        self.assertTrue(self.server.wait_for(lambda reqs: any(r["path"] == "/skin.png" for r in reqs), 1))
+        plain, keyed = self.window_pixels((450, 40), (400, 40))
+        self.assertEqual((200, 30, 30), plain)
+        # Cyan is the colour key: the screen behind (black here) shows through.
+        self.assertEqual((0, 0, 0), keyed)
+        self.close_program(proc)
+
+    def test_too_small_picture_leaves_the_built_in_background(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})], skin=picture(679, 420))
+        proc, _ = self.start_program()
+        self.assertTrue(self.server.wait_for(lambda reqs: any(r["path"] == "/skin.png" for r in reqs), 1))
+        for colour in self.window_pixels((450, 40), (400, 40)):
+            self.assertNotIn(colour, ((200, 30, 30), (0, 255, 255), (0, 0, 0)))
+        self.close_program(proc)
+
+
+class DownloadSmokeTest64(DownloadWindowTest):
+    arch = "win64"
+    key = "{E2B8D4F6-1C3A-4D7E-9FAB-2C3D4E5F6071}"
+
+    def test_one_file_game_downloads(self):
+        data = os.urandom(100000)
+        self.serve_game([("game.exe", data, {})])
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt()
+        self.assertIsNotNone(prompt)
+        self.assertEqual("DownloadFinished", prompt["title"])
+        with open(self.game_file("game.exe"), "rb") as f:
+            self.assertEqual(data, f.read())
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+
+if __name__ == "__main__":
+    unittest.main()
