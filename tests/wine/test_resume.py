@@ -93,14 +93,16 @@ class ResumeTest(harness.WineServerTestCase):
         text = "[Wavepull]\r\nDir=C:\\games\\\r\nDlGD=1\r\nDownloadTotalTime= 0424242 ms\r\n"
         with open(self.resume_file(key), "wb") as f:
             f.write(b"\xff\xfe" + text.encode("utf-16-le"))
-        config = ("[GameConfig]\r\nGameName=Timer\r\nGameSize=1000\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+        # No size: the initialization-failed prompt comes up instead of the download
+        # window, which would start the resume file afresh.
+        config = ("[GameConfig]\r\nGameName=Timer\r\nGameSize=0\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
                   "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n")
         self.server.add("/tool/muldown/%s.html" % key, body=b"\xff\xfe" + config.encode("utf-16-le"))
         proc = self.wine.start(program)
         try:
             code, _ = self.wine.driver("find", "--title", TITLE % "Timer", "--timeout", "15000")
-            self.assertEqual(code, 0, "the download window")
-            code, _ = self.wine.driver("command", "--title", TITLE % "Timer", "--id", "2026")
+            self.assertEqual(code, 0, "the initialization-failed prompt")
+            code, _ = self.wine.driver("close", "--title", TITLE % "Timer")
             self.assertEqual(code, 0)
             self.assertEqual(proc.wait(20), 0)
         finally:
