@@ -70,8 +70,9 @@ def md5_text(path):
 class Services:
     """The seed service and the statistics endpoint, on one small server."""
 
-    def __init__(self, mirror_base):
+    def __init__(self, mirror_base, mirrored_names):
         self.mirror_base = mirror_base
+        self.mirrored_names = mirrored_names
         self.reports = []
         self.seed_queries = []
         self.lock = threading.Lock()
@@ -116,7 +117,9 @@ class Services:
         name = query.get("name", [""])[0]
         with self.lock:
             self.seed_queries.append(name)
-        # One more source for each file: the mirror.
+        if name not in self.mirrored_names:
+            return b""  # no other source: the link alone
+        # One more source for each game file: the mirror.
         return ("# second source\n%s/games/demo/%s\n" % (self.mirror_base, urllib.parse.quote(name))).encode()
 
     def report(self, query):
@@ -127,6 +130,29 @@ class Services:
             self.reports.append((action, extra))
         print("  [%s] %s" % (time.strftime("%H:%M:%S"), line), flush=True)
         return b"ok"
+
+
+def throttle(server, bytes_per_second):
+    """Slows every connection of the download server, so that the second source
+    the seed service names visibly takes its share."""
+    handler = server._httpd.RequestHandlerClass
+    plain = handler._send_stream
+
+    def slow(self, stream, length, piece, pause, chunked):
+        return plain(self, stream, length, piece, max(pause, piece / bytes_per_second), chunked)
+
+    handler._send_stream = slow
+
+
+def range_bytes(requests):
+    """Bytes asked for by ranged GETs ("bytes=a-b")."""
+    total = 0
+    for r in requests:
+        spec = r["headers"].get("Range", "")
+        first, _, last = spec.partition("=")[2].partition("-")
+        if first.isdigit() and last.isdigit():
+            total += int(last) - int(first) + 1
+    return total
 
 
 def build_game(wine, base_url, services_base, marker):
@@ -274,8 +300,8 @@ def summary(stage, services, server, mirror, wine, files, save_dir, headless):
         paths.count("/gardbox/" + COMPANION), sum(1 for p in paths if p.startswith("/games/demo/"))))
     mirrored = sorted({urllib.parse.urlsplit(r["path"]).path.rsplit("/", 1)[-1] for r in mirror.requests()})
     print("  seed service asked for: %s" % (", ".join(sorted(set(services.seed_queries))) or "nothing"))
-    print("  second source served ranges of: %s (%d requests)" % (", ".join(mirrored) or "nothing",
-                                                                  len(mirror.requests())))
+    print("  second source (mirror) served: %s in %d requests, about %.1f MiB asked for by range" % (
+        ", ".join(mirrored) or "nothing", len(mirror.requests()), range_bytes(mirror.requests()) / 1048576.0))
     print("  reports received: %s" % (", ".join("%s %s%s" % (a, EVENTS.get(a, "?"), " " + e if e else "")
                                                 for a, e in services.reports) or "none"))
     if headless:
@@ -295,12 +321,13 @@ def main():
 
     server = TestServer(root=WWW)
     server.start()
+    throttle(server, 4 * 1024 * 1024)
     mirror = TestServer(root=WWW)
     mirror.start()
     base = "http://127.0.0.1:%d" % server.port
-    services = Services("http://127.0.0.1:%d" % mirror.port)
+    services = Services("http://127.0.0.1:%d" % mirror.port, {"setup.exe"} | {n for n, _ in DATA_FILES})
     services.start()
-    print("demo server: %s (serving %s); mirror: %s; seed and statistics: %s" % (
+    print("demo server: %s (serving %s, 4 MiB/s per connection); mirror: %s; seed and statistics: %s" % (
         base, WWW, "http://127.0.0.1:%d" % mirror.port, services.base))
     files, config = build_game(wine, base, services.base, harness.exe("marker.exe"))
     print("configuration: %s (made by gamecfg)" % config)
