@@ -5,6 +5,8 @@
 
 #include "app/process_objects.h"
 #include "config/downloader_config.h"
+#include "config/first_item.h"
+#include "download/dl_dlg_win.h"
 
 namespace {
 
@@ -98,7 +100,8 @@ LRESULT CStartupWnd::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
       return 0;
     }
     case WM_DESTROY:
-      ::PostQuitMessage(0);
+      // Handing over to the download window must not end the program.
+      if (!m_handedOver) ::PostQuitMessage(0);
       return 0;
     default:
       return ::DefWindowProcW(m_hwnd, msg, wParam, lParam);
@@ -139,6 +142,29 @@ void CStartupWnd::OnInitFinished(int result) {
   std::swprintf(title, 512, L"Brenva网游戏下载器-%ls专版", config.GetGameName().c_str());
   ::SetWindowTextW(m_hwnd, title);
   ::InvalidateRect(m_hwnd, nullptr, TRUE);
+  if ((result == INIT_ALL_FETCHED || result == INIT_SKIN_NOT_FETCHED) &&
+      IsFirstDownloadItemUsable(PendingItems, config.GetGameKey())) {
+    ShowDownloadWindow(result, title);
+  }
+}
+
+void CStartupWnd::ShowDownloadWindow(int result, const wchar_t* title) {
+  CDownloaderConfig& config = DownloaderConfig();
+  const std::wstring skin = config.GetSkinPath();
+  CDLDlg* window =
+      (result == INIT_ALL_FETCHED && !skin.empty() && ::GetFileAttributesW(skin.c_str()) != INVALID_FILE_ATTRIBUTES)
+          ? new CDLDlg(skin)
+          : new CDLDlg();
+  m_handedOver = true;
+  ::DestroyWindow(m_hwnd);
+  RECT rect = {0, 0, 400, 100};
+  // The window deletes itself when it is destroyed.
+  if (!window->Create(nullptr, rect, title, 0x90080000)) {
+    delete window;
+    ::PostQuitMessage(0);
+    return;
+  }
+  window->ShowWindow(SW_SHOW);
 }
 
 void CStartupWnd::Paint(HDC dc, const RECT& client) {

@@ -25,10 +25,12 @@ class CStartupWnd {
   void OnCreate();
   void OnInitNotify(WPARAM wParam, LPARAM lParam);
   void OnInitFinished(int result);
+  void ShowDownloadWindow(int result, const wchar_t* title);
   void Paint(HDC dc, const RECT& client);
 
   HWND m_hwnd = nullptr;
   std::thread m_worker;
   int m_progress = 0;
   int m_initResult = -1;
+  bool m_handedOver = false;
 };

@@ -24,7 +24,8 @@ def engine_dll_name():
 
 
 def config_for(name):
-    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=1000\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+    # No size: the start-up window stays; the download window is not what this looks at.
+    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=0\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
             "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n" % name)
     return b"\xff\xfe" + text.encode("utf-16-le")
 

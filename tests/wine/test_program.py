@@ -11,7 +11,9 @@ SHOTS = os.path.join(harness.BUILD, "wine-tests", "screens")
 
 
 def config_for(name):
-    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=1000\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+    # No size: the start-up window stays instead of handing over to the
+    # download window, which these tests do not look at.
+    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=0\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
             "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n" % name)
     return b"\xff\xfe" + text.encode("utf-16-le")
 

@@ -93,7 +93,8 @@ class ResumeTest(harness.WineServerTestCase):
         text = "[Wavepull]\r\nDir=C:\\games\\\r\nDlGD=1\r\nDownloadTotalTime= 0424242 ms\r\n"
         with open(self.resume_file(key), "wb") as f:
             f.write(b"\xff\xfe" + text.encode("utf-16-le"))
-        config = ("[GameConfig]\r\nGameName=Timer\r\nGameSize=1000\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+        # No size: the start-up window stays; the download window is not what this looks at.
+        config = ("[GameConfig]\r\nGameName=Timer\r\nGameSize=0\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
                   "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n")
         self.server.add("/tool/muldown/%s.html" % key, body=b"\xff\xfe" + config.encode("utf-16-le"))
         proc = self.wine.start(program)
