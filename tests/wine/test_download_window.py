@@ -78,7 +78,7 @@ class DownloadWindowTest(harness.WineServerTestCase):
 
     # ---- the game on the server --------------------------------------------
 
-    def serve_game(self, files, safecheck="1", game_start="", md5_override=None):
+    def serve_game(self, files, safecheck="1", game_start="", md5_override=None, skin=None):
         """files: [(name, bytes, route options)]. Returns the list of names."""
         base = "http://127.0.0.1:%d" % self.server.port
         sizes, links, md5s = [], [], []
@@ -91,6 +91,9 @@ class DownloadWindowTest(harness.WineServerTestCase):
                 "GameStart=%s\r\nGameVersion=1.0.3\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n"
                 "[Gardbox]\r\nsafecheck=%s\r\nDomainName=%s/s.php\r\n"
                 % (",".join(sizes), ",".join(links), ",".join(md5s), game_start, safecheck, base))
+        if skin is not None:
+            self.server.add("/skin.png", body=skin)
+            text = text.replace("[DownLoader]\r\n", "[DownLoader]\r\nSkinLink=%s/skin.png\r\n" % base)
         self.server.add("/tool/muldown/%s.html" % self.key, body=utf16(text))
 
     # ---- the program ---------------------------------------------------------
@@ -381,6 +384,40 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(0, self.mode("_read-only-after"))
         self.assertEqual([], self.downloads("game.exe"))
         self.assertNotIn("2", [r["action"] for r in self.reports()])
+        self.close_program(proc)
+
+
+def picture(width, height):
+    """A red picture with a cyan block at (380, 30)-(420, 50), as PNG bytes."""
+    return subprocess.run(["convert", "-size", "%dx%d" % (width, height), "xc:rgb(200,30,30)", "-fill",
+                           "rgb(0,255,255)", "-draw", "rectangle 380,30 420,50", "PNG24:-"],
+                          check=True, stdout=subprocess.PIPE, timeout=30).stdout
+
+
+class BackgroundTest(DownloadWindowTest):
+    key = "{F3C9E507-2D4B-4E8F-A0BC-3D4E5F607182}"
+
+    def window_pixels(self, *points):
+        window = self.find(visible=True)
+        pixel = self.screenshot(None)
+        return [pixel(window["rect"][0] + x, window["rect"][1] + y) for x, y in points]
+
+    def test_fetched_picture_of_full_size_is_the_background_with_its_colour_key(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})], skin=picture(680, 420))
+        proc, _ = self.start_program()
+        self.assertTrue(self.server.wait_for(lambda reqs: any(r["path"] == "/skin.png" for r in reqs), 1))
+        plain, keyed = self.window_pixels((450, 40), (400, 40))
+        self.assertEqual((200, 30, 30), plain)
+        # Cyan is the colour key: the screen behind (black here) shows through.
+        self.assertEqual((0, 0, 0), keyed)
+        self.close_program(proc)
+
+    def test_too_small_picture_leaves_the_built_in_background(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})], skin=picture(679, 420))
+        proc, _ = self.start_program()
+        self.assertTrue(self.server.wait_for(lambda reqs: any(r["path"] == "/skin.png" for r in reqs), 1))
+        for colour in self.window_pixels((450, 40), (400, 40)):
+            self.assertNotIn(colour, ((200, 30, 30), (0, 255, 255), (0, 0, 0)))
         self.close_program(proc)
 
 
