@@ -113,7 +113,15 @@ void CDLDlg::Construct() {
 
 CDLDlg::~CDLDlg() {
   m_autoThread.Stop();
-  if (IsWindow()) DestroyWindow();
+  // Deleted with its window still there: the window must let go of this
+  // object first, or its final message would delete it a second time.
+  if (m_hWnd && ::IsWindow(m_hWnd)) {
+    const HWND hwnd = m_hWnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    m_hWnd = nullptr;
+    if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
+    ::DestroyWindow(hwnd);
+  }
 }
 
 CWndClassInfo CDLDlg::GetWndClassInfo() const {

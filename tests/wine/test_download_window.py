@@ -371,6 +371,37 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertIsNotNone(self.find(visible=True))
         self.close_program(proc)
 
+    def test_a_press_anywhere_drags_and_a_click_on_the_button_downloads(self):
+        self.serve_game([("game.exe", os.urandom(5000), {})])
+        proc, window = self.start_program()
+        x, y = window["rect"][:2]
+        env = dict(os.environ, DISPLAY=self.display.name)
+
+        def xdotool(*args):
+            subprocess.run(["xdotool"] + [str(a) for a in args], env=env, check=True, timeout=30)
+
+        xdotool("mousemove", x + 400, y + 40, "mousedown", "1")
+        time.sleep(0.3)
+        for step in range(1, 6):
+            xdotool("mousemove", x + 400 + 8 * step, y + 40 + 6 * step)
+            time.sleep(0.1)
+        xdotool("mouseup", "1")
+        moved = harness.wait_until(lambda: (lambda w: w if w["rect"][:2] != (x, y) else None)(self.find()), 5)
+        self.assertIsNotNone(moved, "the window did not move")
+        self.assertEqual((x + 40, y + 30), moved["rect"][:2])
+        self.assertEqual([], self.downloads("game.exe"), "the drag pressed nothing")
+        # A real click on the download button, as a player makes it.
+        bx, by = x + 40 + 520 + 60, y + 30 + 319 + 20
+        xdotool("mousemove", bx - 3, by - 2)
+        time.sleep(0.3)
+        xdotool("mousemove", bx, by)
+        time.sleep(0.3)
+        xdotool("click", "1")
+        self.assertIsNotNone(self.find_prompt(), "no install prompt after the click")
+        self.assertEqual(1, len(self.downloads("game.exe")))
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
     def test_read_only_directory_gives_the_permission_message(self):
         self.serve_game([("game.exe", os.urandom(1000), {})])
         os.makedirs(self.download_dir)
