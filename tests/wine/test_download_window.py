@@ -185,6 +185,19 @@ class DownloadWindowTest(harness.WineServerTestCase):
     def downloads(self, name):
         return [r for r in self.server.requests() if r["path"] == "/g/" + name]
 
+    def resume_path(self):
+        return os.path.join(self.wine.temp_dir(), self.key + ".tmp.cfg")
+
+    def resume_values(self):
+        """The keys of the resume file's section, lower-cased."""
+        if not os.path.exists(self.resume_path()):
+            return {}
+        with open(self.resume_path(), "rb") as f:
+            data = f.read()
+        text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
+        return {k.strip().lower(): v.strip() for k, _, v in
+                (line.partition("=") for line in text.splitlines() if "=" in line)}
+
     def game_file(self, name):
         return os.path.join(self.download_dir, name)
 
@@ -354,6 +367,31 @@ class DownloadFlowTest(DownloadWindowTest):
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.close_program(proc)
 
+    def test_some_files_done_open_paused_then_finished_opens_ready_to_install(self):
+        files = [("data1.bin", os.urandom(200000), {}), ("data2.bin", os.urandom(100000), {}),
+                 ("marker.exe", self.marker, {})]
+        self.serve_game(files, game_start="marker.exe")
+        os.makedirs(self.download_dir)
+        with open(self.game_file("data1.bin"), "wb") as f:
+            f.write(files[0][1])
+        with open(self.resume_path(), "wb") as f:
+            f.write(utf16("[Wavepull]\r\nDir=C:\\download\\\r\nDlGD=0\r\n"))
+        proc, _ = self.start_program()
+        self.assertEqual(1, self.wait_mode(1), "files still to fetch: continue")
+        self.command(11)
+        self.assertIsNotNone(self.find_prompt(60), "no install prompt after continuing")
+        self.assertEqual([], self.downloads("data1.bin"), "a finished file was fetched again")
+        for name, data, _ in files:
+            with open(self.game_file(name), "rb") as f:
+                self.assertEqual(data, f.read(), name)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+        proc, _ = self.start_program()
+        self.assertEqual(3, self.wait_mode(3), "everything there: install")
+        self.command(18)
+        self.assertTrue(self.wait_file(self.game_file("marker.exe.ran")))
+        self.close_program(proc)
+
     def test_close_hides_in_the_tray_and_a_second_start_shows_it(self):
         self.serve_game([("game.exe", os.urandom(1000), {})])
         proc, _ = self.start_program()
@@ -390,6 +428,12 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertIsNotNone(moved, "the window did not move")
         self.assertEqual((x + 40, y + 30), moved["rect"][:2])
         self.assertEqual([], self.downloads("game.exe"), "the drag pressed nothing")
+        # The companion box cleared by a click is kept in the resume file.
+        xdotool("mousemove", x + 40 + 22 + 5, y + 30 + 366 + 5)
+        time.sleep(0.3)
+        xdotool("click", "1")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("dlgd") == "0", 5),
+                        self.resume_values())
         # A real click on the download button, as a player makes it.
         bx, by = x + 40 + 520 + 60, y + 30 + 319 + 20
         xdotool("mousemove", bx - 3, by - 2)
@@ -399,6 +443,8 @@ class DownloadFlowTest(DownloadWindowTest):
         xdotool("click", "1")
         self.assertIsNotNone(self.find_prompt(), "no install prompt after the click")
         self.assertEqual(1, len(self.downloads("game.exe")))
+        started = [r for r in self.reports() if r["action"] == "2"]
+        self.assertEqual("0", started[0].get("tg"), started)
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.close_program(proc)
 
