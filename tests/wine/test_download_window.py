@@ -291,13 +291,16 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(3, self.mode())
         self.close_program(proc)
 
-    def test_md5_mismatch_fails_the_file_with_reason_three(self):
+    def test_md5_mismatch_fails_the_download_with_reason_three(self):
         self.serve_game([("game.exe", os.urandom(150000), {})], md5_override=["0" * 32])
         proc, _ = self.start_program()
         self.command(10)
         prompt = self.find_prompt()
         self.assertIsNotNone(prompt)
         self.assertNotEqual("DownloadFinished", prompt["title"])
+        # The engine checks the MD5 text itself before the rename and fails the
+        # task: the download-failed prompt, whose third button is feedback.
+        self.assertEqual("feedback", self.prompt_button(prompt))
         failed = harness.wait_until(lambda: [r for r in self.reports() if r["action"] == "5"], 10)
         self.assertEqual("3", failed[0].get("cwdm"), failed)
         self.assertFalse(os.path.exists(self.game_file("game.exe")), "a damaged file was kept as the game file")
