@@ -37,9 +37,11 @@ constexpr DWORD kDocHostFlags = 0x24009F;
 
 HWND g_downloadWindow = nullptr;
 
-std::wstring Format(const wchar_t* pattern, int id, COLORREF colour, const std::wstring& text) {
+// A text that sends WM_COMMAND `id` when clicked, drawn in `colour`.
+std::wstring LinkMarkup(int id, COLORREF colour, const std::wstring& text) {
   wchar_t buffer[1024];
-  std::swprintf(buffer, sizeof buffer / sizeof buffer[0], pattern, id, static_cast<int>(colour), text.c_str());
+  std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"{&#a=button:%d}{&#acolor=%d}%ls", id,
+                static_cast<int>(colour), text.c_str());
   return buffer;
 }
 
@@ -113,7 +115,15 @@ void CDLDlg::Construct() {
 
 CDLDlg::~CDLDlg() {
   m_autoThread.Stop();
-  if (IsWindow()) DestroyWindow();
+  // Deleted with its window still there: the window must let go of this
+  // object first, or its final message would delete it a second time.
+  if (m_hWnd && ::IsWindow(m_hWnd)) {
+    const HWND hwnd = m_hWnd;
+    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+    m_hWnd = nullptr;
+    if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
+    ::DestroyWindow(hwnd);
+  }
 }
 
 CWndClassInfo CDLDlg::GetWndClassInfo() const {
@@ -209,15 +219,15 @@ void CDLDlg::CreateElements() {
   m_promotion.Create(this, 19, kStyleVisibleAutoSize);
   m_promotion.SetMaxWidth(450);
   m_promotion.SetText(
-      Format(L"{&#a=button:%d}{&#acolor=%d}%ls", 19, kPromotionColour,
-             promotionTitle.empty() ? L"免费领取特权卡，激活码，快来Brenva网发卡平台！" : promotionTitle));
+      LinkMarkup(19, kPromotionColour,
+                 promotionTitle.empty() ? L"免费领取特权卡，激活码，快来Brenva网发卡平台！" : promotionTitle));
   m_promotion.SetPos(21, 392);
 
   m_linkOpen.Create(this, 16, kStyleVisibleAutoSize);
-  m_linkOpen.SetText(Format(L"{&#a=button:%d}{&#acolor=%d}打开%ls", 16, kOpenLinkColour, L""));
+  m_linkOpen.SetText(LinkMarkup(16, kOpenLinkColour, L"打开"));
   m_linkOpen.SetPos(217, 315);
   m_linkChange.Create(this, 15, kStyleVisibleAutoSize);
-  m_linkChange.SetText(Format(L"{&#a=button:%d}{&#acolor=%d}更改%ls", 15, kChangeLinkColour, L""));
+  m_linkChange.SetText(LinkMarkup(15, kChangeLinkColour, L"更改"));
   m_linkChange.SetPos(217, 315);
   m_linkChange.Show(false);
 

@@ -147,7 +147,8 @@ class DownloadWindowTest(harness.WineServerTestCase):
             out = os.path.join(SCREENS, name + ".png")
             subprocess.run(["convert", path, "-crop", "%dx%d+%d+%d" % (cx, cy, x, y), "+repage", out], check=True,
                            timeout=30)
-            if os.environ.get("GD_UPDATE_SCREENS") == "1":
+            # Names starting with "_" are working shots, not pictures for the docs.
+            if os.environ.get("GD_UPDATE_SCREENS") == "1" and not name.startswith("_"):
                 os.makedirs(DOCS_SCREENS, exist_ok=True)
                 shutil.copyfile(out, os.path.join(DOCS_SCREENS, name + ".png"))
         return lambda px, py: tuple(raw[(py * 1280 + px) * 3:(py * 1280 + px) * 3 + 3])
@@ -183,6 +184,19 @@ class DownloadWindowTest(harness.WineServerTestCase):
 
     def downloads(self, name):
         return [r for r in self.server.requests() if r["path"] == "/g/" + name]
+
+    def resume_path(self):
+        return os.path.join(self.wine.temp_dir(), self.key + ".tmp.cfg")
+
+    def resume_values(self):
+        """The keys of the resume file's section, lower-cased."""
+        if not os.path.exists(self.resume_path()):
+            return {}
+        with open(self.resume_path(), "rb") as f:
+            data = f.read()
+        text = data[2:].decode("utf-16-le") if data.startswith(b"\xff\xfe") else data.decode("latin-1")
+        return {k.strip().lower(): v.strip() for k, _, v in
+                (line.partition("=") for line in text.splitlines() if "=" in line)}
 
     def game_file(self, name):
         return os.path.join(self.download_dir, name)
@@ -221,7 +235,7 @@ class DownloadFlowTest(DownloadWindowTest):
         prompt = self.find_prompt()
         self.assertIsNotNone(prompt, "no install prompt")
         self.assertEqual("DownloadFinished", prompt["title"])
-        self.assertEqual(3, self.mode("download-mode-3"))
+        self.assertEqual(3, self.mode("download-install-prompt"))
         with open(self.game_file("marker.exe"), "rb") as f:
             self.assertEqual(self.marker, f.read())
         self.assertFalse(os.path.exists(self.game_file("marker.exe.P2P")))
@@ -250,7 +264,7 @@ class DownloadFlowTest(DownloadWindowTest):
             self.assertGreaterEqual(len(self.downloads(name)), 1, name)
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.assertFalse(os.path.exists(self.game_file("marker.exe.ran")))
-        self.assertEqual(3, self.mode())
+        self.assertEqual(3, self.mode("download-mode-3"))
         self.command(18)
         self.assertTrue(self.wait_file(self.game_file("marker.exe.ran")), "GameStart did not run")
         actions = [r["action"] for r in self.reports()]
@@ -277,13 +291,16 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(3, self.mode())
         self.close_program(proc)
 
-    def test_md5_mismatch_fails_the_file_with_reason_three(self):
+    def test_md5_mismatch_fails_the_download_with_reason_three(self):
         self.serve_game([("game.exe", os.urandom(150000), {})], md5_override=["0" * 32])
         proc, _ = self.start_program()
         self.command(10)
         prompt = self.find_prompt()
         self.assertIsNotNone(prompt)
         self.assertNotEqual("DownloadFinished", prompt["title"])
+        # The engine checks the MD5 text itself before the rename and fails the
+        # task: the download-failed prompt, whose third button is feedback.
+        self.assertEqual("feedback", self.prompt_button(prompt))
         failed = harness.wait_until(lambda: [r for r in self.reports() if r["action"] == "5"], 10)
         self.assertEqual("3", failed[0].get("cwdm"), failed)
         self.assertFalse(os.path.exists(self.game_file("game.exe")), "a damaged file was kept as the game file")
@@ -353,6 +370,31 @@ class DownloadFlowTest(DownloadWindowTest):
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.close_program(proc)
 
+    def test_some_files_done_open_paused_then_finished_opens_ready_to_install(self):
+        files = [("data1.bin", os.urandom(200000), {}), ("data2.bin", os.urandom(100000), {}),
+                 ("marker.exe", self.marker, {})]
+        self.serve_game(files, game_start="marker.exe")
+        os.makedirs(self.download_dir)
+        with open(self.game_file("data1.bin"), "wb") as f:
+            f.write(files[0][1])
+        with open(self.resume_path(), "wb") as f:
+            f.write(utf16("[Wavepull]\r\nDir=C:\\download\\\r\nDlGD=0\r\n"))
+        proc, _ = self.start_program()
+        self.assertEqual(1, self.wait_mode(1), "files still to fetch: continue")
+        self.command(11)
+        self.assertIsNotNone(self.find_prompt(60), "no install prompt after continuing")
+        self.assertEqual([], self.downloads("data1.bin"), "a finished file was fetched again")
+        for name, data, _ in files:
+            with open(self.game_file(name), "rb") as f:
+                self.assertEqual(data, f.read(), name)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+        proc, _ = self.start_program()
+        self.assertEqual(3, self.wait_mode(3), "everything there: install")
+        self.command(18)
+        self.assertTrue(self.wait_file(self.game_file("marker.exe.ran")))
+        self.close_program(proc)
+
     def test_close_hides_in_the_tray_and_a_second_start_shows_it(self):
         self.serve_game([("game.exe", os.urandom(1000), {})])
         proc, _ = self.start_program()
@@ -370,6 +412,45 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertIsNotNone(self.find(visible=True))
         self.close_program(proc)
 
+    def test_a_press_anywhere_drags_and_a_click_on_the_button_downloads(self):
+        self.serve_game([("game.exe", os.urandom(5000), {})])
+        proc, window = self.start_program()
+        x, y = window["rect"][:2]
+        env = dict(os.environ, DISPLAY=self.display.name)
+
+        def xdotool(*args):
+            subprocess.run(["xdotool"] + [str(a) for a in args], env=env, check=True, timeout=30)
+
+        xdotool("mousemove", x + 400, y + 40, "mousedown", "1")
+        time.sleep(0.3)
+        for step in range(1, 6):
+            xdotool("mousemove", x + 400 + 8 * step, y + 40 + 6 * step)
+            time.sleep(0.1)
+        xdotool("mouseup", "1")
+        moved = harness.wait_until(lambda: (lambda w: w if w["rect"][:2] != (x, y) else None)(self.find()), 5)
+        self.assertIsNotNone(moved, "the window did not move")
+        self.assertEqual((x + 40, y + 30), moved["rect"][:2])
+        self.assertEqual([], self.downloads("game.exe"), "the drag pressed nothing")
+        # The companion box cleared by a click is kept in the resume file.
+        xdotool("mousemove", x + 40 + 22 + 5, y + 30 + 366 + 5)
+        time.sleep(0.3)
+        xdotool("click", "1")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("dlgd") == "0", 5),
+                        self.resume_values())
+        # A real click on the download button, as a player makes it.
+        bx, by = x + 40 + 520 + 60, y + 30 + 319 + 20
+        xdotool("mousemove", bx - 3, by - 2)
+        time.sleep(0.3)
+        xdotool("mousemove", bx, by)
+        time.sleep(0.3)
+        xdotool("click", "1")
+        self.assertIsNotNone(self.find_prompt(), "no install prompt after the click")
+        self.assertEqual(1, len(self.downloads("game.exe")))
+        started = [r for r in self.reports() if r["action"] == "2"]
+        self.assertEqual("0", started[0].get("tg"), started)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
     def test_read_only_directory_gives_the_permission_message(self):
         self.serve_game([("game.exe", os.urandom(1000), {})])
         os.makedirs(self.download_dir)
@@ -379,7 +460,7 @@ class DownloadFlowTest(DownloadWindowTest):
         self.command(10)
         prompt = self.find_prompt()
         self.assertIsNotNone(prompt, "no directory message")
-        self.screenshot("_read-only-prompt")
+        self.screenshot("download-permission-prompt")
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.assertEqual(0, self.mode("_read-only-after"))
         self.assertEqual([], self.downloads("game.exe"))
