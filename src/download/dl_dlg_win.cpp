@@ -134,6 +134,10 @@ CWndClassInfo CDLDlg::GetWndClassInfo() const {
 
 void CDLDlg::OnFinalMessage(HWND hwnd) {
   if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
+  // "关闭" chosen while a prompt of this window runs its loop: that loop and
+  // the handler under it still return into this object, so it must outlive
+  // them. The quit is already posted; the process ends right after.
+  if (m_promptDepth > 0) return;
   // Made on the heap by the initialization window, which keeps no pointer.
   delete this;
 }
@@ -457,6 +461,7 @@ void CDLDlg::Activate() {
 }
 
 void CDLDlg::CloseProgram() {
+  m_closing = true;
   m_driver->CloseEngine();
   m_autoThread.Stop();
   DeleteTrayIcon();
@@ -575,7 +580,13 @@ bool CDLDlg::BrowseForDir(std::wstring* dir) {
 
 template <typename Prompt>
 int CDLDlg::RunPrompt(Prompt& prompt) {
-  return RunPromptModal(prompt, m_hWnd);
+  ++m_promptDepth;
+  const int result = RunPromptModal(prompt, m_hWnd);
+  --m_promptDepth;
+  // The prompt went down with this window and its loop took the quit as its
+  // own: ask again, so that the program's loop ends too.
+  if (m_closing) ::PostQuitMessage(0);
+  return result;
 }
 
 int CDLDlg::ShowDirError(const std::wstring& message) {

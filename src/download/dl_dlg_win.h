@@ -170,6 +170,9 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   std::wstring m_className;
   std::wstring m_gameName;
   int m_mode = -1;
+  // Prompts of this window whose loops are running (they nest).
+  int m_promptDepth = 0;
+  bool m_closing = false;
   bool m_trayIconAdded = false;
   ScopedKernelHandle m_itemMutex;
   CAutoContinue m_autoThread;

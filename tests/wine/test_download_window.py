@@ -249,6 +249,16 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertNotIn("cwdm", done[0])
         self.close_program(proc)
 
+    def test_quit_from_the_tray_while_the_install_prompt_is_open_ends_the_process(self):
+        self.serve_game([("game.exe", os.urandom(3000), {})])
+        proc, _ = self.start_program()
+        self.command(10)
+        prompt = self.find_prompt()
+        self.assertIsNotNone(prompt, "no install prompt")
+        self.assertEqual("DownloadFinished", prompt["title"])
+        self.command(2026)
+        self.assertEqual(0, proc.wait(20))
+
     def test_three_files_run_one_after_another_and_install_runs_game_start(self):
         files = [("data1.bin", os.urandom(200000), {}), ("data2.bin", os.urandom(300000), {}),
                  ("marker.exe", self.marker, {})]
