@@ -20,8 +20,8 @@ class H1File : public ::testing::Test {
  protected:
   std::string Write(uint64_t size) {
     // ctest runs each case as its own process, side by side: one file per case.
-    path_ =
-        ::testing::TempDir() + "/h1_check_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".bin";
+    path_ = ::testing::TempDir() + "/h1_check_" + ::testing::UnitTest::GetInstance()->current_test_info()->name() +
+            ".bin";
     RandomFile f;
     EXPECT_TRUE(f.Open(path_, true));
     EXPECT_TRUE(f.Truncate(0));
