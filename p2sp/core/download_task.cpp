@@ -186,12 +186,12 @@ class Session {
   bool m_stream = false;
   bool m_streamDone = false;
   bool m_localError = false;
-  // Both use m_file from their own threads: declared after it, so they are gone first.
+  std::atomic<bool> m_flushFailed{false};
+  // Both use m_file and the flag above from their own threads: declared after
+  // them, so they are gone first.
   Worker m_disk;
   TailHasher m_hasher{m_file};
   uint64_t m_hashForgotten = 0;
-  std::atomic<bool> m_flushBusy{false};
-  std::atomic<bool> m_flushFailed{false};
   // The link's file changed size, or its server stopped honouring ranges:
   // forget the size and ask again from the start.
   bool m_restart = false;
@@ -388,9 +388,7 @@ bool Session::FlushRecord(bool background) {
   // Data first, so the record never claims bytes that a power cut could lose.
   auto work = [this, slot, at] {
     if (!m_file.Sync() || !m_file.WriteAt(at, slot->data(), slot->size())) m_flushFailed = true;
-    m_flushBusy = false;
   };
-  m_flushBusy = true;
   // The flush can take a while on a slow disk; in the background the transfer
   // goes on meanwhile.
   m_disk.Post(work);
@@ -899,7 +897,7 @@ void Session::Tick(Clock::time_point now) {
   FeedHasher();
   if (m_flushFailed) m_localError = true;
   if (m_sizeKnown && m_sched.FileSize() != kUnknownSize && now - m_lastRecord >= kRecordInterval &&
-      m_sched.Done().Covered() != m_recordedBytes && !m_flushBusy)
+      m_sched.Done().Covered() != m_recordedBytes && m_disk.Idle())
     FlushRecord(true);
   // More connections while they bring more speed; the first step is always taken.
   auto sinceGrow = now - m_lastGrow;
