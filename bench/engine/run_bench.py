@@ -121,6 +121,7 @@ def main():
         last.update(f.read())
     digest = whole.hexdigest()
     tail = last.hexdigest()
+    print("load average at the start: %.2f %.2f %.2f" % os.getloadavg())
     nginx = servers.Nginx(root, rate="20m", slow_rate="2m").start()
     out = os.path.join(out_dir, "big.bin")
     pdown = os.path.abspath(opts.pdown)
