@@ -545,7 +545,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
   if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
