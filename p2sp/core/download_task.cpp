@@ -211,7 +211,8 @@ class Session {
 
   uint64_t m_serverBytes = 0, m_peerBytes = 0;
   uint64_t m_lastServerBytes = 0, m_lastPeerBytes = 0;
-  Clock::time_point m_lastSpeed, m_lastRecord, m_lastGrow;
+  Clock::time_point m_lastSpeed, m_lastRecord, m_lastGrow, m_transferStart;
+  uint64_t m_transferStartBytes = 0;
   uint64_t m_growBytes = 0;
   uint64_t m_writebackBytes = 0;
   double m_growRate = 0;
@@ -403,8 +404,8 @@ void Session::WaitFlusher() {
 }
 
 Session::Result Session::Transfer() {
-  m_lastSpeed = m_lastRecord = m_lastGrow = Clock::now();
-  m_growBytes = m_serverBytes + m_peerBytes;
+  m_lastSpeed = m_lastRecord = m_lastGrow = m_transferStart = Clock::now();
+  m_growBytes = m_transferStartBytes = m_serverBytes + m_peerBytes;
   for (;;) {
     if (m_task.m_stop) {
       AbortAll();
@@ -897,8 +898,15 @@ void Session::Tick(Clock::time_point now) {
   FeedHasher();
   if (m_flushFailed) m_localError = true;
   if (m_sizeKnown && m_sched.FileSize() != kUnknownSize && now - m_lastRecord >= kRecordInterval &&
-      m_sched.Done().Covered() != m_recordedBytes && m_disk.Idle())
-    FlushRecord(true);
+      m_sched.Done().Covered() != m_recordedBytes && m_disk.Idle()) {
+    // When the rest should arrive within another interval, the flush before the
+    // rename comes soon anyway; a record now would only add a journal commit
+    // that the writes have to wait for. Should the speed drop, records resume.
+    double secs = std::chrono::duration<double>(now - m_transferStart).count();
+    double rate = (written - m_transferStartBytes) / std::max(secs, 1e-3);
+    double left = static_cast<double>(m_sched.FileSize() - m_sched.Done().Covered());
+    if (left > rate * std::chrono::duration<double>(kRecordInterval).count()) FlushRecord(true);
+  }
   // More connections while they bring more speed; the first step is always taken.
   auto sinceGrow = now - m_lastGrow;
   if (sinceGrow >= kGrowInterval) {
