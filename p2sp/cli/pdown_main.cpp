@@ -102,10 +102,11 @@ int main(int argc, char** argv) {
   p2sp::TaskStatus status;
   int ticks = 0;
   for (;;) {
-    usleep(20 * 1000);
+    // Short naps: the end of the task should end the program at once.
+    usleep(5 * 1000);
     engine.QueryTask(task, &status);
     bool over = status.state != p2sp::kStateRunning || !status.active;
-    if (!quiet && (++ticks % 25 == 0 || over)) {
+    if (!quiet && (++ticks % 100 == 0 || over)) {
       std::string line = p2sp::ProgressLine(status.done, status.total, status.serverSpeed + uint64_t{status.peerSpeed});
       std::fprintf(stderr, tty ? "\r%s\033[K" : "%s\n", line.c_str());
     }

@@ -16,8 +16,10 @@
 #include "proxy.h"
 #include "range_set.h"
 #include "segment_scheduler.h"
+#include "tail_hasher.h"
 #include "text.h"
 #include "verify/md5.h"
+#include "worker.h"
 
 namespace p2sp {
 namespace {
@@ -162,6 +164,9 @@ class Session {
   void FinishSeedQuery(CURLcode code);
   bool FlushRecord(bool background = false);
   void WaitFlusher();
+  void FeedHasher();
+  std::string CheckText(uint64_t size, bool* ok);
+  void CloseFile();
   bool BlameSources(uint64_t checkedFrom);
   void Publish();
   void SourceFailed(Source& s, bool progressed, Clock::time_point now);
@@ -181,9 +186,12 @@ class Session {
   bool m_stream = false;
   bool m_streamDone = false;
   bool m_localError = false;
-  std::thread m_flusher;
-  std::atomic<bool> m_flushBusy{false};
   std::atomic<bool> m_flushFailed{false};
+  // Both use m_file and the flag above from their own threads: declared after
+  // them, so they are gone first.
+  Worker m_disk;
+  TailHasher m_hasher{m_file};
+  uint64_t m_hashForgotten = 0;
   // The link's file changed size, or its server stopped honouring ranges:
   // forget the size and ask again from the start.
   bool m_restart = false;
@@ -203,7 +211,8 @@ class Session {
 
   uint64_t m_serverBytes = 0, m_peerBytes = 0;
   uint64_t m_lastServerBytes = 0, m_lastPeerBytes = 0;
-  Clock::time_point m_lastSpeed, m_lastRecord, m_lastGrow;
+  Clock::time_point m_lastSpeed, m_lastRecord, m_lastGrow, m_transferStart;
+  uint64_t m_transferStartBytes = 0;
   uint64_t m_growBytes = 0;
   uint64_t m_writebackBytes = 0;
   double m_growRate = 0;
@@ -248,8 +257,7 @@ uint8_t Session::Run() {
     m_task.m_peerSpeed = 0;
     if (r != kComplete) {
       if (m_sizeKnown && !m_localError) FlushRecord();
-      WaitFlusher();
-      m_file.Close();
+      CloseFile();
       return r == kStopped ? kStateRunning : kStateFailedDownload;
     }
     uint64_t size = m_sched.FileSize();
@@ -258,12 +266,14 @@ uint8_t Session::Run() {
     // The data must be on disk before the file takes the target's name; the
     // flush runs while the check reads the same (cached) bytes.
     bool synced = false;
-    std::thread flusher([this, &synced] { synced = m_file.Sync(); });
+    m_disk.Post([this, &synced] { synced = m_file.Sync(); });
     bool ok = true;
-    std::string text = m_h1.empty() ? std::string() : ComputeH1Text(m_file, size, &ok);
-    flusher.join();
+    std::string text = m_h1.empty() ? std::string() : CheckText(size, &ok);
+    Debug("hashed");
+    m_disk.Wait();
+    Debug("flushed");
     if (!synced || !ok) {
-      m_file.Close();
+      CloseFile();
       return kStateFailedDownload;
     }
     if (!m_h1.empty() && text != m_h1) {
@@ -273,16 +283,51 @@ uint8_t Session::Run() {
         continue;
       }
       // Proven wrong: keeping it would only make the next try resume into it.
-      m_file.Close();
+      CloseFile();
       RemoveFile(m_sidePath);
       return kStateFailedCheck;
     }
     Debug("checked");
+    m_hasher.Stop();
     ok = m_file.Truncate(size) && m_file.Sync();
-    m_file.Close();
+    CloseFile();
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
+    Debug("renamed");
     return kStateFinished;
   }
+}
+
+void Session::CloseFile() {
+  m_hasher.Stop();
+  WaitFlusher();
+  m_file.Close();
+}
+
+// The h1 check reads the last kH1TailBytes in order. While ranges arrive, that
+// part is fetched first and hashed behind the arriving bytes; whatever makes
+// hashed bytes stale (a restart, bytes fetched again) starts the hash over.
+void Session::FeedHasher() {
+  if (m_h1.empty() || !m_sizeKnown || m_stream || m_localError) return;
+  uint64_t size = m_sched.FileSize();
+  if (size == kUnknownSize || size <= kH1TailBytes) return;
+  uint64_t begin = size - kH1TailBytes;
+  m_sched.PreferFrom(begin);
+  if (m_hashForgotten != m_sched.Forgotten() || !m_hasher.Active(begin, size)) {
+    m_hashForgotten = m_sched.Forgotten();
+    m_hasher.Restart(begin, size);
+  }
+  m_hasher.Allow(m_sched.Done().RunEnd(begin));
+}
+
+std::string Session::CheckText(uint64_t size, bool* ok) {
+  uint64_t begin = size > kH1TailBytes ? size - kH1TailBytes : 0;
+  if (!m_stream && m_hashForgotten == m_sched.Forgotten() && m_hasher.Active(begin, size) &&
+      m_sched.Done().Contains(begin, size)) {
+    std::string text = m_hasher.Finish(ok);
+    if (*ok) return text;
+  }
+  m_hasher.Stop();
+  return ComputeH1Text(m_file, size, ok);
 }
 
 bool Session::OpenSideFile() {
@@ -311,7 +356,9 @@ bool Session::OpenSideFile() {
 }
 
 bool Session::SetSize(uint64_t size) {
-  WaitFlusher();  // a flush in flight must not land in the file as it is laid out anew
+  // Neither a flush in flight nor a hash may touch the file as it is laid out anew.
+  m_hasher.Stop();
+  WaitFlusher();
   m_sched.Reset(size);
   m_sizeKnown = true;
   if (!m_file.Truncate(0) || !m_file.Allocate(size + ProgressRecord::kAreaSize)) {
@@ -342,27 +389,23 @@ bool Session::FlushRecord(bool background) {
   // Data first, so the record never claims bytes that a power cut could lose.
   auto work = [this, slot, at] {
     if (!m_file.Sync() || !m_file.WriteAt(at, slot->data(), slot->size())) m_flushFailed = true;
-    m_flushBusy = false;
   };
-  m_flushBusy = true;
-  if (background) {
-    // The flush can take a while on a slow disk; the transfer goes on meanwhile.
-    m_flusher = std::thread(work);
-    return true;
-  }
-  work();
+  // The flush can take a while on a slow disk; in the background the transfer
+  // goes on meanwhile.
+  m_disk.Post(work);
+  if (background) return true;
   WaitFlusher();
   return !m_localError;
 }
 
 void Session::WaitFlusher() {
-  if (m_flusher.joinable()) m_flusher.join();
+  m_disk.Wait();
   if (m_flushFailed) m_localError = true;
 }
 
 Session::Result Session::Transfer() {
-  m_lastSpeed = m_lastRecord = m_lastGrow = Clock::now();
-  m_growBytes = m_serverBytes + m_peerBytes;
+  m_lastSpeed = m_lastRecord = m_lastGrow = m_transferStart = Clock::now();
+  m_growBytes = m_transferStartBytes = m_serverBytes + m_peerBytes;
   for (;;) {
     if (m_task.m_stop) {
       AbortAll();
@@ -378,6 +421,7 @@ Session::Result Session::Transfer() {
       m_stream = false;
       m_sizeKnown = false;
       m_sched.Reset(0);
+      m_hasher.Stop();
       WaitFlusher();
       if (!m_file.Truncate(0)) return kFailed;
       Publish();
@@ -395,6 +439,7 @@ Session::Result Session::Transfer() {
     Clock::time_point now = Clock::now();
     // Not from inside a curl callback: the multi handle refuses new transfers there.
     if (m_sizeKnown) StartSeedQuery();
+    FeedHasher();
     StartConnections(now);
     if (m_conns.empty()) {
       bool anyAlive = false;
@@ -404,8 +449,10 @@ Session::Result Session::Transfer() {
     int running = 0;
     curl_multi_perform(m_multi, &running);
     int left = 0;
+    bool finished = false;
     while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
+      finished = true;
       if (msg->easy_handle == m_seedEasy) {
         FinishSeedQuery(msg->data.result);
         continue;
@@ -415,7 +462,9 @@ Session::Result Session::Transfer() {
       if (conn) Finish(conn, msg->data.result);
     }
     Tick(Clock::now());
-    curl_multi_poll(m_multi, nullptr, 0, 50, nullptr);
+    // A transfer that ended may have completed the file or freed a connection
+    // for more work: see to that before waiting for the sockets.
+    if (!finished) curl_multi_poll(m_multi, nullptr, 0, 50, nullptr);
   }
 }
 
@@ -497,7 +546,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 256L * 1024);
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
   if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
@@ -525,7 +574,13 @@ bool Session::Request(Conn* c) {
     c->reqEnd = c->chunk;
   } else if (c->mode == Mode::kRange) {
     ByteRange lease = m_sched.LeaseOf(c->id);
-    c->reqEnd = std::min(lease.end, c->pos + c->chunk);
+    // Bytes asked for cannot be split off. Near the end a long request would
+    // leave its connection fetching alone while the others sit idle, so none
+    // asks for more than its share of what is still missing.
+    uint64_t missing = m_sched.FileSize() - m_sched.Done().Covered();
+    uint64_t conns = std::max<uint64_t>(m_conns.size(), static_cast<uint64_t>(m_perSource));
+    uint64_t ask = std::max(kMinChunk, std::min(c->chunk, missing / (2 * conns)));
+    c->reqEnd = std::min(lease.end, c->pos + ask);
     range = std::to_string(c->pos) + "-" + std::to_string(c->reqEnd - 1);
     m_sched.Commit(c->id, c->reqEnd);
   } else {
@@ -664,6 +719,7 @@ bool Session::Validate(Conn* c) {
       } else {
         m_sizeKnown = false;
         m_sched.Reset(kUnknownSize);
+        m_hasher.Stop();
         WaitFlusher();
         if (!m_file.Truncate(0)) {
           m_localError = true;
@@ -834,14 +890,23 @@ void Session::Tick(Clock::time_point now) {
   }
   Publish();
   uint64_t written = m_serverBytes + m_peerBytes;
-  if (written - m_writebackBytes >= kWritebackStep) {
-    m_file.StartWriteback();
+  if (written - m_writebackBytes >= kWritebackStep && m_disk.Idle()) {
+    // Pushing many dirty pages out can block for milliseconds: not on this thread.
+    m_disk.Post([this] { m_file.StartWriteback(); });
     m_writebackBytes = written;
   }
+  FeedHasher();
   if (m_flushFailed) m_localError = true;
   if (m_sizeKnown && m_sched.FileSize() != kUnknownSize && now - m_lastRecord >= kRecordInterval &&
-      m_sched.Done().Covered() != m_recordedBytes && !m_flushBusy)
-    FlushRecord(true);
+      m_sched.Done().Covered() != m_recordedBytes && m_disk.Idle()) {
+    // When the rest should arrive within another interval, the flush before the
+    // rename comes soon anyway; a record now would only add a journal commit
+    // that the writes have to wait for. Should the speed drop, records resume.
+    double secs = std::chrono::duration<double>(now - m_transferStart).count();
+    double rate = (written - m_transferStartBytes) / std::max(secs, 1e-3);
+    double left = static_cast<double>(m_sched.FileSize() - m_sched.Done().Covered());
+    if (left > rate * std::chrono::duration<double>(kRecordInterval).count()) FlushRecord(true);
+  }
   // More connections while they bring more speed; the first step is always taken.
   auto sinceGrow = now - m_lastGrow;
   if (sinceGrow >= kGrowInterval) {

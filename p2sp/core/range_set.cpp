@@ -73,6 +73,13 @@ uint64_t RangeSet::CoveredIn(uint64_t begin, uint64_t end) const {
   return sum;
 }
 
+uint64_t RangeSet::RunEnd(uint64_t from) const {
+  auto it = m_ranges.upper_bound(from);
+  if (it == m_ranges.begin()) return from;
+  --it;
+  return std::max(from, it->second);
+}
+
 std::vector<ByteRange> RangeSet::Ranges() const {
   std::vector<ByteRange> out;
   out.reserve(m_ranges.size());

@@ -25,6 +25,8 @@ class RangeSet {
   bool Contains(uint64_t begin, uint64_t end) const;
   // Bytes of [begin, end) that the set covers.
   uint64_t CoveredIn(uint64_t begin, uint64_t end) const;
+  // Where the covered run that holds `from` ends; `from` itself when it is not covered.
+  uint64_t RunEnd(uint64_t from) const;
   uint64_t Covered() const { return m_covered; }
   size_t Count() const { return m_ranges.size(); }
   std::vector<ByteRange> Ranges() const;

@@ -8,17 +8,31 @@ namespace p2sp {
 SegmentScheduler::SegmentScheduler(uint64_t fileSize, uint64_t minSplit)
     : m_fileSize(fileSize), m_minSplit(std::max<uint64_t>(minSplit, 1)) {}
 
+namespace {
+
+// A preferred lease is halved only while each half keeps at least this much:
+// smaller requests would cost more round trips than they save.
+constexpr uint64_t kPreferredMinSplit = 4 * SegmentScheduler::kPieceSize;
+
+}  // namespace
+
 void SegmentScheduler::Reset(uint64_t fileSize) {
   m_fileSize = fileSize;
   m_done.Clear();
   m_leases.clear();
+  m_preferFrom = UINT64_MAX;
+  ++m_forgotten;
 }
 
 void SegmentScheduler::MarkDone(uint64_t begin, uint64_t end) { m_done.Add(begin, std::min(end, m_fileSize)); }
 
-void SegmentScheduler::MarkMissing(uint64_t begin, uint64_t end) { m_done.Remove(begin, end); }
+void SegmentScheduler::MarkMissing(uint64_t begin, uint64_t end) {
+  uint64_t before = m_done.Covered();
+  m_done.Remove(begin, end);
+  if (m_done.Covered() != before) ++m_forgotten;
+}
 
-bool SegmentScheduler::LargestFreeRun(ByteRange* run) const {
+std::vector<ByteRange> SegmentScheduler::FreeRuns() const {
   // Missing bytes minus what leases already cover.
   std::vector<ByteRange> free = m_done.Gaps(m_fileSize);
   for (const auto& lease : m_leases) {
@@ -34,6 +48,11 @@ bool SegmentScheduler::LargestFreeRun(ByteRange* run) const {
     }
     free.swap(next);
   }
+  return free;
+}
+
+bool SegmentScheduler::LargestFreeRun(ByteRange* run) const {
+  std::vector<ByteRange> free = FreeRuns();
   bool found = false;
   for (const auto& g : free) {
     if (!found || g.Length() > run->Length()) {
@@ -79,8 +98,53 @@ int SegmentScheduler::LargestLease() const {
   return best;
 }
 
+bool SegmentScheduler::AssignPreferred(int id, ByteRange* lease) {
+  if (m_preferFrom >= m_fileSize || m_done.Contains(m_preferFrom, m_fileSize)) return false;
+  // A free run there first, clipped to the preferred part.
+  ByteRange best;
+  for (const auto& g : FreeRuns()) {
+    ByteRange r{std::max(g.begin, m_preferFrom), g.end};
+    if (r.Length() > best.Length()) best = r;
+  }
+  if (best.Length() > 0) {
+    m_leases[id] = {best.begin, best.end, best.begin};
+    *lease = best;
+    return true;
+  }
+  // Else the lease with the most preferred bytes not yet asked for: one that
+  // reaches into the preferred part gives all of it, one inside it is halved.
+  int victim = -1;
+  uint64_t bestGain = 0, bestCut = 0;
+  for (const auto& l : m_leases) {
+    const Lease& v = l.second;
+    uint64_t from = std::max(v.pos, v.committed);
+    if (v.end <= m_preferFrom || from >= v.end) continue;
+    uint64_t cut = 0, gain = 0;
+    if (from < m_preferFrom) {
+      cut = m_preferFrom;
+      gain = v.end - cut;
+      if (gain < m_minSplit) continue;
+    } else {
+      cut = SplitPoint(v, &gain);
+      if (gain < kPreferredMinSplit || cut - from < kPreferredMinSplit) continue;
+    }
+    if (gain > bestGain) {
+      victim = l.first;
+      bestGain = gain;
+      bestCut = cut;
+    }
+  }
+  if (victim < 0) return false;
+  Lease& v = m_leases[victim];
+  m_leases[id] = {bestCut, v.end, bestCut};
+  v.end = bestCut;
+  *lease = {bestCut, m_leases[id].end};
+  return true;
+}
+
 bool SegmentScheduler::Assign(int id, ByteRange* lease) {
   Release(id);
+  if (AssignPreferred(id, lease)) return true;
   ByteRange run;
   bool haveFree = LargestFreeRun(&run);
   int victim = LargestLease();

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "range_set.h"
 
@@ -17,12 +18,19 @@ class SegmentScheduler {
 
   explicit SegmentScheduler(uint64_t fileSize = 0, uint64_t minSplit = kPieceSize);
 
-  // Forgets leases and done bytes.
+  // Forgets leases, done bytes and the preferred part.
   void Reset(uint64_t fileSize);
   uint64_t FileSize() const { return m_fileSize; }
   const RangeSet& Done() const { return m_done; }
   void MarkDone(uint64_t begin, uint64_t end);
   void MarkMissing(uint64_t begin, uint64_t end);
+  // Grows whenever done bytes are forgotten (Reset, MarkMissing), so that work
+  // built on them, such as a hash, knows to start over.
+  uint64_t Forgotten() const { return m_forgotten; }
+  // Bytes from `offset` to the end are handed out before all others and in
+  // pieces small enough to arrive early, so that the check, which reads them in
+  // order, can run while the rest of the file arrives.
+  void PreferFrom(uint64_t offset) { m_preferFrom = offset; }
   bool Complete() const { return m_done.Covered() >= m_fileSize; }
 
   // Gives connection `id` a lease; false when there is nothing worth giving.
@@ -53,10 +61,14 @@ class SegmentScheduler {
   };
   // Where `lease` could be cut and what the new part would get; 0 when it cannot.
   uint64_t SplitPoint(const Lease& lease, uint64_t* gain) const;
+  std::vector<ByteRange> FreeRuns() const;
   bool LargestFreeRun(ByteRange* run) const;
+  bool AssignPreferred(int id, ByteRange* lease);
 
   uint64_t m_fileSize;
   uint64_t m_minSplit;
+  uint64_t m_preferFrom = UINT64_MAX;
+  uint64_t m_forgotten = 0;
   RangeSet m_done;
   std::map<int, Lease> m_leases;
 };

@@ -120,11 +120,11 @@ int wmain(int argc, wchar_t** argv) {
   uint8_t record[596];
   uint8_t state = 0;
   for (int ticks = 1;; ++ticks) {
-    ::Sleep(100);
+    ::Sleep(20);
     std::memset(record, 0, sizeof record);
     query(task, record);
     state = record[69];
-    if (!quiet && (ticks % 5 == 0 || state != 0)) {
+    if (!quiet && (ticks % 25 == 0 || state != 0)) {
       uint32_t speed1, speed2;
       std::memcpy(&speed1, record + 60, 4);
       std::memcpy(&speed2, record + 64, 4);

@@ -66,5 +66,20 @@ TEST(RangeSet, RangesReachingTheTopOfTheOffsetSpace) {
   EXPECT_EQ(s.Gaps(UINT64_MAX).size(), 1u);
 }
 
+TEST(RangeSet, RunEndFollowsTheRunHoldingTheOffset) {
+  RangeSet s;
+  EXPECT_EQ(s.RunEnd(7), 7u);
+  s.Add(10, 20);
+  s.Add(20, 25);  // merged: one run to 25
+  s.Add(30, 40);
+  EXPECT_EQ(s.RunEnd(10), 25u);
+  EXPECT_EQ(s.RunEnd(24), 25u);
+  EXPECT_EQ(s.RunEnd(25), 25u);  // the end itself is not covered
+  EXPECT_EQ(s.RunEnd(9), 9u);
+  EXPECT_EQ(s.RunEnd(35), 40u);
+  s.Add(5 * kGiB, 6 * kGiB);
+  EXPECT_EQ(s.RunEnd(5 * kGiB + 1), 6 * kGiB);
+}
+
 }  // namespace
 }  // namespace p2sp

@@ -129,37 +129,84 @@ TEST(SegmentScheduler, MarkDoneNeverReachesPastTheEnd) {
   EXPECT_EQ(s.Done().Covered(), 0u);
 }
 
-// Many connections writing random amounts and dying at random: every byte is
-// written exactly once and the file completes.
-TEST(SegmentScheduler, RandomWorkloadCoversEveryByteOnce) {
-  std::mt19937_64 rng(7);
-  const uint64_t size = 37 * kMiB + 333;
-  SegmentScheduler s(size);
-  std::vector<int> written(size / 4096 + 1, 0);
-  uint64_t total = 0;
-  int nextId = 1;
-  std::vector<int> live;
-  for (int round = 0; round < 100000 && !s.Complete(); ++round) {
-    while (live.size() < 6) {
-      ByteRange lease;
-      int id = nextId++;
-      if (!s.Assign(id, &lease)) break;
-      live.push_back(id);
-    }
-    if (live.empty()) break;
-    size_t k = rng() % live.size();
-    int id = live[k];
-    ByteRange l = s.LeaseOf(id);
-    uint64_t take = s.Accept(id, l.begin, 1 + rng() % (3 * kMiB));
-    s.Written(id, l.begin, take);
-    total += take;
-    if (take == 0 || rng() % 10 == 0 || !s.HasLease(id) || s.LeaseOf(id).Length() == 0) {
-      s.Release(id);
-      live.erase(live.begin() + k);
-    }
+TEST(SegmentScheduler, ThePreferredTailIsHandedOutFirstInWorthwhilePieces) {
+  SegmentScheduler s(100 * kMiB);
+  ByteRange a, lease;
+  ASSERT_TRUE(s.Assign(1, &a));  // the first answer holds everything
+  s.Commit(1, 2 * kMiB);
+  s.PreferFrom(60 * kMiB);
+  ASSERT_TRUE(s.Assign(2, &lease));
+  EXPECT_EQ(lease, (ByteRange{60 * kMiB, 100 * kMiB}));  // cut where the tail begins
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 60 * kMiB}));
+  // Further connections halve the tail's leases while the halves stay worth a request.
+  int id = 3;
+  for (; id < 20; ++id) {
+    ASSERT_TRUE(s.Assign(id, &lease));
+    if (lease.end <= 60 * kMiB) break;
+    EXPECT_GE(lease.Length(), 4 * kMiB);
   }
-  EXPECT_TRUE(s.Complete());
-  EXPECT_EQ(total, size);  // nothing fetched twice
+  EXPECT_GT(id, 5);   // the 40 MiB went to several connections
+  EXPECT_LT(id, 20);  // but not in ever smaller pieces: then the rest of the file
+  EXPECT_EQ(lease.end, 60 * kMiB);
+  // Forgotten bytes in the tail go out before anything else.
+  for (int i = 1; i <= id; ++i) s.Release(i);
+  s.MarkDone(0, 100 * kMiB);
+  s.MarkMissing(10 * kMiB, 30 * kMiB);
+  s.MarkMissing(90 * kMiB, 91 * kMiB);
+  ASSERT_TRUE(s.Assign(1, &lease));
+  EXPECT_EQ(lease, (ByteRange{90 * kMiB, 91 * kMiB}));
+  ASSERT_TRUE(s.Assign(2, &lease));
+  EXPECT_EQ(lease, (ByteRange{10 * kMiB, 30 * kMiB}));
+}
+
+TEST(SegmentScheduler, ForgettingDoneBytesIsCounted) {
+  SegmentScheduler s(10 * kMiB);
+  uint64_t n = s.Forgotten();
+  s.MarkDone(0, kMiB);
+  s.MarkMissing(5 * kMiB, 6 * kMiB);  // nothing was done there
+  EXPECT_EQ(s.Forgotten(), n);
+  s.MarkMissing(0, 10);
+  EXPECT_GT(s.Forgotten(), n);
+  n = s.Forgotten();
+  s.Reset(10 * kMiB);
+  EXPECT_GT(s.Forgotten(), n);
+}
+
+// Many connections writing random amounts and dying at random: every byte is
+// written exactly once and the file completes, with or without a preferred tail.
+TEST(SegmentScheduler, RandomWorkloadCoversEveryByteOnce) {
+  for (uint64_t prefer : {UINT64_MAX, 20 * kMiB + 17}) {
+    std::mt19937_64 rng(7);
+    const uint64_t size = 37 * kMiB + 333;
+    SegmentScheduler s(size);
+    SCOPED_TRACE(prefer);
+    s.PreferFrom(prefer);
+    std::vector<int> written(size / 4096 + 1, 0);
+    uint64_t total = 0;
+    int nextId = 1;
+    std::vector<int> live;
+    for (int round = 0; round < 100000 && !s.Complete(); ++round) {
+      while (live.size() < 6) {
+        ByteRange lease;
+        int id = nextId++;
+        if (!s.Assign(id, &lease)) break;
+        live.push_back(id);
+      }
+      if (live.empty()) break;
+      size_t k = rng() % live.size();
+      int id = live[k];
+      ByteRange l = s.LeaseOf(id);
+      uint64_t take = s.Accept(id, l.begin, 1 + rng() % (3 * kMiB));
+      s.Written(id, l.begin, take);
+      total += take;
+      if (take == 0 || rng() % 10 == 0 || !s.HasLease(id) || s.LeaseOf(id).Length() == 0) {
+        s.Release(id);
+        live.erase(live.begin() + k);
+      }
+    }
+    EXPECT_TRUE(s.Complete());
+    EXPECT_EQ(total, size);  // nothing fetched twice
+  }
 }
 
 }  // namespace

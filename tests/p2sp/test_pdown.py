@@ -23,14 +23,17 @@ MiB = 1 << 20
 
 
 class PdownCase(unittest.TestCase):
+    SIZE = 12 * MiB + 4321
+    RATE = "20m"  # /rate/ on nginx, per connection
+
     @classmethod
     def setUpClass(cls):
         cls.root = tempfile.mkdtemp(prefix="p2sp-root-")
-        cls.data = servers.make_data(12 * MiB + 4321, seed=3)
+        cls.data = servers.make_data(cls.SIZE, seed=3)
         with open(os.path.join(cls.root, "file.bin"), "wb") as f:
             f.write(cls.data)
         cls.h1 = servers.md5_tail(cls.data)
-        cls.nginx = servers.Nginx(cls.root).start()
+        cls.nginx = servers.Nginx(cls.root, rate=cls.RATE).start()
         cls.faults = servers.FaultServer().start()
         cls.faults.data = cls.data
 
@@ -287,6 +290,44 @@ class Interruptions(PdownCase):
         self.assertEqual(code, 0)
         with open(self.target, "rb") as f:
             self.assertTrue(f.read() == other)
+
+
+class LargeFile(PdownCase):
+    """Above 50 MiB the check covers only the tail, which is fetched first and
+    hashed while the rest arrives; these cases make that hash go stale."""
+    SIZE = 60 * MiB + 12345
+    RATE = "3m"
+
+    def test_checked_while_it_arrives_and_a_wrong_h1_still_fails(self):
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")))
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        os.unlink(self.target)
+        code, _ = self.pdown("PDown://b7=1|%s|h1=%s" % (self.nginx.url("file.bin"), "0" * 32))
+        self.assertEqual(code, 6)
+        self.assert_no_target()
+
+    def test_a_lying_source_in_the_tail_is_dropped_and_its_bytes_fetched_again(self):
+        self.faults.seed_lines = [self.faults.url("lie")]
+        seed = "http://127.0.0.1:%d/seed" % self.faults.port
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("rate/file.bin")), "--seed", seed,
+                             "--connections", "4", timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertGreater(self.faults.bytes.get("lie", 0), 0, "the extra source was never used")
+
+    def test_kill_9_and_resume(self):
+        link = self.pdown_link(self.nginx.url("rate/file.bin"))
+        for delay in (0.6, 1.0):
+            proc = subprocess.Popen([PDOWN, "--quiet", "--connections", "4", link, self.target],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(delay)
+            proc.send_signal(signal.SIGKILL)
+            proc.wait()
+        self.assertTrue(os.path.exists(self.target + ".P2P"))
+        code, _ = self.pdown(link, timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
 
 
 class FullDisk(PdownCase):
