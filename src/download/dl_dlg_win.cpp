@@ -519,7 +519,7 @@ void CDLDlg::SetSpeedText(const std::wstring& text) { m_lblSpeed.SetText(text); 
 
 void CDLDlg::ShowSaveDir(const std::wstring& dir, bool accepted) {
   // With nothing proposed the hint stays.
-  if (!dir.empty()) m_lblPath.SetText(dir);
+  if (!dir.empty()) m_lblPath.SetPlainText(dir);
   m_linkOpen.Show(accepted);
   m_linkChange.Show(!accepted);
 }

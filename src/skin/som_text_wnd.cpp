@@ -28,12 +28,28 @@ SomFont CSomTextWnd::GetFont() const { return m_hFont ? m_hFont : SomTextService
 
 void CSomTextWnd::SetText(const wchar_t* markup) {
   std::wstring text = markup ? markup : L"";
-  if (text == m_strMarkup) return;
+  if (!m_plain && text == m_strMarkup) return;
+  std::vector<Segment> segments = ParseMarkup(text);
+  ReplaceText(std::move(text), false, std::move(segments));
+}
+
+void CSomTextWnd::SetPlainText(const std::wstring& text) {
+  if (m_plain && text == m_strMarkup) return;
+  std::vector<Segment> segments;
+  if (!text.empty()) {
+    segments.emplace_back();
+    segments.back().text = text;
+  }
+  ReplaceText(text, true, std::move(segments));
+}
+
+void CSomTextWnd::ReplaceText(std::wstring text, bool plain, std::vector<Segment> segments) {
   m_nHoverSeg = -1;
   if (m_nPressedSeg != -1 && m_pManager) m_pManager->ReleaseElementCapture(this);
   m_nPressedSeg = -1;
   m_strMarkup = std::move(text);
-  m_segments = ParseMarkup(m_strMarkup);
+  m_plain = plain;
+  m_segments = std::move(segments);
   Relayout();
   Invalidate();
 }

@@ -43,6 +43,9 @@ class CSomTextWnd : public CSomWnd {
   // A null markup counts as empty.
   void SetText(const wchar_t* markup);
   void SetText(const std::wstring& markup) { SetText(markup.c_str()); }
+  // Text from outside the program (a folder name, say) shown as it stands in
+  // one run of the label's own look: "{&#" in it is never read as a tag.
+  void SetPlainText(const std::wstring& text);
   void SetFont(SomFont font);
   void SetTextColor(SomColor colour);
   void SetLinkColors(SomColor normal, SomColor hover);
@@ -72,7 +75,10 @@ class CSomTextWnd : public CSomWnd {
   void InvalidateSegment(int index);
   void RunAction(const std::wstring& action);
 
+  void ReplaceText(std::wstring text, bool plain, std::vector<Segment> segments);
+
   std::wstring m_strMarkup;
+  bool m_plain = false;  // m_strMarkup holds plain text, not markup
   std::vector<Segment> m_segments;
   SomFont m_hFont = nullptr;  // null: font 2 of the skin table
   SomColor m_crText = 0;

@@ -162,6 +162,22 @@ TEST_F(SomTextWndTest, SameMarkupTwiceDoesNothing) {
   EXPECT_EQ(label.GetWidth(), 0);
 }
 
+TEST_F(SomTextWndTest, PlainTextKeepsTagLikeCharactersAndSwitchesBackToMarkup) {
+  CreateLabel(L"{&#color=0x888888}hint");
+  const std::wstring folder = L"D:\\{&#a=button:15}x\\";
+  label.SetPlainText(folder);
+  ASSERT_EQ(label.GetSegments().size(), 1u);
+  EXPECT_EQ(label.GetSegments()[0].text, folder);
+  EXPECT_FALSE(label.GetSegments()[0].IsLink());
+  EXPECT_EQ(label.GetSegments()[0].colour, -1);
+  // The same characters as markup are read as tags again.
+  label.SetText(folder);
+  ASSERT_EQ(label.GetSegments().size(), 2u);
+  EXPECT_TRUE(label.GetSegments()[1].IsLink());
+  label.SetPlainText(L"");
+  EXPECT_TRUE(label.GetSegments().empty());
+}
+
 TEST_F(SomTextWndTest, WidthLimitEndsTheCrossingRunInAnEllipsisAndDropsLaterOnes) {
   label.Create(&host, 7, CSomWnd::StyleVisible | CSomWnd::StyleAutoSize);
   label.SetMaxWidth(100);

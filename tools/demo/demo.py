@@ -148,8 +148,8 @@ def range_bytes(requests):
     """Bytes asked for by ranged GETs ("bytes=a-b")."""
     total = 0
     for r in requests:
-        spec = r["headers"].get("Range", "")
-        first, _, last = spec.partition("=")[2].partition("-")
+        asked = r["headers"].get("Range", "")
+        first, _, last = asked.partition("=")[2].partition("-")
         if first.isdigit() and last.isdigit():
             total += int(last) - int(first) + 1
     return total
