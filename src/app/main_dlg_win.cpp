@@ -15,6 +15,7 @@
 #include "prompts/prompt_dlg_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
+#include "skin/som_platform_win.h"
 #include "stats/report.h"
 
 namespace {
@@ -177,17 +178,7 @@ void CMainDlg::CreateElements() {
   m_progress.SetPos(37, 114);
 }
 
-void CMainDlg::ApplyRegion() {
-  RECT rc;
-  GetClientRect(&rc);
-  const int w = rc.right;
-  const int h = rc.bottom;
-  const int c = kCornerCut;
-  const POINT corners[] = {{c, 0}, {w - c, 0}, {w, c}, {w, h - c}, {w - c, h}, {c, h}, {0, h - c}, {0, c}};
-  HRGN region = ::CreatePolygonRgn(corners, 8, ALTERNATE);
-  // The window owns the region once it is set.
-  if (region && !::SetWindowRgn(m_hWnd, region, FALSE)) ::DeleteObject(region);
-}
+void CMainDlg::ApplyRegion() { SetCutCornerRegion(m_hWnd, kCornerCut); }
 
 void CMainDlg::StartWorker() {
   HANDLE thread = ::CreateThread(nullptr, 0, &InitWorker, m_hWnd, 0, nullptr);

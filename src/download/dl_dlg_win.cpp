@@ -16,6 +16,7 @@
 #include "prompts/prompt_dlg_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
+#include "skin/som_platform_win.h"
 
 const wchar_t kPortalHomePage[] = L"http://www.brenva.com/";
 
@@ -176,9 +177,7 @@ void CDLDlg::ShapeWindow() {
   ::SetLayeredWindowAttributes(m_hWnd, kDownloadColourKey, 255, LWA_COLORKEY);
   g_downloadWindow = m_hWnd;
 
-  HRGN region = ::CreatePolygonRgn(kWindowOutline, sizeof kWindowOutline / sizeof kWindowOutline[0], ALTERNATE);
-  // The window owns the region once it is set.
-  if (region && !::SetWindowRgn(m_hWnd, region, FALSE)) ::DeleteObject(region);
+  SetWindowPolygon(m_hWnd, kWindowOutline, sizeof kWindowOutline / sizeof kWindowOutline[0]);
   CenterWindow(nullptr);
 }
 
@@ -325,13 +324,7 @@ LRESULT CDLDlg::OnCloseMessage(UINT, WPARAM, LPARAM, BOOL&) {
 LRESULT CDLDlg::OnNcHitTest(UINT, WPARAM, LPARAM, BOOL&) { return HTCLIENT; }
 
 LRESULT CDLDlg::OnLButtonDownMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&) {
-  // As in the prompts: the element under the mouse gets the press first; a
-  // press no element captured drags the window. Starting the move loop on a
-  // button's press would take its capture and fire it on the press.
-  SomLong result = 0;
-  CSomWndManager::ProcessWindowMessage(m_hWnd, msg, wParam, lParam, result);
-  if (!GetCaptureElement()) PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, lParam);
-  return result;
+  return PressOrDrag(*this, m_hWnd, msg, wParam, lParam);
 }
 
 LRESULT CDLDlg::OnCommandMessage(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {

@@ -9,6 +9,7 @@
 #include "prompts/message_wrap.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
+#include "skin/som_platform_win.h"
 
 const wchar_t kFeedbackForumPage[] = L"http://bbs.brenva.com/forum-62-1.html";
 
@@ -75,17 +76,7 @@ void CPromptWindow::InitControls() {
   m_btnAction.SetPos(222, 158);
 }
 
-void CPromptWindow::ApplyRegion() {
-  RECT rc;
-  GetClientRect(&rc);
-  const int w = rc.right;
-  const int h = rc.bottom;
-  const int c = kPromptCornerCut;
-  const POINT corners[] = {{c, 0}, {w - c, 0}, {w, c}, {w, h - c}, {w - c, h}, {c, h}, {0, h - c}, {0, c}};
-  HRGN region = ::CreatePolygonRgn(corners, 8, ALTERNATE);
-  // The window owns the region once it is set.
-  if (region && !::SetWindowRgn(m_hWnd, region, FALSE)) ::DeleteObject(region);
-}
+void CPromptWindow::ApplyRegion() { SetCutCornerRegion(m_hWnd, kPromptCornerCut); }
 
 LRESULT CPromptWindow::OnCommandMessage(UINT, WPARAM wParam, LPARAM, BOOL&) {
   OnCommand(wParam);
@@ -121,15 +112,9 @@ void CPromptWindow::OnFinalMessage(HWND) {
 LRESULT CPromptWindow::OnNcHitTest(UINT, WPARAM, LPARAM, BOOL&) { return HTCLIENT; }
 
 LRESULT CPromptWindow::OnLButtonDownMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&) {
-  // The element under the mouse gets the press first. A press that no
-  // element took drags the window. A button's press must not start the move
-  // loop as well: the loop takes the mouse capture at once, which ends the
-  // button's capture and would fire its command on the press instead of the
-  // release (and close the prompt in the middle of the loop).
-  SomLong result = 0;
-  CSomWndManager::ProcessWindowMessage(m_hWnd, msg, wParam, lParam, result);
-  if (!GetCaptureElement()) PostMessage(WM_NCLBUTTONDOWN, HTCAPTION, lParam);
-  return result;
+  // Any press drags the prompt (it has no caption); the press closes it only
+  // when released over a button.
+  return PressOrDrag(*this, m_hWnd, msg, wParam, lParam);
 }
 
 void CPromptWindow::PaintBackground(SomDC dc, const SomRect*) {

@@ -5,6 +5,7 @@
 #include <type_traits>
 
 #include "skin/som_platform.h"
+#include "skin/som_wnd_manager.h"
 
 // The portable toolkit names these types without windows.h; they must be the
 // very Win32 ones.
@@ -163,4 +164,26 @@ class Win32SomPlatform final : public ISomPlatform {
 void UseWin32SomPlatform() {
   static Win32SomPlatform platform;
   SetSomPlatform(&platform);
+}
+
+void SetWindowPolygon(HWND hwnd, const POINT* points, int count) {
+  HRGN region = ::CreatePolygonRgn(points, count, ALTERNATE);
+  if (region && !::SetWindowRgn(hwnd, region, FALSE)) ::DeleteObject(region);
+}
+
+void SetCutCornerRegion(HWND hwnd, int cut) {
+  RECT rc;
+  ::GetClientRect(hwnd, &rc);
+  const int w = rc.right;
+  const int h = rc.bottom;
+  const int c = cut;
+  const POINT corners[] = {{c, 0}, {w - c, 0}, {w, c}, {w, h - c}, {w - c, h}, {c, h}, {0, h - c}, {0, c}};
+  SetWindowPolygon(hwnd, corners, 8);
+}
+
+LRESULT PressOrDrag(CSomWndManager& manager, HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  SomLong result = 0;
+  manager.ProcessWindowMessage(hwnd, msg, wParam, lParam, result);
+  if (!manager.GetCaptureElement()) ::PostMessageW(hwnd, WM_NCLBUTTONDOWN, HTCAPTION, lParam);
+  return result;
 }
