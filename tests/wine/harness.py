@@ -101,6 +101,7 @@ class Wine:
         stamp = os.path.join(self.prefix, ".gd-ready")
         if os.path.exists(stamp):
             self.own_desktop()
+            self.keep_downloads_off_z()
             return
         os.makedirs(self.prefix, exist_ok=True)
         subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
@@ -109,6 +110,7 @@ class Wine:
         self.import_fonts()
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
         self.own_desktop()
+        self.keep_downloads_off_z()
         open(stamp, "w").close()
 
     def own_desktop(self):
@@ -126,10 +128,30 @@ class Wine:
                 return candidate
         raise RuntimeError("no Desktop folder in the prefix")
 
+    def keep_downloads_off_z(self):
+        """Z: (the host's /) shares its disk with C:, and the program proposes
+        the drive with the most free room. Measured a moment apart under other
+        writes, either letter can win, and a game would land in the host's
+        /download. The prefix therefore names Z: as the security suite's folder,
+        which the program never proposes, so that downloads go to C:."""
+        stamp = os.path.join(self.prefix, ".gd-suite-z")
+        if os.path.exists(stamp):
+            return
+        lines = []
+        for view in ("", "Wow6432Node\\"):  # 64-bit and 32-bit programs
+            lines += ["[HKEY_LOCAL_MACHINE\\SOFTWARE\\%sMicrosoft\\Windows\\CurrentVersion\\App Paths\\"
+                      "Tarnsafe.exe]" % view, '"path"="Z:"', ""]
+        self.import_registry(lines)
+        subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
+        open(stamp, "w").close()
+
     def import_fonts(self):
-        lines = ["REGEDIT4", "", "[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
+        lines = ["[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]
         lines += ['"%s"="%s"' % (k, v) for k, v in FONT_REPLACEMENTS.items()]
-        text = "\r\n".join(lines) + "\r\n"
+        self.import_registry(lines)
+
+    def import_registry(self, lines):
+        text = "\r\n".join(["REGEDIT4", ""] + lines) + "\r\n"
         with tempfile.NamedTemporaryFile("wb", suffix=".reg", delete=False) as f:
             f.write(b"\xff\xfe" + text.encode("utf-16-le"))
             reg = f.name
