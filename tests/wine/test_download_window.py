@@ -1,7 +1,6 @@
 """The download window as a player uses it: the real program against local
 configuration, download and statistics servers, the game files landing in
-C:\\download\\ of the test prefix (the drive with the most room wins, and C:
-comes first among drives that share one disk).
+C:\\download\\ of the test prefix (the harness keeps the program off Z:).
 
 GD_UPDATE_SCREENS=1 also copies the mode screenshots to docs/screens/.
 """
