@@ -102,6 +102,7 @@ class Wine:
         if os.path.exists(stamp):
             self.own_desktop()
             self.keep_downloads_off_z()
+            self.record_web_pages()
             return
         os.makedirs(self.prefix, exist_ok=True)
         subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
@@ -111,6 +112,7 @@ class Wine:
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
         self.own_desktop()
         self.keep_downloads_off_z()
+        self.record_web_pages()
         open(stamp, "w").close()
 
     def own_desktop(self):
@@ -144,6 +146,27 @@ class Wine:
         self.import_registry(lines)
         subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
         open(stamp, "w").close()
+
+    def opened_pages_file(self):
+        return os.path.join(self.prefix, "opened-pages.txt")
+
+    def opened_pages(self):
+        """The web pages that programs of this prefix asked the shell to open."""
+        if not os.path.exists(self.opened_pages_file()):
+            return []
+        with open(self.opened_pages_file(), encoding="utf-8") as f:
+            return [line.rstrip("\n") for line in f]
+
+    def record_web_pages(self):
+        """Web pages opened through the shell go to winebrowser, which would
+        start the host's browser; here a script only writes them down."""
+        script = os.path.join(self.prefix, "record-page.sh")
+        if not os.path.exists(script):
+            with open(script, "w") as f:
+                f.write('#!/bin/sh\nprintf "%%s\\n" "$1" >> "%s"\n' % self.opened_pages_file())
+            os.chmod(script, 0o755)
+            self.import_registry(["[HKEY_CURRENT_USER\\Software\\Wine\\WineBrowser]", '"Browsers"="%s"' % script])
+            subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
 
     def import_fonts(self):
         lines = ["[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]"]

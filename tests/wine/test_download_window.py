@@ -77,7 +77,7 @@ class DownloadWindowTest(harness.WineServerTestCase):
 
     # ---- the game on the server --------------------------------------------
 
-    def serve_game(self, files, safecheck="1", game_start="", md5_override=None, skin=None):
+    def serve_game(self, files, safecheck="1", game_start="", md5_override=None, skin=None, promotion=None):
         """files: [(name, bytes, route options)]. Returns the list of names."""
         base = "http://127.0.0.1:%d" % self.server.port
         sizes, links, md5s = [], [], []
@@ -90,6 +90,8 @@ class DownloadWindowTest(harness.WineServerTestCase):
                 "GameStart=%s\r\nGameVersion=1.0.3\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n"
                 "[Gardbox]\r\nsafecheck=%s\r\nDomainName=%s/s.php\r\n"
                 % (",".join(sizes), ",".join(links), ",".join(md5s), game_start, safecheck, base))
+        if promotion is not None:
+            text = text.replace("[DownLoader]\r\n", "[DownLoader]\r\nTextPromotionLink=%s\r\n" % promotion)
         if skin is not None:
             self.server.add("/skin.png", body=skin)
             text = text.replace("[DownLoader]\r\n", "[DownLoader]\r\nSkinLink=%s/skin.png\r\n" % base)
@@ -419,6 +421,32 @@ class DownloadFlowTest(DownloadWindowTest):
         self.wine.driver("message", "--class", self.key, "--msg", "2025", "--wparam", "32513",
                          "--lparam", str(WM_LBUTTONUP))
         self.assertIsNotNone(self.find(visible=True))
+        self.close_program(proc)
+
+    def test_feedback_and_promotion_open_their_pages_and_minimize_iconifies(self):
+        promotion = "http://127.0.0.1:%d/promo?a=1&b=2" % self.server.port
+        self.serve_game([("game.exe", os.urandom(1000), {})], promotion=promotion)
+        before = len(self.wine.opened_pages())
+        proc, _ = self.start_program()
+        self.command(17)
+        self.command(19)
+        opened = harness.wait_until(lambda: self.wine.opened_pages()[before:] if len(
+            self.wine.opened_pages()) >= before + 2 else None, 30)
+        self.assertEqual(["http://bbs.brenva.com/forum-62-1.html", promotion], opened)
+        self.command(14)
+        iconic = self.find(visible=True)
+        self.assertTrue(harness.wait_until(lambda: self.find(visible=True)["rect"][0] <= -30000, 10),
+                        "minimize left the window at %r" % (iconic["rect"],))
+        self.assertEqual([], self.downloads("game.exe"), "none of these starts a download")
+        self.close_program(proc)
+
+    def test_promotion_without_a_link_opens_the_portal(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})])
+        before = len(self.wine.opened_pages())
+        proc, _ = self.start_program()
+        self.command(19)
+        opened = harness.wait_until(lambda: self.wine.opened_pages()[before:], 30)
+        self.assertEqual(["http://www.brenva.com/"], opened)
         self.close_program(proc)
 
     def test_a_press_anywhere_drags_and_a_click_on_the_button_downloads(self):
