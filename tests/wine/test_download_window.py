@@ -449,6 +449,51 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(["http://www.brenva.com/"], opened)
         self.close_program(proc)
 
+    def answer_folder_dialog(self, button):
+        """The folder dialog of 更改 opens on the Desktop; 1 takes it, 2 cancels."""
+        self.assertIsNotNone(harness.wait_until(lambda: self.wine.driver(
+            "find", "--class", "#32770", "--timeout", "0")[0] == 0 or None, 20), "no folder dialog")
+        self.assertEqual(0, self.wine.driver("command", "--class", "#32770", "--id", str(button), "--post")[0])
+        self.assertEqual(0, self.wine.driver("gone", "--class", "#32770", "--timeout", "10000")[0])
+
+    def test_change_moves_the_download_to_the_chosen_folder(self):
+        data = os.urandom(20000)
+        self.serve_game([("game.exe", data, {})])
+        moved = os.path.join(self.wine.desktop_dir(), "game.exe")
+        self.addCleanup(lambda: os.path.exists(moved) and os.unlink(moved))
+        proc, _ = self.start_program()
+        self.command(15)
+        self.answer_folder_dialog(1)
+        self.command(10)
+        self.assertIsNotNone(self.find_prompt(), "no install prompt")
+        with open(moved, "rb") as f:
+            self.assertEqual(data, f.read())
+        self.assertFalse(os.path.exists(self.game_file("game.exe")), "the proposed folder was used all the same")
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_change_to_a_read_only_folder_keeps_the_old_one(self):
+        data = os.urandom(20000)
+        self.serve_game([("game.exe", data, {})])
+        desktop = self.wine.desktop_dir()
+        if subprocess.run(["chattr", "+i", desktop], stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("no immutable directories here")
+        self.addCleanup(subprocess.run, ["chattr", "-i", desktop], stderr=subprocess.DEVNULL)
+        proc, _ = self.start_program()
+        self.command(15)
+        self.answer_folder_dialog(1)
+        self.assertIsNotNone(self.find_prompt(), "no permission message")
+        # The message's change-folder button opens the dialog again; cancelling it
+        # keeps the proposed folder.
+        self.answer_prompt(PROMPT_ACTION)
+        self.answer_folder_dialog(2)
+        self.command(10)
+        self.assertIsNotNone(self.find_prompt(), "no install prompt")
+        with open(self.game_file("game.exe"), "rb") as f:
+            self.assertEqual(data, f.read())
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
     def test_a_press_anywhere_drags_and_a_click_on_the_button_downloads(self):
         self.serve_game([("game.exe", os.urandom(5000), {})])
         proc, window = self.start_program()
