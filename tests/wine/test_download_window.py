@@ -494,6 +494,30 @@ class DownloadFlowTest(DownloadWindowTest):
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.close_program(proc)
 
+    def test_a_full_screen_program_keeps_the_foreground_when_the_window_comes_back(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})])
+        proc, window = self.start_program()
+        x, y, cx, cy = window["rect"]
+        middle = (x + cx // 2, y + cy // 2)
+        self.command(13)
+        self.assertIsNotNone(self.find(visible=False))
+        cover = self.wine.start(harness.exe("wdriver.exe"), "cover", "--seconds", "15", capture=True)
+        self.procs.append(cover)
+        self.assertEqual(b"ready", cover.stdout.readline().strip())
+        # A second start asks the running copy to show itself (2025).
+        self.assertEqual(0, self.wine.start(self.program).wait(30))
+        self.assertIsNotNone(self.find(visible=True), "the window did not come back")
+        self.assertEqual((255, 0, 255), self.screenshot(None)(*middle), "the window went over the full-screen one")
+        self.assertEqual(b"foreground 1", cover.stdout.readline().strip(), "the full-screen program lost the focus")
+        cover.wait(10)
+        # With nothing full-screen the same start brings the window to the top.
+        self.command(13)
+        self.assertIsNotNone(self.find(visible=False))
+        self.assertEqual(0, self.wine.start(self.program).wait(30))
+        self.assertIsNotNone(self.find(visible=True))
+        self.assertNotEqual((255, 0, 255), self.screenshot(None)(*middle))
+        self.close_program(proc)
+
     def test_a_press_anywhere_drags_and_a_click_on_the_button_downloads(self):
         self.serve_game([("game.exe", os.urandom(5000), {})])
         proc, window = self.start_program()

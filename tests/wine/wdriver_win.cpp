@@ -36,6 +36,8 @@ const char kUsageText[] =
     "  wdriver listen  --class C [--title T] --out FILE [--seconds S]\n"
     "  wdriver message SELECTOR --msg N [--wparam W] [--lparam L] [--timeout MS]   (posted)\n"
     "  wdriver menu    [--timeout MS]   (screen rect of the shown pop-up menu)\n"
+    "  wdriver cover   [--seconds S]    (a magenta window over the whole screen in the foreground;\n"
+    "                                    prints \"foreground 1\" at the end if it still was)\n"
     "SELECTOR is any of --class C, --title T (exact matches) and --hwnd H.\n"
     "Numbers are decimal or 0x-prefixed hex.\n";
 
@@ -532,6 +534,48 @@ int cmd_menu(const Options& o) {
   return kFailed;
 }
 
+LRESULT CALLBACK CoverProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+  if (msg == WM_ERASEBKGND) {
+    RECT rc = {};
+    GetClientRect(hwnd, &rc);
+    HBRUSH brush = CreateSolidBrush(RGB(255, 0, 255));
+    FillRect(reinterpret_cast<HDC>(wParam), &rc, brush);
+    DeleteObject(brush);
+    return 1;
+  }
+  return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+// Stands in for a full-screen game: a borderless window of the screen's size
+// that takes the foreground.
+int cmd_cover(const Options& o) {
+  WNDCLASSW wc = {};
+  wc.lpfnWndProc = CoverProc;
+  wc.hInstance = GetModuleHandleW(nullptr);
+  wc.lpszClassName = L"WdriverCover";
+  RegisterClassW(&wc);
+  HWND h = CreateWindowExW(0, wc.lpszClassName, L"cover", WS_POPUP | WS_VISIBLE, 0, 0, GetSystemMetrics(SM_CXSCREEN),
+                           GetSystemMetrics(SM_CYSCREEN), nullptr, nullptr, wc.hInstance, nullptr);
+  if (!h) {
+    print_error("cannot create the cover window, error " + std::to_string(GetLastError()));
+    return kFailed;
+  }
+  SetForegroundWindow(h);
+  UpdateWindow(h);
+  print_line("ready");
+  const ULONGLONG deadline = GetTickCount64() + 1000ULL * o.seconds;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) break;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+  }
+  print_line(GetForegroundWindow() == h ? "foreground 1" : "foreground 0");
+  DestroyWindow(h);
+  return kOk;
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -573,6 +617,7 @@ int wmain(int argc, wchar_t** argv) {
          return cmd_message(o);
        }},
       {L"menu", kOptTimeout, cmd_menu},
+      {L"cover", kOptSeconds, cmd_cover},
   };
   for (const Command& c : commands) {
     if (cmd != c.name) continue;
