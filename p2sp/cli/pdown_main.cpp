@@ -1,4 +1,4 @@
-// pdown [--seed URL] [--connections N] [--quiet] LINK TARGET
+// pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET
 // Runs one download to its end. Exit status: 0 finished, 5 download failed,
 // 6 check failed, 2 bad arguments, 3 interrupted (progress kept).
 #include <signal.h>
@@ -6,10 +6,10 @@
 
 #include <atomic>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "cli/pdown_args.h"
 #include "core/engine.h"
 #include "core/text.h"
 
@@ -44,51 +44,22 @@ std::u16string ToUtf16(const std::string& utf8) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string seed, link, target;
-  int connections = 0, stall = 0, retries = -1;
-  bool quiet = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string a = argv[i];
-    auto value = [&](int* out) {
-      if (i + 1 >= argc) return false;
-      char* end = nullptr;
-      long v = std::strtol(argv[++i], &end, 10);
-      if (*end || v < 0 || v > 1000000) return false;
-      *out = static_cast<int>(v);
-      return true;
-    };
-    if (a == "--seed" && i + 1 < argc) {
-      seed = argv[++i];
-    } else if (a == "--connections") {
-      if (!value(&connections) || connections < 1) return Usage();
-    } else if (a == "--stall-timeout") {
-      if (!value(&stall) || stall < 1) return Usage();
-    } else if (a == "--retries") {
-      if (!value(&retries)) return Usage();
-    } else if (a == "--quiet") {
-      quiet = true;
-    } else if (!a.empty() && a[0] == '-' && a != "-") {
-      return Usage();
-    } else if (link.empty()) {
-      link = a;
-    } else if (target.empty()) {
-      target = a;
-    } else {
-      return Usage();
-    }
-  }
-  if (link.empty() || target.empty()) return Usage();
+  p2sp::PdownArgs<char> args;
+  if (!p2sp::ParsePdownArgs(argc, argv, &args)) return Usage();
+  const std::string& link = args.link;
+  const std::string& target = args.target;
+  const bool quiet = args.quiet;
 
   p2sp::Engine engine;
   engine.Init();
-  if (!seed.empty()) {
-    std::u16string wide = ToUtf16(seed);
+  if (!args.seed.empty()) {
+    std::u16string wide = ToUtf16(args.seed);
     engine.SetOption(p2sp::kOptionSeedUrl, wide.data(), static_cast<int>(wide.size() * 2));
   }
   int32_t v;
-  if (connections > 0) engine.SetOption(p2sp::kOptionMaxConnections, &(v = connections), 4);
-  if (stall > 0) engine.SetOption(p2sp::kOptionStallSeconds, &(v = stall), 4);
-  if (retries >= 0) engine.SetOption(p2sp::kOptionRetries, &(v = retries), 4);
+  if (args.connections > 0) engine.SetOption(p2sp::kOptionMaxConnections, &(v = args.connections), 4);
+  if (args.stallSeconds > 0) engine.SetOption(p2sp::kOptionStallSeconds, &(v = args.stallSeconds), 4);
+  if (args.retries >= 0) engine.SetOption(p2sp::kOptionRetries, &(v = args.retries), 4);
 
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);

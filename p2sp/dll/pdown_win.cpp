@@ -10,6 +10,7 @@
 #include <cwchar>
 #include <string>
 
+#include "cli/pdown_args.h"
 #include "core/text.h"
 
 namespace {
@@ -48,40 +49,13 @@ uint64_t Get64(const uint8_t* p) {
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  std::wstring seed, link, target;
-  int connections = 0, stall = 0, retries = -1;
-  bool quiet = false;
-  for (int i = 1; i < argc; ++i) {
-    std::wstring a = argv[i];
-    auto value = [&](int* out, int min) {
-      if (i + 1 >= argc) return false;
-      wchar_t* end = nullptr;
-      long v = std::wcstol(argv[++i], &end, 10);
-      if (*end || v < min || v > 1000000) return false;
-      *out = static_cast<int>(v);
-      return true;
-    };
-    if (a == L"--seed" && i + 1 < argc) {
-      seed = argv[++i];
-    } else if (a == L"--connections") {
-      if (!value(&connections, 1)) return Usage();
-    } else if (a == L"--stall-timeout") {
-      if (!value(&stall, 1)) return Usage();
-    } else if (a == L"--retries") {
-      if (!value(&retries, 0)) return Usage();
-    } else if (a == L"--quiet") {
-      quiet = true;
-    } else if (!a.empty() && a[0] == L'-') {
-      return Usage();
-    } else if (link.empty()) {
-      link = a;
-    } else if (target.empty()) {
-      target = a;
-    } else {
-      return Usage();
-    }
-  }
-  if (link.empty() || target.empty()) return Usage();
+  p2sp::PdownArgs<wchar_t> args;
+  if (!p2sp::ParsePdownArgs(argc, argv, &args)) return Usage();
+  const std::wstring& seed = args.seed;
+  const std::wstring& link = args.link;
+  const std::wstring& target = args.target;
+  const int connections = args.connections, stall = args.stallSeconds, retries = args.retries;
+  const bool quiet = args.quiet;
 
   wchar_t self[MAX_PATH];
   DWORD n = ::GetModuleFileNameW(nullptr, self, MAX_PATH);

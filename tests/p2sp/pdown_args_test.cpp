@@ -1,0 +1,71 @@
+#include "cli/pdown_args.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+template <typename Char>
+bool Parse(std::vector<std::basic_string<Char>> words, p2sp::PdownArgs<Char>* out) {
+  std::vector<Char*> argv;
+  static Char program[] = {'p', 0};
+  argv.push_back(program);
+  for (auto& w : words) argv.push_back(&w[0]);
+  return p2sp::ParsePdownArgs(static_cast<int>(argv.size()), argv.data(), out);
+}
+
+TEST(PdownArgsTest, OptionsAnywhereAndBothNames) {
+  p2sp::PdownArgs<char> a;
+  ASSERT_TRUE(Parse<char>({"--quiet", "http://h/f", "--connections", "4", "--seed", "http://s/", "out.bin",
+                           "--retries", "0", "--stall-timeout", "30"},
+                          &a));
+  EXPECT_EQ("http://h/f", a.link);
+  EXPECT_EQ("out.bin", a.target);
+  EXPECT_EQ("http://s/", a.seed);
+  EXPECT_EQ(4, a.connections);
+  EXPECT_EQ(0, a.retries);
+  EXPECT_EQ(30, a.stallSeconds);
+  EXPECT_TRUE(a.quiet);
+
+  p2sp::PdownArgs<char> defaults;
+  ASSERT_TRUE(Parse<char>({"l", "t"}, &defaults));
+  EXPECT_EQ(0, defaults.connections);
+  EXPECT_EQ(-1, defaults.retries);
+  EXPECT_FALSE(defaults.quiet);
+}
+
+TEST(PdownArgsTest, WideArgumentsReadTheSameWay) {
+  p2sp::PdownArgs<wchar_t> a;
+  ASSERT_TRUE(Parse<wchar_t>({L"--connections", L"16", L"链接", L"-"}, &a));
+  EXPECT_EQ(L"链接", a.link);
+  EXPECT_EQ(L"-", a.target) << "a lone dash is a name";
+  EXPECT_EQ(16, a.connections);
+}
+
+TEST(PdownArgsTest, RefusesWhatItCannotUse) {
+  const std::vector<std::vector<std::string>> bad = {
+      {},
+      {"only-link"},
+      {"l", "t", "extra"},
+      {"l", "t", "--unknown"},
+      {"l", "t", "--seed"},
+      {"l", "t", "--connections"},
+      {"l", "t", "--connections", "0"},
+      {"l", "t", "--connections", "-3"},
+      {"l", "t", "--connections", "4x"},
+      {"l", "t", "--connections", ""},
+      {"l", "t", "--retries", "1000001"},
+      {"l", "t", "--stall-timeout", "0"},
+      {"l", "t", "--retries", "99999999999999999999"},
+  };
+  for (const auto& words : bad) {
+    p2sp::PdownArgs<char> a;
+    std::string joined;
+    for (const auto& w : words) joined += "[" + w + "]";
+    EXPECT_FALSE(Parse<char>(words, &a)) << joined;
+  }
+}
+
+}  // namespace
