@@ -469,6 +469,24 @@ class ListenerWindow {
   HWND hwnd_ = nullptr;
 };
 
+// Handles this thread's messages for `seconds`, or until WM_QUIT.
+void PumpMessagesFor(DWORD seconds) {
+  const ULONGLONG deadline = GetTickCount64() + 1000ULL * seconds;
+  for (;;) {
+    MSG msg;
+    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+      if (msg.message == WM_QUIT) return;
+      TranslateMessage(&msg);
+      DispatchMessageW(&msg);
+    }
+    const ULONGLONG now = GetTickCount64();
+    if (now >= deadline) return;
+    // Sent messages from other processes are delivered while we wait here
+    // or in PeekMessage.
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
+  }
+}
+
 int cmd_listen(const Options& o) {
   if (!o.has_cls) return usage_error("listen needs --class");
   if (!o.has_out) return usage_error("listen needs --out");
@@ -487,20 +505,8 @@ int cmd_listen(const Options& o) {
   }
   print_line("ready");
 
-  const ULONGLONG deadline = GetTickCount64() + 1000ULL * o.seconds;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-      if (msg.message == WM_QUIT) return kOk;
-      TranslateMessage(&msg);
-      DispatchMessageW(&msg);
-    }
-    ULONGLONG now = GetTickCount64();
-    if (now >= deadline) return kOk;
-    // Sent messages from other processes are delivered while we wait here
-    // or in PeekMessage.
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-  }
+  PumpMessagesFor(o.seconds);
+  return kOk;
 }
 
 // Posted, never sent: a notification-area callback may open a pop-up menu
@@ -563,14 +569,7 @@ int cmd_cover(const Options& o) {
   SetForegroundWindow(h);
   UpdateWindow(h);
   print_line("ready");
-  const ULONGLONG deadline = GetTickCount64() + 1000ULL * o.seconds;
-  for (;;) {
-    MSG msg;
-    while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&msg);
-    const ULONGLONG now = GetTickCount64();
-    if (now >= deadline) break;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(deadline - now), QS_ALLINPUT);
-  }
+  PumpMessagesFor(o.seconds);
   print_line(GetForegroundWindow() == h ? "foreground 1" : "foreground 0");
   DestroyWindow(h);
   return kOk;
