@@ -1,0 +1,190 @@
+#include "dashboard.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <ctime>
+
+const char* const kFunnelColours[4] = {"#3a63c9", "#1f9e89", "#4caf3d", "#d8434e"};
+
+namespace {
+
+std::string Str(int64_t n) { return std::to_string(n); }
+
+std::string Percent(int64_t part, int64_t whole) {
+  if (whole <= 0) return "";
+  char buf[32];
+  std::snprintf(buf, sizeof buf, " (%.0f%%)", 100.0 * static_cast<double>(part) / static_cast<double>(whole));
+  return buf;
+}
+
+// Query-string encoding for links to a game's page.
+std::string UrlEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
+// Horizontal bars with a label above each, in a box that scales to its card.
+std::string HorizontalBars(const std::vector<Labelled>& items, const std::vector<std::string>& colours,
+                           const std::string& cssClass, const std::vector<std::string>& notes = {}) {
+  const int rowHeight = 44, width = 600;
+  int64_t top = 1;
+  for (const Labelled& i : items) top = std::max(top, i.count);
+  std::string svg = "<svg viewBox=\"0 0 " + Str(width) + " " + Str(rowHeight * static_cast<int64_t>(items.size()) + 4) +
+                    "\" role=\"img\" preserveAspectRatio=\"xMinYMin meet\">";
+  for (size_t k = 0; k < items.size(); ++k) {
+    const int y = static_cast<int>(k) * rowHeight;
+    const int64_t w = std::max<int64_t>(items[k].count ? 3 : 0, (width - 10) * items[k].count / top);
+    const std::string& colour = colours[k % colours.size()];
+    svg += "<text x=\"0\" y=\"" + Str(y + 14) + "\" class=\"lbl\">" + HtmlEscape(items[k].label) + " — " +
+           Str(items[k].count) + (k < notes.size() ? notes[k] : "") + "</text>";
+    svg += "<rect class=\"" + cssClass + "\" x=\"0\" y=\"" + Str(y + 19) + "\" width=\"" + Str(w) +
+           "\" height=\"20\" rx=\"3\" fill=\"" + colour + "\"><title>" + HtmlEscape(items[k].label) + ": " +
+           Str(items[k].count) + "</title></rect>";
+  }
+  return svg + "</svg>";
+}
+
+std::string DateText(int64_t day, const char* format) {
+  char buf[16];
+  const time_t t = static_cast<time_t>(day) * 86400;
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  std::strftime(buf, sizeof buf, format, &tm);
+  return buf;
+}
+
+// Started, finished and failed downloads per day, the last kDays days.
+std::string DailyChart(const std::vector<DayFigures>& days, int64_t today) {
+  const int width = 600, height = 200, base = 170, left = 30;
+  int64_t top = 1;
+  for (const DayFigures& d : days) top = std::max({top, d.started, d.finished, d.failed});
+  const double slot = static_cast<double>(width - left) / kDays;
+  std::string svg = "<svg viewBox=\"0 0 " + Str(width) + " " + Str(height) + "\" role=\"img\">";
+  svg += "<line x1=\"" + Str(left) + "\" y1=\"" + Str(base) + "\" x2=\"" + Str(width) + "\" y2=\"" + Str(base) +
+         "\" stroke=\"#999\"/>";
+  svg += "<text x=\"0\" y=\"14\" class=\"axis\">" + Str(top) + "</text><text x=\"0\" y=\"" + Str(base) +
+         "\" class=\"axis\">0</text>";
+  for (int i = 0; i < kDays; ++i) {
+    const int64_t day = today - kDays + 1 + i;
+    const double x = left + i * slot;
+    if (i % 7 == 0 || i == kDays - 1)
+      svg += "<text x=\"" + Str(static_cast<int64_t>(x)) + "\" y=\"" + Str(base + 18) + "\" class=\"axis\">" +
+             DateText(day, "%m-%d") + "</text>";
+    const auto it = std::find_if(days.begin(), days.end(), [&](const DayFigures& d) { return d.day == day; });
+    if (it == days.end()) continue;
+    const int64_t values[3] = {it->started, it->finished, it->failed};
+    const char* colours[3] = {kFunnelColours[1], kFunnelColours[2], kFunnelColours[3]};
+    for (int k = 0; k < 3; ++k) {
+      const int64_t h = (base - 20) * values[k] / top;
+      char rect[256];
+      std::snprintf(rect, sizeof rect,
+                    "<rect class=\"day\" x=\"%.1f\" y=\"%lld\" width=\"%.1f\" height=\"%lld\" fill=\"%s\">"
+                    "<title>%s: %lld</title></rect>",
+                    x + 1 + k * (slot - 2) / 3, static_cast<long long>(base - h), (slot - 2) / 3,
+                    static_cast<long long>(h), colours[k], DateText(day, "%Y-%m-%d").c_str(),
+                    static_cast<long long>(values[k]));
+      svg += rect;
+    }
+  }
+  return svg + "</svg>";
+}
+
+const char kStyle[] =
+    "body{font-family:'WenQuanYi Micro Hei',system-ui,sans-serif;margin:0;background:#f4f5f7;color:#222}"
+    "header{background:#263247;color:#fff;padding:12px 16px}header h1{font-size:20px;margin:0}"
+    "header a{color:#cfe0ff}main{max-width:1000px;margin:0 auto;padding:12px;display:grid;"
+    "grid-template-columns:repeat(auto-fit,minmax(300px,1fr));gap:12px}"
+    ".card{background:#fff;border-radius:8px;padding:12px 14px;box-shadow:0 1px 3px rgba(0,0,0,.12)}"
+    ".card h2{font-size:16px;margin:0 0 8px}.wide{grid-column:1/-1}svg{width:100%;height:auto;display:block}"
+    ".lbl{font-size:15px;fill:#333}.axis{font-size:12px;fill:#666}.key span{display:inline-block;width:10px;"
+    "height:10px;margin:0 4px 0 10px}.muted{color:#666;font-size:13px}table{border-collapse:collapse;width:100%}"
+    "td{padding:4px 6px;border-bottom:1px solid #eee;font-size:14px;word-break:break-all}";
+
+}  // namespace
+
+std::string HtmlEscape(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    switch (c) {
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '&': out += "&amp;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&#39;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string RenderDashboard(const std::string& game, const Figures& f, const std::vector<Labelled>& games,
+                            const std::map<std::string, std::string>& names) {
+  const auto named = names.find(game);
+  const std::string title = game.empty() ? "All games" : (named != names.end() ? named->second + " " + game : game);
+  const int64_t today = static_cast<int64_t>(std::time(nullptr)) / 86400;
+
+  std::string html =
+      "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
+      "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+      "<meta http-equiv=\"refresh\" content=\"15\"><title>Downloads — " + HtmlEscape(title) + "</title><style>" +
+      kStyle + "</style></head><body><header><h1>Downloads — " + HtmlEscape(title) + "</h1>";
+  if (!game.empty()) html += "<a href=\"/dashboard\">all games</a> · ";
+  html += "<a href=\"/api/figures" + (game.empty() ? std::string() : "?game=" + UrlEncode(game)) +
+          "\">figures as JSON</a></header><main>";
+
+  const Funnel& fu = f.funnel;
+  html += "<section class=\"card wide\"><h2>Players: from the first window to the finished download</h2>";
+  html += HorizontalBars({{"Opened the downloader", fu.initial},
+                          {"Started the download", fu.start},
+                          {"Finished the download", fu.complete},
+                          {"Download failed", fu.failed}},
+                         {kFunnelColours[0], kFunnelColours[1], kFunnelColours[2], kFunnelColours[3]}, "funnel",
+                         {"", Percent(fu.start, fu.initial), Percent(fu.complete, fu.start),
+                          Percent(fu.failed, fu.start)});
+  html += "<p class=\"muted\">Players are counted by machine identifier. " + Str(f.reports) + " reports stored";
+  if (f.malformed) html += ", " + Str(f.malformed) + " of them malformed";
+  html += ".</p></section>";
+
+  html += "<section class=\"card wide\"><h2>Downloads per day (last " + Str(kDays) +
+          " days, UTC)</h2><div class=\"key muted\"><span style=\"background:" + std::string(kFunnelColours[1]) +
+          "\"></span>started<span style=\"background:" + kFunnelColours[2] +
+          "\"></span>finished<span style=\"background:" + kFunnelColours[3] + "\"></span>failed</div>" +
+          DailyChart(f.days, today) + "</section>";
+
+  std::vector<Labelled> reasons;
+  for (const Labelled& l : f.failures) reasons.push_back({FailureReason(l.label) + " (cwdm " + l.label + ")", l.count});
+  html += "<section class=\"card\"><h2>Failures by reason</h2>" +
+          (reasons.empty() ? std::string("<p class=\"muted\">No failed downloads.</p>")
+                           : HorizontalBars(reasons, {"#d8434e", "#e07b39", "#b5446e", "#8d5a97"}, "failure")) +
+          "</section>";
+
+  html += "<section class=\"card\"><h2>Downloader versions in use (players)</h2>" +
+          (f.versions.empty() ? std::string("<p class=\"muted\">No reports yet.</p>")
+                              : HorizontalBars(f.versions, {"#6a7fdb", "#57a0d3", "#8c9cb3"}, "version")) +
+          "</section>";
+
+  if (game.empty()) {
+    html += "<section class=\"card wide\"><h2>Games</h2><table>";
+    for (const Labelled& g : games) {
+      const auto n = names.find(g.label);
+      html += "<tr><td><a href=\"/dashboard?game=" + UrlEncode(g.label) + "\">" +
+              HtmlEscape(n != names.end() ? n->second : (g.label.empty() ? "(no game key)" : g.label)) +
+              "</a></td><td class=\"muted\">" + HtmlEscape(g.label) + "</td><td>" + Str(g.count) +
+              " reports</td></tr>";
+    }
+    if (games.empty()) html += "<tr><td class=\"muted\">No reports yet.</td></tr>";
+    html += "</table></section>";
+  }
+  return html + "</main></body></html>";
+}

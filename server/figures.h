@@ -1,0 +1,51 @@
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "store.h"
+
+// Players are counted by distinct non-empty machine identifier (mid).
+struct Funnel {
+  int64_t initial = 0;   // action 1
+  int64_t start = 0;     // action 2
+  int64_t complete = 0;  // action 5 with cg=1
+  int64_t failed = 0;    // action 5 with cg=0
+};
+
+struct DayFigures {
+  int64_t day = 0;  // days since the epoch (UTC)
+  int64_t started = 0, finished = 0, failed = 0;  // reports
+};
+
+struct Labelled {
+  std::string label;
+  int64_t count = 0;
+};
+
+// Every figure of one game (game empty: all games).
+struct Figures {
+  Funnel funnel;
+  std::vector<Labelled> failures;  // by cwdm, failed downloads (reports)
+  std::vector<DayFigures> days;    // the last `kDays` days with data
+  std::vector<Labelled> versions;  // players by downloader version
+  int64_t reports = 0, malformed = 0;
+};
+
+constexpr int kDays = 30;
+
+Funnel QueryFunnel(Store& store, const std::string& game);
+Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs);
+std::vector<Labelled> QueryGames(Store& store);  // reports per game key
+
+std::string JsonString(const std::string& text);
+std::string FunnelJson(const Funnel& f);
+std::string FiguresJson(const Figures& f);
+std::string GamesJson(const std::vector<Labelled>& games, const std::map<std::string, std::string>& names);
+
+// What the program's cwdm codes mean.
+std::string FailureReason(const std::string& cwdm);

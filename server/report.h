@@ -1,0 +1,31 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// One report as it reached us. Absent fields are marked by their `has` flag
+// rather than an empty value, because the program sends empty values too
+// (an unknown machine identifier is "mid=").
+struct Report {
+  int64_t receivedMs = 0;  // arrival, milliseconds since the epoch (UTC)
+  std::string client;      // peer address
+  std::string path;
+  std::string query;       // the raw query text after "?"
+  struct Field {
+    bool has = false;
+    std::string value;
+  };
+  Field action, tg, cg, cwdm, game, mid, ver;
+  bool malformed = false;
+};
+
+// Splits the raw request target (path and query, exactly as sent) into a
+// report. Values are kept as they come: the program encodes nothing, so no
+// percent-decoding happens; bytes that are not UTF-8 text or are control
+// characters are written as %XX so that every database takes them. A query
+// is malformed when it has no numeric action, a piece without "=", or a
+// field given twice; it is still kept.
+Report ParseReportTarget(const std::string& target);
+
+// The same rule for any stored text.
+std::string CleanText(const std::string& raw);

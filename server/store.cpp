@@ -1,0 +1,32 @@
+#include "store.h"
+
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS reports ("
+    " received BIGINT NOT NULL,"  // milliseconds since the epoch
+    " day INTEGER NOT NULL,"      // received / 86400000, for the per-day figures
+    " client TEXT NOT NULL,"
+    " path TEXT NOT NULL,"
+    " query TEXT NOT NULL,"
+    " action TEXT, tg TEXT, cg TEXT, cwdm TEXT, game TEXT, mid TEXT, ver TEXT,"
+    " malformed INTEGER NOT NULL)",
+    // The funnel counts players per game and action; one index answers it.
+    "CREATE INDEX IF NOT EXISTS reports_game_action ON reports (game, action, cg, mid)",
+    "CREATE INDEX IF NOT EXISTS reports_received ON reports (received)",
+    nullptr,
+};
+
+const char kInsertReport[] =
+    "INSERT INTO reports (received, day, client, path, query, action, tg, cg, cwdm, game, mid, ver, malformed)"
+    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+std::vector<Cell> ReportParams(const Report& r) {
+  auto field = [](const Report::Field& f) -> Cell { return f.has ? Cell(f.value) : std::nullopt; };
+  return {std::to_string(r.receivedMs), std::to_string(r.receivedMs / 86400000), r.client, r.path, r.query,
+          field(r.action), field(r.tg), field(r.cg), field(r.cwdm), field(r.game), field(r.mid), field(r.ver),
+          std::string(r.malformed ? "1" : "0")};
+}
+
+std::unique_ptr<Store> OpenStore(const std::string& where) {
+  if (where.rfind("postgresql://", 0) == 0 || where.rfind("postgres://", 0) == 0) return OpenPostgresStore(where);
+  return OpenSqliteStore(where);
+}

@@ -1,0 +1,44 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "report.h"
+
+struct StoreError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// A query parameter or result cell; nullopt is SQL NULL.
+using Cell = std::optional<std::string>;
+using Row = std::vector<Cell>;
+
+// The reports table on SQLite or PostgreSQL. The SQL is shared: statements
+// are written with "?" placeholders and the PostgreSQL side numbers them.
+// Writes come from one thread (the writer); reads may come from any thread.
+class Store {
+ public:
+  virtual ~Store() = default;
+  // All reports in one transaction; throws StoreError and stores none of
+  // them when it fails.
+  virtual void InsertBatch(const std::vector<Report>& reports) = 0;
+  // A statement on the writer's connection (deletes); returns rows changed.
+  virtual int64_t Execute(const std::string& sql, const std::vector<Cell>& params) = 0;
+  virtual std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) = 0;
+  virtual const char* Kind() const = 0;
+};
+
+// "postgresql://..." or "postgres://..." opens PostgreSQL, anything else is
+// an SQLite file. Throws StoreError.
+std::unique_ptr<Store> OpenStore(const std::string& where);
+
+extern const char* const kSchema[];   // statements run at open, in order
+extern const char kInsertReport[];    // 13 parameters, see Store::InsertBatch
+std::vector<Cell> ReportParams(const Report& r);
+
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path);
+std::unique_ptr<Store> OpenPostgresStore(const std::string& conninfo);

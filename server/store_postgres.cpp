@@ -1,0 +1,138 @@
+#include <libpq-fe.h>
+
+#include <mutex>
+
+#include "store.h"
+
+namespace {
+
+// "?" placeholders become $1, $2, ...; the shared SQL has no "?" in literals.
+std::string Numbered(const std::string& sql) {
+  std::string out;
+  int n = 0;
+  for (char c : sql) {
+    if (c == '?') out += "$" + std::to_string(++n);
+    else out += c;
+  }
+  return out;
+}
+
+class PgConnection {
+ public:
+  explicit PgConnection(const std::string& conninfo) : m_conninfo(conninfo) { Connect(); }
+  ~PgConnection() { PQfinish(m_conn); }
+
+  // Runs one statement; a broken connection is opened again once.
+  PGresult* Run(const std::string& sql, const std::vector<Cell>& params, bool retry = true) {
+    std::vector<const char*> values;
+    for (const Cell& c : params) values.push_back(c ? c->c_str() : nullptr);
+    PGresult* res = PQexecParams(m_conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
+                                 nullptr, 0);
+    const ExecStatusType st = PQresultStatus(res);
+    if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) return res;
+    std::string message = PQerrorMessage(m_conn);
+    PQclear(res);
+    if (retry && PQstatus(m_conn) != CONNECTION_OK) {
+      PQreset(m_conn);
+      if (PQstatus(m_conn) == CONNECTION_OK) return Run(sql, params, false);
+    }
+    throw StoreError("postgresql: " + message);
+  }
+  void Exec(const std::string& sql) { PQclear(Run(sql, {})); }
+
+ private:
+  void Connect() {
+    m_conn = PQconnectdb(m_conninfo.c_str());
+    if (PQstatus(m_conn) != CONNECTION_OK) {
+      std::string message = PQerrorMessage(m_conn);
+      PQfinish(m_conn);
+      m_conn = nullptr;
+      throw StoreError("cannot connect to postgresql: " + message);
+    }
+    PQclear(PQexec(m_conn, "SET client_min_messages = warning"));
+  }
+  std::string m_conninfo;
+  PGconn* m_conn = nullptr;
+};
+
+class PostgresStore : public Store {
+ public:
+  explicit PostgresStore(const std::string& conninfo) : m_write(conninfo), m_read(conninfo) {
+    // Servers sharing the database may start together; the lock keeps their
+    // CREATE statements apart.
+    m_write.Exec("SELECT pg_advisory_lock(4711017)");
+    try {
+      for (const char* const* s = kSchema; *s; ++s) m_write.Exec(*s);
+    } catch (...) {
+      m_write.Exec("SELECT pg_advisory_unlock(4711017)");
+      throw;
+    }
+    m_write.Exec("SELECT pg_advisory_unlock(4711017)");
+  }
+
+  void InsertBatch(const std::vector<Report>& reports) override {
+    // One multi-row INSERT per chunk: a round trip per row would cap the rate.
+    const size_t kChunk = 500;
+    const std::string head = Numbered(kInsertReport).substr(0, std::string(kInsertReport).find(" VALUES"));
+    m_write.Exec("BEGIN");
+    try {
+      for (size_t at = 0; at < reports.size(); at += kChunk) {
+        std::string sql = head + " VALUES ";
+        std::vector<Cell> params;
+        int n = 0;
+        for (size_t i = at; i < reports.size() && i < at + kChunk; ++i) {
+          std::vector<Cell> p = ReportParams(reports[i]);
+          sql += (i == at ? "(" : ",(");
+          for (size_t k = 0; k < p.size(); ++k) sql += (k ? ",$" : "$") + std::to_string(++n);
+          sql += ")";
+          for (Cell& c : p) params.push_back(std::move(c));
+        }
+        PQclear(m_write.Run(sql, params, false));
+      }
+      m_write.Exec("COMMIT");
+    } catch (...) {
+      try {
+        m_write.Exec("ROLLBACK");
+      } catch (const StoreError&) {
+      }
+      throw;
+    }
+  }
+
+  int64_t Execute(const std::string& sql, const std::vector<Cell>& params) override {
+    PGresult* res = m_write.Run(Numbered(sql), params);
+    const char* n = PQcmdTuples(res);
+    const int64_t changed = (n && *n) ? std::stoll(n) : 0;
+    PQclear(res);
+    return changed;
+  }
+
+  std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
+    std::lock_guard<std::mutex> lock(m_readLock);
+    PGresult* res = m_read.Run(Numbered(sql), params);
+    std::vector<Row> rows;
+    for (int r = 0, nr = PQntuples(res); r < nr; ++r) {
+      Row row;
+      for (int c = 0, nc = PQnfields(res); c < nc; ++c) {
+        if (PQgetisnull(res, r, c)) row.emplace_back(std::nullopt);
+        else row.emplace_back(std::string(PQgetvalue(res, r, c), PQgetlength(res, r, c)));
+      }
+      rows.push_back(std::move(row));
+    }
+    PQclear(res);
+    return rows;
+  }
+
+  const char* Kind() const override { return "postgresql"; }
+
+ private:
+  PgConnection m_write;
+  PgConnection m_read;
+  std::mutex m_readLock;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> OpenPostgresStore(const std::string& conninfo) {
+  return std::make_unique<PostgresStore>(conninfo);
+}

@@ -1,0 +1,114 @@
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "store.h"
+
+namespace {
+
+class SqliteStore : public Store {
+ public:
+  explicit SqliteStore(const std::string& path) {
+    m_write = Open(path);
+    Exec(m_write, "PRAGMA journal_mode=WAL");
+    // In WAL mode a commit survives the process being killed without a sync
+    // per commit; only a power cut can take the last commits.
+    Exec(m_write, "PRAGMA synchronous=NORMAL");
+    for (const char* const* s = kSchema; *s; ++s) Exec(m_write, *s);
+    m_read = Open(path);
+    m_insert = Prepare(m_write, kInsertReport);
+  }
+  ~SqliteStore() override {
+    sqlite3_finalize(m_insert);
+    sqlite3_close(m_read);
+    sqlite3_close(m_write);
+  }
+
+  void InsertBatch(const std::vector<Report>& reports) override {
+    Exec(m_write, "BEGIN IMMEDIATE");
+    try {
+      for (const Report& r : reports) {
+        Bind(m_insert, ReportParams(r));
+        const int rc = sqlite3_step(m_insert);
+        sqlite3_reset(m_insert);
+        if (rc != SQLITE_DONE) Fail(m_write, "insert");
+      }
+      Exec(m_write, "COMMIT");
+    } catch (...) {
+      sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+  }
+
+  int64_t Execute(const std::string& sql, const std::vector<Cell>& params) override {
+    sqlite3_stmt* st = Prepare(m_write, sql.c_str());
+    Bind(st, params);
+    const int rc = sqlite3_step(st);
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(m_write, "statement");
+    return sqlite3_changes(m_write);
+  }
+
+  std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
+    std::lock_guard<std::mutex> lock(m_readLock);
+    sqlite3_stmt* st = Prepare(m_read, sql.c_str());
+    Bind(st, params);
+    std::vector<Row> rows;
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+      Row row;
+      for (int i = 0, n = sqlite3_column_count(st); i < n; ++i) {
+        const unsigned char* text = sqlite3_column_text(st, i);
+        if (text) row.emplace_back(std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(st, i)));
+        else row.emplace_back(std::nullopt);
+      }
+      rows.push_back(std::move(row));
+    }
+    sqlite3_finalize(st);
+    if (rc != SQLITE_DONE) Fail(m_read, "query");
+    return rows;
+  }
+
+  const char* Kind() const override { return "sqlite"; }
+
+ private:
+  static sqlite3* Open(const std::string& path) {
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+        SQLITE_OK) {
+      std::string message = db ? sqlite3_errmsg(db) : "out of memory";
+      sqlite3_close(db);
+      throw StoreError("cannot open " + path + ": " + message);
+    }
+    // Several servers may share the file; wait for each other's commits.
+    sqlite3_busy_timeout(db, 10000);
+    return db;
+  }
+  [[noreturn]] static void Fail(sqlite3* db, const char* what) {
+    throw StoreError(std::string("sqlite ") + what + ": " + sqlite3_errmsg(db));
+  }
+  static void Exec(sqlite3* db, const char* sql) {
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, sql);
+  }
+  static sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) Fail(db, "prepare");
+    return st;
+  }
+  static void Bind(sqlite3_stmt* st, const std::vector<Cell>& params) {
+    for (size_t i = 0; i < params.size(); ++i) {
+      const int at = static_cast<int>(i) + 1;
+      if (params[i]) sqlite3_bind_text(st, at, params[i]->data(), static_cast<int>(params[i]->size()), SQLITE_TRANSIENT);
+      else sqlite3_bind_null(st, at);
+    }
+  }
+
+  sqlite3* m_write = nullptr;
+  sqlite3* m_read = nullptr;
+  sqlite3_stmt* m_insert = nullptr;
+  std::mutex m_readLock;
+};
+
+}  // namespace
+
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path) { return std::make_unique<SqliteStore>(path); }

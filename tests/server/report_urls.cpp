@@ -1,0 +1,33 @@
+// Prints every report URL the program sends, one a line, built by the
+// program's own URL builder with the base, game, mid and ver given.
+#include <cstdio>
+
+#include "config/profile_text.h"
+#include "stats/report_url.h"
+
+int main(int argc, char** argv) {
+  if (argc != 5) {
+    std::fprintf(stderr, "usage: report_urls BASE GAME MID VER\n");
+    return 2;
+  }
+  const ReportIdentity id{Utf8ToWide(argv[2]), Utf8ToWide(argv[3]), Utf8ToWide(argv[4])};
+  const std::wstring base = Utf8ToWide(argv[1]);
+  struct Event {
+    const wchar_t* action;
+    const wchar_t* name;
+    int tg, cg, cwdm;
+  };
+  // The program's events: Initial, StartDownload (companion ticked or not),
+  // Pause, Restart, CompleteDownload (done, stalled, check failed, failed),
+  // and the set-up-again report with the empty name.
+  const Event events[] = {
+      {L"1", L"Initial", 0, 0, 0},          {L"2", kEventStartDownload, 1, 0, 0},
+      {L"2", kEventStartDownload, 0, 0, 0}, {L"3", L"PauseDownload", 0, 0, 0},
+      {L"4", L"RestartDownload", 0, 0, 0},  {L"5", kEventCompleteDownload, 0, 1, 0},
+      {L"5", kEventCompleteDownload, 0, 0, 2}, {L"5", kEventCompleteDownload, 0, 0, 3},
+      {L"5", kEventCompleteDownload, 0, 0, 4}, {L"6", L"", 0, 0, 0},
+  };
+  for (const Event& e : events)
+    std::printf("%s\n", WideToUtf8(BuildReportUrl(base, e.action, e.name, e.tg, e.cg, e.cwdm, id)).c_str());
+  return 0;
+}
