@@ -8,6 +8,12 @@
 const char* const kFunnelColours[4] = {"#3a63c9", "#1f9e89", "#4caf3d", "#d8434e"};
 
 namespace {
+// Started, finished, failed per day: lighter than the funnel's, so that the
+// funnel's colours stay its own.
+const char* const kDayColours[3] = {"#5fbfae", "#7cc66e", "#e5808a"};
+}  // namespace
+
+namespace {
 
 std::string Str(int64_t n) { return std::to_string(n); }
 
@@ -37,7 +43,7 @@ std::string UrlEncode(const std::string& text) {
 // Horizontal bars with a label above each, in a box that scales to its card.
 std::string HorizontalBars(const std::vector<Labelled>& items, const std::vector<std::string>& colours,
                            const std::string& cssClass, const std::vector<std::string>& notes = {}) {
-  const int rowHeight = 44, width = 600;
+  const int rowHeight = 56, width = 600;
   int64_t top = 1;
   for (const Labelled& i : items) top = std::max(top, i.count);
   std::string svg = "<svg viewBox=\"0 0 " + Str(width) + " " + Str(rowHeight * static_cast<int64_t>(items.size()) + 4) +
@@ -46,10 +52,10 @@ std::string HorizontalBars(const std::vector<Labelled>& items, const std::vector
     const int y = static_cast<int>(k) * rowHeight;
     const int64_t w = std::max<int64_t>(items[k].count ? 3 : 0, (width - 10) * items[k].count / top);
     const std::string& colour = colours[k % colours.size()];
-    svg += "<text x=\"0\" y=\"" + Str(y + 14) + "\" class=\"lbl\">" + HtmlEscape(items[k].label) + " — " +
+    svg += "<text x=\"0\" y=\"" + Str(y + 20) + "\" class=\"lbl\">" + HtmlEscape(items[k].label) + " — " +
            Str(items[k].count) + (k < notes.size() ? notes[k] : "") + "</text>";
-    svg += "<rect class=\"" + cssClass + "\" x=\"0\" y=\"" + Str(y + 19) + "\" width=\"" + Str(w) +
-           "\" height=\"20\" rx=\"3\" fill=\"" + colour + "\"><title>" + HtmlEscape(items[k].label) + ": " +
+    svg += "<rect class=\"" + cssClass + "\" x=\"0\" y=\"" + Str(y + 27) + "\" width=\"" + Str(w) +
+           "\" height=\"24\" rx=\"3\" fill=\"" + colour + "\"><title>" + HtmlEscape(items[k].label) + ": " +
            Str(items[k].count) + "</title></rect>";
   }
   return svg + "</svg>";
@@ -66,25 +72,26 @@ std::string DateText(int64_t day, const char* format) {
 
 // Started, finished and failed downloads per day, the last kDays days.
 std::string DailyChart(const std::vector<DayFigures>& days, int64_t today) {
-  const int width = 600, height = 200, base = 170, left = 30;
+  const int width = 600, height = 210, base = 180, left = 34;
   int64_t top = 1;
   for (const DayFigures& d : days) top = std::max({top, d.started, d.finished, d.failed});
   const double slot = static_cast<double>(width - left) / kDays;
   std::string svg = "<svg viewBox=\"0 0 " + Str(width) + " " + Str(height) + "\" role=\"img\">";
   svg += "<line x1=\"" + Str(left) + "\" y1=\"" + Str(base) + "\" x2=\"" + Str(width) + "\" y2=\"" + Str(base) +
          "\" stroke=\"#999\"/>";
-  svg += "<text x=\"0\" y=\"14\" class=\"axis\">" + Str(top) + "</text><text x=\"0\" y=\"" + Str(base) +
+  svg += "<text x=\"0\" y=\"16\" class=\"axis\">" + Str(top) + "</text><text x=\"0\" y=\"" + Str(base) +
          "\" class=\"axis\">0</text>";
   for (int i = 0; i < kDays; ++i) {
     const int64_t day = today - kDays + 1 + i;
     const double x = left + i * slot;
-    if (i % 7 == 0 || i == kDays - 1)
-      svg += "<text x=\"" + Str(static_cast<int64_t>(x)) + "\" y=\"" + Str(base + 18) + "\" class=\"axis\">" +
+    if ((kDays - 1 - i) % 7 == 0)
+      svg += "<text x=\"" + Str(static_cast<int64_t>(x + slot)) + "\" y=\"" + Str(base + 22) +
+             "\" class=\"axis\" text-anchor=\"end\">" +
              DateText(day, "%m-%d") + "</text>";
     const auto it = std::find_if(days.begin(), days.end(), [&](const DayFigures& d) { return d.day == day; });
     if (it == days.end()) continue;
     const int64_t values[3] = {it->started, it->finished, it->failed};
-    const char* colours[3] = {kFunnelColours[1], kFunnelColours[2], kFunnelColours[3]};
+    const char* const* colours = kDayColours;
     for (int k = 0; k < 3; ++k) {
       const int64_t h = (base - 20) * values[k] / top;
       char rect[256];
@@ -107,7 +114,7 @@ const char kStyle[] =
     "grid-template-columns:repeat(auto-fit,minmax(300px,1fr));gap:12px}"
     ".card{background:#fff;border-radius:8px;padding:12px 14px;box-shadow:0 1px 3px rgba(0,0,0,.12)}"
     ".card h2{font-size:16px;margin:0 0 8px}.wide{grid-column:1/-1}svg{width:100%;height:auto;display:block}"
-    ".lbl{font-size:15px;fill:#333}.axis{font-size:12px;fill:#666}.key span{display:inline-block;width:10px;"
+    ".lbl{font-size:21px;fill:#333}.axis{font-size:17px;fill:#666}.key span{display:inline-block;width:10px;"
     "height:10px;margin:0 4px 0 10px}.muted{color:#666;font-size:13px}table{border-collapse:collapse;width:100%}"
     "td{padding:4px 6px;border-bottom:1px solid #eee;font-size:14px;word-break:break-all}";
 
@@ -157,16 +164,16 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
   html += ".</p></section>";
 
   html += "<section class=\"card wide\"><h2>Downloads per day (last " + Str(kDays) +
-          " days, UTC)</h2><div class=\"key muted\"><span style=\"background:" + std::string(kFunnelColours[1]) +
-          "\"></span>started<span style=\"background:" + kFunnelColours[2] +
-          "\"></span>finished<span style=\"background:" + kFunnelColours[3] + "\"></span>failed</div>" +
+          " days, UTC)</h2><div class=\"key muted\"><span style=\"background:" + std::string(kDayColours[0]) +
+          "\"></span>started<span style=\"background:" + kDayColours[1] +
+          "\"></span>finished<span style=\"background:" + kDayColours[2] + "\"></span>failed</div>" +
           DailyChart(f.days, today) + "</section>";
 
   std::vector<Labelled> reasons;
   for (const Labelled& l : f.failures) reasons.push_back({FailureReason(l.label) + " (cwdm " + l.label + ")", l.count});
   html += "<section class=\"card\"><h2>Failures by reason</h2>" +
           (reasons.empty() ? std::string("<p class=\"muted\">No failed downloads.</p>")
-                           : HorizontalBars(reasons, {"#d8434e", "#e07b39", "#b5446e", "#8d5a97"}, "failure")) +
+                           : HorizontalBars(reasons, {"#c0392b", "#e07b39", "#b5446e", "#8d5a97"}, "failure")) +
           "</section>";
 
   html += "<section class=\"card\"><h2>Downloader versions in use (players)</h2>" +

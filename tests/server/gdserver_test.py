@@ -1,0 +1,435 @@
+#!/usr/bin/env python3
+"""gdserver against its real database on loopback.
+
+ctest runs it once per database: GDSERVER_DB=sqlite (a file in a temporary
+folder) or postgresql (a cluster started here from Debian's package; the run
+is skipped, exit 77, only when PostgreSQL cannot start). GDSERVER and
+REPORT_URLS name the built server and the tool that prints the program's own
+report URLs.
+"""
+import http.client
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.parse
+
+GDSERVER = os.environ.get("GDSERVER", "gdserver")
+REPORT_URLS = os.environ.get("REPORT_URLS", "report_urls")
+BACKEND = os.environ.get("GDSERVER_DB", "sqlite")
+PG_BIN = "/usr/lib/postgresql/15/bin"
+GAME = "{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}"
+OTHER = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"
+FUNNEL_COLOURS = [(0x3a, 0x63, 0xc9), (0x1f, 0x9e, 0x89), (0x4c, 0xaf, 0x3d), (0xd8, 0x43, 0x4e)]
+FIELDS = ["action", "tg", "cg", "cwdm", "game", "mid", "ver"]
+
+
+def free_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+class Postgres:
+    """A throw-away cluster; as root it runs as the unprivileged user nobody."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="gd-pg-")
+        os.chmod(self.dir, 0o755)
+        self.port = free_port()
+        self.data = os.path.join(self.dir, "data")
+        self.prefix = []
+        if os.geteuid() == 0:
+            shutil.chown(self.dir, "nobody", "nogroup")
+            self.prefix = ["runuser", "-u", "nobody", "--"]
+
+    def run(self, *args, **kw):
+        return subprocess.run(self.prefix + list(args), stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                              timeout=120, cwd=self.dir, **kw)
+
+    def start(self):
+        init = self.run(PG_BIN + "/initdb", "-D", self.data, "-U", "gd", "--auth=trust", "-E", "UTF8", "--locale=C")
+        if init.returncode != 0:
+            return "initdb failed: " + init.stdout.decode(errors="replace")[-500:]
+        start = self.run(PG_BIN + "/pg_ctl", "-D", self.data, "-l", os.path.join(self.dir, "log"), "-w", "-t", "60",
+                         "-o", "-h 127.0.0.1 -p %d -k %s -c fsync=off" % (self.port, self.dir), "start")
+        if start.returncode != 0:
+            return "pg_ctl start failed: " + start.stdout.decode(errors="replace")[-500:]
+        return None
+
+    def stop(self):
+        self.run(PG_BIN + "/pg_ctl", "-D", self.data, "-m", "immediate", "stop")
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    @property
+    def url(self):
+        return "postgresql://gd@127.0.0.1:%d/postgres" % self.port
+
+
+class Database:
+    """The server's database read directly, to see what was stored."""
+
+    def __init__(self, where):
+        self.where = where
+
+    def rows(self, sql):
+        if self.where.startswith("postgresql://"):
+            out = subprocess.run([PG_BIN + "/psql", "-X", "-At", "-F", "\x1f", "-P", "null=\x1e", self.where, "-c", sql],
+                                 stdout=subprocess.PIPE, stderr=subprocess.PIPE, check=True, timeout=60)
+            return [[None if c == "\x1e" else c for c in line.split("\x1f")]
+                    for line in out.stdout.decode().split("\n") if line]
+        import sqlite3
+        with sqlite3.connect(self.where) as db:
+            return [[None if c is None else str(c) for c in row] for row in db.execute(sql)]
+
+    def execute(self, sql):
+        if self.where.startswith("postgresql://"):
+            subprocess.run([PG_BIN + "/psql", "-X", "-q", self.where, "-c", sql], check=True, timeout=60,
+                           stdout=subprocess.DEVNULL)
+        else:
+            import sqlite3
+            with sqlite3.connect(self.where) as db:
+                db.execute(sql)
+
+
+class Server:
+    def __init__(self, db, *extra):
+        self.log_path = tempfile.mktemp(prefix="gdserver-", suffix=".log")
+        self.log = open(self.log_path, "wb")
+        self.proc = subprocess.Popen([GDSERVER, "--listen", "127.0.0.1:0", "--db", db] + list(extra),
+                                     stderr=self.log)
+        deadline = time.time() + 20
+        self.port = None
+        while time.time() < deadline and self.port is None:
+            text = open(self.log_path, encoding="utf-8", errors="replace").read()
+            if "listening on http://127.0.0.1:" in text:
+                self.port = int(text.split("listening on http://127.0.0.1:")[1].split("/")[0])
+            elif self.proc.poll() is not None:
+                raise AssertionError("gdserver ended: " + text)
+            else:
+                time.sleep(0.05)
+        assert self.port, open(self.log_path).read()
+
+    def get(self, target, raw=False):
+        """GET with the target sent exactly as given (no encoding)."""
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
+        try:
+            if raw:
+                conn.connect()
+                conn.sock.sendall(b"GET " + target + b" HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n")
+                data = b""
+                while True:
+                    piece = conn.sock.recv(65536)
+                    if not piece:
+                        break
+                    data += piece
+                status = int(data.split(b" ", 2)[1])
+                return status, data.split(b"\r\n\r\n", 1)[1].decode(errors="replace")
+            conn.putrequest("GET", target, skip_accept_encoding=True)
+            conn.endheaders()
+            res = conn.getresponse()
+            return res.status, res.read().decode("utf-8")
+        finally:
+            conn.close()
+
+    def json(self, target):
+        status, body = self.get(target)
+        assert status == 200, (target, status, body)
+        return json.loads(body)
+
+    def stop(self, sig=signal.SIGTERM):
+        if self.proc.poll() is None:
+            self.proc.send_signal(sig)
+        code = self.proc.wait(timeout=30)
+        self.log.close()
+        return code
+
+    def text(self):
+        return open(self.log_path, encoding="utf-8", errors="replace").read()
+
+
+def program_urls(base, game, mid, ver="1.1.0.1010"):
+    out = subprocess.run([REPORT_URLS, base, game, mid, ver], stdout=subprocess.PIPE, check=True)
+    return out.stdout.decode("utf-8").splitlines()
+
+
+def fields_of(url):
+    """The query's fields split the plain way, without decoding."""
+    query = url.split("?", 1)[1]
+    return dict(piece.split("=", 1) for piece in query.split("&"))
+
+
+class GdserverTest(unittest.TestCase):
+    pg = None
+
+    @classmethod
+    def setUpClass(cls):
+        if BACKEND == "postgresql":
+            cls.pg = Postgres()
+            failure = cls.pg.start()
+            if failure:
+                cls.pg.stop()
+                print("SKIPPED: PostgreSQL cannot start here: " + failure, file=sys.stderr)
+                sys.exit(77)
+
+    @classmethod
+    def tearDownClass(cls):
+        if cls.pg:
+            cls.pg.stop()
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="gdserver-test-")
+        if self.pg:
+            # A fresh schema-less database each test: drop the table.
+            self.db = self.pg.url
+            Database(self.db).execute("DROP TABLE IF EXISTS reports")
+        else:
+            self.db = os.path.join(self.tmp, "stats.sqlite")
+        self.database = Database(self.db)
+        self.servers = []
+
+    def tearDown(self):
+        for s in self.servers:
+            if s.proc.poll() is None:
+                s.stop(signal.SIGKILL)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def start(self, *extra):
+        s = Server(self.db, *extra)
+        self.servers.append(s)
+        return s
+
+    def stored(self, where="1=1"):
+        cols = ", ".join(FIELDS)
+        return self.database.rows("SELECT %s, client, path, query, malformed FROM reports WHERE %s ORDER BY received"
+                                  % (cols, where))
+
+    def test_every_report_shape_is_stored_as_sent(self):
+        server = self.start()
+        base = "http://127.0.0.1:%d/s.php" % server.port
+        # mid as the identity DLL makes it, and empty when it cannot be had.
+        urls = program_urls(base, GAME, "5F3A9C21B0D4E6F7") + program_urls(base, GAME, "")
+        for url in urls:
+            target = url[len("http://127.0.0.1:%d" % server.port):]
+            self.assertEqual(server.get(target), (200, "ok\n"), url)
+        rows = self.stored()
+        self.assertEqual(len(rows), len(urls))
+        for url, row in zip(urls, rows):
+            sent = fields_of(url)
+            self.assertEqual(dict(zip(FIELDS, row[:7])), {f: sent.get(f) for f in FIELDS}, url)
+            self.assertEqual(row[7:], ["127.0.0.1", "/s.php", url.split("?", 1)[1], "0"])
+
+    def test_malformed_queries_are_answered_counted_and_kept(self):
+        server = self.start()
+        cases = [  # raw target, status, stored as malformed
+            (b"/s.php", 400, True),
+            (b"/s.php?", 400, True),
+            (b"/s.php?action=", 400, True),
+            (b"/s.php?action=x1&game=g&mid=m&ver=v", 400, True),
+            (b"/s.php?action=1&action=2&mid=m", 400, True),
+            (b"/s.php?game&action=1", 400, True),
+            (b"/s.php?action=1&mid=%ZZ%&ver=\xff\xfe&game=\xe6\x98\x9f", 200, False),
+            (b"/s.php?action=99999999999", 400, True),
+            (b"/s.php?action=1&unknown=7&&mid=m2", 400, True),
+            (b"/s.php?action=1&mid=" + b"x" * 10000, None, False),  # over the request-line limit
+            (b"/s.php?action=2&tg=1&mid=m3\x00x", None, None),
+        ]
+        for target, status, _ in cases:
+            got, _body = server.get(target, raw=True)
+            if status is not None:
+                self.assertEqual(got, status, target[:80])
+            else:
+                self.assertTrue(400 <= got < 500 or got == 200, (target[:80], got))
+        self.assertEqual(server.get("/api/funnel")[0], 200)  # still serving
+        expected_bad = sum(1 for _, _, bad in cases if bad)
+        stats = server.json("/api/figures")
+        self.assertGreaterEqual(stats["malformed"], expected_bad)
+        self.assertEqual(stats["malformed"], int(self.database.rows("SELECT COUNT(*) FROM reports WHERE malformed = 1")[0][0]))
+        # Bytes that are not text are kept visibly, the UTF-8 game name as it came.
+        row = self.stored("mid = '%ZZ%'")[0]
+        self.assertEqual(row[4:7], ["星", "%ZZ%", "%FF%FE"])
+
+    def test_funnel_counts_players(self):
+        server = self.start()
+        base = "http://127.0.0.1:%d/s.php" % server.port
+
+        def send(game, mid, index):  # index into the program's event list
+            url = program_urls(base, game, mid)[index]
+            self.assertEqual(server.get(url[len(base) - len("/s.php"):])[0], 200)
+
+        # Events by index: 0 Initial, 1/2 start, 3 pause, 4 restart,
+        # 5 complete, 6/7/8 failed (cwdm 2/3/4), 9 set up again.
+        players = {
+            "p1": [0, 1, 5],           # finished
+            "p2": [0, 2, 3, 4, 5, 5],  # paused, finished, reported twice
+            "p3": [0, 1, 7],           # check failed
+            "p4": [0, 1, 6, 1, 5],     # stalled, then finished on a second try
+            "p5": [0, 0],              # only looked
+            "": [0, 1, 5],             # no machine identifier: not counted
+        }
+        for mid, events in players.items():
+            for e in events:
+                send(GAME, mid, e)
+        send(OTHER, "p1", 0)
+        send(OTHER, "q1", 0)
+        send(OTHER, "q1", 8)
+        funnel = server.json("/api/funnel?game=" + urllib.parse.quote(GAME))
+        self.assertEqual(funnel, {"initial": 5, "start": 4, "complete": 3, "failed": 2})
+        self.assertEqual(server.json("/api/funnel"), {"initial": 6, "start": 4, "complete": 3, "failed": 3})
+        self.assertEqual(server.json("/api/funnel?game=%7Bnone%7D"), {"initial": 0, "start": 0, "complete": 0, "failed": 0})
+        figures = server.json("/api/figures?game=" + urllib.parse.quote(GAME))
+        self.assertEqual(sorted((f["cwdm"], f["count"]) for f in figures["failures"]), [("2", 1), ("3", 1)])
+        self.assertEqual(figures["versions"], [{"ver": "1.1.0.1010", "count": 5}])
+        day = figures["days"][-1]
+        self.assertEqual((day["started"], day["finished"], day["failed"]), (6, 5, 2))
+        games = {g["game"]: g["reports"] for g in server.json("/api/games")}
+        self.assertEqual(games, {GAME: 22, OTHER: 3})
+        # The dashboard of one game and of all, with the funnel drawn.
+        for target in ["/dashboard", "/dashboard?game=" + urllib.parse.quote(GAME)]:
+            status, html = server.get(target)
+            self.assertEqual(status, 200)
+            self.assertEqual(html.count('class="funnel"'), 4, target)
+            self.assertNotIn("<script", html)
+        if BACKEND == "sqlite":
+            self.check_screenshot(server)
+
+    def check_screenshot(self, server):
+        chromium = shutil.which("chromium")
+        if not chromium:
+            self.fail("chromium is not installed (scripts/setup installs it)")
+        from PIL import Image
+        profile = tempfile.mkdtemp(prefix="chromium-", dir=self.tmp)
+        shot = os.path.join(self.tmp, "dashboard.png")
+        subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
+                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
+                        "--user-data-dir=" + profile, "--window-size=420,900", "--screenshot=" + shot,
+                        "http://127.0.0.1:%d/dashboard?game=%s" % (server.port, urllib.parse.quote(GAME))],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        shutil.copy(shot, os.environ.get("GDSERVER_SHOT", os.path.join(tempfile.gettempdir(), "gdserver-dashboard.png")))
+        image = Image.open(shot).convert("RGB")
+        counts = [0, 0, 0, 0]
+        for pixel in image.getdata():
+            if pixel in FUNNEL_COLOURS:
+                counts[FUNNEL_COLOURS.index(pixel)] += 1
+        # On a phone-sized window every bar is drawn, wider for more players.
+        self.assertTrue(all(c > 200 for c in counts), counts)
+        self.assertGreater(counts[0], counts[3])
+
+    def test_seed_answers_from_the_mirrors_file(self):
+        mirrors = os.path.join(self.tmp, "mirrors.txt")
+        with open(mirrors, "w") as f:
+            f.write("# publisher's mirrors\n"
+                    "data1.pak http://m1.example/game/\n"
+                    "data1.pak  https://m2.example/g   # no slash\n"
+                    "0123456789ABCDEF0123456789abcdef http://m3.example/\n"
+                    "broken-line-without-url\n"
+                    "setup.exe ftp://not-http/\n"
+                    "星海 http://m4.example/\n")
+        server = self.start("--mirrors", mirrors)
+        cases = [
+            ("h1=00&name=data1.pak&size=5", "http://m1.example/game/data1.pak\nhttps://m2.example/g/data1.pak\n"),
+            ("h1=0123456789abcdef0123456789ABCDEF&name=x.bin&size=1", "http://m3.example/x.bin\n"),
+            ("h1=&name=setup.exe&size=1", ""),
+            ("h1=1&name=..&size=1", ""),
+            ("h1=1&name=a%2Fdata1.pak&size=1", ""),
+            ("name=" + urllib.parse.quote("星海"), "http://m4.example/%E6%98%9F%E6%B5%B7\n"),
+            ("", ""),
+        ]
+        for query, answer in cases:
+            self.assertEqual(server.get("/seed?" + query), (200, answer), query)
+        # The file is read again when it changes.
+        time.sleep(0.02)
+        with open(mirrors, "w") as f:
+            f.write("data1.pak http://new.example/\n")
+        self.assertEqual(server.get("/seed?h1=00&name=data1.pak&size=5"), (200, "http://new.example/data1.pak\n"))
+        os.remove(mirrors)
+        self.assertEqual(server.get("/seed?h1=00&name=data1.pak&size=5"), (200, ""))
+
+    def burst(self, server, prefix, seconds=None, stop_after=None):
+        """Eight senders, each report with its own mid; returns the mids answered 200."""
+        answered = []
+        lock = threading.Lock()
+        stop = threading.Event()
+
+        def sender(n):
+            conn = None
+            i = 0
+            while not stop.is_set():
+                i += 1
+                mid = "%s-%d-%d" % (prefix, n, i)
+                try:
+                    if conn is None:
+                        conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=10)
+                    conn.request("GET", "/s.php?action=1&game=%s&mid=%s&ver=1.1.0.1010" % (GAME, mid))
+                    res = conn.getresponse()
+                    res.read()
+                    if res.status == 200:
+                        with lock:
+                            answered.append(mid)
+                except (OSError, http.client.HTTPException):
+                    conn = None
+                    if server.proc.poll() is not None:
+                        return
+
+        threads = [threading.Thread(target=sender, args=(n,)) for n in range(8)]
+        for t in threads:
+            t.start()
+        time.sleep(seconds)
+        stop_after()
+        stop.set()
+        for t in threads:
+            t.join()
+        return answered
+
+    def test_no_answered_report_is_lost_on_kill_or_stop(self):
+        for sig in (signal.SIGKILL, signal.SIGTERM):
+            server = self.start()
+            answered = self.burst(server, sig.name, seconds=1.5, stop_after=lambda: server.proc.send_signal(sig))
+            code = server.stop()
+            self.assertGreater(len(answered), 100, sig.name)
+            if sig == signal.SIGTERM:
+                self.assertEqual(code, 0, server.text())
+                self.assertIn("stopped:", server.text())
+            stored = {r[0] for r in self.database.rows("SELECT mid FROM reports WHERE mid LIKE '%s-%%'" % sig.name)}
+            missing = [m for m in answered if m not in stored]
+            self.assertEqual(missing, [], "%s: %d of %d answered reports lost" % (sig.name, len(missing), len(answered)))
+
+    def test_configurations_name_games_and_report_paths(self):
+        configs = os.path.join(self.tmp, "configs")
+        os.mkdir(configs)
+        text = ("[GameConfig]\r\nGameName=星海传说\r\nGameSize=100\r\nGameDownloadLink=http://d.example/setup.exe\r\n"
+                "GameMd5=0123456789abcdef0123456789abcdef\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n"
+                "[Gardbox]\r\nDomainName=http://stats.example:8080/stat/r.php\r\n")
+        with open(os.path.join(configs, GAME + ".html"), "wb") as f:
+            f.write(b"\xff\xfe" + text.encode("utf-16-le"))
+        server = self.start("--configs", configs)
+        self.assertEqual(server.get("/stat/r.php?action=1&game=%s&mid=a&ver=1" % GAME), (200, "ok\n"))
+        self.assertEqual(server.get("/s.php?action=1&game=%s&mid=b&ver=1" % GAME), (200, "ok\n"))
+        self.assertEqual(server.get("/other.php?action=1&game=%s&mid=c&ver=1" % GAME)[0], 404)
+        self.assertEqual(server.json("/api/games"), [{"game": GAME, "name": "星海传说", "reports": 2}])
+        self.assertIn("星海传说", server.get("/dashboard?game=" + urllib.parse.quote(GAME))[1])
+
+    def test_retention_removes_old_reports(self):
+        server = self.start()
+        server.get("/s.php?action=1&game=g&mid=new&ver=1")
+        server.stop()
+        old = int(time.time() * 1000) - 3 * 86400000
+        self.database.execute("INSERT INTO reports (received, day, client, path, query, action, mid, malformed)"
+                              " VALUES (%d, %d, '1.2.3.4', '/s.php', 'action=1&mid=old', '1', 'old', 0)"
+                              % (old, old // 86400000))
+        server = self.start("--retention-days", "2")
+        deadline = time.time() + 10
+        while time.time() < deadline and len(self.stored()) != 1:
+            time.sleep(0.1)
+        self.assertEqual([r[5] for r in self.stored()], ["new"])
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
