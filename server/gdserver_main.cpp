@@ -4,6 +4,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -161,8 +162,11 @@ int main(int argc, char** argv) {
           Reply(res, bad ? 400 : 200, bad ? "malformed report kept\n" : "ok\n", "text/plain");
         }
       } else if (path == "/seed") {
-        Reply(res, 200, options.mirrors.empty() ? "" : mirrors.Answer(req.get_param_value("h1"), req.get_param_value("name")),
-              "text/plain");
+        const std::string name = req.get_param_value("name");
+        const std::string answer = options.mirrors.empty() ? "" : mirrors.Answer(req.get_param_value("h1"), name);
+        Log("seed: %s from %s: %zu sources", CleanText(name).c_str(), req.remote_addr.c_str(),
+            static_cast<size_t>(std::count(answer.begin(), answer.end(), '\n')));
+        Reply(res, 200, answer, "text/plain");
       } else if (path == "/dashboard" || path == "/dashboard/") {
         const std::string game = req.get_param_value("game");
         const Figures f = QueryFigures(*store, game, NowMs());

@@ -3,13 +3,15 @@
 
 A local server serves a generated demo game (configuration made with gamecfg,
 four files of which one is over 50 MiB, a skin picture, a companion installer), a
-mirror serves the same files as the second source that a seed service names,
-and a statistics endpoint prints every report it receives. A branded copy of
+mirror serves the same files as the second source that gdserver's seed service
+names, and gdserver stores every report and draws the dashboard. A branded copy of
 the program runs under Wine: on $DISPLAY when there is one (the player clicks),
 otherwise on a virtual display where the demo presses the download button
 itself, follows the download to the install prompt, starts the installer and
-saves a screenshot of each stage under build/demo/. It ends with a summary.
+saves a screenshot of each stage under build/demo/. It ends with a summary, the
+dashboard's address and a picture of it.
 """
+import atexit
 import hashlib
 import http.server
 import os
@@ -23,6 +25,7 @@ import urllib.parse
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 sys.path.insert(0, os.path.join(ROOT, "tests", "wine"))
 
+import gdserver  # noqa: E402
 import harness  # noqa: E402
 from testserver import TestServer  # noqa: E402
 
@@ -67,69 +70,79 @@ def md5_text(path):
     return h.hexdigest()
 
 
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 class Services:
-    """The seed service and the statistics endpoint, on one small server."""
+    """gdserver: the seed service (from a mirrors file naming the mirror) and the
+    statistics reports, printed here as they are stored."""
 
     def __init__(self, mirror_base, mirrored_names):
-        self.mirror_base = mirror_base
-        self.mirrored_names = mirrored_names
-        self.reports = []
-        self.seed_queries = []
-        self.lock = threading.Lock()
-        owner = self
-
-        class Handler(http.server.BaseHTTPRequestHandler):
-            def log_message(self, *args):
-                pass
-
-            def do_GET(self):
-                url = urllib.parse.urlsplit(self.path)
-                query = urllib.parse.parse_qs(url.query)
-                if url.path == "/seed":
-                    body = owner.seed(query)
-                elif url.path == "/stat.php":
-                    body = owner.report(query)
-                else:
-                    self.send_error(404)
-                    return
-                self.send_response(200)
-                self.send_header("Content-Type", "text/plain")
-                self.send_header("Content-Length", str(len(body)))
-                self.end_headers()
-                self.wfile.write(body)
-
-        self.httpd = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
-        self.httpd.daemon_threads = True
-        self.thread = threading.Thread(target=self.httpd.serve_forever, daemon=True)
+        self.port = free_port()
+        self.mirrors = os.path.join(OUT, "mirrors.txt")
+        with open(self.mirrors, "w") as f:
+            f.write("# <file name or h1 text> <base URL>: the second source of each game file\n")
+            for name in sorted(mirrored_names):
+                f.write("%s %s/games/demo/\n" % (name, mirror_base))
+        self.db = os.path.join(OUT, "stats.sqlite")
+        self.server = None
+        self.printed = 0
+        self.watching = threading.Event()
+        self.watcher = threading.Thread(target=self.watch, daemon=True)
 
     @property
     def base(self):
-        return "http://127.0.0.1:%d" % self.httpd.server_address[1]
+        return "http://127.0.0.1:%d" % self.port
 
-    def start(self):
-        self.thread.start()
+    def start(self, configs):
+        self.server = gdserver.GdServer(self.db, os.path.join(OUT, "gdserver.log"), mirrors=self.mirrors,
+                                        configs=configs, port=self.port)
+        atexit.register(self.server.stop)
+        self.printed = len(self.server.reports())  # earlier runs' reports stay in the database
+        self.earlier = self.printed
+        self.watching.set()
+        self.watcher.start()
+
+    def watch(self):
+        while self.watching.is_set():
+            self.print_new()
+            time.sleep(0.3)
+
+    def print_new(self):
+        reports = self.server.reports()
+        for r in reports[self.printed:]:
+            extra = " ".join("%s=%s" % (k, r[k]) for k in ("tg", "cg", "cwdm") if k in r)
+            print("  [%s] report stored: action=%s (%s)%s" % (time.strftime("%H:%M:%S"), r.get("action"),
+                                                            EVENTS.get(r.get("action"), "?"),
+                                                            (" " + extra) if extra else ""), flush=True)
+        self.printed = len(reports)
+
+    @property
+    def reports(self):
+        return [(r.get("action"), " ".join("%s=%s" % (k, r[k]) for k in ("tg", "cg", "cwdm") if k in r))
+                for r in self.server.reports()[self.earlier:]]
+
+    @property
+    def seed_queries(self):
+        return [line.split("seed: ", 1)[1].split(" from ", 1)[0]
+                for line in self.server.text().splitlines() if "gdserver: seed: " in line]
+
+    def dashboard(self):
+        """The dashboard's address and a picture of it in build/demo/."""
+        url = self.server.url("/dashboard?game=" + urllib.parse.quote(KEY))
+        shot = os.path.join(OUT, "06-dashboard.png")
+        return url, shot if gdserver.screenshot(url, shot) else None
 
     def stop(self):
-        self.httpd.shutdown()
-        self.httpd.server_close()
-
-    def seed(self, query):
-        name = query.get("name", [""])[0]
-        with self.lock:
-            self.seed_queries.append(name)
-        if name not in self.mirrored_names:
-            return b""  # no other source: the link alone
-        # One more source for each game file: the mirror.
-        return ("# second source\n%s/games/demo/%s\n" % (self.mirror_base, urllib.parse.quote(name))).encode()
-
-    def report(self, query):
-        action = query.get("action", ["?"])[0]
-        extra = " ".join("%s=%s" % (k, query[k][0]) for k in ("tg", "cg", "cwdm") if k in query)
-        line = "report: action=%s (%s)%s" % (action, EVENTS.get(action, "?"), (" " + extra) if extra else "")
-        with self.lock:
-            self.reports.append((action, extra))
-        print("  [%s] %s" % (time.strftime("%H:%M:%S"), line), flush=True)
-        return b"ok"
+        self.watching.clear()
+        if self.watcher.is_alive():
+            self.watcher.join()
+        self.print_new()
+        self.server.stop()
 
 
 def throttle(server, bytes_per_second):
@@ -326,10 +339,12 @@ def main():
     mirror.start()
     base = "http://127.0.0.1:%d" % server.port
     services = Services("http://127.0.0.1:%d" % mirror.port, {"setup.exe"} | {n for n, _ in DATA_FILES})
-    services.start()
-    print("demo server: %s (serving %s, 4 MiB/s per connection); mirror: %s; seed and statistics: %s" % (
-        base, WWW, "http://127.0.0.1:%d" % mirror.port, services.base))
     files, config = build_game(wine, base, services.base, harness.exe("marker.exe"))
+    # gdserver reads the configuration for the game's name and the report path.
+    services.start(os.path.dirname(config))
+    print("demo server: %s (serving %s, 4 MiB/s per connection); mirror: %s; gdserver (seed and statistics): %s" % (
+        base, WWW, "http://127.0.0.1:%d" % mirror.port, services.base))
+    print("dashboard: %s (gdserver's log: %s)" % (services.server.url("/dashboard"), services.server.log_path))
     print("configuration: %s (made by gamecfg)" % config)
     for name, path in files:
         print("  %-11s %10d bytes  md5 text %s" % (name, os.path.getsize(path), md5_text(path)))
@@ -363,10 +378,19 @@ def main():
     finally:
         wine.kill_all()
         display.stop()
-        services.stop()
         mirror.stop()
         server.stop()
     verified = summary(stage, services, server, mirror, wine, files, save_dir, headless)
+    funnel = services.server.funnel(KEY)
+    url, shot = services.dashboard()
+    services.stop()
+    print("  funnel of %s (players, all runs so far): %s" % (GAME_NAME, ", ".join(
+        "%s %d" % (k, funnel[k]) for k in ("initial", "start", "complete", "failed"))))
+    print()
+    print("dashboard: %s" % url)
+    print("  picture: %s" % (shot or "not taken (no chromium)"))
+    print("  to look at it again: %s --listen 127.0.0.1:%d --db %s --configs %s" % (
+        gdserver.BINARY, services.port, services.db, os.path.dirname(config)))
     return 0 if ok and verified else 1
 
 
