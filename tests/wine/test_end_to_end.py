@@ -1,11 +1,13 @@
 """The program as a player runs it, from start to the install prompt, against local
-servers: the companion installer first and silently, the game files, the reports."""
+servers: the companion installer first and silently, the game files, and the reports,
+stored by gdserver and read back from its figures."""
 import hashlib
 import os
 import shutil
 import time
 import urllib.parse
 
+import gdserver
 import harness
 
 TITLE = "Brenva网游戏下载器-%s专版"
@@ -38,10 +40,16 @@ class EndToEndTest(harness.WineServerTestCase):
         os.makedirs(os.path.join(cls.www, "gardbox"))
         shutil.copyfile(harness.exe("marker.exe", cls.arch), os.path.join(cls.www, "gardbox", COMPANION))
         cls.server.root = os.path.realpath(cls.www)
+        cls.stats = gdserver.GdServer(os.path.join(cls.folder, "stats.sqlite"), os.path.join(cls.folder, "gdserver.log"),
+                                      report_paths=[STATS])
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stats.stop()
+        super().tearDownClass()
 
     def setUp(self):
         super().setUp()
-        self.server.add(STATS, body=b"ok")
         self.procs = []
         self.save_dir = os.path.join(self.wine.prefix, "drive_c", "download")
         self.temp = self.wine.temp_dir()
@@ -83,7 +91,7 @@ class EndToEndTest(harness.WineServerTestCase):
                  "[DownLoader]", "NewVersion=1.1.0.1010",
                  "[Gardbox]", "safecheck=1",
                  "GardboxDownloaderLink=" + self.server.url(COMPANION_PATH),
-                 "DomainName=" + self.server.url(STATS)]
+                 "DomainName=" + self.stats.url(STATS)]
         self.server.add("/tool/muldown/%s.html" % key,
                         body=b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
         program = harness.branded_copy(harness.exe("GameDownloader.exe", self.arch),
@@ -119,13 +127,7 @@ class EndToEndTest(harness.WineServerTestCase):
         return [(urllib.parse.urlsplit(r["path"]).path, r) for r in self.server.requests() if r["time"] >= since]
 
     def reports(self, key):
-        found = []
-        for r in self.server.requests():
-            url = urllib.parse.urlsplit(r["path"])
-            query = urllib.parse.parse_qs(url.query)
-            if url.path == STATS and query.get("game") == [key]:
-                found.append({k: v[0] for k, v in query.items()})
-        return found
+        return self.stats.reports(key)
 
     def assert_files_match(self, paths):
         for source in paths:
@@ -158,9 +160,15 @@ class EndToEndTest(harness.WineServerTestCase):
 
         # The success is reported once the install prompt has been answered.
         self.answer_install_prompt()
-        self.assertTrue(self.server.wait_for(lambda reqs: len(self.reports(key)) >= 3, 10), self.reports(key))
+        self.assertTrue(harness.wait_until(lambda: len(self.reports(key)) >= 3, 10), self.reports(key))
         actions = [(r["action"], r.get("tg"), r.get("cg")) for r in self.reports(key)]
         self.assertEqual(actions, [("1", None, None), ("2", "1", None), ("5", None, "1")])
+        self.assertTrue(all(r["ver"] == "1.1.0.1010" for r in self.reports(key)))
+        # One player through the whole funnel, counted by the machine identifier.
+        mids = {r.get("mid") for r in self.reports(key)}
+        self.assertEqual(len(mids), 1)
+        self.assertRegex(mids.pop(), r"^[0-9a-f]{8,99}$")
+        self.assertEqual(self.stats.funnel(key), {"initial": 1, "start": 1, "complete": 1, "failed": 0})
         self.quit(proc, key)
 
     def test_second_game_started_meanwhile_does_not_fetch_the_companion(self):
@@ -184,6 +192,7 @@ class EndToEndTest(harness.WineServerTestCase):
         later = [p for p, _ in self.paths_requested(second_started)]
         self.assertNotIn(COMPANION_PATH, later, "only the first copy fetches the companion")
         self.assert_files_match(first_paths + second_paths)
+        self.assertTrue(harness.wait_until(lambda: any(r["action"] == "2" for r in self.reports(second_key)), 10))
         starts = [r for r in self.reports(second_key) if r["action"] == "2"]
         self.assertEqual([r.get("tg") for r in starts], ["1"], "the box was ticked in the second copy too")
         self.quit(second_proc, second_key)
