@@ -143,6 +143,9 @@ int main(int argc, char** argv) {
   const int threads = options.threads;
   server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
   server.set_keep_alive_max_count(100000);
+  // Headers and body go out in separate writes; without this each answer
+  // waits for the delayed acknowledgement of the first.
+  server.set_tcp_nodelay(true);
   server.set_payload_max_length(64 * 1024);
 
   server.Get(".*", [&](const httplib::Request& req, httplib::Response& res) {

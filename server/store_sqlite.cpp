@@ -1,6 +1,9 @@
 #include <sqlite3.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <thread>
 
 #include "store.h"
 
@@ -14,11 +17,31 @@ class SqliteStore : public Store {
     // In WAL mode a commit survives the process being killed without a sync
     // per commit; only a power cut can take the last commits.
     Exec(m_write, "PRAGMA synchronous=NORMAL");
+    // Checkpoints (which sync the file) run on a thread of their own rather
+    // than inside a commit that answered reports wait for.
+    Exec(m_write, "PRAGMA wal_autocheckpoint=0");
     for (const char* const* s = kSchema; *s; ++s) Exec(m_write, *s);
     m_read = Open(path);
     m_insert = Prepare(m_write, kInsertReport);
+    sqlite3_wal_hook(
+        m_write,
+        [](void* self, sqlite3*, const char*, int frames) {
+          static_cast<SqliteStore*>(self)->m_walFrames = frames;
+          return SQLITE_OK;
+        },
+        this);
+    m_checkpointDb = Open(path);
+    m_checkpointer = std::thread([this] { Checkpoints(); });
   }
   ~SqliteStore() override {
+    {
+      std::lock_guard<std::mutex> lock(m_stopLock);
+      m_stop = true;
+    }
+    m_stopWake.notify_one();
+    m_checkpointer.join();
+    sqlite3_wal_checkpoint_v2(m_checkpointDb, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
+    sqlite3_close(m_checkpointDb);
     sqlite3_finalize(m_insert);
     sqlite3_close(m_read);
     sqlite3_close(m_write);
@@ -37,6 +60,13 @@ class SqliteStore : public Store {
     } catch (...) {
       sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
+    }
+    // Under a steady stream the background checkpoints never reach the end
+    // of the log, so it would grow without end; between two commits nothing
+    // is appended, and a checkpoint here lets the next commit start it anew.
+    if (m_walFrames > kWalFramesLimit) {
+      sqlite3_wal_checkpoint_v2(m_write, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      m_walFrames = 0;
     }
   }
 
@@ -72,6 +102,16 @@ class SqliteStore : public Store {
   const char* Kind() const override { return "sqlite"; }
 
  private:
+  void Checkpoints() {
+    std::unique_lock<std::mutex> lock(m_stopLock);
+    while (!m_stopWake.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_stop; })) {
+      int logFrames = 0, done = 0;
+      lock.unlock();
+      sqlite3_wal_checkpoint_v2(m_checkpointDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done);
+      lock.lock();
+    }
+  }
+
   static sqlite3* Open(const std::string& path) {
     sqlite3* db = nullptr;
     if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
@@ -107,6 +147,13 @@ class SqliteStore : public Store {
   sqlite3* m_read = nullptr;
   sqlite3_stmt* m_insert = nullptr;
   std::mutex m_readLock;
+  static constexpr int kWalFramesLimit = 16384;  // 64 MiB of 4 KiB pages
+  int m_walFrames = 0;
+  sqlite3* m_checkpointDb = nullptr;
+  std::thread m_checkpointer;
+  std::mutex m_stopLock;
+  std::condition_variable m_stopWake;
+  bool m_stop = false;
 };
 
 }  // namespace

@@ -1,0 +1,248 @@
+#!/usr/bin/env python3
+"""gdserver's figures on this machine, in one run:
+
+  1. reports per second stored by gdserver (SQLite) against nginx answering
+     the same GETs with its access log as the only storage (wrk, keep-alive,
+     each request with its own mid); the ratio gdserver / nginx
+  2. with --postgres CONNINFO, the same for gdserver on PostgreSQL
+  3. the dashboard's time with a million reports stored (all games, one game,
+     /api/funnel), the median of five requests each
+
+Usage: bench/gdserver/run_bench.py [--gdserver PATH] [--seconds N] [--connections N]
+                                   [--postgres CONNINFO] [--rows N]
+Needs wrk and nginx (apt-get install wrk nginx; this script installs wrk when
+it is missing). The load average is printed with the figures: on a shared
+machine they move with it.
+"""
+import argparse
+import os
+import random
+import re
+import shutil
+import sqlite3
+import subprocess
+import sys
+import tempfile
+import time
+import urllib.request
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
+KEY = "{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}"
+
+WRK_SCRIPT = """
+counter = 0
+request = function()
+  counter = counter + 1
+  return wrk.format("GET", "/s.php?action=2&tg=1&game=%s&mid=" .. string.format("%%x%%08x", math.random(0, 1000000), counter) .. "&ver=1.1.0.1010")
+end
+""" % KEY
+
+NGINX_CONF = """
+worker_processes auto;
+pid {work}/nginx.pid;
+error_log {work}/nginx-error.log;
+events {{ worker_connections 1024; }}
+http {{
+  access_log {work}/access.log;
+  client_body_temp_path {work}/tmp; proxy_temp_path {work}/tmp; fastcgi_temp_path {work}/tmp;
+  uwsgi_temp_path {work}/tmp; scgi_temp_path {work}/tmp;
+  server {{
+    listen 127.0.0.1:{port};
+    location = /s.php {{ default_type text/plain; return 200 "ok\\n"; }}
+  }}
+}}
+"""
+
+
+def free_port():
+    import socket
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
+def load():
+    return open("/proc/loadavg").read().split()[0]
+
+
+def wrk(port, seconds, connections, script):
+    out = subprocess.run(["wrk", "-t2", "-c%d" % connections, "-d%ds" % seconds, "-s", script,
+                          "http://127.0.0.1:%d/s.php" % port], stdout=subprocess.PIPE, check=True).stdout.decode()
+    requests = int(re.search(r"(\d+) requests in", out).group(1))
+    non2xx = re.search(r"Non-2xx or 3xx responses: (\d+)", out)
+    errors = re.search(r"Socket errors: (.*)", out)
+    return requests, int(non2xx.group(1)) if non2xx else 0, errors.group(1) if errors else ""
+
+
+def bench_nginx(work, args, script):
+    port = free_port()
+    os.makedirs(os.path.join(work, "tmp"), exist_ok=True)
+    conf = os.path.join(work, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write(NGINX_CONF.format(work=work, port=port))
+    subprocess.run(["nginx", "-c", conf, "-p", work], check=True)
+    try:
+        time.sleep(0.5)
+        requests, bad, errors = wrk(port, args.seconds, args.connections, script)
+    finally:
+        subprocess.run(["nginx", "-c", conf, "-p", work, "-s", "stop"])
+        time.sleep(0.5)
+    with open(os.path.join(work, "access.log"), "rb") as f:
+        logged = sum(1 for _ in f)
+    return requests, bad, errors, logged
+
+
+def start_gdserver(binary, db, work, name):
+    log = os.path.join(work, name + ".log")
+    proc = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db], stderr=open(log, "wb"))
+    deadline = time.time() + 20
+    while time.time() < deadline:
+        text = open(log).read()
+        m = re.search(r"listening on http://127.0.0.1:(\d+)/", text)
+        if m:
+            return proc, int(m.group(1))
+        if proc.poll() is not None:
+            raise SystemExit("gdserver ended: " + text)
+        time.sleep(0.05)
+    raise SystemExit("gdserver did not start")
+
+
+def stop(proc):
+    proc.terminate()
+    proc.wait(60)
+
+
+def count_stored(db):
+    if db.startswith("postgres"):
+        out = subprocess.run(["psql", "-X", "-At", db, "-c", "SELECT COUNT(*) FROM reports"],
+                             stdout=subprocess.PIPE, check=True).stdout
+        return int(out)
+    with sqlite3.connect(db) as c:
+        return c.execute("SELECT COUNT(*) FROM reports").fetchone()[0]
+
+
+def bench_gdserver(binary, db, work, args, script, name):
+    proc, port = start_gdserver(binary, db, work, name)
+    try:
+        before = count_stored(db)
+        requests, bad, errors = wrk(port, args.seconds, args.connections, script)
+    finally:
+        stop(proc)
+    return requests, bad, errors, count_stored(db) - before
+
+
+def fill(db, rows):
+    """A million reports as many players would send them: most open the
+    downloader, fewer start, fewer finish, some fail, over 30 days, 5 games."""
+    rng = random.Random(7)
+    games = [KEY] + ["{%08X-0000-4000-8000-%012X}" % (i, i) for i in range(1, 5)]
+    now = int(time.time() * 1000)
+    con = sqlite3.connect(db)
+    con.execute("PRAGMA journal_mode=WAL")
+    batch = []
+    made = 0
+    player = 0
+    while made < rows:
+        player += 1
+        mid = "%016x" % rng.getrandbits(64)
+        game = games[min(int(rng.expovariate(1.2)), 4)]
+        ver = rng.choice(["1.1.0.1010"] * 6 + ["1.1.0.1008"] * 3 + ["1.0.9.990"])
+        t = now - rng.randrange(30 * 86400000)
+        events = [("1", None, None, None)]
+        if rng.random() < 0.8:
+            events.append(("2", "1" if rng.random() < 0.7 else "0", None, None))
+            for _ in range(rng.choice([0, 0, 1, 2])):
+                events += [("3", None, None, None), ("4", None, None, None)]
+            r = rng.random()
+            if r < 0.7:
+                events.append(("5", None, "1", None))
+            elif r < 0.9:
+                events.append(("5", None, "0", rng.choice(["2", "3", "4", "4"])))
+        for action, tg, cg, cwdm in events:
+            t += rng.randrange(1000, 600000)
+            q = "action=" + action + ("&tg=" + tg if tg else "") + ("&cg=" + cg if cg else "") + \
+                ("&cwdm=" + cwdm if cwdm else "") + "&game=%s&mid=%s&ver=%s" % (game, mid, ver)
+            batch.append((t, t // 86400000, "10.0.%d.%d" % (player % 250, player % 200), "/s.php", q,
+                          action, tg, cg, cwdm, game, mid, ver, 0))
+            made += 1
+        if len(batch) >= 50000:
+            con.executemany("INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", batch)
+            con.commit()
+            batch = []
+    if batch:
+        con.executemany("INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", batch)
+        con.commit()
+    con.close()
+    return player
+
+
+def timed_get(url, times=5):
+    spent = []
+    for _ in range(times):
+        start = time.perf_counter()
+        with urllib.request.urlopen(url, timeout=120) as res:
+            res.read()
+        spent.append(time.perf_counter() - start)
+    return sorted(spent)[len(spent) // 2]
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--gdserver", default=os.path.join(ROOT, "build", "native", "bin", "gdserver"))
+    parser.add_argument("--seconds", type=int, default=10)
+    parser.add_argument("--connections", type=int, default=32)
+    parser.add_argument("--postgres")
+    parser.add_argument("--rows", type=int, default=1000000)
+    parser.add_argument("--work")
+    args = parser.parse_args()
+    if not shutil.which("wrk"):
+        subprocess.run(["apt-get", "install", "-y", "-qq", "--no-install-recommends", "wrk"], check=True)
+    work = args.work or tempfile.mkdtemp(prefix="gdserver-bench-")
+    script = os.path.join(work, "reports.lua")
+    with open(script, "w") as f:
+        f.write(WRK_SCRIPT)
+    print("load average at start: %s; %d s per run, %d connections, wrk -t2" % (load(), args.seconds, args.connections))
+
+    n_req, n_bad, n_err, n_logged = bench_nginx(work, args, script)
+    nginx_rate = n_logged / args.seconds
+    print("nginx (access log):  %8.0f requests/s logged (%d answered, %d non-2xx, %d log lines%s)" % (
+        nginx_rate, n_req, n_bad, n_logged, ", socket errors " + n_err if n_err else ""))
+
+    db = os.path.join(work, "bench.sqlite")
+    g_req, g_bad, g_err, g_stored = bench_gdserver(args.gdserver, db, work, args, script, "sqlite")
+    sqlite_rate = g_stored / args.seconds
+    print("gdserver (SQLite):   %8.0f reports/s stored (%d answered, %d non-2xx, %d stored%s)" % (
+        sqlite_rate, g_req, g_bad, g_stored, ", socket errors " + g_err if g_err else ""))
+    print("ratio gdserver SQLite / nginx: %.2f" % (sqlite_rate / nginx_rate))
+    if args.postgres:
+        p_req, p_bad, p_err, p_stored = bench_gdserver(args.gdserver, args.postgres, work, args, script, "pg")
+        print("gdserver (PostgreSQL): %6.0f reports/s stored (%d answered, %d non-2xx%s)" % (
+            p_stored / args.seconds, p_req, p_bad, ", socket errors " + p_err if p_err else ""))
+        print("ratio gdserver PostgreSQL / nginx: %.2f" % (p_stored / args.seconds / nginx_rate))
+
+    big = os.path.join(work, "million.sqlite")
+    if os.path.exists(big):
+        os.remove(big)
+    proc, port = start_gdserver(args.gdserver, big, work, "million-schema")  # makes the schema
+    stop(proc)
+    start = time.time()
+    players = fill(big, args.rows)
+    print("filled %d reports of %d players in %.0f s" % (count_stored(big), players, time.time() - start))
+    proc, port = start_gdserver(args.gdserver, big, work, "million")
+    try:
+        base = "http://127.0.0.1:%d" % port
+        for label, path in [("dashboard, all games", "/dashboard"),
+                            ("dashboard, one game", "/dashboard?game=" + urllib.request.quote(KEY)),
+                            ("/api/funnel, one game", "/api/funnel?game=" + urllib.request.quote(KEY)),
+                            ("/api/funnel, all games", "/api/funnel")]:
+            print("%-24s %6.3f s (median of 5, %d reports stored)" % (label, timed_get(base + path), args.rows))
+    finally:
+        stop(proc)
+    print("load average at end: %s" % load())
+    if not args.work:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
