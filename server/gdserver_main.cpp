@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <future>
 #include <memory>
 #include <set>
 #include <string>
@@ -172,9 +173,11 @@ int main(int argc, char** argv) {
         Reply(res, 200, answer, "text/plain");
       } else if (path == "/dashboard" || path == "/dashboard/") {
         const std::string game = req.get_param_value("game");
+        auto list = std::async(std::launch::async, [&] {
+          return game.empty() ? QueryGames(*store) : std::vector<Labelled>{};
+        });
         const Figures f = QueryFigures(*store, game, NowMs());
-        const std::vector<Labelled> list = game.empty() ? QueryGames(*store) : std::vector<Labelled>{};
-        Reply(res, 200, RenderDashboard(game, f, list, games.names), "text/html; charset=utf-8");
+        Reply(res, 200, RenderDashboard(game, f, list.get(), games.names), "text/html; charset=utf-8");
       } else if (path == "/api/funnel") {
         Reply(res, 200, FunnelJson(QueryFunnel(*store, req.get_param_value("game"))) + "\n", "application/json");
       } else if (path == "/api/figures") {

@@ -9,9 +9,12 @@ const char* const kSchema[] = {
     " query TEXT NOT NULL,"
     " action TEXT, tg TEXT, cg TEXT, cwdm TEXT, game TEXT, mid TEXT, ver TEXT,"
     " malformed INTEGER NOT NULL)",
-    // The funnel counts players per game and action; one index answers it.
-    "CREATE INDEX IF NOT EXISTS reports_game_action ON reports (game, action, cg, mid)",
-    "CREATE INDEX IF NOT EXISTS reports_received ON reports (received)",
+    // Each figure of the dashboard reads one of these alone, without the
+    // table: the funnel the first, the per-day counts and the versions in use
+    // the second, the count of malformed reports the third (a small one).
+    "CREATE INDEX IF NOT EXISTS reports_funnel ON reports (game, action, cg, mid)",
+    "CREATE INDEX IF NOT EXISTS reports_days ON reports (game, day, action, cg, ver, mid)",
+    "CREATE INDEX IF NOT EXISTS reports_malformed ON reports (game) WHERE malformed = 1",
     nullptr,
 };
 

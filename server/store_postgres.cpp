@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include <memory>
 #include <mutex>
 
 #include "store.h"
@@ -57,7 +58,7 @@ class PgConnection {
 
 class PostgresStore : public Store {
  public:
-  explicit PostgresStore(const std::string& conninfo) : m_write(conninfo), m_read(conninfo) {
+  explicit PostgresStore(const std::string& conninfo) : m_conninfo(conninfo), m_write(conninfo) {
     // Servers sharing the database may start together; the lock keeps their
     // CREATE statements apart.
     m_write.Exec("SELECT pg_advisory_lock(4711017)");
@@ -108,8 +109,22 @@ class PostgresStore : public Store {
   }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
-    std::lock_guard<std::mutex> lock(m_readLock);
-    PGresult* res = m_read.Run(Numbered(sql), params);
+    std::unique_ptr<PgConnection> conn;
+    {
+      std::lock_guard<std::mutex> lock(m_readLock);
+      if (!m_idle.empty()) {
+        conn = std::move(m_idle.back());
+        m_idle.pop_back();
+      }
+    }
+    if (!conn) conn = std::make_unique<PgConnection>(m_conninfo);
+    PGresult* res = nullptr;
+    try {
+      res = conn->Run(Numbered(sql), params);
+    } catch (...) {
+      GiveBack(std::move(conn));
+      throw;
+    }
     std::vector<Row> rows;
     for (int r = 0, nr = PQntuples(res); r < nr; ++r) {
       Row row;
@@ -120,15 +135,22 @@ class PostgresStore : public Store {
       rows.push_back(std::move(row));
     }
     PQclear(res);
+    GiveBack(std::move(conn));
     return rows;
   }
 
   const char* Kind() const override { return "postgresql"; }
 
  private:
+  void GiveBack(std::unique_ptr<PgConnection> conn) {
+    std::lock_guard<std::mutex> lock(m_readLock);
+    m_idle.push_back(std::move(conn));
+  }
+
+  std::string m_conninfo;
   PgConnection m_write;
-  PgConnection m_read;
   std::mutex m_readLock;
+  std::vector<std::unique_ptr<PgConnection>> m_idle;  // read connections
 };
 
 }  // namespace

@@ -3,6 +3,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
+#include <vector>
 #include <thread>
 
 #include "store.h"
@@ -21,7 +23,7 @@ class SqliteStore : public Store {
     // than inside a commit that answered reports wait for.
     Exec(m_write, "PRAGMA wal_autocheckpoint=0");
     for (const char* const* s = kSchema; *s; ++s) Exec(m_write, *s);
-    m_read = Open(path);
+    m_path = path;
     m_insert = Prepare(m_write, kInsertReport);
     sqlite3_wal_hook(
         m_write,
@@ -43,7 +45,7 @@ class SqliteStore : public Store {
     sqlite3_wal_checkpoint_v2(m_checkpointDb, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     sqlite3_close(m_checkpointDb);
     sqlite3_finalize(m_insert);
-    sqlite3_close(m_read);
+    for (sqlite3* db : m_readers) sqlite3_close(db);
     sqlite3_close(m_write);
   }
 
@@ -79,29 +81,60 @@ class SqliteStore : public Store {
     return sqlite3_changes(m_write);
   }
 
+  // Reads run on connections of their own, several at once, so that the
+  // figures of one page are counted side by side.
   std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
-    std::lock_guard<std::mutex> lock(m_readLock);
-    sqlite3_stmt* st = Prepare(m_read, sql.c_str());
-    Bind(st, params);
+    sqlite3* db = TakeReader();
     std::vector<Row> rows;
-    int rc;
-    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-      Row row;
-      for (int i = 0, n = sqlite3_column_count(st); i < n; ++i) {
-        const unsigned char* text = sqlite3_column_text(st, i);
-        if (text) row.emplace_back(std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(st, i)));
-        else row.emplace_back(std::nullopt);
+    int rc = SQLITE_OK;
+    std::string failure;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      failure = sqlite3_errmsg(db);
+    } else {
+      Bind(st, params);
+      while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        Row row;
+        for (int i = 0, n = sqlite3_column_count(st); i < n; ++i) {
+          const unsigned char* text = sqlite3_column_text(st, i);
+          if (text) row.emplace_back(std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(st, i)));
+          else row.emplace_back(std::nullopt);
+        }
+        rows.push_back(std::move(row));
       }
-      rows.push_back(std::move(row));
+      if (rc != SQLITE_DONE) failure = sqlite3_errmsg(db);
+      sqlite3_finalize(st);
     }
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE) Fail(m_read, "query");
+    GiveBack(db);
+    if (!failure.empty()) throw StoreError("sqlite query: " + failure);
     return rows;
   }
 
   const char* Kind() const override { return "sqlite"; }
 
  private:
+  sqlite3* TakeReader() {
+    {
+      std::lock_guard<std::mutex> lock(m_readLock);
+      if (!m_idle.empty()) {
+        sqlite3* db = m_idle.back();
+        m_idle.pop_back();
+        return db;
+      }
+    }
+    sqlite3* db = Open(m_path);
+    // The dashboard reads whole indexes: map the file rather than copy pages.
+    Exec(db, "PRAGMA mmap_size=4294967296");
+    Exec(db, "PRAGMA cache_size=-65536");
+    std::lock_guard<std::mutex> lock(m_readLock);
+    m_readers.push_back(db);
+    return db;
+  }
+  void GiveBack(sqlite3* db) {
+    std::lock_guard<std::mutex> lock(m_readLock);
+    m_idle.push_back(db);
+  }
+
   void Checkpoints() {
     std::unique_lock<std::mutex> lock(m_stopLock);
     while (!m_stopWake.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_stop; })) {
@@ -144,7 +177,9 @@ class SqliteStore : public Store {
   }
 
   sqlite3* m_write = nullptr;
-  sqlite3* m_read = nullptr;
+  std::string m_path;
+  std::vector<sqlite3*> m_readers;  // all opened, closed at the end
+  std::vector<sqlite3*> m_idle;
   sqlite3_stmt* m_insert = nullptr;
   std::mutex m_readLock;
   static constexpr int kWalFramesLimit = 16384;  // 64 MiB of 4 KiB pages

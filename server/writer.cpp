@@ -12,19 +12,24 @@ int64_t NowMs() {
 }
 }  // namespace
 
-Writer::Writer(Store& store, int64_t retentionMs) : m_store(store), m_retentionMs(retentionMs) {
+Writer::Writer(Store& store, int64_t retentionMs)
+    : m_store(store), m_retentionMs(retentionMs), m_pending(std::make_shared<Batch>()) {
   m_thread = std::thread([this] { Run(); });
 }
 
 Writer::~Writer() { Stop(); }
 
 bool Writer::Submit(Report report, int waitMs) {
-  std::unique_lock<std::mutex> lock(m_lock);
-  if (m_stopping) return false;
-  m_pending.push_back(std::move(report));
-  const uint64_t mine = ++m_queued;
-  m_wake.notify_one();
-  return m_committed.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return m_done >= mine; });
+  std::shared_ptr<Batch> batch;
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    if (m_stopping) return false;
+    batch = m_pending;
+    batch->reports.push_back(std::move(report));
+    if (m_writerWaiting) m_wake.notify_one();
+  }
+  std::unique_lock<std::mutex> lock(batch->lock);
+  return batch->done.wait_for(lock, std::chrono::milliseconds(waitMs), [&] { return batch->committed; });
 }
 
 void Writer::Stop() {
@@ -54,40 +59,48 @@ void Writer::Prune() {
 void Writer::Run() {
   Prune();
   auto nextPrune = std::chrono::steady_clock::now() + std::chrono::hours(1);
-  std::vector<Report> batch;
-  uint64_t batchEnd = 0;
+  std::shared_ptr<Batch> batch;
   int failures = 0;
   for (;;) {
-    {
+    if (!batch) {
       std::unique_lock<std::mutex> lock(m_lock);
-      if (batch.empty()) {
-        m_wake.wait_until(lock, nextPrune, [&] { return m_stopping || !m_pending.empty(); });
-        if (m_pending.empty() && m_stopping) return;
-        batch.swap(m_pending);
-        batchEnd = m_queued;
+      m_writerWaiting = true;
+      m_wake.wait_until(lock, nextPrune, [&] { return m_stopping || !m_pending->reports.empty(); });
+      m_writerWaiting = false;
+      if (m_pending->reports.empty()) {
+        if (m_stopping) return;
+      } else {
+        batch = std::move(m_pending);
+        m_pending = std::make_shared<Batch>();
       }
     }
     if (std::chrono::steady_clock::now() >= nextPrune) {
       Prune();
       nextPrune = std::chrono::steady_clock::now() + std::chrono::hours(1);
     }
-    if (batch.empty()) continue;
+    if (!batch) continue;
     try {
-      m_store.InsertBatch(batch);
+      m_store.InsertBatch(batch->reports);
       if (failures) Log("database: stored again after %d failed attempts", failures);
       failures = 0;
-      batch.clear();
-      std::lock_guard<std::mutex> lock(m_lock);
-      m_done = batchEnd;
-      m_committed.notify_all();
+      {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_done += batch->reports.size();
+      }
+      {
+        std::lock_guard<std::mutex> lock(batch->lock);
+        batch->committed = true;
+      }
+      batch->done.notify_all();
+      batch.reset();
     } catch (const StoreError& e) {
-      // Keep the batch and try again: the reports were not answered yet.
+      // Keep the batch and try again: its reports were not answered yet.
       // New arrivals wait for the next batch.
-      if (failures++ % 20 == 0) Log("database: %s (batch of %zu kept, retrying)", e.what(), batch.size());
+      if (failures++ % 20 == 0) Log("database: %s (batch of %zu kept, retrying)", e.what(), batch->reports.size());
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min(2000, 50 * failures)));
       std::lock_guard<std::mutex> lock(m_lock);
       if (m_stopping && failures > 50) {
-        Log("database: giving up at stop, %zu reports not stored", batch.size() + m_pending.size());
+        Log("database: giving up at stop, %zu reports not stored", batch->reports.size() + m_pending->reports.size());
         return;
       }
     }

@@ -2,7 +2,7 @@
 
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -29,17 +29,25 @@ class Writer {
   uint64_t Committed() const;
 
  private:
+  // The reports of one commit. Its submitters wait on it alone, so a commit
+  // wakes only the requests it answers.
+  struct Batch {
+    std::vector<Report> reports;
+    std::mutex lock;
+    std::condition_variable done;
+    bool committed = false;
+  };
+
   void Run();
   void Prune();
 
   Store& m_store;
   const int64_t m_retentionMs;
   mutable std::mutex m_lock;
-  std::condition_variable m_wake;       // the writer: work or stop
-  std::condition_variable m_committed;  // the submitters
-  std::vector<Report> m_pending;
-  uint64_t m_queued = 0;     // sequence number of the last queued report
-  uint64_t m_done = 0;       // ... of the last committed one
+  std::condition_variable m_wake;  // the writer: work or stop
+  std::shared_ptr<Batch> m_pending;  // filling while the writer commits the one before
+  bool m_writerWaiting = false;
+  uint64_t m_done = 0;  // reports committed
   bool m_stopping = false;
   std::thread m_thread;
 };
