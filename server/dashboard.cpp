@@ -113,7 +113,7 @@ const char kStyle[] =
     "header a{color:#cfe0ff}main{max-width:1000px;margin:0 auto;padding:12px;display:grid;"
     "grid-template-columns:repeat(auto-fit,minmax(300px,1fr));gap:12px}"
     ".card{background:#fff;border-radius:8px;padding:12px 14px;box-shadow:0 1px 3px rgba(0,0,0,.12)}"
-    ".card h2{font-size:16px;margin:0 0 8px}.wide{grid-column:1/-1}svg{width:100%;height:auto;display:block}"
+    ".card h2{font-size:16px;margin:0 0 8px}.wide{grid-column:1/-1}svg{width:100%;max-width:600px;height:auto;display:block}"
     ".lbl{font-size:21px;fill:#333}.axis{font-size:17px;fill:#666}.key span{display:inline-block;width:10px;"
     "height:10px;margin:0 4px 0 10px}.muted{color:#666;font-size:13px}table{border-collapse:collapse;width:100%}"
     "td{padding:4px 6px;border-bottom:1px solid #eee;font-size:14px;word-break:break-all}";
