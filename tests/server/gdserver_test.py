@@ -58,11 +58,13 @@ class Postgres:
         init = self.run(PG_BIN + "/initdb", "-D", self.data, "-U", "gd", "--auth=trust", "-E", "UTF8", "--locale=C")
         if init.returncode != 0:
             return "initdb failed: " + init.stdout.decode(errors="replace")[-500:]
+        failure = self.start_again()
+        return "pg_ctl start failed: " + failure[-500:] if failure else None
+
+    def start_again(self):
         start = self.run(PG_BIN + "/pg_ctl", "-D", self.data, "-l", os.path.join(self.dir, "log"), "-w", "-t", "60",
                          "-o", "-h 127.0.0.1 -p %d -k %s -c fsync=off" % (self.port, self.dir), "start")
-        if start.returncode != 0:
-            return "pg_ctl start failed: " + start.stdout.decode(errors="replace")[-500:]
-        return None
+        return None if start.returncode == 0 else start.stdout.decode(errors="replace")
 
     def stop(self):
         self.run(PG_BIN + "/pg_ctl", "-D", self.data, "-m", "immediate", "stop")
@@ -437,6 +439,27 @@ class GdserverTest(unittest.TestCase):
             stored = {r[0] for r in self.database.rows("SELECT mid FROM reports WHERE mid LIKE '%s-%%'" % sig.name)}
             missing = [m for m in answered if m not in stored]
             self.assertEqual(missing, [], "%s: %d of %d answered reports lost" % (sig.name, len(missing), len(answered)))
+
+    def test_reports_wait_out_a_database_restart(self):
+        if not self.pg:
+            self.skipTest("PostgreSQL only")
+        server = self.start()
+        self.assertEqual(server.get("/s.php?action=1&game=g&mid=before&ver=1")[0], 200)
+        self.pg.run(PG_BIN + "/pg_ctl", "-D", self.pg.data, "-m", "fast", "-w", "stop")
+        results = {}
+
+        def send(mid):
+            results[mid] = server.get("/s.php?action=1&game=g&mid=%s&ver=1" % mid)[0]
+        senders = [threading.Thread(target=send, args=("during%d" % i,)) for i in range(3)]
+        for t in senders:
+            t.start()
+        time.sleep(1.5)
+        self.assertEqual(results, {}, "answered while the database was down")
+        self.assertIsNone(self.pg.start_again())
+        for t in senders:
+            t.join()
+        self.assertEqual(results, {"during0": 200, "during1": 200, "during2": 200})
+        self.assertEqual(sorted(r[5] for r in self.stored()), ["before", "during0", "during1", "during2"])
 
     def test_configurations_name_games_and_report_paths(self):
         configs = os.path.join(self.tmp, "configs")
