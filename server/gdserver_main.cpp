@@ -30,13 +30,16 @@ namespace {
 const char kUsage[] =
     "usage: gdserver [--listen HOST:PORT] [--db FILE|postgresql://...] [--mirrors FILE]\n"
     "                [--configs DIR] [--report-path PATH]... [--retention-days N] [--threads N]\n"
+    "                [--answer-wait-ms N]\n"
     "  --listen          address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
     "  --db              SQLite file (default gdserver.sqlite) or a PostgreSQL connection string\n"
     "  --mirrors         mirrors file for GET /seed: \"<file name or h1> <base URL>\" a line\n"
     "  --configs         folder of <game key>.html configurations: game names and report paths\n"
     "  --report-path     a path that takes reports (default /s.php; DomainName paths are added)\n"
     "  --retention-days  delete reports older than N days (checked hourly)\n"
-    "  --threads         connections served at once (default 64)\n";
+    "  --threads         connections served at once (default 64)\n"
+    "  --answer-wait-ms  how long a report waits for the database before it is answered 503\n"
+    "                    (default 10000); it is stored later all the same\n";
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -47,6 +50,7 @@ struct Options {
   std::set<std::string> reportPaths;
   int retentionDays = 0;
   int threads = 64;
+  int answerWaitMs = 10000;
 };
 
 [[noreturn]] void Usage(const char* message) {
@@ -89,6 +93,8 @@ Options ParseArgs(int argc, char** argv) {
       o.reportPaths.insert(v);
     } else if (a == "--retention-days") {
       o.retentionDays = ParseInt(v, 1, 100000, "--retention-days");
+    } else if (a == "--answer-wait-ms") {
+      o.answerWaitMs = ParseInt(v, 1, 3600000, "--answer-wait-ms");
     } else if (a == "--threads") {
       o.threads = ParseInt(v, 1, 4096, "--threads");
     } else {
@@ -159,7 +165,7 @@ int main(int argc, char** argv) {
         const bool bad = report.malformed;
         ++received;
         if (bad) ++malformed;
-        if (!writer.Submit(std::move(report))) {
+        if (!writer.Submit(std::move(report), options.answerWaitMs)) {
           ++unstored;
           Reply(res, 503, "not stored, try again\n", "text/plain");
         } else {

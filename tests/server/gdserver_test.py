@@ -461,6 +461,20 @@ class GdserverTest(unittest.TestCase):
         self.assertEqual(results, {"during0": 200, "during1": 200, "during2": 200})
         self.assertEqual(sorted(r[5] for r in self.stored()), ["before", "during0", "during1", "during2"])
 
+    def test_reports_answered_503_are_stored_once_the_database_is_back(self):
+        if not self.pg:
+            self.skipTest("PostgreSQL only")
+        server = self.start("--answer-wait-ms", "300")
+        self.pg.run(PG_BIN + "/pg_ctl", "-D", self.pg.data, "-m", "fast", "-w", "stop")
+        answers = [server.get("/s.php?action=1&game=g&mid=late%d&ver=1" % i)[0] for i in range(3)]
+        self.assertEqual(answers, [503, 503, 503])
+        self.assertIsNone(self.pg.start_again())
+        deadline = time.time() + 20
+        while time.time() < deadline and len(self.stored()) < 3:
+            time.sleep(0.2)
+        self.assertEqual(sorted(r[5] for r in self.stored()), ["late0", "late1", "late2"])
+        self.assertEqual(server.get("/s.php?action=1&game=g&mid=after&ver=1")[0], 200)
+
     def test_configurations_name_games_and_report_paths(self):
         configs = os.path.join(self.tmp, "configs")
         os.mkdir(configs)
