@@ -31,13 +31,14 @@ class GdServer:
         for path in report_paths:
             args += ["--report-path", path]
         self.log = open(log, "ab")
+        self.log_start = self.log.tell()  # the log may hold earlier runs
         self.proc = subprocess.Popen(args, stderr=self.log)
         self.port = None
         deadline = time.time() + 20
         while self.port is None and time.time() < deadline:
             text = self.text()
             if "listening on http://127.0.0.1:" in text:
-                self.port = int(text.rsplit("listening on http://127.0.0.1:", 1)[1].split("/")[0])
+                self.port = int(text.split("listening on http://127.0.0.1:", 1)[1].split("/")[0])
             elif self.proc.poll() is not None:
                 raise RuntimeError("gdserver ended: " + text)
             else:
@@ -47,8 +48,10 @@ class GdServer:
             raise RuntimeError("gdserver did not start: " + self.text())
 
     def text(self):
-        with open(self.log_path, encoding="utf-8", errors="replace") as f:
-            return f.read()
+        """This run's log."""
+        with open(self.log_path, "rb") as f:
+            f.seek(self.log_start)
+            return f.read().decode("utf-8", "replace")
 
     def url(self, path):
         return "http://127.0.0.1:%d%s" % (self.port, path)
