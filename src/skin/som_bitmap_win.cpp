@@ -171,7 +171,7 @@ namespace {
 
 class Win32ImageServices : public ISomImageServices {
  public:
-  SomImageInfo LoadImage(std::uintptr_t source, bool fromFile, std::uint8_t type) override {
+  SomImageInfo LoadImageData(std::uintptr_t source, bool fromFile, std::uint8_t type) override {
     const wchar_t* path = reinterpret_cast<const wchar_t*>(source);
     HBITMAP bitmap = nullptr;
     if (type == ImageTypeBmp) {

@@ -36,10 +36,10 @@ class Win32SomPlatform final : public ISomPlatform {
   SomWindow GetCapture() override { return ::GetCapture(); }
   void SetCapture(SomWindow hwnd) override { ::SetCapture(hwnd); }
   void ReleaseCapture() override { ::ReleaseCapture(); }
-  SomLong SendMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
+  SomLong SendHostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
     return ::SendMessageW(hwnd, msg, wParam, lParam);
   }
-  int PostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
+  int PostHostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
     return ::PostMessageW(hwnd, msg, wParam, lParam);
   }
   void InvalidateRect(SomWindow hwnd, const SomRect* rect) override {
