@@ -8,6 +8,7 @@
 #include "app/init_flow.h"
 #include "app/main_dlg_win.h"
 #include "app/process_objects.h"
+#include "base/scoped_win.h"
 #include "config/downloader_config.h"
 #include "config/first_item.h"
 #include "config/version_text.h"
@@ -101,24 +102,17 @@ void CreateDesktopShortcut() {
   const std::wstring linkPath = DesktopShortcutPath(desktop, program);
   if (::GetFileAttributesW(linkPath.c_str()) != INVALID_FILE_ATTRIBUTES) ::DeleteFileW(linkPath.c_str());
 
-  HRESULT init = ::CoInitialize(nullptr);
-  {
-    IShellLinkW* link = nullptr;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                     reinterpret_cast<void**>(&link)))) {
-      link->SetPath(program);
-      link->SetArguments(L"");
-      link->SetDescription(ProgramFileName(program).c_str());
-      link->SetWorkingDirectory(L"");
-      IPersistFile* file = nullptr;
-      if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        file->Save(linkPath.c_str(), TRUE);
-        file->Release();
-      }
-      link->Release();
-    }
+  ScopedCoInit com;
+  ComPtr<IShellLinkW> link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid()))) {
+    return;
   }
-  if (SUCCEEDED(init)) ::CoUninitialize();
+  link->SetPath(program);
+  link->SetArguments(L"");
+  link->SetDescription(ProgramFileName(program).c_str());
+  link->SetWorkingDirectory(L"");
+  ComPtr<IPersistFile> file;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))) file->Save(linkPath.c_str(), TRUE);
 }
 
 CMainDlg::CMainDlg() : m_bmpBackground(static_cast<std::uintptr_t>(IDB_WINDOW_FRAME)) {}

@@ -55,7 +55,7 @@ int Run(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  ::CoInitialize(nullptr);
+  ScopedCoInit com;
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&icc);
   UiModule().Init(instance);
@@ -72,7 +72,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   int exitCode = Run(instance);
   UiModule().Term();
-  ::CoUninitialize();
   // The single-instance mutex stays held until the process has ended.
   mutex.Release();
   return exitCode;

@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "base/scoped_win.h"
 #include "config/downloader_config.h"
 #include "engine/download_manager.h"
 #include "engine/resource_extract.h"
@@ -43,7 +44,7 @@ CDownloadManager::~CDownloadManager() {
   // The engine keeps itself loaded while its threads may run; stopping it
   // first lets the library go and its file be deleted.
   if (m_loaded) m_entry.Uninit();
-  if (m_module) ::FreeLibrary(static_cast<HMODULE>(m_module));
+  ScopedModule(static_cast<HMODULE>(m_module)).Reset();
   if (!m_enginePath.empty()) ::DeleteFileW(m_enginePath.c_str());
 }
 

@@ -55,13 +55,8 @@ bool CreateWin32SkinFonts(SomFont fonts[SkinTable::kFontCount]) {
 }
 
 SharedMemoryDC::SharedMemoryDC() {
-  HDC screen = ::GetDC(nullptr);
-  m_hdc = ::CreateCompatibleDC(screen);
-  ::ReleaseDC(nullptr, screen);
-}
-
-SharedMemoryDC::~SharedMemoryDC() {
-  if (m_hdc) ::DeleteDC(m_hdc);
+  ScopedGetDC screen(nullptr);
+  m_hdc.Reset(::CreateCompatibleDC(screen.Get()));
 }
 
 SharedMemoryDC& TheSharedMemoryDC() {

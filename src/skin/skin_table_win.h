@@ -4,6 +4,7 @@
 // face, and installing the Win32 services of the toolkit.
 #include <windows.h>
 
+#include "base/scoped_win.h"
 #include "skin/skin_table.h"
 #include "skin/som_bitmap_win.h"
 
@@ -12,13 +13,10 @@
 class SharedMemoryDC {
  public:
   SharedMemoryDC();
-  ~SharedMemoryDC();
-  SharedMemoryDC(const SharedMemoryDC&) = delete;
-  SharedMemoryDC& operator=(const SharedMemoryDC&) = delete;
-  HDC Get() const { return m_hdc; }
+  HDC Get() const { return m_hdc.Get(); }
 
  private:
-  HDC m_hdc;
+  ScopedMemoryDC m_hdc;
 };
 
 SharedMemoryDC& TheSharedMemoryDC();
