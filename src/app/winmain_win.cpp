@@ -11,6 +11,7 @@
 #include "base/scoped_win.h"
 #include "companion/startup_data_dir_win.h"
 #include "config/downloader_config.h"
+#include "skin/skin_table_win.h"
 #include "stats/statistics_mgr.h"
 #include "ui/message_loop_win.h"
 
@@ -58,6 +59,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
   ScopedCoInit com;
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&icc);
+  InstallSkinServices();
   UiModule().Init(instance);
   PrepareStartupDataDirectory(instance);
 

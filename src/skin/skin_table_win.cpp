@@ -1,5 +1,6 @@
 #include "skin/skin_table_win.h"
 
+#include "skin/som_platform_win.h"
 #include "skin/som_text_wnd_win.h"
 
 namespace {
@@ -57,6 +58,11 @@ bool CreateWin32SkinFonts(SomFont fonts[SkinTable::kFontCount]) {
 SharedMemoryDC::SharedMemoryDC() {
   ScopedGetDC screen(nullptr);
   m_hdc.Reset(::CreateCompatibleDC(screen.Get()));
+}
+
+void InstallSkinServices() {
+  UseWin32SomPlatform();
+  UseWin32Skin();
 }
 
 SharedMemoryDC& TheSharedMemoryDC() {

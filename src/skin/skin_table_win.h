@@ -28,3 +28,8 @@ const wchar_t* SkinFontFace(DWORD majorVersion);
 // Installs the Win32 image and text services and builds the memory DC and
 // the skin table: called once at start-up, before the first skinned window.
 void UseWin32Skin();
+
+// Everything the skinned windows need from Win32: the element manager's
+// platform and the skin's services. Installed once at start-up, before the
+// first window.
+void InstallSkinServices();
