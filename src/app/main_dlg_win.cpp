@@ -224,8 +224,7 @@ LRESULT CMainDlg::OnInitNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
 void CMainDlg::OnInitFinished(int result) {
   CDownloaderConfig& config = DownloaderConfig();
   std::vector<GameFileEntry> files = config.GetFileList();
-  PendingItems.assign(files.begin(), files.end());
-  TotalGameSize = TotalSizeOf(files);
+  m_files = std::move(files);
   Report(config.GetDomainName(), L"1", L"Initial", 0, 0, 0);
   ::SetTimer(m_hWnd, IDT_INIT_PROGRESS, kInitProgressPeriodMs, nullptr);
   m_nInitResult = result;
@@ -237,7 +236,7 @@ void CMainDlg::EvaluateResult() {
   const std::wstring title = DownloaderTitle(gameName);
   ::KillTimer(m_hWnd, IDT_INIT_PROGRESS);
 
-  const bool usable = IsFirstDownloadItemUsable(PendingItems, config.GetGameKey());
+  const bool usable = IsFirstDownloadItemUsable(m_files, config.GetGameKey());
   const bool older = IsOlderVersion(config.GetNewVersion(), config.GetVersion());
   InitOutcome outcome = DecideInitOutcome(m_nInitResult, usable, older);
   if (outcome == InitOutcome::InitialFailed) {

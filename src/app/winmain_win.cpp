@@ -34,7 +34,7 @@ void RegisterWavepullClass(HINSTANCE instance) {
 int Run(HINSTANCE instance) {
   CMessageLoop loop;
   UiModule().AddMessageLoop(&loop);
-  if (g_statisticsMgr) g_statisticsMgr->Start();
+  StatisticsMgr().Start();
 
   CMainDlg mainDlg;
   RegisterWavepullClass(instance);

@@ -1,7 +1,6 @@
 #include <windows.h>
 
 #include "base/scoped_win.h"
-#include "config/downloader_config.h"
 #include "engine/download_manager.h"
 #include "engine/resource_extract.h"
 
@@ -46,11 +45,4 @@ CDownloadManager::~CDownloadManager() {
   if (m_loaded) m_entry.Uninit();
   ScopedModule(static_cast<HMODULE>(m_module)).Reset();
   if (!m_enginePath.empty()) ::DeleteFileW(m_enginePath.c_str());
-}
-
-CDownloadManager& CDownloadManager::Instance() {
-  // First reached while the process-wide objects are built, after the
-  // configuration object has fixed the engine's path.
-  static CDownloadManager manager(DownloaderConfig().GetEngineLibraryPath());
-  return manager;
 }
