@@ -8,6 +8,7 @@
 #include "app/init_flow.h"
 #include "app/main_dlg_win.h"
 #include "app/process_objects.h"
+#include "base/scoped_win.h"
 #include "config/downloader_config.h"
 #include "config/first_item.h"
 #include "config/version_text.h"
@@ -101,24 +102,17 @@ void CreateDesktopShortcut() {
   const std::wstring linkPath = DesktopShortcutPath(desktop, program);
   if (::GetFileAttributesW(linkPath.c_str()) != INVALID_FILE_ATTRIBUTES) ::DeleteFileW(linkPath.c_str());
 
-  HRESULT init = ::CoInitialize(nullptr);
-  {
-    IShellLinkW* link = nullptr;
-    if (SUCCEEDED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
-                                     reinterpret_cast<void**>(&link)))) {
-      link->SetPath(program);
-      link->SetArguments(L"");
-      link->SetDescription(ProgramFileName(program).c_str());
-      link->SetWorkingDirectory(L"");
-      IPersistFile* file = nullptr;
-      if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, reinterpret_cast<void**>(&file)))) {
-        file->Save(linkPath.c_str(), TRUE);
-        file->Release();
-      }
-      link->Release();
-    }
+  ScopedCoInit com;
+  ComPtr<IShellLinkW> link;
+  if (FAILED(::CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW, link.PutVoid()))) {
+    return;
   }
-  if (SUCCEEDED(init)) ::CoUninitialize();
+  link->SetPath(program);
+  link->SetArguments(L"");
+  link->SetDescription(ProgramFileName(program).c_str());
+  link->SetWorkingDirectory(L"");
+  ComPtr<IPersistFile> file;
+  if (SUCCEEDED(link->QueryInterface(IID_IPersistFile, file.PutVoid()))) file->Save(linkPath.c_str(), TRUE);
 }
 
 CMainDlg::CMainDlg() : m_bmpBackground(static_cast<std::uintptr_t>(IDB_WINDOW_FRAME)) {}
@@ -230,8 +224,7 @@ LRESULT CMainDlg::OnInitNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
 void CMainDlg::OnInitFinished(int result) {
   CDownloaderConfig& config = DownloaderConfig();
   std::vector<GameFileEntry> files = config.GetFileList();
-  PendingItems.assign(files.begin(), files.end());
-  TotalGameSize = TotalSizeOf(files);
+  m_files = std::move(files);
   Report(config.GetDomainName(), L"1", L"Initial", 0, 0, 0);
   ::SetTimer(m_hWnd, IDT_INIT_PROGRESS, kInitProgressPeriodMs, nullptr);
   m_nInitResult = result;
@@ -243,7 +236,7 @@ void CMainDlg::EvaluateResult() {
   const std::wstring title = DownloaderTitle(gameName);
   ::KillTimer(m_hWnd, IDT_INIT_PROGRESS);
 
-  const bool usable = IsFirstDownloadItemUsable(PendingItems, config.GetGameKey());
+  const bool usable = IsFirstDownloadItemUsable(m_files, config.GetGameKey());
   const bool older = IsOlderVersion(config.GetNewVersion(), config.GetVersion());
   InitOutcome outcome = DecideInitOutcome(m_nInitResult, usable, older);
   if (outcome == InitOutcome::InitialFailed) {

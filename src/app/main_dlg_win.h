@@ -6,6 +6,9 @@
 // filter keeps Enter and Escape away from every window of the program.
 #include <windows.h>
 
+#include <vector>
+
+#include "config/game_file_entry.h"
 #include "skin/som_bitmap.h"
 #include "skin/som_button.h"
 #include "skin/som_progress_win.h"
@@ -72,6 +75,7 @@ class CMainDlg : public CWindowBase, public CSomWndManager, public CMessageFilte
   CSomTextWnd m_status;
   CSomBitmap m_bmpBackground;
   int m_nInitResult = -1;
+  std::vector<GameFileEntry> m_files;  // the configuration's list, once fetched
 };
 
 // Places the program's shortcut on the desktop, replacing one of the same

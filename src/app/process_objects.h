@@ -5,12 +5,7 @@
 
 #include "config/game_file_entry.h"
 
-class CStatisticsMgr;
-
 // Download progress values of the process, written on the UI thread only.
 extern std::deque<GameFileEntry> PendingItems;
 extern uint64_t TotalGameSize;
 extern uint64_t CompletedBytes;
-
-// Made during static construction and never deleted.
-extern CStatisticsMgr* g_statisticsMgr;

@@ -11,6 +11,7 @@
 #include "base/scoped_win.h"
 #include "companion/startup_data_dir_win.h"
 #include "config/downloader_config.h"
+#include "skin/skin_table_win.h"
 #include "stats/statistics_mgr.h"
 #include "ui/message_loop_win.h"
 
@@ -33,7 +34,7 @@ void RegisterWavepullClass(HINSTANCE instance) {
 int Run(HINSTANCE instance) {
   CMessageLoop loop;
   UiModule().AddMessageLoop(&loop);
-  if (g_statisticsMgr) g_statisticsMgr->Start();
+  StatisticsMgr().Start();
 
   CMainDlg mainDlg;
   RegisterWavepullClass(instance);
@@ -55,9 +56,10 @@ int Run(HINSTANCE instance) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-  ::CoInitialize(nullptr);
+  ScopedCoInit com;
   INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_BAR_CLASSES};
   ::InitCommonControlsEx(&icc);
+  InstallSkinServices();
   UiModule().Init(instance);
   PrepareStartupDataDirectory(instance);
 
@@ -72,7 +74,6 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
 
   int exitCode = Run(instance);
   UiModule().Term();
-  ::CoUninitialize();
   // The single-instance mutex stays held until the process has ended.
   mutex.Release();
   return exitCode;

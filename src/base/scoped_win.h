@@ -1,6 +1,7 @@
 #pragma once
 
 // Small owners for Win32 handles, so that no function cleans up by hand.
+#include <objbase.h>
 #include <windows.h>
 #include <wininet.h>
 
@@ -67,12 +68,31 @@ struct RegKeyTraits {
   static void Close(Handle h) { ::RegCloseKey(h); }
 };
 
+struct MemoryDCTraits {  // CreateCompatibleDC
+  using Handle = HDC;
+  static Handle Null() { return nullptr; }
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::DeleteDC(h); }
+};
+struct MenuTraits {
+  using Handle = HMENU;
+  static Handle Null() { return nullptr; }
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::DestroyMenu(h); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFile = ScopedHandle<FileHandleTraits>;
 using ScopedInternet = ScopedHandle<InternetHandleTraits>;
 using ScopedModule = ScopedHandle<ModuleTraits>;
 using ScopedGdiObject = ScopedHandle<GdiObjectTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
+using ScopedMemoryDC = ScopedHandle<MemoryDCTraits>;
+using ScopedMenu = ScopedHandle<MenuTraits>;
+
+// Deletes a GDI object whose ownership arrives through an interface that
+// only passes the handle (fonts and images of the skin services).
+inline void DeleteGdiObject(HGDIOBJ object) { ScopedGdiObject owned(object); }
 
 // GetDC / ReleaseDC bracket.
 class ScopedGetDC {
@@ -88,4 +108,124 @@ class ScopedGetDC {
  private:
   HWND m_hwnd;
   HDC m_dc;
+};
+
+// Selects an object into a DC for one scope and puts the old one back. A null
+// object selects nothing.
+class ScopedSelectObject {
+ public:
+  ScopedSelectObject(HDC dc, HGDIOBJ object) : m_dc(dc), m_old(dc && object ? ::SelectObject(dc, object) : nullptr) {}
+  ~ScopedSelectObject() {
+    if (m_old) ::SelectObject(m_dc, m_old);
+  }
+  ScopedSelectObject(const ScopedSelectObject&) = delete;
+  ScopedSelectObject& operator=(const ScopedSelectObject&) = delete;
+
+ private:
+  HDC m_dc;
+  HGDIOBJ m_old;
+};
+
+// CoInitializeEx / CoUninitialize pair; uninitializes only what it initialized.
+class ScopedCoInit {
+ public:
+  explicit ScopedCoInit(DWORD model = COINIT_APARTMENTTHREADED) : m_hr(::CoInitializeEx(nullptr, model)) {}
+  ~ScopedCoInit() {
+    if (SUCCEEDED(m_hr)) ::CoUninitialize();
+  }
+  ScopedCoInit(const ScopedCoInit&) = delete;
+  ScopedCoInit& operator=(const ScopedCoInit&) = delete;
+  bool Succeeded() const { return SUCCEEDED(m_hr); }
+
+ private:
+  HRESULT m_hr;
+};
+
+// Holds one reference to a COM object.
+template <typename T>
+class ComPtr {
+ public:
+  ComPtr() = default;
+  explicit ComPtr(T* adopted) : m_p(adopted) {}  // takes over a reference the caller holds
+  ~ComPtr() { Reset(); }
+  ComPtr(const ComPtr&) = delete;
+  ComPtr& operator=(const ComPtr&) = delete;
+  ComPtr(ComPtr&& o) noexcept : m_p(o.Detach()) {}
+  ComPtr& operator=(ComPtr&& o) noexcept {
+    if (this != &o) Reset(o.Detach());
+    return *this;
+  }
+  T* Get() const { return m_p; }
+  T* operator->() const { return m_p; }
+  explicit operator bool() const { return m_p != nullptr; }
+  // For out-parameters: releases what is held and hands out the slot.
+  T** Put() {
+    Reset();
+    return &m_p;
+  }
+  void** PutVoid() { return reinterpret_cast<void**>(Put()); }
+  T* Detach() { return std::exchange(m_p, nullptr); }
+  void Reset(T* adopted = nullptr) {
+    T* old = std::exchange(m_p, adopted);
+    if (old) old->Release();
+  }
+  template <typename U>
+  HRESULT As(ComPtr<U>* out) const {
+    return m_p ? m_p->QueryInterface(__uuidof(U), out->PutVoid()) : E_POINTER;
+  }
+
+ private:
+  T* m_p = nullptr;
+};
+
+// Memory that a COM or shell function allocated with the task allocator.
+template <typename T>
+class ScopedTaskMem {
+ public:
+  ScopedTaskMem() = default;
+  explicit ScopedTaskMem(T* p) : m_p(p) {}
+  ~ScopedTaskMem() { ::CoTaskMemFree(m_p); }
+  ScopedTaskMem(const ScopedTaskMem&) = delete;
+  ScopedTaskMem& operator=(const ScopedTaskMem&) = delete;
+  T* Get() const { return m_p; }
+  T** Put() {
+    ::CoTaskMemFree(std::exchange(m_p, nullptr));
+    return &m_p;
+  }
+
+ private:
+  T* m_p = nullptr;
+};
+
+// Selects a font, text colour and transparent background for one scope and
+// puts the old ones back.
+class ScopedTextStyle {
+ public:
+  ScopedTextStyle(HDC dc, HGDIOBJ font, COLORREF color)
+      : m_dc(dc), m_font(dc, font), m_oldColor(::SetTextColor(dc, color)), m_oldMode(::SetBkMode(dc, TRANSPARENT)) {}
+  ~ScopedTextStyle() {
+    ::SetTextColor(m_dc, m_oldColor);
+    ::SetBkMode(m_dc, m_oldMode);
+  }
+  ScopedTextStyle(const ScopedTextStyle&) = delete;
+  ScopedTextStyle& operator=(const ScopedTextStyle&) = delete;
+
+ private:
+  HDC m_dc;
+  ScopedSelectObject m_font;
+  COLORREF m_oldColor;
+  int m_oldMode;
+};
+
+// A BSTR made from a wide string for one call.
+class ScopedBstr {
+ public:
+  explicit ScopedBstr(const wchar_t* text) : m_s(::SysAllocString(text)) {}
+  ~ScopedBstr() { ::SysFreeString(m_s); }
+  ScopedBstr(const ScopedBstr&) = delete;
+  ScopedBstr& operator=(const ScopedBstr&) = delete;
+  BSTR Get() const { return m_s; }
+
+ private:
+  BSTR m_s;
 };

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/module_info_win.h"
+#include "base/module_info_win.h"
 #include "config/downloader_config.h"
 #include "config/freshness.h"
 #include "config/version_text.h"

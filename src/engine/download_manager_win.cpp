@@ -1,6 +1,6 @@
 #include <windows.h>
 
-#include "config/downloader_config.h"
+#include "base/scoped_win.h"
 #include "engine/download_manager.h"
 #include "engine/resource_extract.h"
 
@@ -43,13 +43,6 @@ CDownloadManager::~CDownloadManager() {
   // The engine keeps itself loaded while its threads may run; stopping it
   // first lets the library go and its file be deleted.
   if (m_loaded) m_entry.Uninit();
-  if (m_module) ::FreeLibrary(static_cast<HMODULE>(m_module));
+  ScopedModule(static_cast<HMODULE>(m_module)).Reset();
   if (!m_enginePath.empty()) ::DeleteFileW(m_enginePath.c_str());
-}
-
-CDownloadManager& CDownloadManager::Instance() {
-  // First reached while the process-wide objects are built, after the
-  // configuration object has fixed the engine's path.
-  static CDownloadManager manager(DownloaderConfig().GetEngineLibraryPath());
-  return manager;
 }

@@ -130,7 +130,7 @@ void CPromptWindow::PaintMessage(HDC hdc) {
   ::wcscpy(lf.lfFaceName, L"宋体");
   lf.lfHeight = -12;
   ScopedGdiObject font(::CreateFontIndirectW(&lf));
-  HGDIOBJ oldFont = ::SelectObject(hdc, font.Get());
+  ScopedSelectObject selectFont(hdc, font.Get());
   int oldMode = ::SetBkMode(hdc, TRANSPARENT);
 
   RECT client;
@@ -150,7 +150,6 @@ void CPromptWindow::PaintMessage(HDC hdc) {
     ::DrawTextW(hdc, m_strMessage.c_str() + cell.first, static_cast<int>(cell.count), &rc, DT_NOPREFIX);
   }
   ::SetBkMode(hdc, oldMode);
-  ::SelectObject(hdc, oldFont);
 }
 
 // ---- The prompts -------------------------------------------------------------

@@ -19,12 +19,11 @@ class CSomAxSite : public IOleClientSite,
 
   BOOL m_allowContextMenu = FALSE;
   DWORD m_docHostFlags = 0;
-  IDispatch* m_external = nullptr;
+  ComPtr<IDispatch> m_external;
 
   void SetExternal(IDispatch* external) {
     if (external) external->AddRef();
-    if (m_external) m_external->Release();
-    m_external = external;
+    m_external.Reset(external);
   }
 
   // IUnknown
@@ -100,11 +99,10 @@ class CSomAxSite : public IOleClientSite,
   STDMETHODIMP DiscardUndoState() override { return S_OK; }
   STDMETHODIMP DeactivateAndUndo() override { return S_OK; }
   STDMETHODIMP OnPosRectChange(LPCRECT rect) override {
-    IOleInPlaceObject* inPlace = nullptr;
+    ComPtr<IOleInPlaceObject> inPlace;
     if (rect && m_host && m_host->m_oleObject &&
-        SUCCEEDED(m_host->m_oleObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
+        SUCCEEDED(m_host->m_oleObject->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid()))) {
       inPlace->SetObjectRects(rect, rect);
-      inPlace->Release();
     }
     return S_OK;
   }
@@ -153,7 +151,7 @@ class CSomAxSite : public IOleClientSite,
   }
   STDMETHODIMP GetExternal(IDispatch** out) override {
     if (!out) return E_POINTER;
-    *out = m_external;
+    *out = m_external.Get();
     if (!m_external) return S_FALSE;
     m_external->AddRef();
     return S_OK;
@@ -189,9 +187,7 @@ class CSomAxSite : public IOleClientSite,
   }
 
  private:
-  virtual ~CSomAxSite() {
-    if (m_external) m_external->Release();
-  }
+  virtual ~CSomAxSite() = default;
   ULONG m_refs = 1;
   CSomAxHostWnd* m_host;
 };
@@ -272,11 +268,10 @@ LRESULT CSomAxHostWnd::DefaultHostMessage(UINT msg, WPARAM wParam, LPARAM lParam
     }
     case WM_SIZE:
       if (m_oleObject) {
-        IOleInPlaceObject* inPlace = nullptr;
-        if (SUCCEEDED(m_oleObject->QueryInterface(IID_IOleInPlaceObject, reinterpret_cast<void**>(&inPlace)))) {
+        ComPtr<IOleInPlaceObject> inPlace;
+        if (SUCCEEDED(m_oleObject->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid()))) {
           RECT rc = {0, 0, LOWORD(lParam), HIWORD(lParam)};
           inPlace->SetObjectRects(&rc, &rc);
-          inPlace->Release();
         }
       }
       return 0;
@@ -293,45 +288,40 @@ LRESULT CSomAxHostWnd::DefaultHostMessage(UINT msg, WPARAM wParam, LPARAM lParam
 }
 
 bool CSomAxHostWnd::CreateControl(const wchar_t* url) {
-  m_site = new CSomAxSite(this);
-  HRESULT hr = ::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject,
-                                  reinterpret_cast<void**>(&m_oleObject));
-  if (SUCCEEDED(hr)) hr = m_oleObject->SetClientSite(static_cast<IOleClientSite*>(m_site));
+  m_site.Reset(new CSomAxSite(this));
+  IOleClientSite* site = static_cast<IOleClientSite*>(m_site.Get());
+  HRESULT hr =
+      ::CoCreateInstance(CLSID_WebBrowser, nullptr, CLSCTX_INPROC_SERVER, IID_IOleObject, m_oleObject.PutVoid());
+  if (SUCCEEDED(hr)) hr = m_oleObject->SetClientSite(site);
   if (SUCCEEDED(hr)) {
     RECT rc;
     ::GetClientRect(m_hWnd, &rc);
-    hr = m_oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, static_cast<IOleClientSite*>(m_site), 0, m_hWnd, &rc);
+    hr = m_oleObject->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site, 0, m_hWnd, &rc);
   }
-  if (SUCCEEDED(hr)) hr = m_oleObject->QueryInterface(IID_IWebBrowser2, reinterpret_cast<void**>(&m_browser));
+  if (SUCCEEDED(hr)) hr = m_oleObject->QueryInterface(IID_IWebBrowser2, m_browser.PutVoid());
   if (FAILED(hr) || !m_browser) {
     CloseControl();
     return false;
   }
   if (url && *url) {
-    BSTR target = ::SysAllocString(url);
+    ScopedBstr target(url);
     VARIANT empty;
     ::VariantInit(&empty);
-    m_browser->Navigate(target, &empty, &empty, &empty, &empty);
-    ::SysFreeString(target);
+    m_browser->Navigate(target.Get(), &empty, &empty, &empty, &empty);
   }
   return true;
 }
 
 void CSomAxHostWnd::CloseControl() {
-  if (m_browser) {
-    m_browser->Release();
-    m_browser = nullptr;
-  }
+  m_browser.Reset();
   if (m_oleObject) {
     m_oleObject->Close(OLECLOSE_NOSAVE);
     m_oleObject->SetClientSite(nullptr);
-    m_oleObject->Release();
-    m_oleObject = nullptr;
+    m_oleObject.Reset();
   }
   if (m_site) {
     m_site->SetExternal(nullptr);
     m_site->Detach();
-    m_site->Release();
-    m_site = nullptr;
+    m_site.Reset();
   }
 }

@@ -8,6 +8,8 @@
 #include <ole2.h>
 #include <windows.h>
 
+#include "base/scoped_win.h"
+
 class CSomAxSite;
 
 class CSomAxHostWnd {
@@ -26,8 +28,8 @@ class CSomAxHostWnd {
   static bool RegisterHostClass(const wchar_t* className);
 
   // The control, or null when it could not be created.
-  IWebBrowser2* Browser() const { return m_browser; }
-  bool HasControl() const { return m_browser != nullptr; }
+  IWebBrowser2* Browser() const { return m_browser.Get(); }
+  bool HasControl() const { return static_cast<bool>(m_browser); }
 
   // What the ambient-property interface of a host offers.
   void PutAllowContextMenu(BOOL allow);
@@ -46,7 +48,7 @@ class CSomAxHostWnd {
   bool CreateControl(const wchar_t* url);
   void CloseControl();
 
-  CSomAxSite* m_site = nullptr;
-  IOleObject* m_oleObject = nullptr;
-  IWebBrowser2* m_browser = nullptr;
+  ComPtr<CSomAxSite> m_site;
+  ComPtr<IOleObject> m_oleObject;
+  ComPtr<IWebBrowser2> m_browser;
 };

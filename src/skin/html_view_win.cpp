@@ -12,17 +12,14 @@
 
 // ---- CSomHtmlWnd -----------------------------------------------------------
 
-CSomHtmlWnd::~CSomHtmlWnd() {
-  if (m_spExternal) m_spExternal->Release();
-}
+CSomHtmlWnd::~CSomHtmlWnd() = default;
 
 HWND CSomHtmlWnd::CreateBrowser(IDispatch* external, const wchar_t* url, HWND parent, const RECT& rect, DWORD style,
                                 DWORD exStyle, UINT id, void* /*createParam*/, DWORD docHostFlags) {
   m_bAllowContextMenu = FALSE;
   m_dwDocHostFlags = docHostFlags;
   if (external) external->AddRef();
-  if (m_spExternal) m_spExternal->Release();
-  m_spExternal = external;
+  m_spExternal.Reset(external);
   m_hWndReport = parent;
   HWND hwnd = nullptr;
   if (RegisterHostClass(kClassName)) hwnd = CreateHostWindow(kClassName, parent, rect, url, style, exStyle, id);
@@ -38,11 +35,10 @@ HWND CSomHtmlWnd::CreateBrowser(IDispatch* external, const wchar_t* url, HWND pa
 void CSomHtmlWnd::Navigate(const wchar_t* url) {
   HRESULT hr = E_FAIL;
   if (Browser() && url) {
-    BSTR target = ::SysAllocString(url);
+    ScopedBstr target(url);
     VARIANT empty;
     ::VariantInit(&empty);
-    hr = Browser()->Navigate(target, &empty, &empty, &empty, &empty);
-    ::SysFreeString(target);
+    hr = Browser()->Navigate(target.Get(), &empty, &empty, &empty, &empty);
   }
   if (FAILED(hr)) {
     ::OutputDebugStringW(L"GardboxBrowser IE Navigate exception!!");
@@ -162,10 +158,9 @@ CSomHtmlView::~CSomHtmlView() {
   // WM_DESTROY handling.
   if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
   m_sink->Detach();
-  m_sink->Release();
 }
 
-IDispatch* CSomHtmlView::EventSink() const { return m_sink; }
+IDispatch* CSomHtmlView::EventSink() const { return m_sink.Get(); }
 
 bool CSomHtmlView::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
   switch (msg) {
@@ -174,7 +169,7 @@ bool CSomHtmlView::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
       if (result == 0) {
         PutAllowContextMenu(m_bAllowContextMenu);
         if (m_dwDocHostFlags != 0) PutDocHostFlags(m_dwDocHostFlags);
-        if (m_spExternal) SetExternalDispatch(m_spExternal);
+        if (m_spExternal) SetExternalDispatch(m_spExternal.Get());
         ConnectSink();
       }
       return true;
@@ -193,44 +188,35 @@ bool CSomHtmlView::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT
 
 void CSomHtmlView::ConnectSink() {
   if (!Browser() || m_sinkCookie) return;
-  IConnectionPointContainer* container = nullptr;
-  if (FAILED(Browser()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) return;
-  IConnectionPoint* point = nullptr;
-  if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
-    if (FAILED(point->Advise(m_sink, &m_sinkCookie))) m_sinkCookie = 0;
-    point->Release();
+  ComPtr<IConnectionPointContainer> container;
+  if (FAILED(Browser()->QueryInterface(IID_IConnectionPointContainer, container.PutVoid()))) return;
+  ComPtr<IConnectionPoint> point;
+  if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.Put()))) {
+    if (FAILED(point->Advise(m_sink.Get(), &m_sinkCookie))) m_sinkCookie = 0;
   }
-  container->Release();
 }
 
 void CSomHtmlView::DisconnectSink() {
   if (!Browser() || !m_sinkCookie) return;
-  IConnectionPointContainer* container = nullptr;
-  if (SUCCEEDED(Browser()->QueryInterface(IID_IConnectionPointContainer, reinterpret_cast<void**>(&container)))) {
-    IConnectionPoint* point = nullptr;
-    if (SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, &point))) {
-      point->Unadvise(m_sinkCookie);
-      point->Release();
-    }
-    container->Release();
+  ComPtr<IConnectionPointContainer> container;
+  ComPtr<IConnectionPoint> point;
+  if (SUCCEEDED(Browser()->QueryInterface(IID_IConnectionPointContainer, container.PutVoid())) &&
+      SUCCEEDED(container->FindConnectionPoint(DIID_DWebBrowserEvents2, point.Put()))) {
+    point->Unadvise(m_sinkCookie);
   }
   m_sinkCookie = 0;
 }
 
 void CSomHtmlView::FocusPage() {
   if (!Browser()) return;
-  IDispatch* document = nullptr;
-  if (FAILED(Browser()->get_Document(&document)) || !document) return;
-  IHTMLDocument2* html = nullptr;
-  if (SUCCEEDED(document->QueryInterface(IID_IHTMLDocument2, reinterpret_cast<void**>(&html)))) {
-    IHTMLWindow2* window = nullptr;
-    if (SUCCEEDED(html->get_parentWindow(&window)) && window) {
-      window->focus();
-      window->Release();
-    }
-    html->Release();
+  ComPtr<IDispatch> document;
+  if (FAILED(Browser()->get_Document(document.Put())) || !document) return;
+  ComPtr<IHTMLDocument2> html;
+  ComPtr<IHTMLWindow2> window;
+  if (SUCCEEDED(document->QueryInterface(IID_IHTMLDocument2, html.PutVoid())) &&
+      SUCCEEDED(html->get_parentWindow(window.Put())) && window) {
+    window->focus();
   }
-  document->Release();
 }
 
 namespace {

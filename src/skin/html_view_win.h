@@ -4,6 +4,7 @@
 // window (class "SomHtmlView"), and its event sink.
 #include <windows.h>
 
+#include "base/scoped_win.h"
 #include "skin/html_ax_host_win.h"
 
 // Posted to the view's parent when a page fails to load (also when there is
@@ -52,7 +53,7 @@ class CSomHtmlWnd : public CSomAxHostWnd, public ISomUIElement {
 
   BOOL m_bAllowContextMenu = FALSE;
   DWORD m_dwDocHostFlags = 0;
-  IDispatch* m_spExternal = nullptr;  // counted
+  ComPtr<IDispatch> m_spExternal;
   HWND m_hWndReport = nullptr;
 };
 
@@ -82,7 +83,7 @@ class CSomHtmlView : public CSomHtmlWnd {
   void DisconnectSink();
   void FocusPage();
 
-  CEventSink* m_sink;
+  ComPtr<CEventSink> m_sink;
   DWORD m_sinkCookie = 0;
   void (*m_opener)(const wchar_t* url) = &OpenUrlExternally;
 };

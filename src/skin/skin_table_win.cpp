@@ -1,5 +1,6 @@
 #include "skin/skin_table_win.h"
 
+#include "skin/som_platform_win.h"
 #include "skin/som_text_wnd_win.h"
 
 namespace {
@@ -55,13 +56,13 @@ bool CreateWin32SkinFonts(SomFont fonts[SkinTable::kFontCount]) {
 }
 
 SharedMemoryDC::SharedMemoryDC() {
-  HDC screen = ::GetDC(nullptr);
-  m_hdc = ::CreateCompatibleDC(screen);
-  ::ReleaseDC(nullptr, screen);
+  ScopedGetDC screen(nullptr);
+  m_hdc.Reset(::CreateCompatibleDC(screen.Get()));
 }
 
-SharedMemoryDC::~SharedMemoryDC() {
-  if (m_hdc) ::DeleteDC(m_hdc);
+void InstallSkinServices() {
+  UseWin32SomPlatform();
+  UseWin32Skin();
 }
 
 SharedMemoryDC& TheSharedMemoryDC() {

@@ -4,6 +4,7 @@
 // face, and installing the Win32 services of the toolkit.
 #include <windows.h>
 
+#include "base/scoped_win.h"
 #include "skin/skin_table.h"
 #include "skin/som_bitmap_win.h"
 
@@ -12,13 +13,10 @@
 class SharedMemoryDC {
  public:
   SharedMemoryDC();
-  ~SharedMemoryDC();
-  SharedMemoryDC(const SharedMemoryDC&) = delete;
-  SharedMemoryDC& operator=(const SharedMemoryDC&) = delete;
-  HDC Get() const { return m_hdc; }
+  HDC Get() const { return m_hdc.Get(); }
 
  private:
-  HDC m_hdc;
+  ScopedMemoryDC m_hdc;
 };
 
 SharedMemoryDC& TheSharedMemoryDC();
@@ -30,3 +28,8 @@ const wchar_t* SkinFontFace(DWORD majorVersion);
 // Installs the Win32 image and text services and builds the memory DC and
 // the skin table: called once at start-up, before the first skinned window.
 void UseWin32Skin();
+
+// Everything the skinned windows need from Win32: the element manager's
+// platform and the skin's services. Installed once at start-up, before the
+// first window.
+void InstallSkinServices();

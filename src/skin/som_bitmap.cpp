@@ -4,7 +4,7 @@ namespace {
 
 class NullImageServices : public ISomImageServices {
  public:
-  SomImageInfo LoadImage(std::uintptr_t, bool, std::uint8_t) override { return {}; }
+  SomImageInfo LoadImageData(std::uintptr_t, bool, std::uint8_t) override { return {}; }
   void DeleteImage(SomBitmapHandle) override {}
   void Blit(SomDC, SomBitmapHandle, const ImageBlit&, bool) override {}
   bool CreateSkinFonts(SomFont[16]) override { return false; }
@@ -31,7 +31,7 @@ CSomBitmap::~CSomBitmap() {
 
 void CSomBitmap::Load() {
   if (m_hBitmap || m_bLoaded) return;
-  SomImageInfo info = SomImageServices().LoadImage(m_source, m_source > kMaxResourceId, m_nType);
+  SomImageInfo info = SomImageServices().LoadImageData(m_source, m_source > kMaxResourceId, m_nType);
   if (info.handle && info.width > 0 && info.height > 0) {
     m_hBitmap = info.handle;
     m_cxFrame = info.width / m_nFrames;

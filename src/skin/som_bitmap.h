@@ -26,7 +26,7 @@ struct SomImageInfo {
 class ISomImageServices {
  public:
   // `source` is a resource id, or with fromFile the address of a wide path.
-  virtual SomImageInfo LoadImage(std::uintptr_t source, bool fromFile, std::uint8_t type) = 0;
+  virtual SomImageInfo LoadImageData(std::uintptr_t source, bool fromFile, std::uint8_t type) = 0;
   virtual void DeleteImage(SomBitmapHandle image) = 0;
   // Copies (or, with blit.stretch, stretches) one block of the image onto dc;
   // with alpha the image carries premultiplied alpha and is blended.

@@ -19,22 +19,15 @@ namespace {
 class SourceDC {
  public:
   SourceDC(HBITMAP bitmap, bool shared)
-      : m_dc(shared ? TheSharedMemoryDC().Get() : ::CreateCompatibleDC(nullptr)), m_owned(!shared) {
-    if (m_dc) m_old = ::SelectObject(m_dc, bitmap);
-  }
-  ~SourceDC() {
-    if (!m_dc) return;
-    ::SelectObject(m_dc, m_old);
-    if (m_owned) ::DeleteDC(m_dc);
-  }
-  SourceDC(const SourceDC&) = delete;
-  SourceDC& operator=(const SourceDC&) = delete;
+      : m_owned(shared ? nullptr : ::CreateCompatibleDC(nullptr)),
+        m_dc(shared ? TheSharedMemoryDC().Get() : m_owned.Get()),
+        m_select(m_dc, bitmap) {}
   HDC Get() const { return m_dc; }
 
  private:
+  ScopedMemoryDC m_owned;  // destroyed last, after the old bitmap is back
   HDC m_dc;
-  bool m_owned;
-  HGDIOBJ m_old = nullptr;
+  ScopedSelectObject m_select;
 };
 
 const BLENDFUNCTION kBlend = {AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
@@ -106,72 +99,58 @@ HBITMAP LoadImageResource(UINT_PTR id, BYTE type) {
 }  // namespace
 
 HBITMAP DecodePng(const BYTE* bytes, size_t size) {
-  HBITMAP dib = nullptr;
+  ScopedGdiObject dib;
   bool ok = DecodePngInto(
       bytes, size,
       [&dib](const PngLayout& l) -> uint8_t* {
         void* bits = nullptr;
-        dib = CreateTopDownDib(l.width, l.height, 8 * l.channels, &bits);
+        dib.Reset(CreateTopDownDib(l.width, l.height, 8 * l.channels, &bits));
         return dib ? static_cast<uint8_t*>(bits) : nullptr;
       },
       nullptr);
-  if (!ok && dib) {
-    ::DeleteObject(dib);
-    dib = nullptr;
-  }
-  return dib;
+  return ok ? static_cast<HBITMAP>(dib.Release()) : nullptr;
 }
 
 HBITMAP DecodeJpeg(const BYTE* bytes, size_t size) {
   if (!bytes || size == 0 || size > MAXDWORD) return nullptr;
   // The imaging component needs COM; callers on a thread without it still get
   // their picture.
-  HRESULT init = ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  HBITMAP dib = nullptr;
-  {
-    IWICImagingFactory* factory = nullptr;
-    IWICStream* stream = nullptr;
-    IWICBitmapDecoder* decoder = nullptr;
-    IWICBitmapFrameDecode* frame = nullptr;
-    IWICFormatConverter* converter = nullptr;
-    UINT width = 0;
-    UINT height = 0;
-    bool ok = SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                           IID_IWICImagingFactory, reinterpret_cast<void**>(&factory))) &&
-              SUCCEEDED(factory->CreateStream(&stream)) &&
-              SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes), static_cast<DWORD>(size))) &&
-              SUCCEEDED(factory->CreateDecoderFromStream(stream, nullptr, WICDecodeMetadataCacheOnDemand, &decoder));
-    GUID container = {};
-    ok = ok && SUCCEEDED(decoder->GetContainerFormat(&container)) && container == GUID_ContainerFormatJpeg &&
-         SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&width, &height)) && width > 0 &&
-         height > 0 && width <= kPngMaxSide && height <= kPngMaxSide &&
-         SUCCEEDED(factory->CreateFormatConverter(&converter)) &&
-         SUCCEEDED(converter->Initialize(frame, GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
-                                         WICBitmapPaletteTypeCustom));
-    if (ok) {
-      void* bits = nullptr;
-      dib = CreateTopDownDib(static_cast<int>(width), static_cast<int>(height), 24, &bits);
-      UINT stride = (width * 3 + 3) & ~3u;
-      if (!dib || FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits)))) {
-        if (dib) ::DeleteObject(dib);
-        dib = nullptr;
-      }
-    }
-    if (converter) converter->Release();
-    if (frame) frame->Release();
-    if (decoder) decoder->Release();
-    if (stream) stream->Release();
-    if (factory) factory->Release();
+  ScopedCoInit com;
+  ComPtr<IWICImagingFactory> factory;
+  ComPtr<IWICStream> stream;
+  ComPtr<IWICBitmapDecoder> decoder;
+  ComPtr<IWICBitmapFrameDecode> frame;
+  ComPtr<IWICFormatConverter> converter;
+  UINT width = 0;
+  UINT height = 0;
+  bool ok =
+      SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                   factory.PutVoid())) &&
+      SUCCEEDED(factory->CreateStream(stream.Put())) &&
+      SUCCEEDED(stream->InitializeFromMemory(const_cast<BYTE*>(bytes), static_cast<DWORD>(size))) &&
+      SUCCEEDED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand, decoder.Put()));
+  GUID container = {};
+  ok = ok && SUCCEEDED(decoder->GetContainerFormat(&container)) && container == GUID_ContainerFormatJpeg &&
+       SUCCEEDED(decoder->GetFrame(0, frame.Put())) && SUCCEEDED(frame->GetSize(&width, &height)) && width > 0 &&
+       height > 0 && width <= kPngMaxSide && height <= kPngMaxSide &&
+       SUCCEEDED(factory->CreateFormatConverter(converter.Put())) &&
+       SUCCEEDED(converter->Initialize(frame.Get(), GUID_WICPixelFormat24bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                       WICBitmapPaletteTypeCustom));
+  if (!ok) return nullptr;
+  void* bits = nullptr;
+  ScopedGdiObject dib(CreateTopDownDib(static_cast<int>(width), static_cast<int>(height), 24, &bits));
+  UINT stride = (width * 3 + 3) & ~3u;
+  if (!dib || FAILED(converter->CopyPixels(nullptr, stride, stride * height, static_cast<BYTE*>(bits)))) {
+    return nullptr;
   }
-  if (SUCCEEDED(init)) ::CoUninitialize();
-  return dib;
+  return static_cast<HBITMAP>(dib.Release());
 }
 
 namespace {
 
 class Win32ImageServices : public ISomImageServices {
  public:
-  SomImageInfo LoadImage(std::uintptr_t source, bool fromFile, std::uint8_t type) override {
+  SomImageInfo LoadImageData(std::uintptr_t source, bool fromFile, std::uint8_t type) override {
     const wchar_t* path = reinterpret_cast<const wchar_t*>(source);
     HBITMAP bitmap = nullptr;
     if (type == ImageTypeBmp) {
@@ -189,13 +168,13 @@ class Win32ImageServices : public ISomImageServices {
       info.width = bm.bmWidth;
       info.height = bm.bmHeight < 0 ? -bm.bmHeight : bm.bmHeight;
       info.bitsPerPixel = bm.bmBitsPixel;
-    } else if (bitmap) {
-      ::DeleteObject(bitmap);
+    } else {
+      DeleteGdiObject(bitmap);
     }
     return info;
   }
 
-  void DeleteImage(SomBitmapHandle image) override { ::DeleteObject(image); }
+  void DeleteImage(SomBitmapHandle image) override { DeleteGdiObject(image); }
 
   void Blit(SomDC dc, SomBitmapHandle image, const ImageBlit& b, bool alpha) override {
     SourceDC src(image, true);
@@ -208,7 +187,7 @@ class Win32ImageServices : public ISomImageServices {
   }
 
   bool CreateSkinFonts(SomFont fonts[16]) override { return CreateWin32SkinFonts(fonts); }
-  void DeleteFont(SomFont font) override { ::DeleteObject(font); }
+  void DeleteFont(SomFont font) override { DeleteGdiObject(font); }
 };
 
 Win32ImageServices g_win32ImageServices;

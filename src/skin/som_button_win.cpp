@@ -1,5 +1,6 @@
 #include <windows.h>
 
+#include "base/scoped_win.h"
 #include "skin/element_geometry.h"
 #include "skin/skin_measure.h"
 #include "skin/skin_table_win.h"
@@ -9,30 +10,6 @@
 namespace {
 
 constexpr int kCaptionFont = 2;
-
-// Selects a font, text colour and transparent background for the lifetime
-// of one paint, putting the old ones back.
-class ScopedTextStyle {
- public:
-  ScopedTextStyle(HDC dc, HFONT font, COLORREF color)
-      : m_dc(dc),
-        m_oldFont(font ? ::SelectObject(dc, font) : nullptr),
-        m_oldColor(::SetTextColor(dc, color)),
-        m_oldMode(::SetBkMode(dc, TRANSPARENT)) {}
-  ~ScopedTextStyle() {
-    if (m_oldFont) ::SelectObject(m_dc, m_oldFont);
-    ::SetTextColor(m_dc, m_oldColor);
-    ::SetBkMode(m_dc, m_oldMode);
-  }
-  ScopedTextStyle(const ScopedTextStyle&) = delete;
-  ScopedTextStyle& operator=(const ScopedTextStyle&) = delete;
-
- private:
-  HDC m_dc;
-  HGDIOBJ m_oldFont;
-  COLORREF m_oldColor;
-  int m_oldMode;
-};
 
 // Frames past the end of a strip (the disabled look of a three-frame strip)
 // draw nothing.
@@ -50,10 +27,9 @@ SomSize SkinFrameSize(CSomBitmap* image) {
 
 SomSize SkinCaptionSize(const std::wstring& text) {
   HDC dc = TheSharedMemoryDC().Get();
-  HGDIOBJ old = ::SelectObject(dc, TheSkinTable().GetFont(kCaptionFont));
+  ScopedSelectObject font(dc, TheSkinTable().GetFont(kCaptionFont));
   SIZE size{};
   ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-  ::SelectObject(dc, old);
   return SomSize{static_cast<int>(size.cx), static_cast<int>(size.cy)};
 }
 

@@ -10,8 +10,8 @@ class NullSomPlatform final : public ISomPlatform {
   SomWindow GetCapture() override { return nullptr; }
   void SetCapture(SomWindow) override {}
   void ReleaseCapture() override {}
-  SomLong SendMessage(SomWindow, unsigned, SomWParam, SomLong) override { return 0; }
-  int PostMessage(SomWindow, unsigned, SomWParam, SomLong) override { return 0; }
+  SomLong SendHostMessage(SomWindow, unsigned, SomWParam, SomLong) override { return 0; }
+  int PostHostMessage(SomWindow, unsigned, SomWParam, SomLong) override { return 0; }
   void InvalidateRect(SomWindow, const SomRect*) override {}
   void UpdateWindow(SomWindow) override {}
   SomPoint GetCursorClientPos(SomWindow) override { return SomPoint{-1, -1}; }

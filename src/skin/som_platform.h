@@ -21,8 +21,8 @@ class ISomPlatform {
   virtual SomWindow GetCapture() = 0;
   virtual void SetCapture(SomWindow hwnd) = 0;
   virtual void ReleaseCapture() = 0;
-  virtual SomLong SendMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) = 0;
-  virtual int PostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) = 0;
+  virtual SomLong SendHostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) = 0;
+  virtual int PostHostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) = 0;
   // Never erases: the manager paints every pixel itself.
   virtual void InvalidateRect(SomWindow hwnd, const SomRect* rect) = 0;
   virtual void UpdateWindow(SomWindow hwnd) = 0;

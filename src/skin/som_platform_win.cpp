@@ -4,6 +4,7 @@
 
 #include <type_traits>
 
+#include "base/scoped_win.h"
 #include "skin/som_platform.h"
 #include "skin/som_wnd_manager.h"
 
@@ -36,10 +37,10 @@ class Win32SomPlatform final : public ISomPlatform {
   SomWindow GetCapture() override { return ::GetCapture(); }
   void SetCapture(SomWindow hwnd) override { ::SetCapture(hwnd); }
   void ReleaseCapture() override { ::ReleaseCapture(); }
-  SomLong SendMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
+  SomLong SendHostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
     return ::SendMessageW(hwnd, msg, wParam, lParam);
   }
-  int PostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
+  int PostHostMessage(SomWindow hwnd, unsigned msg, SomWParam wParam, SomLong lParam) override {
     return ::PostMessageW(hwnd, msg, wParam, lParam);
   }
   void InvalidateRect(SomWindow hwnd, const SomRect* rect) override {
@@ -85,23 +86,19 @@ class Win32SomPlatform final : public ISomPlatform {
   }
   void ExcludeClipRect(SomDC dc, const SomRect& r) override { ::ExcludeClipRect(dc, r.left, r.top, r.right, r.bottom); }
   SomDC CreateBuffer(int cx, int cy) override {
-    HDC screen = ::GetDC(nullptr);
-    if (!screen) return nullptr;
-    HDC dc = ::CreateCompatibleDC(screen);
-    HBITMAP bitmap = dc ? ::CreateCompatibleBitmap(screen, cx, cy) : nullptr;
-    ::ReleaseDC(nullptr, screen);
-    if (!bitmap) {
-      if (dc) ::DeleteDC(dc);
-      return nullptr;
-    }
-    // The stock bitmap that comes back is not ours to delete.
-    ::SelectObject(dc, bitmap);
-    return dc;
+    ScopedGetDC screen(nullptr);
+    if (!screen.Get()) return nullptr;
+    ScopedMemoryDC dc(::CreateCompatibleDC(screen.Get()));
+    ScopedGdiObject bitmap(dc ? ::CreateCompatibleBitmap(screen.Get(), cx, cy) : nullptr);
+    if (!bitmap) return nullptr;
+    // The buffer owns its bitmap from here on (DeleteBuffer); the stock
+    // bitmap that comes back is not ours to delete.
+    ::SelectObject(dc.Get(), bitmap.Release());
+    return dc.Release();
   }
   void DeleteBuffer(SomDC buffer) override {
-    HGDIOBJ bitmap = ::GetCurrentObject(buffer, OBJ_BITMAP);
-    ::DeleteDC(buffer);
-    if (bitmap) ::DeleteObject(bitmap);
+    ScopedGdiObject bitmap(::GetCurrentObject(buffer, OBJ_BITMAP));
+    ScopedMemoryDC dc(buffer);  // goes first, so the bitmap is no longer selected when it is deleted
   }
   void SetViewportOrg(SomDC dc, int x, int y, SomPoint* old) override {
     POINT pt{};
@@ -167,8 +164,9 @@ void UseWin32SomPlatform() {
 }
 
 void SetWindowPolygon(HWND hwnd, const POINT* points, int count) {
-  HRGN region = ::CreatePolygonRgn(points, count, ALTERNATE);
-  if (region && !::SetWindowRgn(hwnd, region, FALSE)) ::DeleteObject(region);
+  ScopedGdiObject region(::CreatePolygonRgn(points, count, ALTERNATE));
+  // Once set, the region belongs to the window.
+  if (region && ::SetWindowRgn(hwnd, static_cast<HRGN>(region.Get()), FALSE)) region.Release();
 }
 
 void SetCutCornerRegion(HWND hwnd, int cut) {

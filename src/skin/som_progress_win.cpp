@@ -3,6 +3,7 @@
 #include <cwchar>
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "skin/element_geometry.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
@@ -14,13 +15,8 @@ constexpr COLORREF kPercentColor = RGB(255, 255, 255);
 void PercentText(int value, wchar_t (&text)[16]) { std::swprintf(text, 16, L"%d%%", value); }
 
 void WriteText(HDC dc, HFONT font, int x, int y, const wchar_t* text, int length) {
-  HGDIOBJ oldFont = font ? ::SelectObject(dc, font) : nullptr;
-  COLORREF oldColor = ::SetTextColor(dc, kPercentColor);
-  int oldMode = ::SetBkMode(dc, TRANSPARENT);
+  ScopedTextStyle style(dc, font, kPercentColor);
   ::TextOutW(dc, x, y, text, length);
-  ::SetBkMode(dc, oldMode);
-  ::SetTextColor(dc, oldColor);
-  if (oldFont) ::SelectObject(dc, oldFont);
 }
 
 HFONT MakeFont(const LOGFONTW& base, const wchar_t* face, LONG height, LONG weight, BYTE underline) {
@@ -104,7 +100,7 @@ CTextProgress::CTextProgress() {
 
 CTextProgress::~CTextProgress() {
   for (HFONT font : m_fonts) {
-    if (font) ::DeleteObject(font);
+    DeleteGdiObject(font);
   }
 }
 

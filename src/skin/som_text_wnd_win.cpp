@@ -4,6 +4,7 @@
 
 #include <shellapi.h>
 
+#include "base/scoped_win.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_text_wnd.h"
 
@@ -15,10 +16,9 @@ class Win32TextServices : public ISomTextServices {
 
   TextExtent MeasureText(SomFont font, const std::wstring& text) override {
     HDC dc = TheSharedMemoryDC().Get();
-    HGDIOBJ old = font ? ::SelectObject(dc, font) : nullptr;
+    ScopedSelectObject select(dc, font);
     SIZE size = {};
     ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-    if (old) ::SelectObject(dc, old);
     return {size.cx, size.cy};
   }
 
@@ -30,18 +30,13 @@ class Win32TextServices : public ISomTextServices {
 
   void DrawRun(SomDC dc, const std::wstring& text, const SomRect& rect, SomFont font, SomColor colour,
                bool ellipsis) override {
-    int oldMode = ::SetBkMode(dc, TRANSPARENT);
-    COLORREF oldColour = ::SetTextColor(dc, colour & 0xFFFFFF);
-    HGDIOBJ oldFont = font ? ::SelectObject(dc, font) : nullptr;
+    ScopedTextStyle style(dc, font, colour & 0xFFFFFF);
     if (ellipsis) {
       RECT rc = {rect.left, rect.top, rect.right, rect.bottom};
       ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &rc, DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
     } else {
       ::TextOutW(dc, rect.left, rect.top, text.c_str(), static_cast<int>(text.size()));
     }
-    if (oldFont) ::SelectObject(dc, oldFont);
-    ::SetTextColor(dc, oldColour);
-    ::SetBkMode(dc, oldMode);
   }
 
   void SetHandCursor() override { ::SetCursor(::LoadCursorW(nullptr, IDC_HAND)); }

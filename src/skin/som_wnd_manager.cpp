@@ -61,7 +61,7 @@ void CSomWndManager::ReleaseElementCapture(CSomWnd* elem) {
 
 SomLong CSomWndManager::SendHostMessage(unsigned msg, SomWParam wParam, SomLong lParam) {
   if (!m_hWndHost) return 0;
-  return Platform().SendMessage(m_hWndHost, msg, wParam, lParam);
+  return Platform().SendHostMessage(m_hWndHost, msg, wParam, lParam);
 }
 
 SomLong CSomWndManager::SendCommand(CSomWnd* elem, unsigned code, unsigned id) {
@@ -71,7 +71,7 @@ SomLong CSomWndManager::SendCommand(CSomWnd* elem, unsigned code, unsigned id) {
 
 int CSomWndManager::PostHostMessage(unsigned msg, SomWParam wParam, SomLong lParam) {
   if (!m_hWndHost) return 0;
-  return Platform().PostMessage(m_hWndHost, msg, wParam, lParam);
+  return Platform().PostHostMessage(m_hWndHost, msg, wParam, lParam);
 }
 
 void CSomWndManager::MoveElement(CSomWnd* elem, const SomRect& rc) {

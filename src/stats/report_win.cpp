@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "app/process_objects.h"
 #include "base/scoped_win.h"
 #include "config/downloader_config.h"
 #include "engine/resource_extract.h"
@@ -25,7 +24,7 @@ void Report(const std::wstring& base, const std::wstring& action, const std::wst
   GetMachineId(identity.mid);
   identity.ver = DownloaderConfig().GetVersion();
   const std::wstring url = BuildReportUrl(base, action, eventName, tg, cg, cwdm, identity);
-  if (g_statisticsMgr) g_statisticsMgr->QueueReport(url);
+  StatisticsMgr().QueueReport(url);
 }
 
 int GetMachineId(std::wstring& id) {

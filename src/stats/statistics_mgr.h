@@ -59,3 +59,7 @@ class CStatisticsMgr {
   bool m_replyTaken = true;
   bool m_stopping = false;
 };
+
+// The process's one manager: made during static construction and never
+// deleted, so that reports queued at exit are still sent.
+CStatisticsMgr& StatisticsMgr();

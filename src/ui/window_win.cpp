@@ -1,8 +1,5 @@
 #include "ui/window_win.h"
 
-#include "skin/skin_table_win.h"
-#include "skin/som_platform_win.h"
-
 CWindowBase::~CWindowBase() {
   // A window must not outlive its object: its procedure would reach freed
   // memory.
@@ -32,8 +29,6 @@ bool CWindowBase::RegisterClassOnce(const CWndClassInfo& info) {
 
 HWND CWindowBase::Create(HWND parent, const RECT& rect, const wchar_t* title, DWORD style, DWORD exStyle) {
   if (m_hWnd) return nullptr;
-  UseWin32SomPlatform();
-  UseWin32Skin();
   CWndClassInfo info = GetWndClassInfo();
   if (!info.name || !RegisterClassOnce(info)) return nullptr;
   HWND hwnd =

@@ -32,10 +32,12 @@ TEST_F(SaveDirTest, IsFatVolume_ByFileSystemNameOfTheRoot) {
   disk.paths.insert(L"C:\\x\\y");
   disk.paths.insert(L"F:\\x");
   disk.paths.insert(L"G:\\x");
+  disk.paths.insert(L"H:\\x");  // a volume whose file system cannot be read
   EXPECT_FALSE(IsFatVolume(disk, L"C:\\x\\y"));
   EXPECT_TRUE(IsFatVolume(disk, L"F:\\x"));
   EXPECT_FALSE(IsFatVolume(disk, L"G:\\x")) << "the name is compared as the system gives it";
   EXPECT_TRUE(IsFatVolume(disk, L"C:\\missing")) << "a missing directory promises nothing";
+  EXPECT_FALSE(IsFatVolume(disk, L"H:\\x")) << "an unreadable file system is not known to be FAT";
 }
 
 TEST(SuiteDirsTest, DirectoryAndItsSubfoldersAreRefusedNeighboursAccepted) {

@@ -58,11 +58,11 @@ class FakeSomPlatform final : public ISomPlatform {
     SomLong result = 0;
     if (manager) manager->ProcessWindowMessage(old, som_msg::kCaptureChanged, 0, 0, result);
   }
-  SomLong SendMessage(SomWindow, unsigned msg, SomWParam wParam, SomLong lParam) override {
+  SomLong SendHostMessage(SomWindow, unsigned msg, SomWParam wParam, SomLong lParam) override {
     sent.push_back(Sent{msg, wParam, lParam});
     return 0;
   }
-  int PostMessage(SomWindow, unsigned msg, SomWParam wParam, SomLong lParam) override {
+  int PostHostMessage(SomWindow, unsigned msg, SomWParam wParam, SomLong lParam) override {
     sent.push_back(Sent{msg, wParam, lParam});
     return 1;
   }

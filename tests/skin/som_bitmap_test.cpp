@@ -19,7 +19,7 @@ class FakeImageServices : public ISomImageServices {
   int loads = 0;
   int deleted = 0;
 
-  SomImageInfo LoadImage(std::uintptr_t source, bool, std::uint8_t) override {
+  SomImageInfo LoadImageData(std::uintptr_t source, bool, std::uint8_t) override {
     ++loads;
     for (const Known& k : known) {
       if (k.source == source) {

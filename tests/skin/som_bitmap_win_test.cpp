@@ -2,8 +2,10 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_bitmap_win.h"
@@ -64,17 +66,12 @@ class Canvas {
     bmi.bmiHeader.biHeight = -h;
     bmi.bmiHeader.biPlanes = 1;
     bmi.bmiHeader.biBitCount = 32;
-    m_bitmap = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0);
-    m_dc = ::CreateCompatibleDC(nullptr);
-    m_old = ::SelectObject(m_dc, m_bitmap);
+    m_bitmap.Reset(::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, reinterpret_cast<void**>(&m_bits), nullptr, 0));
+    m_dc.Reset(::CreateCompatibleDC(nullptr));
+    m_select = std::make_unique<ScopedSelectObject>(m_dc.Get(), m_bitmap.Get());
     for (int i = 0; i < w * h; ++i) m_bits[i] = 0xFFFFFF;
   }
-  ~Canvas() {
-    ::SelectObject(m_dc, m_old);
-    ::DeleteDC(m_dc);
-    ::DeleteObject(m_bitmap);
-  }
-  HDC dc() const { return m_dc; }
+  HDC dc() const { return m_dc.Get(); }
   uint32_t At(int x, int y) {
     ::GdiFlush();
     return m_bits[y * m_w + x] & 0xFFFFFF;
@@ -86,10 +83,10 @@ class Canvas {
 
  private:
   int m_w;
-  HBITMAP m_bitmap = nullptr;
+  ScopedGdiObject m_bitmap;
   uint32_t* m_bits = nullptr;
-  HDC m_dc = nullptr;
-  HGDIOBJ m_old = nullptr;
+  ScopedMemoryDC m_dc;
+  std::unique_ptr<ScopedSelectObject> m_select;  // goes before the DC and the bitmap
 };
 
 class SomBitmapWinTest : public ::testing::Test {
@@ -120,7 +117,7 @@ TEST_F(SomBitmapWinTest, DecodePngGivesTopDownPremultipliedDibSection) {
     const BYTE* p = px + i * 4;
     ASSERT_TRUE(p[0] <= p[3] && p[1] <= p[3] && p[2] <= p[3]) << "pixel " << i << " is not premultiplied";
   }
-  ::DeleteObject(dib);
+  DeleteGdiObject(dib);
 
   bytes[40] ^= 0xFF;  // inside the header chunk: its CRC no longer matches
   EXPECT_EQ(DecodePng(bytes.data(), bytes.size()), nullptr);
@@ -139,7 +136,7 @@ TEST_F(SomBitmapWinTest, DecodeJpegGivesTwentyFourBitBgr) {
   EXPECT_NEAR(row1[0], 50, 8);
   EXPECT_NEAR(row1[1], 100, 8);
   EXPECT_NEAR(row1[2], 200, 8);
-  ::DeleteObject(dib);
+  DeleteGdiObject(dib);
   EXPECT_EQ(DecodeJpeg(kJpeg, 20), nullptr);
   std::vector<BYTE> png = ResourceBytes(IDB_WARNING);
   EXPECT_EQ(DecodeJpeg(png.data(), png.size()), nullptr);

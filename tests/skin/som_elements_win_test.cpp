@@ -32,9 +32,8 @@ class HostWnd : public CWindowBase, public CSomWndManager {
     } else {
       ::GetClipBox(dc, &rc);
     }
-    HBRUSH brush = ::CreateSolidBrush(kBackground);
-    ::FillRect(dc, &rc, brush);
-    ::DeleteObject(brush);
+    ScopedGdiObject brush(::CreateSolidBrush(kBackground));
+    ::FillRect(dc, &rc, static_cast<HBRUSH>(brush.Get()));
   }
 
   LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL& handled) {
@@ -50,8 +49,8 @@ class HostWnd : public CWindowBase, public CSomWndManager {
 
   // Paints the client area into a 32-bit DIB and reads one pixel.
   COLORREF PixelAt(int x, int y) {
-    HDC screen = ::GetDC(nullptr);
-    HDC dc = ::CreateCompatibleDC(screen);
+    ScopedGetDC screen(nullptr);
+    ScopedMemoryDC dc(::CreateCompatibleDC(screen.Get()));
     BITMAPINFO bi{};
     bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
     bi.bmiHeader.biWidth = 500;
@@ -59,15 +58,11 @@ class HostWnd : public CWindowBase, public CSomWndManager {
     bi.bmiHeader.biPlanes = 1;
     bi.bmiHeader.biBitCount = 32;
     void* bits = nullptr;
-    HBITMAP bitmap = ::CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    ::ReleaseDC(nullptr, screen);
-    HGDIOBJ old = ::SelectObject(dc, bitmap);
-    ::SendMessageW(m_hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+    ScopedGdiObject bitmap(::CreateDIBSection(dc.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+    ScopedSelectObject select(dc.Get(), bitmap.Get());
+    ::SendMessageW(m_hWnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.Get()), PRF_CLIENT);
     ::GdiFlush();
-    COLORREF color = ::GetPixel(dc, x, y);
-    ::SelectObject(dc, old);
-    ::DeleteObject(bitmap);
-    ::DeleteDC(dc);
+    COLORREF color = ::GetPixel(dc.Get(), x, y);
     return color;
   }
 

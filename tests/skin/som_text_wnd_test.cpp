@@ -27,11 +27,11 @@ class FakePlatform : public ISomPlatform {
   SomWindow GetCapture() override { return capture; }
   void SetCapture(SomWindow hwnd) override { capture = hwnd; }
   void ReleaseCapture() override;
-  SomLong SendMessage(SomWindow, unsigned msg, SomWParam wParam, SomLong) override {
+  SomLong SendHostMessage(SomWindow, unsigned msg, SomWParam wParam, SomLong) override {
     if (msg == som_msg::kCommand) commands.push_back(static_cast<unsigned>(wParam));
     return 0;
   }
-  int PostMessage(SomWindow, unsigned, SomWParam, SomLong) override { return 1; }
+  int PostHostMessage(SomWindow, unsigned, SomWParam, SomLong) override { return 1; }
   void InvalidateRect(SomWindow, const SomRect*) override { ++invalidations; }
   void UpdateWindow(SomWindow) override {}
   SomPoint GetCursorClientPos(SomWindow) override { return {}; }

@@ -5,6 +5,7 @@
 
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "skin/som_button.h"
 #include "skin/som_wnd_manager.h"
 #include "ui/message_loop_win.h"
@@ -20,9 +21,8 @@ class Block : public CSomWnd {
  public:
   void OnPaint(SomDC dc, int, int) override {
     RECT rc{0, 0, GetWidth(), GetHeight()};
-    HBRUSH brush = ::CreateSolidBrush(kOpaque);
-    ::FillRect(dc, &rc, brush);
-    ::DeleteObject(brush);
+    ScopedGdiObject brush(::CreateSolidBrush(kOpaque));
+    ::FillRect(dc, &rc, static_cast<HBRUSH>(brush.Get()));
   }
 };
 
@@ -33,9 +33,8 @@ class Dot : public CSomWnd {
   void OnCreate() override { m_dwStyle |= StyleTransparent; }
   void OnPaint(SomDC dc, int, int) override {
     RECT rc{0, 0, 2, 2};
-    HBRUSH brush = ::CreateSolidBrush(kDot);
-    ::FillRect(dc, &rc, brush);
-    ::DeleteObject(brush);
+    ScopedGdiObject brush(::CreateSolidBrush(kDot));
+    ::FillRect(dc, &rc, static_cast<HBRUSH>(brush.Get()));
   }
 };
 
@@ -57,9 +56,8 @@ class TestWnd : public CWindowBase, public CSomWndManager {
     } else {
       ::GetClipBox(dc, &rc);
     }
-    HBRUSH brush = ::CreateSolidBrush(kBackground);
-    ::FillRect(dc, &rc, brush);
-    ::DeleteObject(brush);
+    ScopedGdiObject brush(::CreateSolidBrush(kBackground));
+    ::FillRect(dc, &rc, static_cast<HBRUSH>(brush.Get()));
   }
 
   LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL& handled) {
@@ -161,8 +159,8 @@ TEST(WindowBaseTest, PrintClientPaintsElementsOverTheBackground) {
   TestWnd wnd;
   HWND hwnd = CreateTestWindow(wnd);
   ASSERT_NE(hwnd, nullptr);
-  HDC screen = ::GetDC(nullptr);
-  HDC dc = ::CreateCompatibleDC(screen);
+  ScopedGetDC screen(nullptr);
+  ScopedMemoryDC dc(::CreateCompatibleDC(screen.Get()));
   BITMAPINFO bi{};
   bi.bmiHeader.biSize = sizeof(bi.bmiHeader);
   bi.bmiHeader.biWidth = 200;
@@ -170,19 +168,15 @@ TEST(WindowBaseTest, PrintClientPaintsElementsOverTheBackground) {
   bi.bmiHeader.biPlanes = 1;
   bi.bmiHeader.biBitCount = 32;
   void* bits = nullptr;
-  HBITMAP bitmap = ::CreateDIBSection(dc, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-  ::ReleaseDC(nullptr, screen);
-  ASSERT_NE(bitmap, nullptr);
-  HGDIOBJ old = ::SelectObject(dc, bitmap);
-  ::SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc), PRF_CLIENT);
+  ScopedGdiObject bitmap(::CreateDIBSection(dc.Get(), &bi, DIB_RGB_COLORS, &bits, nullptr, 0));
+  ASSERT_TRUE(bitmap);
+  ScopedSelectObject select(dc.Get(), bitmap.Get());
+  ::SendMessageW(hwnd, WM_PRINTCLIENT, reinterpret_cast<WPARAM>(dc.Get()), PRF_CLIENT);
   ::GdiFlush();
-  EXPECT_EQ(::GetPixel(dc, 65, 15), kOpaque);       // opaque element, shifted by its position
-  EXPECT_EQ(::GetPixel(dc, 100, 10), kDot);         // transparent element's own pixels
-  EXPECT_EQ(::GetPixel(dc, 110, 20), kBackground);  // and the background beneath the rest
-  EXPECT_EQ(::GetPixel(dc, 190, 50), kBackground);  // outside every element
-  ::SelectObject(dc, old);
-  ::DeleteObject(bitmap);
-  ::DeleteDC(dc);
+  EXPECT_EQ(::GetPixel(dc.Get(), 65, 15), kOpaque);       // opaque element, shifted by its position
+  EXPECT_EQ(::GetPixel(dc.Get(), 100, 10), kDot);         // transparent element's own pixels
+  EXPECT_EQ(::GetPixel(dc.Get(), 110, 20), kBackground);  // and the background beneath the rest
+  EXPECT_EQ(::GetPixel(dc.Get(), 190, 50), kBackground);  // outside every element
 }
 
 TEST(WindowBaseTest, TickDropsTheHoverOnceTheCursorIsElsewhere) {

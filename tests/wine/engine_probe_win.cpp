@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "config/downloader_config.h"
 #include "engine/download_manager.h"
 #include "engine/resource_extract.h"
@@ -80,23 +81,24 @@ int Cid() {
   std::wstring path = DownloaderConfig().GetIdentityLibraryPath();
   ::DeleteFileW(path.c_str());
   PrintLine(L"extract %d", ExtractResourceToFile(kIdentityLibraryResourceId, kIdentityLibraryResourceType, path));
-  HMODULE module = ::LoadLibraryW(path.c_str());
-  PrintLine(L"module %d", module ? 1 : 0);
-  if (!module) return 1;
-  auto getCid = reinterpret_cast<GetCidFn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, "GetCIDW")));
-  PrintLine(L"export %d", getCid ? 1 : 0);
-  if (getCid) {
-    for (int run = 1; run <= 2; ++run) {
-      wchar_t buffer[100];
-      std::wmemset(buffer, L'#', 100);
-      int result = getCid(buffer, 100);
-      PrintLine(L"cid%d %d %ls", run, result, buffer);
+  {
+    ScopedModule module(::LoadLibraryW(path.c_str()));
+    PrintLine(L"module %d", module ? 1 : 0);
+    if (!module) return 1;
+    auto getCid = reinterpret_cast<GetCidFn>(reinterpret_cast<void (*)()>(::GetProcAddress(module.Get(), "GetCIDW")));
+    PrintLine(L"export %d", getCid ? 1 : 0);
+    if (getCid) {
+      for (int run = 1; run <= 2; ++run) {
+        wchar_t buffer[100];
+        std::wmemset(buffer, L'#', 100);
+        int result = getCid(buffer, 100);
+        PrintLine(L"cid%d %d %ls", run, result, buffer);
+      }
+      wchar_t small[20];
+      std::wmemset(small, L'#', 20);
+      PrintLine(L"small %d %d", getCid(small, 20), small[19] == L'#' ? 1 : 0);
     }
-    wchar_t small[20];
-    std::wmemset(small, L'#', 20);
-    PrintLine(L"small %d %d", getCid(small, 20), small[19] == L'#' ? 1 : 0);
-  }
-  ::FreeLibrary(module);
+  }  // the library goes before its file
   ::DeleteFileW(path.c_str());
   PrintLine(L"left %d", Exists(path) ? 1 : 0);
   return 0;
@@ -143,10 +145,11 @@ BOOL CALLBACK CollectType(HMODULE module, wchar_t* type, LONG_PTR out) {
 // a single resource, so all of them are written anew.)
 int EditResource(const wchar_t* exe, const wchar_t* type, int id, const wchar_t* file) {
   std::vector<Resource> resources;
-  HMODULE module = ::LoadLibraryExW(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) return 1;
-  ::EnumResourceTypesW(module, CollectType, reinterpret_cast<LONG_PTR>(&resources));
-  ::FreeLibrary(module);
+  {
+    ScopedModule module(::LoadLibraryExW(exe, nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module) return 1;
+    ::EnumResourceTypesW(module.Get(), CollectType, reinterpret_cast<LONG_PTR>(&resources));
+  }
 
   std::wstring targetName = L"#" + std::to_wstring(id);
   size_t kept = resources.size();

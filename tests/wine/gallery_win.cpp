@@ -392,7 +392,7 @@ int wmain(int argc, wchar_t** argv) {
   }
   ::OleInitialize(nullptr);
   // As the program's start-up does: the skin's GDI services, memory DC and table.
-  UseWin32Skin();
+  InstallSkinServices();
   std::wstring what = argv[1];
   int code = 2;
   if (what == L"prompt" && argc >= 3) {

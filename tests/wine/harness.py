@@ -5,6 +5,7 @@ Only that prefix's processes are ever ended (wineserver -k with its WINEPREFIX).
 """
 import glob
 import os
+import re
 import shutil
 import subprocess
 import tempfile
@@ -103,6 +104,7 @@ class Wine:
             self.own_desktop()
             self.keep_downloads_off_z()
             self.record_web_pages()
+            self.wait_for_drives()
             return
         os.makedirs(self.prefix, exist_ok=True)
         subprocess.run(["wineboot", "-i"], env=self.env(), stdout=subprocess.DEVNULL,
@@ -113,7 +115,24 @@ class Wine:
         self.own_desktop()
         self.keep_downloads_off_z()
         self.record_web_pages()
+        self.wait_for_drives()
         open(stamp, "w").close()
+
+    def wait_for_drives(self, timeout=120):
+        """A prefix that has just been made, or whose wineserver has just
+        started again, may answer volume queries before its drives are
+        registered: the first program then finds no file system on C:. Waits
+        until the volume of C: answers with a serial number."""
+        end = time.time() + timeout
+        out = ""
+        while time.time() < end:
+            proc = subprocess.run(["wine", "cmd", "/c", "vol", "c:"], env=self.env(), stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, timeout=120)
+            out = proc.stdout.decode("utf-8", "replace")
+            if proc.returncode == 0 and re.search(r"[0-9A-Fa-f]{4}-[0-9A-Fa-f]{4}", out):
+                return
+            time.sleep(1)
+        raise RuntimeError("the prefix's drive C: never answered a volume query: %r" % out[-300:])
 
     def own_desktop(self):
         """Wine links the user's Desktop to the host's home folder; the program

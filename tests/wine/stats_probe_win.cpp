@@ -15,7 +15,6 @@
 #include <cwchar>
 #include <string>
 
-#include "app/process_objects.h"
 #include "config/downloader_config.h"
 #include "download/resume_state_win.h"
 #include "engine/download_manager.h"
@@ -45,7 +44,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 1; i < argc; ++i) {
     const wchar_t* cmd = argv[i];
     if (Is(cmd, L"start")) {
-      if (g_statisticsMgr) g_statisticsMgr->Start();
+      StatisticsMgr().Start();
     } else if (Is(cmd, L"report") && i + 6 < argc) {
       PrintLine(L"queued %llu", UnixMilliseconds());
       Report(argv[i + 1], argv[i + 2], argv[i + 3], _wtoi(argv[i + 4]), _wtoi(argv[i + 5]), _wtoi(argv[i + 6]));

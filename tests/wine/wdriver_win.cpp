@@ -16,6 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_win.h"
+
 namespace {
 
 constexpr int kOk = 0;
@@ -544,9 +546,8 @@ LRESULT CALLBACK CoverProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_ERASEBKGND) {
     RECT rc = {};
     GetClientRect(hwnd, &rc);
-    HBRUSH brush = CreateSolidBrush(RGB(255, 0, 255));
-    FillRect(reinterpret_cast<HDC>(wParam), &rc, brush);
-    DeleteObject(brush);
+    ScopedGdiObject brush(CreateSolidBrush(RGB(255, 0, 255)));
+    FillRect(reinterpret_cast<HDC>(wParam), &rc, static_cast<HBRUSH>(brush.Get()));
     return 1;
   }
   return DefWindowProcW(hwnd, msg, wParam, lParam);

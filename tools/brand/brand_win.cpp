@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "base/scoped_win.h"
 #include "version_block.h"
 
 namespace {
@@ -81,21 +82,6 @@ void Usage() {
 }
 
 // ---- scoped Win32 handles ----------------------------------------------
-
-class ResourceModule {
- public:
-  explicit ResourceModule(const std::wstring& path)
-      : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE)) {}
-  ~ResourceModule() {
-    if (module_) FreeLibrary(module_);
-  }
-  ResourceModule(const ResourceModule&) = delete;
-  ResourceModule& operator=(const ResourceModule&) = delete;
-  HMODULE get() const { return module_; }
-
- private:
-  HMODULE module_;
-};
 
 // Discards the pending changes unless Commit() succeeded.
 class ResourceUpdate {
@@ -373,13 +359,13 @@ struct ProgramResources {
 bool ReadProgram(const std::wstring& path, ProgramResources* out, std::wstring* error) {
   // The module is released when this returns: the file must not be mapped
   // while it is being updated.
-  ResourceModule module(path);
-  if (!module.get()) {
+  ScopedModule module(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+  if (!module.Get()) {
     *error = Failure(L"cannot open " + path + L" as a Windows program");
     return false;
   }
-  return ReadResource(module.get(), kTypeVersion, kVersionId, &out->version, error) &&
-         ReadResource(module.get(), kTypeRcdata, kServerId, &out->server, error);
+  return ReadResource(module.Get(), kTypeVersion, kVersionId, &out->version, error) &&
+         ReadResource(module.Get(), kTypeRcdata, kServerId, &out->server, error);
 }
 
 std::vector<uint8_t> Utf16Bytes(const std::wstring& text) {

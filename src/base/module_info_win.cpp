@@ -1,10 +1,10 @@
-#include "app/module_info_win.h"
+#include "base/module_info_win.h"
 
 #include <windows.h>
 
 #include <vector>
 
-#include "app/game_key.h"
+#include "base/game_key.h"
 #include "base/resource_ids.h"
 #include "build_config.h"
 

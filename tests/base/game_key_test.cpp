@@ -1,4 +1,4 @@
-#include "app/game_key.h"
+#include "base/game_key.h"
 
 #include <gtest/gtest.h>
 
