@@ -170,6 +170,7 @@ class Session {
   bool BlameSources(uint64_t checkedFrom);
   void Publish();
   void SourceFailed(Source& s, bool progressed, Clock::time_point now);
+  uint64_t TrustedFrom(const Source& s) const;
 
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
   static size_t HeaderCb(char* data, size_t size, size_t n, void* user);
@@ -478,6 +479,8 @@ void Session::StartConnections(Clock::time_point now) {
     return;
   }
   if (m_sched.Complete()) return;
+  // Sources with nothing they may fetch this round.
+  std::vector<bool> idle(m_sources.size(), false);
   for (;;) {
     // The live source furthest below its allowance; a source not yet seen to
     // serve the right size gets one connection to prove itself.
@@ -485,7 +488,7 @@ void Session::StartConnections(Clock::time_point now) {
     int pickRoom = 0;
     for (size_t i = 0; i < m_sources.size(); ++i) {
       Source& s = m_sources[i];
-      if (!s.alive || now < s.nextTry) continue;
+      if (!s.alive || idle[i] || now < s.nextTry) continue;
       int allowance = (s.primary || s.verified) ? m_perSource : 1;
       int room = allowance - s.connections;
       if (room > pickRoom) {
@@ -494,21 +497,25 @@ void Session::StartConnections(Clock::time_point now) {
       }
     }
     if (pick < 0) return;
+    const uint64_t from = TrustedFrom(m_sources[pick]);
     int id = m_nextId++;
     ByteRange lease;
-    if (!m_sched.Assign(id, &lease)) {
+    if (!m_sched.Assign(id, &lease, from)) {
       // Nothing to split: take over a connection that went quiet in the middle
       // of its answer. One still waiting for its first byte is left to the
       // stall timeout, or a slow server would see its requests moved forever.
       int victim = -1;
       for (const auto& c : m_conns) {
         if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos > c.second->begin &&
-            now - c.second->lastProgress > kTakeOverIdle) {
+            c.second->pos >= from && now - c.second->lastProgress > kTakeOverIdle) {
           victim = c.first;
           break;
         }
       }
-      if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) return;
+      if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) {
+        idle[pick] = true;
+        continue;
+      }
       Debug("conn %d takes over the lease of quiet conn %d", id, victim);
       Abort(victim);
     }
@@ -517,6 +524,16 @@ void Session::StartConnections(Clock::time_point now) {
       return;
     }
   }
+}
+
+// Where a source's bytes may go. The link's server is the authority; bytes of
+// other sources are taken only where a check covers them, so that a failed
+// check can find and replace them.
+uint64_t Session::TrustedFrom(const Source& s) const {
+  if (s.primary) return 0;
+  uint64_t size = m_sched.FileSize();
+  if (m_h1.empty()) return size;
+  return size > kH1TailBytes ? size - kH1TailBytes : 0;
 }
 
 bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int id) {

@@ -119,6 +119,9 @@ http {{
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+TAIL_BYTES = 52428800
+
+
 def parse_range(value, size):
     if not value or not value.startswith("bytes=") or "," in value:
         return None
@@ -144,6 +147,8 @@ class FaultServer:
       chunked   200 chunked, no ranges
       flip      honest ranges, but one byte in the middle is wrong
       lie       like flip, but many bytes wrong (a lying extra source)
+      pretail   many bytes wrong before the last 52428800 (the part the MD5
+                text checks), right in it
       missing   404
     and /seed?... answers the lines set in `seed_lines`."""
 
@@ -152,6 +157,7 @@ class FaultServer:
         self.port = free_port()
         self.counts = {}
         self.bytes = {}
+        self.spans = {}  # mode -> [(start, end)] of the bodies sent
         self.seed_lines = []
         self.seed_queries = []
         self.lock = threading.Lock()
@@ -164,6 +170,7 @@ class FaultServer:
         with self.lock:
             self.counts.clear()
             self.bytes.clear()
+            self.spans.clear()
             self.seed_queries.clear()
 
     def start(self):
@@ -239,11 +246,15 @@ class FaultServer:
                     span = (0, size)
                 start, end = span
                 body = data[start:end]
-                if mode in ("flip", "lie") and body:
+                with outer.lock:
+                    outer.spans.setdefault(mode, []).append((start, end))
+                if mode in ("flip", "lie", "pretail") and body:
                     body = bytearray(body)
-                    step = 1 if mode == "lie" else None
-                    if step:
+                    if mode == "lie":
                         for i in range(0, len(body), 4096):
+                            body[i] ^= 0x5A
+                    elif mode == "pretail":
+                        for i in range(0, min(len(body), size - TAIL_BYTES - start), 4096):
                             body[i] ^= 0x5A
                     else:
                         mid = size // 2

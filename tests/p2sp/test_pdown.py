@@ -316,6 +316,20 @@ class LargeFile(PdownCase):
         self.assert_right_file()
         self.assertGreater(self.faults.bytes.get("lie", 0), 0, "the extra source was never used")
 
+    def test_a_mirror_lying_before_the_tail_serves_only_the_checked_tail(self):
+        # Without a manifest nothing checks the bytes before the tail: the link's
+        # server brings those, whatever a faster mirror offers.
+        self.faults.seed_lines = [self.faults.url("pretail")]
+        seed = "http://127.0.0.1:%d/seed" % self.faults.port
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("slow/file.bin")), "--seed", seed,
+                             "--connections", "8", timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        spans = self.faults.spans.get("pretail", [])
+        self.assertTrue(spans, "the mirror was never used")
+        tail = len(self.data) - servers.TAIL_BYTES
+        self.assertEqual([s for s in spans if s[0] < tail], [])
+
     def test_kill_9_and_resume(self):
         link = self.pdown_link(self.nginx.url("rate/file.bin"))
         for delay in (0.6, 1.0):
