@@ -72,6 +72,13 @@ void Debug(const char* format, ...) {
   va_end(args);
 }
 
+// P2SP_FAULT=<name> ends the process at once at that point, as a kill there
+// would, for the tests of what survives it.
+void FaultPoint(const char* name) {
+  static const char* wanted = std::getenv("P2SP_FAULT");
+  if (wanted && std::strcmp(wanted, name) == 0) std::_Exit(9);
+}
+
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
@@ -199,6 +206,8 @@ class Session {
   bool m_noRanges = false;
   uint64_t m_sequence = 0;
   uint64_t m_recordedBytes = 0;
+  // Length of a side file found without a record, until the size is known.
+  uint64_t m_orphanLength = 0;
 
   CURLM* m_multi = nullptr;
   std::vector<Source> m_sources;
@@ -292,6 +301,7 @@ uint8_t Session::Run() {
     m_hasher.Stop();
     ok = m_file.Truncate(size) && m_file.Sync();
     CloseFile();
+    FaultPoint("before-rename");
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
     Debug("renamed");
     return kStateFinished;
@@ -352,8 +362,12 @@ bool Session::OpenSideFile() {
       return true;
     }
   }
-  // Nothing usable: start this file over.
-  return m_file.Truncate(0);
+  // No record. The record is cut off only after the file passed its check and
+  // just before the rename, so a side file of exactly the size the server names
+  // is a complete file whose rename a kill prevented: keep it until the size is
+  // known (SetSize), and start over only if it is not that.
+  m_orphanLength = length;
+  return true;
 }
 
 bool Session::SetSize(uint64_t size) {
@@ -362,6 +376,15 @@ bool Session::SetSize(uint64_t size) {
   WaitFlusher();
   m_sched.Reset(size);
   m_sizeKnown = true;
+  uint64_t orphan = m_orphanLength;
+  m_orphanLength = 0;
+  if (orphan > 0 && orphan == size) {
+    // Checked again before the rename like any finished file.
+    Debug("the side file is complete: %llu bytes", static_cast<unsigned long long>(size));
+    m_sched.MarkDone(0, size);
+    Publish();
+    return true;
+  }
   if (!m_file.Truncate(0) || !m_file.Allocate(size + ProgressRecord::kAreaSize)) {
     m_localError = true;
     return false;
@@ -424,6 +447,7 @@ Session::Result Session::Transfer() {
       m_sched.Reset(0);
       m_hasher.Stop();
       WaitFlusher();
+      m_orphanLength = 0;
       if (!m_file.Truncate(0)) return kFailed;
       Publish();
     }
@@ -702,6 +726,10 @@ bool Session::Validate(Conn* c) {
     if (!cr.valid || cr.total == kUnknownSize || cr.first != c->begin) return false;
     if (c->mode == Mode::kProbe) {
       if (!SetSize(cr.total)) return false;
+      if (m_sched.Complete()) {
+        c->reachedEnd = true;  // the file is here already
+        return true;
+      }
       ByteRange lease;
       if (!m_sched.Assign(c->id, &lease) || lease.begin != 0) return false;
       m_sched.Commit(c->id, c->reqEnd);
@@ -733,11 +761,16 @@ bool Session::Validate(Conn* c) {
       c->mode = Mode::kStream;
       if (lengthKnown) {
         if (!SetSize(c->length)) return false;
+        if (m_sched.Complete()) {
+          c->reachedEnd = true;
+          return true;
+        }
       } else {
         m_sizeKnown = false;
         m_sched.Reset(kUnknownSize);
         m_hasher.Stop();
         WaitFlusher();
+        m_orphanLength = 0;
         if (!m_file.Truncate(0)) {
           m_localError = true;
           return false;
@@ -763,7 +796,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
       return 0;
     }
   }
-  if (m_task.m_stop) return 0;
+  if (c->reachedEnd || m_task.m_stop) return 0;
   uint64_t take = size;
   if (c->mode == Mode::kRange) {
     take = m_sched.Accept(c->id, c->pos, size);

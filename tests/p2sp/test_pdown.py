@@ -233,6 +233,23 @@ class Interruptions(PdownCase):
         served = self.nginx.bytes_served()
         self.assertLess(served, 2.5 * len(self.data), "resumes re-fetched far too much")
 
+    def test_a_kill_after_the_record_is_cut_keeps_the_complete_file(self):
+        # The record is cut off the checked file just before the rename; a kill
+        # there leaves a complete side file without a record.
+        url = self.nginx.url("file.bin")
+        for again in (self.pdown_link(url), url):
+            env = dict(os.environ, P2SP_FAULT="before-rename")
+            proc = subprocess.run([PDOWN, "--quiet", self.pdown_link(url), self.target], env=env)
+            self.assertEqual(proc.returncode, 9)
+            self.assertEqual(os.path.getsize(self.target + ".P2P"), len(self.data))
+            self.assert_no_target()
+            self.nginx.clear_log()
+            code, _ = self.pdown(again)
+            self.assertEqual(code, 0)
+            self.assert_right_file()
+            self.assertLess(self.nginx.bytes_served(), len(self.data) // 2, "the file was fetched again")
+            os.unlink(self.target)
+
     def test_stop_keeps_progress_and_a_new_run_resumes(self):
         link = self.pdown_link(self.nginx.url("slow/file.bin"))
         proc = self.start(link, "--connections", "2")
