@@ -23,9 +23,14 @@ struct ProgressRecord {
   uint64_t linkHash = 0;
   std::string h1;  // lower-case MD5 text, or empty
   std::vector<ByteRange> done;
+  // Pieces whose hash matched the manifest named by `manifestHash`
+  // (HashLink of its whole-file SHA-256 text); 0 without a manifest.
+  std::vector<ByteRange> verified;
+  uint64_t manifestHash = 0;
 };
 
-// One slot; ranges past kMaxRanges are left out (claiming less is always safe).
+// One slot; ranges past kMaxRanges (done and verified together) are left out,
+// verified ones first (claiming less is always safe).
 std::vector<uint8_t> EncodeRecordSlot(const ProgressRecord& record);
 bool DecodeRecordSlot(const uint8_t* data, size_t size, ProgressRecord* record);
 // Both slots: the valid one with the higher sequence number wins.

@@ -174,6 +174,18 @@ bool SegmentScheduler::Assign(int id, ByteRange* lease, uint64_t from) {
   return true;
 }
 
+bool SegmentScheduler::AssignExact(int id, const ByteRange& range) {
+  Release(id);
+  if (range.begin >= range.end || range.end > m_fileSize) return false;
+  for (const auto& g : FreeRuns()) {
+    if (g.begin <= range.begin && range.end <= g.end) {
+      m_leases[id] = {range.begin, range.end, range.begin};
+      return true;
+    }
+  }
+  return false;
+}
+
 bool SegmentScheduler::TakeOver(int thief, int victim, ByteRange* lease) {
   auto it = m_leases.find(victim);
   if (thief == victim || it == m_leases.end() || it->second.pos >= it->second.end) return false;

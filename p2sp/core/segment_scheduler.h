@@ -37,6 +37,8 @@ class SegmentScheduler {
   // With `from` above 0 the lease lies wholly at or after `from` (a source
   // whose bytes are trusted only in that part).
   bool Assign(int id, ByteRange* lease, uint64_t from = 0);
+  // Gives `id` exactly `range` when no byte of it is done or leased.
+  bool AssignExact(int id, const ByteRange& range);
   // Moves the unwritten rest of `victim`'s lease to `thief` (a stuck connection
   // at the end of the file, too small to split).
   bool TakeOver(int thief, int victim, ByteRange* lease);

@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
+#include "core/file_io.h"
 #include "core/metalink.h"
+#include "core/piece_checker.h"
 #include "core/sha256.h"
 
 namespace p2sp {
@@ -94,6 +98,39 @@ TEST(Metalink, WhatIsAcceptedAndWhatIsNot) {
       EXPECT_FALSE(why.empty());
     }
   }
+}
+
+TEST(PieceChecker, NamesEachPieceThatDoesNotMatch) {
+  const std::string path = ::testing::TempDir() + "/piece_checker.bin";
+  std::string data(3 * 4096 + 5, '\0');
+  for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<char>((i * 2654435761u) >> 11);
+  RandomFile file;
+  ASSERT_TRUE(file.Open(path, true));
+  ASSERT_TRUE(file.Truncate(0));
+  ASSERT_TRUE(file.WriteAt(0, data.data(), data.size()));
+  auto hashOf = [&](size_t b, size_t e) {
+    Sha256Digest d{};
+    Sha256Of(data.data() + b, e - b, &d);
+    return Sha256Text(d);
+  };
+  PieceChecker checker(file);
+  checker.Check(0, 0, 4096, hashOf(0, 4096));
+  checker.Check(1, 4096, 8192, hashOf(0, 4096));  // the hash of another piece
+  checker.Check(3, 12288, data.size(), hashOf(12288, data.size()));
+  checker.Check(4, 12288, data.size() + 10, hashOf(12288, data.size()));  // reads past the end
+  std::vector<PieceChecker::Result> all;
+  for (int i = 0; i < 500 && all.size() < 4; ++i) {
+    for (const auto& r : checker.Take()) all.push_back(r);
+    if (all.size() < 4) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ASSERT_EQ(all.size(), 4u);
+  EXPECT_EQ(checker.Pending(), 0u);
+  std::string got;
+  for (const auto& r : all) got += std::to_string(r.index) + (r.readFailed ? "r" : r.match ? "+" : "-") + " ";
+  EXPECT_EQ(got, "0+ 1- 3+ 4r ");
+  checker.Stop();
+  file.Close();
+  RemoveFile(path);
 }
 
 }  // namespace

@@ -211,6 +211,107 @@ class Sources(PdownCase):
         self.assertLess(took, 5)
 
 
+class Manifests(PdownCase):
+    """With a <file>.meta4 beside the file every piece is checked, whoever
+    served it; mirrors then may serve any part."""
+
+    def setUp(self):
+        super().setUp()
+        self.meta = os.path.join(self.root, "file.bin.meta4")
+        self.faults.meta4.clear()
+        self.faults.stale_data = servers.make_data(len(self.data), seed=8)
+
+    def tearDown(self):
+        if os.path.exists(self.meta):
+            os.unlink(self.meta)
+        super().tearDown()
+
+    def serve_meta4(self, urls=(), **kw):
+        text = servers.meta4(self.data, urls=urls, **kw)
+        with open(self.meta, "wb") as f:
+            f.write(text)
+        return text
+
+    def run_traced(self, link, *extra):
+        proc = subprocess.run([PDOWN, "--quiet", "--stall-timeout", "3", "--retries", "3"] + list(extra) +
+                              [link, self.target], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=dict(os.environ, P2SP_DEBUG="1"), timeout=120)
+        return proc.returncode, proc.stderr.decode(errors="replace")
+
+    def test_bad_mirrors_are_dropped_and_the_file_is_right(self):
+        # Mirrors named by the manifest, lying everywhere or serving an older
+        # build of the same size; the link is slow, so they are asked a lot.
+        for mode in ("lie", "stale"):
+            with self.subTest(mode=mode):
+                self.faults.reset_counts()
+                self.serve_meta4(urls=[self.faults.url(mode)])
+                code, err = self.run_traced(self.nginx.url("slow/file.bin"), "--connections", "4")
+                self.assertEqual(code, 0, err[-2000:])
+                self.assert_right_file()
+                self.assertGreater(self.faults.bytes.get(mode, 0), 0, "the mirror was never used")
+                self.assertIn("dropping " + self.faults.url(mode), err)
+                os.unlink(self.target)
+
+    def test_a_truthful_fast_mirror_serves_most_of_the_file(self):
+        # Bytes already asked of the slow link stay there (a first request of
+        # 2 MiB per connection), so the link keeps few connections here.
+        self.serve_meta4(urls=[self.faults.url("ok")])
+        code, err = self.run_traced(self.nginx.url("slow/file.bin"), "--connections", "2")
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        self.assertGreater(self.faults.bytes.get("ok", 0), len(self.data) // 2)
+        self.assertIn("manifest: 13 pieces", err)
+
+    def test_a_link_server_corrupting_one_piece(self):
+        # With a mirror the piece comes from there; without, the second bad
+        # copy ends the task in state 6 and no target is made.
+        self.faults.meta4["badpiece"] = servers.meta4(self.data, urls=[self.nginx.url("file.bin")])
+        code, err = self.run_traced(self.faults.url("badpiece"))
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        os.unlink(self.target)
+        self.faults.meta4["badpiece"] = servers.meta4(self.data)
+        code, err = self.run_traced(self.faults.url("badpiece"))
+        self.assertEqual(code, 6, err[-2000:])
+        self.assert_no_target()
+        self.assertFalse(os.path.exists(self.target + ".P2P"))
+
+    def test_manifests_that_do_not_apply_are_ignored(self):
+        cases = [
+            (None, "no manifest"),
+            (b"<metalink><file", "manifest ignored: not well-formed"),
+            (servers.meta4(self.data, size=len(self.data) + 1), "manifest ignored: it names"),
+            (servers.meta4(self.data, piece=1000), "manifest ignored: piece length"),
+        ]
+        for text, trace in cases:
+            with self.subTest(trace=trace):
+                if text is None:
+                    self.faults.meta4.pop("ok", None)
+                else:
+                    self.faults.meta4["ok"] = text
+                code, err = self.run_traced(self.pdown_link(self.faults.url("ok")))
+                self.assertEqual(code, 0, err[-2000:])
+                self.assert_right_file()
+                self.assertIn(trace, err)
+                os.unlink(self.target)
+
+    def test_kill_9_with_a_lying_mirror_always_ends_right(self):
+        rng = random.Random(5)
+        self.serve_meta4(urls=[self.faults.url("lie")])
+        link = self.nginx.url("slow/file.bin")
+        for _ in range(5):
+            proc = subprocess.Popen([PDOWN, "--quiet", "--connections", "4", link, self.target],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.2, 1.5))
+            proc.send_signal(signal.SIGKILL)
+            proc.wait()
+            if os.path.exists(self.target):
+                break
+        code, _ = self.pdown(link, timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+
+
 class Interruptions(PdownCase):
     def start(self, link, *extra):
         return subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
