@@ -6,6 +6,9 @@
   3. kill -9 five times during a 2 MB/s-per-connection download, then finish:
      bytes nginx served / file size, for pdown and for aria2c
   4. peak resident memory of pdown for a 4 GiB file
+  5. with a manifest (<file>.meta4, 4 MiB pieces) beside the file, which pdown
+     finds on the server and aria2c is given with -M: pdown / aria2c, 20m per
+     connection and unthrottled; both then check every piece
 
 Usage: bench/engine/run_bench.py [--pdown PATH] [--skip-4g] [--work DIR]
 Prints one line per figure and the ratios at the end. Timings on a shared
@@ -79,6 +82,11 @@ def aria2(url, out):
             "--file-allocation=none", "-d", os.path.dirname(out), "-o", os.path.basename(out), url]
 
 
+def aria2_meta4(meta4, out):
+    return ["aria2c", "-q", "-x8", "-s8", "-k1M", "--allow-overwrite=true", "--auto-file-renaming=false",
+            "--file-allocation=none", "-d", os.path.dirname(out), "-M", meta4]
+
+
 def kill_run(make_args, out, nginx, size, rng, kills=5):
     """Starts the downloader, kills it with SIGKILL `kills` times, then lets it
     finish; returns bytes served / size."""
@@ -127,12 +135,21 @@ def main():
         last.update(f.read())
     digest = whole.hexdigest()
     tail = last.hexdigest()
+    # The throttled case has its own name, so that its manifest's <url> is the
+    # throttled link (pdown would take an unthrottled one as a mirror).
+    os.link(os.path.join(root, "big.bin"), os.path.join(root, "thr.bin"))
     print("load average at the start: %.2f %.2f %.2f" % os.getloadavg())
     nginx = servers.Nginx(root, rate="20m", slow_rate="2m").start()
     out = os.path.join(out_dir, "big.bin")
     pdown = os.path.abspath(opts.pdown)
     link = lambda path: "PDown://b7=1|%s|h1=%s" % (nginx.url(path), tail)  # noqa: E731
     results = {}
+    with open(os.path.join(root, "big.bin"), "rb") as f:
+        data = f.read()
+    for name, path in (("big.bin", "big.bin"), ("thr.bin", "rate/thr.bin")):
+        with open(os.path.join(root, name + ".meta4"), "wb") as f:
+            f.write(servers.meta4(data, name="big.bin", urls=[nginx.url(path)], piece=4 * MiB))
+    del data
     try:
         # 1. throttled per connection
         fresh(out)
@@ -169,6 +186,19 @@ def main():
         ok = code == 0 and check(out, digest)
         print("kill -9 x%d (of 5 before it finished), aria2c: served/size %.3f (ok=%s)" % (kills, ratio_a, ok))
         results["kill x5 aria2c served/size (reference)"] = ratio_a
+        fresh(out)
+
+        # 5. with a manifest, both checking every piece
+        for label, path, meta in (("throttled 20m/conn", "rate/thr.bin", "thr.bin.meta4"),
+                                  ("unthrottled", "big.bin", "big.bin.meta4")):
+            fresh(out)
+            t_p, c, _ = timed([pdown, "--quiet", link(path), out])
+            ok = c == 0 and check(out, digest)
+            fresh(out)
+            t_a, c2, _ = timed(aria2_meta4(os.path.join(root, meta), out))
+            ok2 = c2 == 0 and check(out, digest)
+            print("%s with .meta4: pdown %.2f s (ok=%s), aria2c -M %.2f s (ok=%s)" % (label, t_p, ok, t_a, ok2))
+            results["%s meta4 pdown/aria2c (goal <= 1.0)" % label.split()[0]] = t_p / t_a
         fresh(out)
 
         # 4. peak memory for 4 GiB
