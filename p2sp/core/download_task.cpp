@@ -220,6 +220,7 @@ class Session {
   bool m_checkFailed = false;
   // From the record: pieces verified against the manifest of that hash.
   RangeSet m_resumeVerified;
+  RangeSet m_resumePending;
   uint64_t m_resumeManifest = 0;
   // The link's file changed size, or its server stopped honouring ranges:
   // forget the size and ask again from the start.
@@ -306,9 +307,9 @@ uint8_t Session::Run() {
     std::string text = m_h1.empty() ? std::string() : CheckText(size, &ok);
     std::string whole;
     if (ok && m_manifest) {
+      if (!m_wholeHasher.Active(0, size)) m_wholeHasher.Restart(0, size);
       m_wholeHasher.Allow(size);
-      whole = m_wholeHasher.Active(0, size) ? m_wholeHasher.Finish(&ok) : std::string();
-      if (whole.empty()) ok = false;
+      whole = m_wholeHasher.Finish(&ok);
     }
     Debug("hashed");
     m_disk.Wait();
@@ -403,12 +404,16 @@ bool Session::OpenSideFile() {
       for (const auto& r : rec.done) m_sched.MarkDone(r.begin, r.end);
       m_sequence = rec.sequence;
       for (const auto& r : rec.verified) m_resumeVerified.Add(r.begin, r.end);
+      for (const auto& r : rec.pending) m_resumePending.Add(r.begin, r.end);
       m_resumeManifest = rec.manifestHash;
       m_sizeKnown = true;
       m_recordedBytes = m_sched.Done().Covered();
+      Debug("resuming: %llu bytes done, %llu verified", static_cast<unsigned long long>(m_recordedBytes),
+            static_cast<unsigned long long>(m_resumeVerified.Covered()));
       Publish();
       return true;
     }
+    Debug("the side file's record is not usable");
   }
   // No record. The record is cut off only after the file passed its check and
   // just before the rename, so a side file of exactly the size the server names
@@ -458,13 +463,18 @@ bool Session::FlushRecord(bool background) {
     // Bytes of extra sources count only once their piece matched; a record
     // may claim less than is there, never more than is proven.
     RangeSet done = m_sched.Done();
+    RangeSet pending;
     for (const Source& s : m_sources) {
       if (s.primary) continue;
       RangeSet unproven = s.wrote;
       for (const auto& v : m_verified.Ranges()) unproven.Remove(v.begin, v.end);
-      for (const auto& u : unproven.Ranges()) done.Remove(u.begin, u.end);
+      for (const auto& u : unproven.Ranges()) {
+        done.Remove(u.begin, u.end);
+        pending.Add(u.begin, u.end);
+      }
     }
     rec.done = done.Ranges();
+    rec.pending = pending.Ranges();
     rec.verified = m_verified.Ranges();
     rec.manifestHash = HashLink(m_manifest->sha256);
   } else {
@@ -991,6 +1001,14 @@ void Session::AdoptManifest(const Manifest& manifest) {
   // as they are; every other done piece is read and checked again.
   uint64_t trusted = 0;
   if (m_resumeManifest == HashLink(m_manifest->sha256)) {
+    // Extra sources' bytes of unfinished pieces come back, to be checked
+    // with their pieces like any other.
+    // Not where a connection is writing now.
+    for (const auto& c : m_conns) {
+      ByteRange l = m_sched.LeaseOf(c.first);
+      if (l.Length() > 0) m_resumePending.Remove(l.begin, l.end);
+    }
+    for (const auto& r : m_resumePending.Ranges()) m_sched.MarkDone(r.begin, r.end);
     for (uint64_t i = 0; i < count; ++i) {
       uint64_t b = m_manifest->PieceBegin(i), e = m_manifest->PieceEnd(i);
       if (m_resumeVerified.Contains(b, e) && m_sched.Done().Contains(b, e)) {
@@ -1001,6 +1019,7 @@ void Session::AdoptManifest(const Manifest& manifest) {
     }
   }
   m_resumeVerified.Clear();
+  m_resumePending.Clear();
   Debug("manifest: %llu pieces of %llu bytes, %zu mirrors, %llu verified before",
         static_cast<unsigned long long>(count), static_cast<unsigned long long>(m_manifest->pieceLength),
         m_manifest->urls.size(), static_cast<unsigned long long>(trusted));
@@ -1018,6 +1037,7 @@ void Session::ForgetManifest() {
   m_strikes.clear();
   m_verified.Clear();
   m_resumeVerified.Clear();
+  m_resumePending.Clear();
 }
 
 bool Session::PiecesSettled() const { return !m_manifest || m_verified.Covered() >= m_manifest->size; }

@@ -6,9 +6,10 @@ namespace p2sp {
 namespace {
 
 constexpr uint32_t kMagic = 0x53325054;  // "TP2S"
-// Version 2 added the verified pieces: their count in the high half of the
-// count field, their ranges after the done ones, the manifest's hash in the
-// slot's last 8 bytes. Version 1 slots still decode (nothing verified).
+// Version 2 added the verified pieces and the pending bytes: the count field
+// holds three 10-bit counts (done, verified, pending), their ranges follow one
+// another, the manifest's hash is in the slot's last 8 bytes. Version 1 slots
+// still decode (nothing verified or pending).
 constexpr uint32_t kVersion = 2;
 constexpr size_t kCountOffset = 64;
 constexpr size_t kCrcOffset = 68;
@@ -81,16 +82,22 @@ std::vector<uint8_t> EncodeRecordSlot(const ProgressRecord& record) {
     Put64(p + kRangesOffset + 16 * count + 8, r.end);
     ++count;
   }
-  uint32_t verified = 0;
-  for (const auto& r : record.verified) {
-    if (count + verified == ProgressRecord::kMaxRanges) break;
-    Put64(p + kRangesOffset + 16 * (count + verified), r.begin);
-    Put64(p + kRangesOffset + 16 * (count + verified) + 8, r.end);
-    ++verified;
+  uint32_t counts[2] = {0, 0};
+  uint32_t used = count;
+  int k = 0;
+  for (const auto* list : {&record.verified, &record.pending}) {
+    for (const auto& r : *list) {
+      if (used == ProgressRecord::kMaxRanges) break;
+      Put64(p + kRangesOffset + 16 * used, r.begin);
+      Put64(p + kRangesOffset + 16 * used + 8, r.end);
+      ++used;
+      ++counts[k];
+    }
+    ++k;
   }
   Put64(p + kManifestOffset, record.manifestHash);
-  Put32(p + kCountOffset, count | (verified << 16));
-  Put32(p + kCrcOffset, SlotCrc(p, count + verified, kVersion));
+  Put32(p + kCountOffset, count | (counts[0] << 10) | (counts[1] << 20));
+  Put32(p + kCrcOffset, SlotCrc(p, used, kVersion));
   return slot;
 }
 
@@ -99,10 +106,11 @@ bool DecodeRecordSlot(const uint8_t* p, size_t size, ProgressRecord* record) {
   uint32_t version = Get32(p + 4);
   if (Get32(p) != kMagic || (version != 1 && version != kVersion)) return false;
   uint32_t field = Get32(p + kCountOffset);
-  uint32_t count = version >= 2 ? field & 0xFFFF : field;
-  uint32_t verified = version >= 2 ? field >> 16 : 0;
-  if (count + verified > ProgressRecord::kMaxRanges) return false;
-  if (Get32(p + kCrcOffset) != SlotCrc(p, count + verified, version)) return false;
+  uint32_t count = version >= 2 ? field & 0x3FF : field;
+  uint32_t verified = version >= 2 ? (field >> 10) & 0x3FF : 0;
+  uint32_t pending = version >= 2 ? field >> 20 : 0;
+  if (static_cast<uint64_t>(count) + verified + pending > ProgressRecord::kMaxRanges) return false;
+  if (Get32(p + kCrcOffset) != SlotCrc(p, count + verified + pending, version)) return false;
   ProgressRecord r;
   r.sequence = Get64(p + 8);
   r.fileSize = Get64(p + 16);
@@ -110,11 +118,11 @@ bool DecodeRecordSlot(const uint8_t* p, size_t size, ProgressRecord* record) {
   size_t h1Len = 0;
   while (h1Len < 32 && p[32 + h1Len] != 0) ++h1Len;
   r.h1.assign(reinterpret_cast<const char*>(p + 32), h1Len);
-  for (uint32_t i = 0; i < count + verified; ++i) {
+  for (uint32_t i = 0; i < count + verified + pending; ++i) {
     ByteRange range{Get64(p + kRangesOffset + 16 * i), Get64(p + kRangesOffset + 16 * i + 8)};
     // A range outside the file can only come from a damaged slot.
     if (range.begin >= range.end || range.end > r.fileSize) return false;
-    (i < count ? r.done : r.verified).push_back(range);
+    (i < count ? r.done : i < count + verified ? r.verified : r.pending).push_back(range);
   }
   if (version >= 2) r.manifestHash = Get64(p + kManifestOffset);
   *record = std::move(r);

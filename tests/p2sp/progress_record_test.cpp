@@ -88,11 +88,13 @@ TEST(ProgressRecord, TooManyRangesKeepsAPrefixThatStillDecodes) {
 TEST(ProgressRecord, VerifiedPiecesAndTheManifestTravelAndOldSlotsStillDecode) {
   ProgressRecord in = Sample(3), out;
   in.verified = {{0, 4096}, {8192, 12288}};
+  in.pending = {{4096, 5000}};
   in.manifestHash = 0x0123456789abcdefull;
   std::vector<uint8_t> slot = EncodeRecordSlot(in);
   ASSERT_TRUE(DecodeRecordSlot(slot.data(), slot.size(), &out));
   EXPECT_EQ(out.done, in.done);
   EXPECT_EQ(out.verified, in.verified);
+  EXPECT_EQ(out.pending, in.pending);
   EXPECT_EQ(out.manifestHash, in.manifestHash);
   slot[ProgressRecord::kSlotSize - 3] ^= 1;  // the manifest's hash is under the checksum too
   EXPECT_FALSE(DecodeRecordSlot(slot.data(), slot.size(), &out));
