@@ -176,6 +176,7 @@ class Session {
   void PieceFailed(uint64_t index);
   bool PiecesSettled() const;
   void ForgetManifest();
+  void DropResumePending();
   bool FlushRecord(bool background = false);
   void WaitFlusher();
   void FeedHasher();
@@ -404,7 +405,13 @@ bool Session::OpenSideFile() {
       for (const auto& r : rec.done) m_sched.MarkDone(r.begin, r.end);
       m_sequence = rec.sequence;
       for (const auto& r : rec.verified) m_resumeVerified.Add(r.begin, r.end);
-      for (const auto& r : rec.pending) m_resumePending.Add(r.begin, r.end);
+      // Extra sources' bytes of pieces not yet verified: held as done until
+      // the manifest is in, which checks them with their pieces; without it
+      // they are fetched again.
+      for (const auto& r : rec.pending) {
+        m_resumePending.Add(r.begin, r.end);
+        m_sched.MarkDone(r.begin, r.end);
+      }
       m_resumeManifest = rec.manifestHash;
       m_sizeKnown = true;
       m_recordedBytes = m_sched.Done().Covered();
@@ -459,11 +466,12 @@ bool Session::FlushRecord(bool background) {
   rec.fileSize = m_sched.FileSize();
   rec.linkHash = HashLink(m_link.url);
   rec.h1 = m_h1;
-  if (m_manifest) {
+  if (m_manifest || m_resumePending.Covered() > 0) {
     // Bytes of extra sources count only once their piece matched; a record
     // may claim less than is there, never more than is proven.
     RangeSet done = m_sched.Done();
-    RangeSet pending;
+    RangeSet pending = m_resumePending;
+    for (const auto& r : m_resumePending.Ranges()) done.Remove(r.begin, r.end);
     for (const Source& s : m_sources) {
       if (s.primary) continue;
       RangeSet unproven = s.wrote;
@@ -476,7 +484,7 @@ bool Session::FlushRecord(bool background) {
     rec.done = done.Ranges();
     rec.pending = pending.Ranges();
     rec.verified = m_verified.Ranges();
-    rec.manifestHash = HashLink(m_manifest->sha256);
+    rec.manifestHash = m_manifest ? HashLink(m_manifest->sha256) : m_resumeManifest;
   } else {
     rec.done = m_sched.Done().Ranges();
   }
@@ -971,22 +979,20 @@ void Session::StartManifestQuery() {
 
 void Session::FinishManifestQuery(CURLcode code) {
   long status = m_manifestQuery.Finish(code);
-  if (status != 200) {
-    Debug("no manifest: curl %d, http %ld", static_cast<int>(code), status);
-    return;
-  }
   Manifest manifest;
   std::string why;
-  if (!ParseMetalink(m_manifestQuery.Body(), &manifest, &why)) {
+  if (status != 200) {
+    Debug("no manifest: curl %d, http %ld", static_cast<int>(code), status);
+  } else if (!ParseMetalink(m_manifestQuery.Body(), &manifest, &why)) {
     Debug("manifest ignored: %s", why.c_str());
-    return;
-  }
-  if (!m_sizeKnown || manifest.size != m_sched.FileSize()) {
+  } else if (!m_sizeKnown || manifest.size != m_sched.FileSize()) {
     Debug("manifest ignored: it names %llu bytes, the link's file has %llu",
           static_cast<unsigned long long>(manifest.size), static_cast<unsigned long long>(m_sched.FileSize()));
+  } else {
+    AdoptManifest(manifest);
     return;
   }
-  AdoptManifest(manifest);
+  DropResumePending();
 }
 
 void Session::AdoptManifest(const Manifest& manifest) {
@@ -1001,14 +1007,7 @@ void Session::AdoptManifest(const Manifest& manifest) {
   // as they are; every other done piece is read and checked again.
   uint64_t trusted = 0;
   if (m_resumeManifest == HashLink(m_manifest->sha256)) {
-    // Extra sources' bytes of unfinished pieces come back, to be checked
-    // with their pieces like any other.
-    // Not where a connection is writing now.
-    for (const auto& c : m_conns) {
-      ByteRange l = m_sched.LeaseOf(c.first);
-      if (l.Length() > 0) m_resumePending.Remove(l.begin, l.end);
-    }
-    for (const auto& r : m_resumePending.Ranges()) m_sched.MarkDone(r.begin, r.end);
+    m_resumePending.Clear();  // checked with their pieces like any other bytes
     for (uint64_t i = 0; i < count; ++i) {
       uint64_t b = m_manifest->PieceBegin(i), e = m_manifest->PieceEnd(i);
       if (m_resumeVerified.Contains(b, e) && m_sched.Done().Contains(b, e)) {
@@ -1019,13 +1018,22 @@ void Session::AdoptManifest(const Manifest& manifest) {
     }
   }
   m_resumeVerified.Clear();
-  m_resumePending.Clear();
+  DropResumePending();
   Debug("manifest: %llu pieces of %llu bytes, %zu mirrors, %llu verified before",
         static_cast<unsigned long long>(count), static_cast<unsigned long long>(m_manifest->pieceLength),
         m_manifest->urls.size(), static_cast<unsigned long long>(trusted));
   for (const std::string& url : m_manifest->urls) {
     if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) AddSource(url, "manifest");
   }
+}
+
+// Pending bytes of an earlier run that no manifest of the same hash will check.
+void Session::DropResumePending() {
+  if (m_resumePending.Covered() == 0) return;
+  Debug("fetching again %llu unchecked bytes of extra sources",
+        static_cast<unsigned long long>(m_resumePending.Covered()));
+  for (const auto& r : m_resumePending.Ranges()) m_sched.MarkMissing(r.begin, r.end);
+  m_resumePending.Clear();
 }
 
 void Session::ForgetManifest() {
@@ -1040,7 +1048,10 @@ void Session::ForgetManifest() {
   m_resumePending.Clear();
 }
 
-bool Session::PiecesSettled() const { return !m_manifest || m_verified.Covered() >= m_manifest->size; }
+bool Session::PiecesSettled() const {
+  if (m_resumePending.Covered() > 0) return false;  // the manifest is still to come
+  return !m_manifest || m_verified.Covered() >= m_manifest->size;
+}
 
 void Session::UpdatePieces() {
   if (!m_manifest || m_localError) return;

@@ -161,6 +161,7 @@ class FaultServer:
       chunked   200 chunked, no ranges
       flip      honest ranges, but one byte in the middle is wrong
       lie       like flip, but many bytes wrong (a lying extra source)
+      slowlie   like lie, at about 1 MB/s per answer
       pretail   many bytes wrong before the last 52428800 (the part the MD5
                 text checks), right in it
       missing   404
@@ -270,9 +271,9 @@ class FaultServer:
                 body = data[start:end]
                 with outer.lock:
                     outer.spans.setdefault(mode, []).append((start, end))
-                if mode in ("flip", "lie", "pretail", "badpiece") and body:
+                if mode in ("flip", "lie", "slowlie", "pretail", "badpiece") and body:
                     body = bytearray(body)
-                    if mode == "lie":
+                    if mode in ("lie", "slowlie"):
                         for i in range(0, len(body), 4096):
                             body[i] ^= 0x5A
                     elif mode == "badpiece":
@@ -312,6 +313,11 @@ class FaultServer:
                     self.wfile.flush()
                     time.sleep(30)
                     self.close_connection = True
+                    return
+                if mode == "slowlie":
+                    for i in range(0, len(body), 65536):
+                        self.send_body(mode, body[i:i + 65536])
+                        time.sleep(0.06)
                     return
                 for i in range(0, len(body), 1 << 20):
                     self.send_body(mode, body[i:i + (1 << 20)])

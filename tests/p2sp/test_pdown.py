@@ -295,6 +295,24 @@ class Manifests(PdownCase):
                 self.assertIn(trace, err)
                 os.unlink(self.target)
 
+    def test_unchecked_mirror_bytes_are_not_trusted_when_the_manifest_is_gone(self):
+        # Killed while a slow lying mirror's piece waits for its last bytes;
+        # the next run finds no manifest and must not keep the bytes it has
+        # (plain link: no h1 to catch them).
+        self.serve_meta4(urls=[self.faults.url("slowlie")])
+        link = self.nginx.url("slow/file.bin")
+        proc = subprocess.Popen([PDOWN, "--quiet", "--connections", "2", link, self.target],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.5)
+        proc.send_signal(signal.SIGKILL)
+        proc.wait()
+        self.assertGreater(self.faults.bytes.get("slowlie", 0), 0, "the mirror was never used")
+        os.unlink(self.meta)
+        code, err = self.run_traced(link)
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        self.assertIn("fetching again", err)
+
     def test_kill_9_with_a_lying_mirror_always_ends_right(self):
         rng = random.Random(5)
         self.serve_meta4(urls=[self.faults.url("lie")])
