@@ -167,6 +167,7 @@ class FaultServer:
       missing   404
       badpiece  honest, but the byte at BAD_OFFSET is wrong (one bad piece)
       stale     ranges of `stale_data`: another file of the same size
+      described honest, with a Link header naming /manifest/<name>.meta4
     and /seed?... answers the lines set in `seed_lines`; /<mode>/<name>.meta4
     answers `meta4[mode]` when set, else 404."""
 
@@ -295,6 +296,9 @@ class FaultServer:
                     self.send_header("Content-Range", "bytes %d-%d/%d" % (shown[0], shown[1] - 1, size))
                 self.send_header("Content-Length", str(len(body)))
                 self.send_header("Accept-Ranges", "bytes")
+                if mode == "described":
+                    self.send_header("Link", '</manifest/%s.meta4>; rel=describedby; type="application/metalink4+xml"'
+                                     % parts[-1])
                 self.end_headers()
                 if mode == "reset":
                     self.send_body(mode, body[:256 * 1024])

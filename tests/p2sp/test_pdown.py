@@ -276,6 +276,14 @@ class Manifests(PdownCase):
         self.assert_no_target()
         self.assertFalse(os.path.exists(self.target + ".P2P"))
 
+    def test_a_link_header_names_the_manifest(self):
+        self.faults.meta4["manifest"] = servers.meta4(self.data)
+        code, err = self.run_traced(self.faults.url("described"))
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        self.assertIn("asking for a manifest: %s.meta4" % self.faults.url("manifest"), err)
+        self.assertIn("manifest: 13 pieces", err)
+
     def test_manifests_that_do_not_apply_are_ignored(self):
         cases = [
             (None, "no manifest"),
