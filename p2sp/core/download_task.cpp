@@ -15,6 +15,7 @@
 #include "file_io.h"
 #include "metalink.h"
 #include "piece_checker.h"
+#include "piece_ledger.h"
 #include "progress_record.h"
 #include "proxy.h"
 #include "range_set.h"
@@ -47,7 +48,6 @@ constexpr auto kTakeOverIdle = std::chrono::seconds(3);
 constexpr const char* kUserAgent = "TarnP2SP/1.0";
 // A manifest lists one hash per piece: 4 GiB in 1 KiB pieces would be 4 MiB.
 constexpr size_t kMaxManifestBytes = 8u << 20;
-enum : uint8_t { kPieceUnknown, kPieceQueued, kPieceVerified };
 
 // One download at a time per target path, even across tasks made for it.
 std::shared_ptr<std::mutex> PathMutex(const std::string& path) {
@@ -212,12 +212,7 @@ class Session {
   PieceChecker m_checker{m_file};
   TailHasher m_wholeHasher{m_file, TailHasher::Kind::kSha256};
   std::unique_ptr<Manifest> m_manifest;
-  std::vector<uint8_t> m_pieces;
-  std::vector<uint64_t> m_queuedAt;  // Forgotten() when the piece was queued
-  std::vector<uint8_t> m_strikes;    // bad copies the link's server gave
-  RangeSet m_verified;
-  uint64_t m_piecesChecked = 0;
-  uint64_t m_piecesScannedAt = UINT64_MAX;
+  PieceLedger m_pieces;
   bool m_checkFailed = false;
   // From the record: pieces verified against the manifest of that hash.
   RangeSet m_resumeVerified;
@@ -344,7 +339,7 @@ uint8_t Session::Run() {
     CloseFile();
     FaultPoint("before-rename");
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
-    Debug("renamed");
+    Debug("renamed%s", m_manifest ? (", " + std::to_string(m_pieces.Checked()) + " pieces checked").c_str() : "");
     return kStateFinished;
   }
 }
@@ -364,7 +359,7 @@ void Session::FeedHasher() {
   if (m_manifest && m_sizeKnown && !m_localError) {
     uint64_t size = m_sched.FileSize();
     if (!m_wholeHasher.Active(0, size)) m_wholeHasher.Restart(0, size);
-    m_wholeHasher.Allow(m_verified.RunEnd(0));
+    m_wholeHasher.Allow(m_pieces.Verified().RunEnd(0));
   }
   if (m_h1.empty() || !m_sizeKnown || m_stream || m_localError) return;
   uint64_t size = m_sched.FileSize();
@@ -475,7 +470,7 @@ bool Session::FlushRecord(bool background) {
     for (const Source& s : m_sources) {
       if (s.primary) continue;
       RangeSet unproven = s.wrote;
-      for (const auto& v : m_verified.Ranges()) unproven.Remove(v.begin, v.end);
+      for (const auto& v : m_pieces.Verified().Ranges()) unproven.Remove(v.begin, v.end);
       for (const auto& u : unproven.Ranges()) {
         done.Remove(u.begin, u.end);
         pending.Add(u.begin, u.end);
@@ -483,7 +478,7 @@ bool Session::FlushRecord(bool background) {
     }
     rec.done = done.Ranges();
     rec.pending = pending.Ranges();
-    rec.verified = m_verified.Ranges();
+    rec.verified = m_pieces.Verified().Ranges();
     rec.manifestHash = m_manifest ? HashLink(m_manifest->sha256) : m_resumeManifest;
   } else {
     rec.done = m_sched.Done().Ranges();
@@ -998,24 +993,13 @@ void Session::FinishManifestQuery(CURLcode code) {
 void Session::AdoptManifest(const Manifest& manifest) {
   m_manifest = std::make_unique<Manifest>(manifest);
   const uint64_t count = m_manifest->PieceCount();
-  m_pieces.assign(count, kPieceUnknown);
-  m_queuedAt.assign(count, 0);
-  m_strikes.assign(count, 0);
-  m_verified.Clear();
-  m_piecesScannedAt = UINT64_MAX;
+  m_pieces.Reset(m_manifest.get());
   // Pieces the record marks verified against this very manifest are trusted
   // as they are; every other done piece is read and checked again.
   uint64_t trusted = 0;
   if (m_resumeManifest == HashLink(m_manifest->sha256)) {
     m_resumePending.Clear();  // checked with their pieces like any other bytes
-    for (uint64_t i = 0; i < count; ++i) {
-      uint64_t b = m_manifest->PieceBegin(i), e = m_manifest->PieceEnd(i);
-      if (m_resumeVerified.Contains(b, e) && m_sched.Done().Contains(b, e)) {
-        m_pieces[i] = kPieceVerified;
-        m_verified.Add(b, e);
-        ++trusted;
-      }
-    }
+    trusted = m_pieces.Trust(m_resumeVerified, m_sched.Done());
   }
   m_resumeVerified.Clear();
   DropResumePending();
@@ -1039,53 +1023,32 @@ void Session::DropResumePending() {
 void Session::ForgetManifest() {
   m_checker.Stop();
   m_wholeHasher.Stop();
+  m_pieces.Reset(nullptr);
   m_manifest.reset();
-  m_pieces.clear();
-  m_queuedAt.clear();
-  m_strikes.clear();
-  m_verified.Clear();
   m_resumeVerified.Clear();
   m_resumePending.Clear();
 }
 
 bool Session::PiecesSettled() const {
   if (m_resumePending.Covered() > 0) return false;  // the manifest is still to come
-  return !m_manifest || m_verified.Covered() >= m_manifest->size;
+  return m_pieces.AllVerified();
 }
 
 void Session::UpdatePieces() {
   if (!m_manifest || m_localError) return;
-  const Manifest& m = *m_manifest;
   for (const PieceChecker::Result& r : m_checker.Take()) {
-    if (r.index >= m_pieces.size() || m_pieces[r.index] != kPieceQueued) continue;
     if (r.readFailed) {
       m_localError = true;
       return;
     }
-    if (m_queuedAt[r.index] != m_sched.Forgotten()) {
-      m_pieces[r.index] = kPieceUnknown;  // bytes changed under the hash: check again
-      continue;
-    }
-    ++m_piecesChecked;
-    if (r.match) {
-      m_pieces[r.index] = kPieceVerified;
-      m_verified.Add(m.PieceBegin(r.index), m.PieceEnd(r.index));
-    } else {
+    if (m_pieces.Settle(r.index, r.match, m_sched.Forgotten()) == PieceLedger::Outcome::kBad) {
       PieceFailed(r.index);
       if (m_checkFailed) return;
     }
   }
-  // Queue the pieces whose bytes are all in, whenever more bytes came.
-  uint64_t covered = m_sched.Done().Covered() ^ (m_sched.Forgotten() << 40);
-  if (covered == m_piecesScannedAt) return;
-  m_piecesScannedAt = covered;
-  for (uint64_t i = 0; i < m_pieces.size(); ++i) {
-    if (m_pieces[i] != kPieceUnknown) continue;
-    uint64_t b = m.PieceBegin(i), e = m.PieceEnd(i);
-    if (!m_sched.Done().Contains(b, e)) continue;
-    m_pieces[i] = kPieceQueued;
-    m_queuedAt[i] = m_sched.Forgotten();
-    m_checker.Check(i, b, e, m.pieces[i]);
+  for (uint64_t i : m_pieces.TakeReady(m_sched.Done(), m_sched.Forgotten())) {
+    ByteRange r = m_pieces.Range(i);
+    m_checker.Check(i, r.begin, r.end, m_manifest->pieces[i]);
   }
 }
 
@@ -1093,7 +1056,7 @@ void Session::UpdatePieces() {
 // are dropped, and the link's server gets one more chance at it. Bytes written
 // in an earlier run blame nobody.
 void Session::PieceFailed(uint64_t index) {
-  const uint64_t b = m_manifest->PieceBegin(index), e = m_manifest->PieceEnd(index);
+  const uint64_t b = m_pieces.Range(index).begin, e = m_pieces.Range(index).end;
   bool linkServed = false;
   for (Source& s : m_sources) {
     if (s.wrote.CoveredIn(b, e) == 0) continue;
@@ -1110,9 +1073,8 @@ void Session::PieceFailed(uint64_t index) {
   for (const auto& c : m_conns)
     if (!m_sources[c.second->source].alive) doomed.push_back(c.first);
   for (int id : doomed) Abort(id);
-  m_pieces[index] = kPieceUnknown;
   m_sched.MarkMissing(b, e);
-  if (linkServed && ++m_strikes[index] >= 2) {
+  if (linkServed && m_pieces.StrikeLink(index)) {
     Debug("piece %llu failed twice from the link's server", static_cast<unsigned long long>(index));
     m_checkFailed = true;
     return;

@@ -7,6 +7,7 @@
 #include "core/file_io.h"
 #include "core/metalink.h"
 #include "core/piece_checker.h"
+#include "core/piece_ledger.h"
 #include "core/sha256.h"
 
 namespace p2sp {
@@ -98,6 +99,44 @@ TEST(Metalink, WhatIsAcceptedAndWhatIsNot) {
       EXPECT_FALSE(why.empty());
     }
   }
+}
+
+TEST(PieceLedger, APieceCountsOnlyAfterAMatchOnTheBytesThatWereHashed) {
+  Manifest m;
+  m.size = 4096 * 3 + 10;  // four pieces, the last one short
+  m.pieceLength = 4096;
+  m.pieces.assign(4, std::string(64, 'a'));
+  PieceLedger ledger;
+  ledger.Reset(&m);
+  RangeSet done;
+  done.Add(0, 8192 + 100);
+  EXPECT_EQ(ledger.TakeReady(done, 1), (std::vector<uint64_t>{0, 1}));
+  EXPECT_TRUE(ledger.TakeReady(done, 1).empty());  // waiting already
+  done.Add(12288, m.size);
+  EXPECT_EQ(ledger.TakeReady(done, 1), (std::vector<uint64_t>{3}));
+  EXPECT_EQ(ledger.Settle(0, true, 1), PieceLedger::Outcome::kVerified);
+  EXPECT_EQ(ledger.Settle(0, true, 1), PieceLedger::Outcome::kIgnored);  // not waiting any more
+  EXPECT_EQ(ledger.Settle(1, false, 1), PieceLedger::Outcome::kBad);
+  EXPECT_EQ(ledger.Settle(3, true, 2), PieceLedger::Outcome::kRecheck);  // bytes were forgotten meanwhile
+  EXPECT_EQ(ledger.TakeReady(done, 2), (std::vector<uint64_t>{1, 3}));  // asked again though no byte moved
+  EXPECT_EQ(ledger.Verified().Covered(), 4096u);
+  EXPECT_FALSE(ledger.AllVerified());
+  EXPECT_EQ(ledger.Checked(), 2u);
+  EXPECT_FALSE(ledger.StrikeLink(1));
+  EXPECT_TRUE(ledger.StrikeLink(1));
+  EXPECT_FALSE(ledger.StrikeLink(2));
+
+  // From a record: only pieces still wholly done are trusted.
+  ledger.Reset(&m);
+  RangeSet verified;
+  verified.Add(0, 8192);
+  RangeSet someDone;
+  someDone.Add(0, 6000);
+  EXPECT_EQ(ledger.Trust(verified, someDone), 1u);
+  EXPECT_EQ(ledger.Verified().Covered(), 4096u);
+  ledger.Reset(nullptr);
+  EXPECT_TRUE(ledger.AllVerified());
+  EXPECT_TRUE(ledger.TakeReady(done, 3).empty());
 }
 
 TEST(PieceChecker, NamesEachPieceThatDoesNotMatch) {
