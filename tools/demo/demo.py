@@ -302,8 +302,8 @@ def summary(stage, services, server, mirror, wine, files, save_dir, headless):
     game_paths = [p for p in paths if p.startswith("/games/demo/")]
     manifests = sorted({p.rsplit("/", 1)[-1][:-len(".meta4")] for p in game_paths if p.endswith(".meta4")})
     pieces = sum(-(-os.path.getsize(source) // (4 << 20)) for name, source in files if name in manifests)
-    print("  manifests served for: %s; pieces listed in them: %d of 4 MiB (the engine checks each one "
-          "before its file completes)" % (", ".join(manifests) or "none", pieces))
+    print("  manifests served for: %s; pieces listed in them: %d of 4 MiB (the engine checks each piece "
+          "when the manifest arrives before the file's last byte)" % (", ".join(manifests) or "none", pieces))
     game_requests = [r for r in server.requests()
                      if urllib.parse.urlsplit(r["path"]).path.startswith("/games/demo/")
                      and not r["path"].endswith(".meta4")]
