@@ -6,6 +6,9 @@
   3. kill -9 five times during a 2 MB/s-per-connection download, then finish:
      bytes nginx served / file size, for pdown and for aria2c
   4. peak resident memory of pdown for a 4 GiB file
+  5. with a manifest (<file>.meta4, 4 MiB pieces) beside the file, which pdown
+     finds on the server and aria2c is given with -M: pdown / aria2c, 20m per
+     connection and unthrottled; both then check every piece
 
 Usage: bench/engine/run_bench.py [--pdown PATH] [--skip-4g] [--work DIR]
 Prints one line per figure and the ratios at the end. Timings on a shared
@@ -79,6 +82,11 @@ def aria2(url, out):
             "--file-allocation=none", "-d", os.path.dirname(out), "-o", os.path.basename(out), url]
 
 
+def aria2_meta4(meta4, out):
+    return ["aria2c", "-q", "-x8", "-s8", "-k1M", "--allow-overwrite=true", "--auto-file-renaming=false",
+            "--file-allocation=none", "-d", os.path.dirname(out), "-M", meta4]
+
+
 def kill_run(make_args, out, nginx, size, rng, kills=5):
     """Starts the downloader, kills it with SIGKILL `kills` times, then lets it
     finish; returns bytes served / size."""
@@ -127,6 +135,9 @@ def main():
         last.update(f.read())
     digest = whole.hexdigest()
     tail = last.hexdigest()
+    # The throttled case has its own name, so that its manifest's <url> is the
+    # throttled link (pdown would take an unthrottled one as a mirror).
+    os.link(os.path.join(root, "big.bin"), os.path.join(root, "thr.bin"))
     print("load average at the start: %.2f %.2f %.2f" % os.getloadavg())
     nginx = servers.Nginx(root, rate="20m", slow_rate="2m").start()
     out = os.path.join(out_dir, "big.bin")
@@ -169,6 +180,36 @@ def main():
         ok = code == 0 and check(out, digest)
         print("kill -9 x%d (of 5 before it finished), aria2c: served/size %.3f (ok=%s)" % (kills, ratio_a, ok))
         results["kill x5 aria2c served/size (reference)"] = ratio_a
+        fresh(out)
+
+        # 5. with a manifest, both checking every piece; only now, as pdown
+        # would find them in the cases above too
+        with open(os.path.join(root, "big.bin"), "rb") as f:
+            data = f.read()
+        for name, path in (("big.bin", "big.bin"), ("thr.bin", "rate/thr.bin")):
+            with open(os.path.join(root, name + ".meta4"), "wb") as f:
+                f.write(servers.meta4(data, name="big.bin", urls=[nginx.url(path)], piece=4 * MiB))
+        del data
+        for label, path, meta in (("throttled 20m/conn", "rate/thr.bin", "thr.bin.meta4"),
+                                  ("unthrottled", "big.bin", "big.bin.meta4")):
+            fresh(out)
+            t_p, c, _ = timed([pdown, "--quiet", link(path), out])
+            ok = c == 0 and check(out, digest)
+            fresh(out)
+            t_a, c2, _ = timed(aria2_meta4(os.path.join(root, meta), out))
+            ok2 = c2 == 0 and check(out, digest)
+            print("%s with .meta4: pdown %.2f s (ok=%s), aria2c -M %.2f s (ok=%s)" % (label, t_p, ok, t_a, ok2))
+            results["%s meta4 pdown/aria2c (goal <= 1.0)" % label.split()[0]] = t_p / t_a
+        fresh(out)
+        # kill -9 with the manifest, whose <url> the slow link gains as a mirror
+        os.link(os.path.join(root, "big.bin"), os.path.join(root, "slw.bin"))
+        with open(os.path.join(root, "slw.bin.meta4"), "wb") as f, open(os.path.join(root, "big.bin"), "rb") as g:
+            f.write(servers.meta4(g.read(), name="big.bin", urls=[nginx.url("slow/big.bin")], piece=4 * MiB))
+        ratio, code, kills = kill_run(lambda: [pdown, "--quiet", link("slow/slw.bin"), out], out, nginx, size,
+                                      random.Random(5))
+        ok = code == 0 and check(out, digest)
+        print("kill -9 x%d with .meta4 and a mirror, pdown: served/size %.3f (ok=%s)" % (kills, ratio, ok))
+        results["kill x5 meta4 pdown served/size (reference)"] = ratio
         fresh(out)
 
         # 4. peak memory for 4 GiB

@@ -11,11 +11,16 @@
 #include <map>
 #include <vector>
 
+#include "answer.h"
 #include "file_io.h"
+#include "metalink.h"
+#include "piece_checker.h"
+#include "piece_ledger.h"
 #include "progress_record.h"
 #include "proxy.h"
 #include "range_set.h"
 #include "segment_scheduler.h"
+#include "side_query.h"
 #include "tail_hasher.h"
 #include "text.h"
 #include "verify/md5.h"
@@ -41,6 +46,8 @@ constexpr auto kGrowInterval = std::chrono::milliseconds(500);
 // free one near the end of the file, where there is nothing left to split.
 constexpr auto kTakeOverIdle = std::chrono::seconds(3);
 constexpr const char* kUserAgent = "TarnP2SP/1.0";
+// A manifest lists one hash per piece: 4 GiB in 1 KiB pieces would be 4 MiB.
+constexpr size_t kMaxManifestBytes = 8u << 20;
 
 // One download at a time per target path, even across tasks made for it.
 std::shared_ptr<std::mutex> PathMutex(const std::string& path) {
@@ -72,10 +79,13 @@ void Debug(const char* format, ...) {
   va_end(args);
 }
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
+// P2SP_FAULT=<name> ends the process at once at that point, as a kill there
+// would, for the tests of what survives it.
+void FaultPoint(const char* name) {
+  static const char* wanted = std::getenv("P2SP_FAULT");
+  if (wanted && std::strcmp(wanted, name) == 0) std::_Exit(9);
 }
+
 
 }  // namespace
 
@@ -107,7 +117,7 @@ std::string ComputeH1Text(RandomFile& file, uint64_t size, bool* ok) {
 // the scheduler and the sources. Lives on the task's thread only.
 class Session {
  public:
-  enum Result { kComplete, kStopped, kFailed };
+  enum Result { kComplete, kStopped, kFailed, kCheckFailed };
 
   explicit Session(DownloadTask& task);
   ~Session();
@@ -136,11 +146,7 @@ class Session {
     uint64_t pos = 0;
     uint64_t chunk = kFirstChunk;
     Clock::time_point reqStarted;
-    long status = 0;
-    ContentRange range;
-    bool hasLength = false;
-    uint64_t length = 0;
-    bool chunked = false;
+    Answer answer;
     bool checked = false;
     bool rejected = false;    // answer refused; counts as a failure of the source
     bool reachedEnd = false;  // stopped on purpose: the lease is done or gone
@@ -162,6 +168,15 @@ class Session {
   void Tick(Clock::time_point now);
   void StartSeedQuery();
   void FinishSeedQuery(CURLcode code);
+  void StartManifestQuery();
+  void FinishManifestQuery(CURLcode code);
+  void AdoptManifest(const Manifest& manifest);
+  void AddSource(const std::string& url, const char* from);
+  void UpdatePieces();
+  void PieceFailed(uint64_t index);
+  bool PiecesSettled() const;
+  void ForgetManifest();
+  void DropResumePending();
   bool FlushRecord(bool background = false);
   void WaitFlusher();
   void FeedHasher();
@@ -170,10 +185,10 @@ class Session {
   bool BlameSources(uint64_t checkedFrom);
   void Publish();
   void SourceFailed(Source& s, bool progressed, Clock::time_point now);
+  uint64_t TrustedFrom(const Source& s) const;
 
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
   static size_t HeaderCb(char* data, size_t size, size_t n, void* user);
-  static size_t SeedWriteCb(char* data, size_t size, size_t n, void* user);
 
   DownloadTask& m_task;
   const TaskOptions& m_opt;
@@ -192,12 +207,25 @@ class Session {
   Worker m_disk;
   TailHasher m_hasher{m_file};
   uint64_t m_hashForgotten = 0;
+  // With a manifest: every piece checked, and the whole file's SHA-256 read
+  // behind the verified pieces.
+  PieceChecker m_checker{m_file};
+  TailHasher m_wholeHasher{m_file, TailHasher::Kind::kSha256};
+  std::unique_ptr<Manifest> m_manifest;
+  PieceLedger m_pieces;
+  bool m_checkFailed = false;
+  // From the record: pieces verified against the manifest of that hash.
+  RangeSet m_resumeVerified;
+  RangeSet m_resumePending;
+  uint64_t m_resumeManifest = 0;
   // The link's file changed size, or its server stopped honouring ranges:
   // forget the size and ask again from the start.
   bool m_restart = false;
   bool m_noRanges = false;
   uint64_t m_sequence = 0;
   uint64_t m_recordedBytes = 0;
+  // Length of a side file found without a record, until the size is known.
+  uint64_t m_orphanLength = 0;
 
   CURLM* m_multi = nullptr;
   std::vector<Source> m_sources;
@@ -205,9 +233,9 @@ class Session {
   int m_nextId = 1;
   int m_perSource = 1;  // connections each verified source may have
 
-  CURL* m_seedEasy = nullptr;
-  std::string m_seedBody;
-  bool m_seedAsked = false;
+  SideQuery m_seedQuery{64 * 1024, 10};  // a list of links is small
+  SideQuery m_manifestQuery{kMaxManifestBytes, 10};
+  std::string m_describedBy;  // the manifest the link's first answer names
 
   uint64_t m_serverBytes = 0, m_peerBytes = 0;
   uint64_t m_lastServerBytes = 0, m_lastPeerBytes = 0;
@@ -233,10 +261,8 @@ Session::Session(DownloadTask& task) : m_task(task), m_opt(task.m_options) {
 Session::~Session() {
   WaitFlusher();
   AbortAll();
-  if (m_seedEasy) {
-    curl_multi_remove_handle(m_multi, m_seedEasy);
-    curl_easy_cleanup(m_seedEasy);
-  }
+  m_seedQuery.Cancel();
+  m_manifestQuery.Cancel();
   curl_multi_cleanup(m_multi);
 }
 
@@ -255,6 +281,12 @@ uint8_t Session::Run() {
     Result r = Transfer();
     m_task.m_serverSpeed = 0;
     m_task.m_peerSpeed = 0;
+    if (r == kCheckFailed) {
+      // The link's own server keeps serving a piece that does not match.
+      CloseFile();
+      RemoveFile(m_sidePath);
+      return kStateFailedCheck;
+    }
     if (r != kComplete) {
       if (m_sizeKnown && !m_localError) FlushRecord();
       CloseFile();
@@ -269,12 +301,26 @@ uint8_t Session::Run() {
     m_disk.Post([this, &synced] { synced = m_file.Sync(); });
     bool ok = true;
     std::string text = m_h1.empty() ? std::string() : CheckText(size, &ok);
+    std::string whole;
+    if (ok && m_manifest) {
+      if (!m_wholeHasher.Active(0, size)) m_wholeHasher.Restart(0, size);
+      m_wholeHasher.Allow(size);
+      whole = m_wholeHasher.Finish(&ok);
+    }
     Debug("hashed");
     m_disk.Wait();
     Debug("flushed");
     if (!synced || !ok) {
       CloseFile();
       return kStateFailedDownload;
+    }
+    if (m_manifest && whole != m_manifest->sha256) {
+      // Every piece matched, the whole does not: the manifest contradicts
+      // itself, and nothing proves the file right.
+      Debug("whole-file SHA-256 %s, manifest says %s", whole.c_str(), m_manifest->sha256.c_str());
+      CloseFile();
+      RemoveFile(m_sidePath);
+      return kStateFailedCheck;
     }
     if (!m_h1.empty() && text != m_h1) {
       // Fetch again, from the task's own link, whatever other sources gave.
@@ -291,14 +337,17 @@ uint8_t Session::Run() {
     m_hasher.Stop();
     ok = m_file.Truncate(size) && m_file.Sync();
     CloseFile();
+    FaultPoint("before-rename");
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
-    Debug("renamed");
+    Debug("renamed%s", m_manifest ? (", " + std::to_string(m_pieces.Checked()) + " pieces checked").c_str() : "");
     return kStateFinished;
   }
 }
 
 void Session::CloseFile() {
   m_hasher.Stop();
+  m_wholeHasher.Stop();
+  m_checker.Stop();
   WaitFlusher();
   m_file.Close();
 }
@@ -307,6 +356,11 @@ void Session::CloseFile() {
 // part is fetched first and hashed behind the arriving bytes; whatever makes
 // hashed bytes stale (a restart, bytes fetched again) starts the hash over.
 void Session::FeedHasher() {
+  if (m_manifest && m_sizeKnown && !m_localError) {
+    uint64_t size = m_sched.FileSize();
+    if (!m_wholeHasher.Active(0, size)) m_wholeHasher.Restart(0, size);
+    m_wholeHasher.Allow(m_pieces.Verified().RunEnd(0));
+  }
   if (m_h1.empty() || !m_sizeKnown || m_stream || m_localError) return;
   uint64_t size = m_sched.FileSize();
   if (size == kUnknownSize || size <= kH1TailBytes) return;
@@ -345,22 +399,48 @@ bool Session::OpenSideFile() {
       m_sched.Reset(rec.fileSize);
       for (const auto& r : rec.done) m_sched.MarkDone(r.begin, r.end);
       m_sequence = rec.sequence;
+      for (const auto& r : rec.verified) m_resumeVerified.Add(r.begin, r.end);
+      // Extra sources' bytes of pieces not yet verified: held as done until
+      // the manifest is in, which checks them with their pieces; without it
+      // they are fetched again.
+      for (const auto& r : rec.pending) {
+        m_resumePending.Add(r.begin, r.end);
+        m_sched.MarkDone(r.begin, r.end);
+      }
+      m_resumeManifest = rec.manifestHash;
       m_sizeKnown = true;
       m_recordedBytes = m_sched.Done().Covered();
+      Debug("resuming: %llu bytes done, %llu verified", static_cast<unsigned long long>(m_recordedBytes),
+            static_cast<unsigned long long>(m_resumeVerified.Covered()));
       Publish();
       return true;
     }
+    Debug("the side file's record is not usable");
   }
-  // Nothing usable: start this file over.
-  return m_file.Truncate(0);
+  // No record. The record is cut off only after the file passed its check and
+  // just before the rename, so a side file of exactly the size the server names
+  // is a complete file whose rename a kill prevented: keep it until the size is
+  // known (SetSize), and start over only if it is not that.
+  m_orphanLength = length;
+  return true;
 }
 
 bool Session::SetSize(uint64_t size) {
   // Neither a flush in flight nor a hash may touch the file as it is laid out anew.
   m_hasher.Stop();
+  ForgetManifest();
   WaitFlusher();
   m_sched.Reset(size);
   m_sizeKnown = true;
+  uint64_t orphan = m_orphanLength;
+  m_orphanLength = 0;
+  if (orphan > 0 && orphan == size) {
+    // Checked again before the rename like any finished file.
+    Debug("the side file is complete: %llu bytes", static_cast<unsigned long long>(size));
+    m_sched.MarkDone(0, size);
+    Publish();
+    return true;
+  }
   if (!m_file.Truncate(0) || !m_file.Allocate(size + ProgressRecord::kAreaSize)) {
     m_localError = true;
     return false;
@@ -381,7 +461,28 @@ bool Session::FlushRecord(bool background) {
   rec.fileSize = m_sched.FileSize();
   rec.linkHash = HashLink(m_link.url);
   rec.h1 = m_h1;
-  rec.done = m_sched.Done().Ranges();
+  if (m_manifest || m_resumePending.Covered() > 0) {
+    // Bytes of extra sources count only once their piece matched; a record
+    // may claim less than is there, never more than is proven.
+    RangeSet done = m_sched.Done();
+    RangeSet pending = m_resumePending;
+    for (const auto& r : m_resumePending.Ranges()) done.Remove(r.begin, r.end);
+    for (const Source& s : m_sources) {
+      if (s.primary) continue;
+      RangeSet unproven = s.wrote;
+      for (const auto& v : m_pieces.Verified().Ranges()) unproven.Remove(v.begin, v.end);
+      for (const auto& u : unproven.Ranges()) {
+        done.Remove(u.begin, u.end);
+        pending.Add(u.begin, u.end);
+      }
+    }
+    rec.done = done.Ranges();
+    rec.pending = pending.Ranges();
+    rec.verified = m_pieces.Verified().Ranges();
+    rec.manifestHash = m_manifest ? HashLink(m_manifest->sha256) : m_resumeManifest;
+  } else {
+    rec.done = m_sched.Done().Ranges();
+  }
   auto slot = std::make_shared<std::vector<uint8_t>>(EncodeRecordSlot(rec));
   uint64_t at = rec.fileSize + (rec.sequence % 2) * ProgressRecord::kSlotSize;
   m_recordedBytes = m_sched.Done().Covered();
@@ -415,18 +516,24 @@ Session::Result Session::Transfer() {
       AbortAll();
       return kFailed;
     }
+    if (m_checkFailed) {
+      AbortAll();
+      return kCheckFailed;
+    }
     if (m_restart) {
       AbortAll();
+      ForgetManifest();
       m_restart = false;
       m_stream = false;
       m_sizeKnown = false;
       m_sched.Reset(0);
       m_hasher.Stop();
       WaitFlusher();
+      m_orphanLength = 0;
       if (!m_file.Truncate(0)) return kFailed;
       Publish();
     }
-    if (m_sizeKnown && m_sched.Complete() && (!m_stream || m_streamDone || m_conns.empty())) {
+    if (m_sizeKnown && m_sched.Complete() && PiecesSettled() && (!m_stream || m_streamDone || m_conns.empty())) {
       AbortAll();
       Publish();
       return kComplete;
@@ -439,6 +546,8 @@ Session::Result Session::Transfer() {
     Clock::time_point now = Clock::now();
     // Not from inside a curl callback: the multi handle refuses new transfers there.
     if (m_sizeKnown) StartSeedQuery();
+    if (m_sizeKnown && !m_stream) StartManifestQuery();
+    UpdatePieces();
     FeedHasher();
     StartConnections(now);
     if (m_conns.empty()) {
@@ -453,8 +562,12 @@ Session::Result Session::Transfer() {
     while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
       finished = true;
-      if (msg->easy_handle == m_seedEasy) {
+      if (m_seedQuery.Owns(msg->easy_handle)) {
         FinishSeedQuery(msg->data.result);
+        continue;
+      }
+      if (m_manifestQuery.Owns(msg->easy_handle)) {
+        FinishManifestQuery(msg->data.result);
         continue;
       }
       Conn* conn = nullptr;
@@ -464,7 +577,9 @@ Session::Result Session::Transfer() {
     Tick(Clock::now());
     // A transfer that ended may have completed the file or freed a connection
     // for more work: see to that before waiting for the sockets.
-    if (!finished) curl_multi_poll(m_multi, nullptr, 0, 50, nullptr);
+    // Only the piece checks left: their verdicts come from another thread.
+    bool checking = m_sizeKnown && m_sched.Complete() && !PiecesSettled();
+    if (!finished) curl_multi_poll(m_multi, nullptr, 0, checking ? 2 : 50, nullptr);
   }
 }
 
@@ -478,6 +593,8 @@ void Session::StartConnections(Clock::time_point now) {
     return;
   }
   if (m_sched.Complete()) return;
+  // Sources with nothing they may fetch this round.
+  std::vector<bool> idle(m_sources.size(), false);
   for (;;) {
     // The live source furthest below its allowance; a source not yet seen to
     // serve the right size gets one connection to prove itself.
@@ -485,7 +602,7 @@ void Session::StartConnections(Clock::time_point now) {
     int pickRoom = 0;
     for (size_t i = 0; i < m_sources.size(); ++i) {
       Source& s = m_sources[i];
-      if (!s.alive || now < s.nextTry) continue;
+      if (!s.alive || idle[i] || now < s.nextTry) continue;
       int allowance = (s.primary || s.verified) ? m_perSource : 1;
       int room = allowance - s.connections;
       if (room > pickRoom) {
@@ -494,21 +611,25 @@ void Session::StartConnections(Clock::time_point now) {
       }
     }
     if (pick < 0) return;
+    const uint64_t from = TrustedFrom(m_sources[pick]);
     int id = m_nextId++;
     ByteRange lease;
-    if (!m_sched.Assign(id, &lease)) {
+    if (!m_sched.Assign(id, &lease, from)) {
       // Nothing to split: take over a connection that went quiet in the middle
       // of its answer. One still waiting for its first byte is left to the
       // stall timeout, or a slow server would see its requests moved forever.
       int victim = -1;
       for (const auto& c : m_conns) {
         if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos > c.second->begin &&
-            now - c.second->lastProgress > kTakeOverIdle) {
+            c.second->pos >= from && now - c.second->lastProgress > kTakeOverIdle) {
           victim = c.first;
           break;
         }
       }
-      if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) return;
+      if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) {
+        idle[pick] = true;
+        continue;
+      }
       Debug("conn %d takes over the lease of quiet conn %d", id, victim);
       Abort(victim);
     }
@@ -517,6 +638,16 @@ void Session::StartConnections(Clock::time_point now) {
       return;
     }
   }
+}
+
+// Where a source's bytes may go. The link's server is the authority; bytes of
+// other sources are taken only where a check covers them, so that a failed
+// check can find and replace them.
+uint64_t Session::TrustedFrom(const Source& s) const {
+  if (s.primary || m_manifest) return 0;
+  uint64_t size = m_sched.FileSize();
+  if (m_h1.empty()) return size;
+  return size > kH1TailBytes ? size - kH1TailBytes : 0;
 }
 
 bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int id) {
@@ -562,9 +693,8 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
 
 bool Session::Request(Conn* c) {
   c->begin = c->pos;
-  c->status = 0;
-  c->range = ContentRange();
-  c->hasLength = c->chunked = c->checked = c->rejected = c->reachedEnd = false;
+  c->answer = Answer();
+  c->checked = c->rejected = c->reachedEnd = false;
   c->reqStarted = Clock::now();
   std::string range;
   if (c->mode == Mode::kProbe) {
@@ -622,8 +752,8 @@ void Session::Finish(Conn* c, CURLcode code) {
   long status = 0;
   curl_easy_getinfo(c->easy, CURLINFO_RESPONSE_CODE, &status);
   Clock::time_point now = Clock::now();
-  if (c->mode == Mode::kProbe && !c->checked && code == CURLE_OK && status == 416 && c->range.valid &&
-      c->range.total == 0) {
+  if (c->mode == Mode::kProbe && !c->checked && code == CURLE_OK && status == 416 && c->answer.range.valid &&
+      c->answer.range.total == 0) {
     // An empty file: nothing to fetch, and ranges cannot even start.
     Abort(id);
     if (SetSize(0)) m_sizeKnown = true;
@@ -680,11 +810,25 @@ void Session::Finish(Conn* c, CURLcode code) {
 
 bool Session::Validate(Conn* c) {
   Source& s = m_sources[c->source];
-  if (c->status == 206) {
-    const ContentRange& cr = c->range;
-    if (!cr.valid || cr.total == kUnknownSize || cr.first != c->begin) return false;
-    if (c->mode == Mode::kProbe) {
-      if (!SetSize(cr.total)) return false;
+  AnswerContext context;
+  context.probe = c->mode == Mode::kProbe;
+  context.stream = c->mode == Mode::kStream;
+  context.linkServer = s.primary;
+  context.asked = c->begin;
+  context.size = m_sched.FileSize();
+  context.soleFromStart = c->begin == 0 && m_conns.size() == 1;
+  const Answer& a = c->answer;
+  switch (Judge(a, context)) {
+    case Verdict::kTake:
+      s.verified = true;
+      return true;
+    case Verdict::kLearnSize: {
+      m_describedBy = a.describedBy;
+      if (!SetSize(a.range.total)) return false;
+      if (m_sched.Complete()) {
+        c->reachedEnd = true;  // the file is here already
+        return true;
+      }
       ByteRange lease;
       if (!m_sched.Assign(c->id, &lease) || lease.begin != 0) return false;
       m_sched.Commit(c->id, c->reqEnd);
@@ -692,35 +836,21 @@ bool Session::Validate(Conn* c) {
       s.verified = true;
       return true;
     }
-    if (c->mode != Mode::kRange) return false;
-    if (cr.total != m_sched.FileSize()) {
-      if (s.primary) {
-        m_restart = true;
-      } else {
-        s.alive = false;  // a different file
-      }
-      return false;
-    }
-    s.verified = true;
-    return true;
-  }
-  if (c->status == 200) {
-    // The server ignores ranges. Extra sources are only worth it with ranges.
-    if (!s.primary) {
-      s.alive = false;
-      return false;
-    }
-    bool lengthKnown = c->hasLength && !c->chunked;
-    if (c->mode == Mode::kProbe || (c->begin == 0 && m_conns.size() == 1)) {
+    case Verdict::kStream:
       m_stream = true;
       c->mode = Mode::kStream;
-      if (lengthKnown) {
-        if (!SetSize(c->length)) return false;
+      if (a.hasLength && !a.chunked) {
+        if (!SetSize(a.length)) return false;
+        if (m_sched.Complete()) {
+          c->reachedEnd = true;
+          return true;
+        }
       } else {
         m_sizeKnown = false;
         m_sched.Reset(kUnknownSize);
         m_hasher.Stop();
         WaitFlusher();
+        m_orphanLength = 0;
         if (!m_file.Truncate(0)) {
           m_localError = true;
           return false;
@@ -728,12 +858,24 @@ bool Session::Validate(Conn* c) {
       }
       c->pos = 0;
       return true;
-    }
-    // A ranged request answered whole: drop everything running and go on as
-    // one stream from the start.
-    m_noRanges = true;
-    m_restart = true;
-    return false;
+    case Verdict::kOtherFile:
+      if (s.primary)
+        m_restart = true;  // the link's file changed
+      else
+        s.alive = false;  // a different file
+      return false;
+    case Verdict::kNoRanges:
+      if (s.primary) {
+        // A ranged request answered whole: drop everything running and go on
+        // as one stream from the start.
+        m_noRanges = true;
+        m_restart = true;
+      } else {
+        s.alive = false;
+      }
+      return false;
+    case Verdict::kRefuse:
+      break;
   }
   return false;
 }
@@ -746,7 +888,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
       return 0;
     }
   }
-  if (m_task.m_stop) return 0;
+  if (c->reachedEnd || m_task.m_stop) return 0;
   uint64_t take = size;
   if (c->mode == Mode::kRange) {
     take = m_sched.Accept(c->id, c->pos, size);
@@ -766,7 +908,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
   }
   m_sched.Written(c->id, c->pos, take);
   Source& s = m_sources[c->source];
-  if (!s.primary) s.wrote.Add(c->pos, c->pos + take);
+  s.wrote.Add(c->pos, c->pos + take);
   (s.primary ? m_serverBytes : m_peerBytes) += take;
   c->pos += take;
   c->lastProgress = Clock::now();
@@ -777,32 +919,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
   return size;
 }
 
-void Session::OnHeader(Conn* c, const char* data, size_t size) {
-  std::string line(data, size);
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
-  if (line.compare(0, 5, "HTTP/") == 0) {
-    // Each answer of a redirect chain starts afresh.
-    c->range = ContentRange();
-    c->hasLength = false;
-    c->chunked = false;
-    size_t sp = line.find(' ');
-    c->status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
-    return;
-  }
-  size_t colon = line.find(':');
-  if (colon == std::string::npos) return;
-  std::string name = Lower(line.substr(0, colon));
-  std::string value = line.substr(colon + 1);
-  size_t b = value.find_first_not_of(" \t");
-  value = b == std::string::npos ? "" : value.substr(b);
-  if (name == "content-range") {
-    c->range = ParseContentRange(value);
-  } else if (name == "content-length") {
-    c->hasLength = ParseU64(value, &c->length);
-  } else if (name == "transfer-encoding") {
-    c->chunked = Lower(value).find("chunked") != std::string::npos;
-  }
-}
+void Session::OnHeader(Conn* c, const char* data, size_t size) { c->answer.Feed(std::string(data, size)); }
 
 size_t Session::WriteCb(char* data, size_t size, size_t n, void* user) {
   Conn* c = static_cast<Conn*>(user);
@@ -815,51 +932,168 @@ size_t Session::HeaderCb(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
-size_t Session::SeedWriteCb(char* data, size_t size, size_t n, void* user) {
-  std::string* body = static_cast<std::string*>(user);
-  if (body->size() + size * n > 64 * 1024) return 0;  // a list of links is small
-  body->append(data, size * n);
-  return size * n;
-}
-
 void Session::StartSeedQuery() {
-  if (m_seedAsked || m_opt.seedUrl.empty() || !m_sizeKnown) return;
-  m_seedAsked = true;
+  if (m_seedQuery.Started() || m_opt.seedUrl.empty() || !m_sizeKnown) return;
   std::string url = SeedQueryUrl(m_opt.seedUrl, m_h1, FileNameOfUrl(m_link.url), m_sched.FileSize());
   Debug("asking the seed service: %s", url.c_str());
-  m_seedEasy = curl_easy_init();
-  if (!m_seedEasy) return;
-  curl_easy_setopt(m_seedEasy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(m_seedEasy, CURLOPT_WRITEFUNCTION, &Session::SeedWriteCb);
-  curl_easy_setopt(m_seedEasy, CURLOPT_WRITEDATA, &m_seedBody);
-  curl_easy_setopt(m_seedEasy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(m_seedEasy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(m_seedEasy, CURLOPT_TIMEOUT, 10L);
-  curl_easy_setopt(m_seedEasy, CURLOPT_USERAGENT, kUserAgent);
-  std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy;
-  if (!proxy.empty()) curl_easy_setopt(m_seedEasy, CURLOPT_PROXY, proxy.c_str());
-  if (curl_multi_add_handle(m_multi, m_seedEasy) != CURLM_OK) {
-    curl_easy_cleanup(m_seedEasy);
-    m_seedEasy = nullptr;
-  }
+  m_seedQuery.Start(m_multi, url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
 }
 
 void Session::FinishSeedQuery(CURLcode code) {
-  long status = 0;
-  curl_easy_getinfo(m_seedEasy, CURLINFO_RESPONSE_CODE, &status);
-  curl_multi_remove_handle(m_multi, m_seedEasy);
-  curl_easy_cleanup(m_seedEasy);
-  m_seedEasy = nullptr;
-  Debug("seed service: curl %d, http %ld, %zu bytes", static_cast<int>(code), status, m_seedBody.size());
-  if (code != CURLE_OK || status != 200) return;  // the link alone, as before
-  for (const std::string& url : ParseSeedAnswer(m_seedBody, kMaxSeedSources)) {
-    bool known = false;
-    for (const auto& s : m_sources) known = known || s.url == url;
-    if (known) continue;
-    Source s;
-    s.url = url;
-    m_sources.push_back(std::move(s));
-    Debug("extra source %s", url.c_str());
+  long status = m_seedQuery.Finish(code);
+  Debug("seed service: curl %d, http %ld, %zu bytes", static_cast<int>(code), status, m_seedQuery.Body().size());
+  if (status != 200) return;  // the link alone, as before
+  for (const std::string& url : ParseSeedAnswer(m_seedQuery.Body(), kMaxSeedSources)) AddSource(url, "seed service");
+}
+
+void Session::AddSource(const std::string& url, const char* from) {
+  size_t extra = 0;
+  for (const auto& s : m_sources) {
+    if (s.url == url) return;
+    extra += !s.primary;
+  }
+  if (extra >= 2 * kMaxSeedSources) return;
+  Source s;
+  s.url = url;
+  m_sources.push_back(std::move(s));
+  Debug("extra source %s (%s)", url.c_str(), from);
+}
+
+// The manifest sits beside the file on the link's own server, unless the
+// link's answer names another place.
+void Session::StartManifestQuery() {
+  if (m_manifestQuery.Started() || m_sched.FileSize() == kUnknownSize) return;
+  std::string url = m_describedBy.empty() ? std::string() : ResolveUrl(m_link.url, m_describedBy);
+  if (url.empty()) {
+    url = m_link.url.substr(0, m_link.url.find_first_of("?#"));
+    url += ".meta4";
+  }
+  Debug("asking for a manifest: %s", url.c_str());
+  m_manifestQuery.Start(m_multi, url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
+}
+
+void Session::FinishManifestQuery(CURLcode code) {
+  long status = m_manifestQuery.Finish(code);
+  Manifest manifest;
+  std::string why;
+  if (status != 200) {
+    Debug("no manifest: curl %d, http %ld", static_cast<int>(code), status);
+  } else if (!ParseMetalink(m_manifestQuery.Body(), &manifest, &why)) {
+    Debug("manifest ignored: %s", why.c_str());
+  } else if (!m_sizeKnown || manifest.size != m_sched.FileSize()) {
+    Debug("manifest ignored: it names %llu bytes, the link's file has %llu",
+          static_cast<unsigned long long>(manifest.size), static_cast<unsigned long long>(m_sched.FileSize()));
+  } else {
+    AdoptManifest(manifest);
+    return;
+  }
+  DropResumePending();
+}
+
+void Session::AdoptManifest(const Manifest& manifest) {
+  m_manifest = std::make_unique<Manifest>(manifest);
+  const uint64_t count = m_manifest->PieceCount();
+  m_pieces.Reset(m_manifest.get());
+  // Pieces the record marks verified against this very manifest are trusted
+  // as they are; every other done piece is read and checked again.
+  uint64_t trusted = 0;
+  if (m_resumeManifest == HashLink(m_manifest->sha256)) {
+    m_resumePending.Clear();  // checked with their pieces like any other bytes
+    trusted = m_pieces.Trust(m_resumeVerified, m_sched.Done());
+  }
+  m_resumeVerified.Clear();
+  DropResumePending();
+  Debug("manifest: %llu pieces of %llu bytes, %zu mirrors, %llu verified before",
+        static_cast<unsigned long long>(count), static_cast<unsigned long long>(m_manifest->pieceLength),
+        m_manifest->urls.size(), static_cast<unsigned long long>(trusted));
+  for (const std::string& url : m_manifest->urls) {
+    if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) AddSource(url, "manifest");
+  }
+}
+
+// Pending bytes of an earlier run that no manifest of the same hash will check.
+void Session::DropResumePending() {
+  if (m_resumePending.Covered() == 0) return;
+  Debug("fetching again %llu unchecked bytes of extra sources",
+        static_cast<unsigned long long>(m_resumePending.Covered()));
+  for (const auto& r : m_resumePending.Ranges()) m_sched.MarkMissing(r.begin, r.end);
+  m_resumePending.Clear();
+}
+
+void Session::ForgetManifest() {
+  m_checker.Stop();
+  m_wholeHasher.Stop();
+  m_pieces.Reset(nullptr);
+  m_manifest.reset();
+  m_resumeVerified.Clear();
+  m_resumePending.Clear();
+}
+
+bool Session::PiecesSettled() const {
+  if (m_resumePending.Covered() > 0) return false;  // the manifest is still to come
+  return m_pieces.AllVerified();
+}
+
+void Session::UpdatePieces() {
+  if (!m_manifest || m_localError) return;
+  for (const PieceChecker::Result& r : m_checker.Take()) {
+    if (r.readFailed) {
+      m_localError = true;
+      return;
+    }
+    if (m_pieces.Settle(r.index, r.match, m_sched.Forgotten()) == PieceLedger::Outcome::kBad) {
+      PieceFailed(r.index);
+      if (m_checkFailed) return;
+    }
+  }
+  for (uint64_t i : m_pieces.TakeReady(m_sched.Done(), m_sched.Forgotten())) {
+    ByteRange r = m_pieces.Range(i);
+    m_checker.Check(i, r.begin, r.end, m_manifest->pieces[i]);
+  }
+}
+
+// A piece did not match: its bytes go, the extra sources that gave any of them
+// are dropped, and the link's server gets one more chance at it. Bytes written
+// in an earlier run blame nobody.
+void Session::PieceFailed(uint64_t index) {
+  const uint64_t b = m_pieces.Range(index).begin, e = m_pieces.Range(index).end;
+  bool linkServed = false;
+  for (Source& s : m_sources) {
+    if (s.wrote.CoveredIn(b, e) == 0) continue;
+    s.wrote.Remove(b, e);
+    if (s.primary) {
+      linkServed = true;
+      continue;
+    }
+    if (s.alive) Debug("piece %llu failed; dropping %s", static_cast<unsigned long long>(index), s.url.c_str());
+    s.alive = false;
+  }
+  // Connections of dropped sources stop now; their leases are free again.
+  std::vector<int> doomed;
+  for (const auto& c : m_conns)
+    if (!m_sources[c.second->source].alive) doomed.push_back(c.first);
+  for (int id : doomed) Abort(id);
+  m_sched.MarkMissing(b, e);
+  if (linkServed && m_pieces.StrikeLink(index)) {
+    Debug("piece %llu failed twice from the link's server", static_cast<unsigned long long>(index));
+    m_checkFailed = true;
+    return;
+  }
+  Debug("piece %llu failed%s; fetching it again", static_cast<unsigned long long>(index),
+        linkServed ? " from the link's server" : "");
+  if (!linkServed) return;
+  // Another source should bring it; the link's server only when none is left.
+  for (size_t i = 0; i < m_sources.size(); ++i) {
+    Source& s = m_sources[i];
+    if (s.primary || !s.alive) continue;
+    int id = m_nextId++;
+    if (!m_sched.AssignExact(id, {b, e})) break;
+    if (!Launch(i, Mode::kRange, {b, e}, id)) {
+      if (m_sched.HasLease(id)) m_sched.Release(id);
+      break;
+    }
+    Debug("conn %d fetches piece %llu from %s", id, static_cast<unsigned long long>(index), s.url.c_str());
+    break;
   }
 }
 

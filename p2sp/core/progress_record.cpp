@@ -6,10 +6,15 @@ namespace p2sp {
 namespace {
 
 constexpr uint32_t kMagic = 0x53325054;  // "TP2S"
-constexpr uint32_t kVersion = 1;
+// Version 2 added the verified pieces and the pending bytes: the count field
+// holds three 10-bit counts (done, verified, pending), their ranges follow one
+// another, the manifest's hash is in the slot's last 8 bytes. Version 1 slots
+// still decode (nothing verified or pending).
+constexpr uint32_t kVersion = 2;
 constexpr size_t kCountOffset = 64;
 constexpr size_t kCrcOffset = 68;
 constexpr size_t kRangesOffset = 72;
+constexpr size_t kManifestOffset = ProgressRecord::kSlotSize - 8;
 
 void Put32(uint8_t* p, uint32_t v) {
   for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
@@ -28,9 +33,10 @@ uint64_t Get64(const uint8_t* p) {
   return v;
 }
 
-uint32_t SlotCrc(const uint8_t* slot, uint32_t count) {
+uint32_t SlotCrc(const uint8_t* slot, uint32_t count, uint32_t version) {
   uint32_t crc = Crc32(slot, kCrcOffset);
-  return Crc32(slot + kRangesOffset, static_cast<size_t>(count) * 16, crc);
+  crc = Crc32(slot + kRangesOffset, static_cast<size_t>(count) * 16, crc);
+  return version >= 2 ? Crc32(slot + kManifestOffset, 8, crc) : crc;
 }
 
 }  // namespace
@@ -76,17 +82,35 @@ std::vector<uint8_t> EncodeRecordSlot(const ProgressRecord& record) {
     Put64(p + kRangesOffset + 16 * count + 8, r.end);
     ++count;
   }
-  Put32(p + kCountOffset, count);
-  Put32(p + kCrcOffset, SlotCrc(p, count));
+  uint32_t counts[2] = {0, 0};
+  uint32_t used = count;
+  int k = 0;
+  for (const auto* list : {&record.verified, &record.pending}) {
+    for (const auto& r : *list) {
+      if (used == ProgressRecord::kMaxRanges) break;
+      Put64(p + kRangesOffset + 16 * used, r.begin);
+      Put64(p + kRangesOffset + 16 * used + 8, r.end);
+      ++used;
+      ++counts[k];
+    }
+    ++k;
+  }
+  Put64(p + kManifestOffset, record.manifestHash);
+  Put32(p + kCountOffset, count | (counts[0] << 10) | (counts[1] << 20));
+  Put32(p + kCrcOffset, SlotCrc(p, used, kVersion));
   return slot;
 }
 
 bool DecodeRecordSlot(const uint8_t* p, size_t size, ProgressRecord* record) {
   if (size < ProgressRecord::kSlotSize) return false;
-  if (Get32(p) != kMagic || Get32(p + 4) != kVersion) return false;
-  uint32_t count = Get32(p + kCountOffset);
-  if (count > ProgressRecord::kMaxRanges) return false;
-  if (Get32(p + kCrcOffset) != SlotCrc(p, count)) return false;
+  uint32_t version = Get32(p + 4);
+  if (Get32(p) != kMagic || (version != 1 && version != kVersion)) return false;
+  uint32_t field = Get32(p + kCountOffset);
+  uint32_t count = version >= 2 ? field & 0x3FF : field;
+  uint32_t verified = version >= 2 ? (field >> 10) & 0x3FF : 0;
+  uint32_t pending = version >= 2 ? field >> 20 : 0;
+  if (static_cast<uint64_t>(count) + verified + pending > ProgressRecord::kMaxRanges) return false;
+  if (Get32(p + kCrcOffset) != SlotCrc(p, count + verified + pending, version)) return false;
   ProgressRecord r;
   r.sequence = Get64(p + 8);
   r.fileSize = Get64(p + 16);
@@ -94,12 +118,13 @@ bool DecodeRecordSlot(const uint8_t* p, size_t size, ProgressRecord* record) {
   size_t h1Len = 0;
   while (h1Len < 32 && p[32 + h1Len] != 0) ++h1Len;
   r.h1.assign(reinterpret_cast<const char*>(p + 32), h1Len);
-  for (uint32_t i = 0; i < count; ++i) {
+  for (uint32_t i = 0; i < count + verified + pending; ++i) {
     ByteRange range{Get64(p + kRangesOffset + 16 * i), Get64(p + kRangesOffset + 16 * i + 8)};
     // A range outside the file can only come from a damaged slot.
     if (range.begin >= range.end || range.end > r.fileSize) return false;
-    r.done.push_back(range);
+    (i < count ? r.done : i < count + verified ? r.verified : r.pending).push_back(range);
   }
+  if (version >= 2) r.manifestHash = Get64(p + kManifestOffset);
   *record = std::move(r);
   return true;
 }

@@ -23,9 +23,17 @@ struct ProgressRecord {
   uint64_t linkHash = 0;
   std::string h1;  // lower-case MD5 text, or empty
   std::vector<ByteRange> done;
+  // Pieces whose hash matched the manifest named by `manifestHash`
+  // (HashLink of its whole-file SHA-256 text); 0 without a manifest.
+  std::vector<ByteRange> verified;
+  // Bytes of extra sources in pieces not yet verified: not done, but worth a
+  // check against the same manifest before they are fetched again.
+  std::vector<ByteRange> pending;
+  uint64_t manifestHash = 0;
 };
 
-// One slot; ranges past kMaxRanges are left out (claiming less is always safe).
+// One slot; ranges past kMaxRanges (done, verified and pending together) are
+// left out, pending ones first, then verified ones (claiming less is always safe).
 std::vector<uint8_t> EncodeRecordSlot(const ProgressRecord& record);
 bool DecodeRecordSlot(const uint8_t* data, size_t size, ProgressRecord* record);
 // Both slots: the valid one with the higher sequence number wins.

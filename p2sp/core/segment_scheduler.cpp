@@ -100,10 +100,16 @@ int SegmentScheduler::LargestLease() const {
 
 bool SegmentScheduler::AssignPreferred(int id, ByteRange* lease) {
   if (m_preferFrom >= m_fileSize || m_done.Contains(m_preferFrom, m_fileSize)) return false;
-  // A free run there first, clipped to the preferred part.
+  return AssignWithin(id, m_preferFrom, kPreferredMinSplit, lease);
+}
+
+bool SegmentScheduler::AssignWithin(int id, uint64_t from, uint64_t minInside, ByteRange* lease) {
+  if (from >= m_fileSize) return false;
+  // A free run there first, clipped to the part.
   ByteRange best;
   for (const auto& g : FreeRuns()) {
-    ByteRange r{std::max(g.begin, m_preferFrom), g.end};
+    if (g.end <= from) continue;
+    ByteRange r{std::max(g.begin, from), g.end};
     if (r.Length() > best.Length()) best = r;
   }
   if (best.Length() > 0) {
@@ -111,22 +117,22 @@ bool SegmentScheduler::AssignPreferred(int id, ByteRange* lease) {
     *lease = best;
     return true;
   }
-  // Else the lease with the most preferred bytes not yet asked for: one that
-  // reaches into the preferred part gives all of it, one inside it is halved.
+  // Else the lease with the most bytes of the part not yet asked for: one that
+  // reaches into the part gives all of it, one inside it is halved.
   int victim = -1;
   uint64_t bestGain = 0, bestCut = 0;
   for (const auto& l : m_leases) {
     const Lease& v = l.second;
-    uint64_t from = std::max(v.pos, v.committed);
-    if (v.end <= m_preferFrom || from >= v.end) continue;
+    uint64_t asked = std::max(v.pos, v.committed);
+    if (v.end <= from || asked >= v.end) continue;
     uint64_t cut = 0, gain = 0;
-    if (from < m_preferFrom) {
-      cut = m_preferFrom;
+    if (asked < from) {
+      cut = from;
       gain = v.end - cut;
       if (gain < m_minSplit) continue;
     } else {
       cut = SplitPoint(v, &gain);
-      if (gain < kPreferredMinSplit || cut - from < kPreferredMinSplit) continue;
+      if (gain == 0 || gain < minInside || cut - asked < minInside) continue;
     }
     if (gain > bestGain) {
       victim = l.first;
@@ -142,8 +148,12 @@ bool SegmentScheduler::AssignPreferred(int id, ByteRange* lease) {
   return true;
 }
 
-bool SegmentScheduler::Assign(int id, ByteRange* lease) {
+bool SegmentScheduler::Assign(int id, ByteRange* lease, uint64_t from) {
   Release(id);
+  if (from > 0) {
+    if (m_preferFrom >= from && AssignPreferred(id, lease)) return true;
+    return AssignWithin(id, from, m_minSplit, lease);
+  }
   if (AssignPreferred(id, lease)) return true;
   ByteRange run;
   bool haveFree = LargestFreeRun(&run);
@@ -162,6 +172,18 @@ bool SegmentScheduler::Assign(int id, ByteRange* lease) {
   v.end = mid;
   *lease = {mid, m_leases[id].end};
   return true;
+}
+
+bool SegmentScheduler::AssignExact(int id, const ByteRange& range) {
+  Release(id);
+  if (range.begin >= range.end || range.end > m_fileSize) return false;
+  for (const auto& g : FreeRuns()) {
+    if (g.begin <= range.begin && range.end <= g.end) {
+      m_leases[id] = {range.begin, range.end, range.begin};
+      return true;
+    }
+  }
+  return false;
 }
 
 bool SegmentScheduler::TakeOver(int thief, int victim, ByteRange* lease) {

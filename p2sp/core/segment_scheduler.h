@@ -34,7 +34,11 @@ class SegmentScheduler {
   bool Complete() const { return m_done.Covered() >= m_fileSize; }
 
   // Gives connection `id` a lease; false when there is nothing worth giving.
-  bool Assign(int id, ByteRange* lease);
+  // With `from` above 0 the lease lies wholly at or after `from` (a source
+  // whose bytes are trusted only in that part).
+  bool Assign(int id, ByteRange* lease, uint64_t from = 0);
+  // Gives `id` exactly `range` when no byte of it is done or leased.
+  bool AssignExact(int id, const ByteRange& range);
   // Moves the unwritten rest of `victim`'s lease to `thief` (a stuck connection
   // at the end of the file, too small to split).
   bool TakeOver(int thief, int victim, ByteRange* lease);
@@ -64,6 +68,10 @@ class SegmentScheduler {
   std::vector<ByteRange> FreeRuns() const;
   bool LargestFreeRun(ByteRange* run) const;
   bool AssignPreferred(int id, ByteRange* lease);
+  // A lease at or after `from`: a free run there, else the cut of a lease that
+  // reaches into that part; a lease inside it is halved only while each half
+  // keeps `minInside`.
+  bool AssignWithin(int id, uint64_t from, uint64_t minInside, ByteRange* lease);
 
   uint64_t m_fileSize;
   uint64_t m_minSplit;

@@ -4,11 +4,39 @@
 #include <vector>
 
 #include "file_io.h"
+#include "sha256.h"
 #include "verify/md5.h"
 
 namespace p2sp {
+namespace {
 
-TailHasher::TailHasher(RandomFile& file) : m_file(file) {}
+struct Digester {
+  explicit Digester(TailHasher::Kind k) : kind(k) {}
+  void Reset() {
+    md5 = Md5();
+    Sha256Digest ignored;
+    sha.Final(&ignored);
+  }
+  void Update(const char* data, size_t n) {
+    if (kind == TailHasher::Kind::kMd5)
+      md5.Update(data, n);
+    else
+      sha.Update(data, n);
+  }
+  // "" when the library failed.
+  std::string Text() {
+    if (kind == TailHasher::Kind::kMd5) return FormatMd5Text(md5.Final());
+    Sha256Digest d;
+    return sha.Final(&d) ? Sha256Text(d) : std::string();
+  }
+  TailHasher::Kind kind;
+  Md5 md5;
+  Sha256 sha;
+};
+
+}  // namespace
+
+TailHasher::TailHasher(RandomFile& file, Kind kind) : m_file(file), m_kind(kind) {}
 
 TailHasher::~TailHasher() { Stop(); }
 
@@ -20,7 +48,7 @@ void TailHasher::Restart(uint64_t begin, uint64_t end) {
     m_failed = false;
     m_begin = m_pos = m_allowed = begin;
     m_end = std::max(begin, end);
-    m_text = m_begin == m_end ? FormatMd5Text(Md5().Final()) : std::string();
+    m_text = m_begin == m_end ? Digester(m_kind).Text() : std::string();
     m_quit = false;
     if (!m_thread.joinable()) m_thread = std::thread(&TailHasher::Loop, this);
   }
@@ -64,7 +92,7 @@ void TailHasher::Stop() {
 void TailHasher::Loop() {
   constexpr size_t kBlock = 1 << 20;
   std::vector<char> buffer(kBlock);
-  Md5 md5;
+  Digester digester(m_kind);
   uint64_t generation = 0;
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
@@ -73,7 +101,7 @@ void TailHasher::Loop() {
     if (m_quit) return;
     if (generation != m_generation) {
       generation = m_generation;
-      md5 = Md5();
+      digester.Reset();
     }
     if (m_failed || m_pos >= m_allowed) continue;
     uint64_t pos = m_pos;
@@ -86,9 +114,12 @@ void TailHasher::Loop() {
     if (!read) {
       m_failed = true;
     } else {
-      md5.Update(buffer.data(), n);
+      digester.Update(buffer.data(), n);
       m_pos = pos + n;
-      if (m_pos >= m_end) m_text = FormatMd5Text(md5.Final());
+      if (m_pos >= m_end) {
+        m_text = digester.Text();
+        m_failed = m_text.empty();
+      }
     }
     m_progress.notify_all();
   }

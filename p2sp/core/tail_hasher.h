@@ -10,13 +10,14 @@ namespace p2sp {
 
 class RandomFile;
 
-// MD5 of one part of a file, computed on its own thread while the file is
-// still being written: the owner says how far the bytes are final, the hasher
-// reads them in order behind it. So the check after the last byte only has to
-// read what arrived last.
+// MD5 (or SHA-256) of one part of a file, computed on its own thread while
+// the file is still being written: the owner says how far the bytes are final,
+// the hasher reads them in order behind it. So the check after the last byte
+// only has to read what arrived last.
 class TailHasher {
  public:
-  explicit TailHasher(RandomFile& file);
+  enum class Kind { kMd5, kSha256 };
+  explicit TailHasher(RandomFile& file, Kind kind = Kind::kMd5);
   ~TailHasher();
   TailHasher(const TailHasher&) = delete;
   TailHasher& operator=(const TailHasher&) = delete;
@@ -26,7 +27,7 @@ class TailHasher {
   // Bytes before `upTo` will not change again (until the next Restart).
   void Allow(uint64_t upTo);
   bool Active(uint64_t begin, uint64_t end);
-  // Waits until the whole part is hashed and returns its MD5 text; "" and
+  // Waits until the whole part is hashed and returns its lower-case hex; "" and
   // *ok = false when a read failed or nothing was started.
   std::string Finish(bool* ok);
   // Ends the thread; a later Restart starts it again.
@@ -36,6 +37,7 @@ class TailHasher {
   void Loop();
 
   RandomFile& m_file;
+  const Kind m_kind;
   std::mutex m_mutex;
   std::condition_variable m_wake;
   std::condition_variable m_progress;

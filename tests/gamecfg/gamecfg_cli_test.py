@@ -163,6 +163,40 @@ class MakeTest(Scratch):
                 self.assertFalse(os.path.exists(out_path), "nothing is written when refused")
 
 
+class Meta4Test(Scratch):
+    def test_manifest_beside_each_file_with_mirrors(self):
+        import xml.etree.ElementTree as ET
+        ns = "{urn:ietf:params:xml:ns:metalink}"
+        for size in (1, (4 << 20) * 2 + 5):
+            path = self.random_file("g/f%d.bin" % size, size)
+            code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--mirror", "http://m1/a",
+                               "--mirror", "https://m2/b/", "-o", self.path("c.ini"), path)
+            self.assertEqual(code, 0, err)
+            with open(path, "rb") as f:
+                data = f.read()
+            doc = ET.parse(path + ".meta4").getroot().find(ns + "file")
+            self.assertEqual(doc.get("name"), os.path.basename(path))
+            self.assertEqual(int(doc.find(ns + "size").text), size)
+            self.assertEqual(doc.find(ns + "hash").text, hashlib.sha256(data).hexdigest())
+            pieces = doc.find(ns + "pieces")
+            n = int(pieces.get("length"))
+            self.assertEqual(n, 4 << 20)
+            self.assertEqual([h.text for h in pieces], [hashlib.sha256(data[i:i + n]).hexdigest()
+                                                         for i in range(0, size, n)])
+            self.assertEqual([u.text for u in doc.findall(ns + "url")],
+                             ["http://m1/a/" + os.path.basename(path), "https://m2/b/" + os.path.basename(path)])
+
+    def test_no_meta4_writes_none(self):
+        path = self.random_file("g/x.bin", 10)
+        code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--no-meta4", "-o", self.path("c.ini"),
+                           path)
+        self.assertEqual(code, 0, err)
+        self.assertFalse(os.path.exists(path + ".meta4"))
+        code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--no-meta4", "--mirror", "http://m/",
+                           "-o", self.path("c.ini"), path)
+        self.assertEqual(code, 2)
+
+
 class CheckTest(Scratch):
     def test_parallel_lists_and_first_item_rule(self):
         code, out, err = self.check(config())
@@ -272,11 +306,13 @@ class Md5Test(Scratch):
 
 
 class VerifyTest(Scratch):
-    def make_game(self):
+    def make_game(self, *extra):
+        # Without manifests unless asked: the configuration's MD5 texts alone.
+        extra = extra or ("--no-meta4",)
         game = self.path("game")
         files = [self.random_file("game/setup.exe", 3000), self.random_file("game/big.bin", TAIL + 100000)]
         code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--start", "setup.exe", "-o",
-                           self.path("c.ini"), *files)
+                           self.path("c.ini"), *extra, *files)
         self.assertEqual(code, 0, err)
         return game, files
 
@@ -313,6 +349,26 @@ class VerifyTest(Scratch):
             f.write(b"x")
         code, lines, _ = self.verify(game)
         self.assertEqual((code, lines), (1, [["missing", "setup.exe"], ["size", "big.bin"]]))
+
+    def test_with_manifests_every_piece_counts_and_the_first_bad_one_is_named(self):
+        game, (setup, big) = self.make_game("--mirror", "http://m1/g")
+        code, out, err = run("verify", self.path("c.ini"), game)
+        self.assertEqual(code, 0, err)
+        self.assertEqual(self.lines(out)[1], ["ok", "big.bin", "every piece matches big.bin.meta4"])
+        self.flip(big, 99999)  # before the tail, which the MD5 text does not cover
+        code, out, _ = run("verify", self.path("c.ini"), game)
+        self.assertEqual(code, 1)
+        self.assertEqual(self.lines(out)[1], ["pieces", "big.bin", "piece 0 (bytes 0-%d) differs" % ((4 << 20) - 1)])
+        self.flip(big, 99999)
+        self.flip(setup, 2999)
+        self.flip(setup, 3)
+        code, out, _ = run("verify", self.path("c.ini"), game)
+        self.assertEqual(self.lines(out)[0][:2], ["md5", "setup.exe"])  # the MD5 text first, as before
+        with open(big + ".meta4", "wb") as f:
+            f.write(b"<metalink")
+        code, out, _ = run("verify", self.path("c.ini"), game)
+        self.assertEqual(self.lines(out)[1][:2], ["pieces", "big.bin"])
+        self.assertIn("not well-formed", self.lines(out)[1][2])
 
     def test_refused_configuration_verifies_nothing(self):
         game, _ = self.make_game()

@@ -85,6 +85,32 @@ TEST(ProgressRecord, TooManyRangesKeepsAPrefixThatStillDecodes) {
   EXPECT_EQ(out.done.back(), r.done[ProgressRecord::kMaxRanges - 1]);
 }
 
+TEST(ProgressRecord, VerifiedPiecesAndTheManifestTravelAndOldSlotsStillDecode) {
+  ProgressRecord in = Sample(3), out;
+  in.verified = {{0, 4096}, {8192, 12288}};
+  in.pending = {{4096, 5000}};
+  in.manifestHash = 0x0123456789abcdefull;
+  std::vector<uint8_t> slot = EncodeRecordSlot(in);
+  ASSERT_TRUE(DecodeRecordSlot(slot.data(), slot.size(), &out));
+  EXPECT_EQ(out.done, in.done);
+  EXPECT_EQ(out.verified, in.verified);
+  EXPECT_EQ(out.pending, in.pending);
+  EXPECT_EQ(out.manifestHash, in.manifestHash);
+  slot[ProgressRecord::kSlotSize - 3] ^= 1;  // the manifest's hash is under the checksum too
+  EXPECT_FALSE(DecodeRecordSlot(slot.data(), slot.size(), &out));
+
+  // A version 1 slot (written before pieces were verified): no verified pieces.
+  std::vector<uint8_t> v1 = EncodeRecordSlot(Sample(4));
+  v1[4] = 1;
+  uint32_t crc = Crc32(v1.data(), 68);
+  crc = Crc32(v1.data() + 72, 2 * 16, crc);
+  for (int i = 0; i < 4; ++i) v1[68 + i] = static_cast<uint8_t>(crc >> (8 * i));
+  ASSERT_TRUE(DecodeRecordSlot(v1.data(), v1.size(), &out));
+  EXPECT_EQ(out.done, Sample(4).done);
+  EXPECT_TRUE(out.verified.empty());
+  EXPECT_EQ(out.manifestHash, 0u);
+}
+
 TEST(ProgressRecord, Crc32MatchesTheStandardCheckValue) {
   const char* text = "123456789";
   EXPECT_EQ(Crc32(reinterpret_cast<const uint8_t*>(text), 9), 0xCBF43926u);

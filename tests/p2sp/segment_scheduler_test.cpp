@@ -159,6 +159,27 @@ TEST(SegmentScheduler, ThePreferredTailIsHandedOutFirstInWorthwhilePieces) {
   EXPECT_EQ(lease, (ByteRange{10 * kMiB, 30 * kMiB}));
 }
 
+TEST(SegmentScheduler, ALeaseFromABoundNeverReachesBeforeIt) {
+  // A source trusted only from 40 MiB on: free runs are clipped, leases that
+  // reach past the bound give up their part there, and nothing is left below it.
+  SegmentScheduler s(64 * kMiB);
+  ByteRange a, b, c, d;
+  ASSERT_TRUE(s.Assign(1, &a));                 // [0, 64)
+  ASSERT_TRUE(s.Assign(2, &b, 40 * kMiB));      // cut from 1 at the bound
+  EXPECT_EQ(b, (ByteRange{40 * kMiB, 64 * kMiB}));
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 40 * kMiB}));
+  ASSERT_TRUE(s.Assign(3, &c, 40 * kMiB));      // halves 2, still inside
+  EXPECT_GE(c.begin, 40 * kMiB);
+  s.Written(3, c.begin, s.Accept(3, c.begin, c.Length()));
+  s.Written(2, b.begin, s.Accept(2, b.begin, s.LeaseOf(2).Length()));
+  s.Release(2);
+  s.Release(3);
+  EXPECT_FALSE(s.Assign(4, &d, 40 * kMiB));     // only bytes below the bound are left
+  EXPECT_FALSE(s.Assign(4, &d, 64 * kMiB));     // a bound at the end: nothing at all
+  EXPECT_TRUE(s.Assign(4, &d));
+  EXPECT_LT(d.end, 40 * kMiB + 1);
+}
+
 TEST(SegmentScheduler, ForgettingDoneBytesIsCounted) {
   SegmentScheduler s(10 * kMiB);
   uint64_t n = s.Forgotten();

@@ -4,6 +4,7 @@ folder, and a fault server whose answers misbehave on purpose.
 The fault server serves one body (set by the test) under /<mode>/<name>; the
 mode says how it misbehaves. Everything is the standard library plus nginx.
 """
+import hashlib
 import http.server
 import os
 import random
@@ -119,6 +120,22 @@ http {{
         shutil.rmtree(self.dir, ignore_errors=True)
 
 
+TAIL_BYTES = 52428800
+BAD_OFFSET = 5 * (1 << 20) + 7
+
+
+def meta4(data, name="file.bin", urls=(), piece=1 << 20, size=None):
+    """A Metalink 4 manifest of `data` as gamecfg writes it."""
+    pieces = "".join("      <hash>%s</hash>\n" % hashlib.sha256(data[i:i + piece]).hexdigest()
+                     for i in range(0, len(data), piece))
+    mirrors = "".join("    <url>%s</url>\n" % u for u in urls)
+    return ('<?xml version="1.0" encoding="UTF-8"?>\n<metalink xmlns="urn:ietf:params:xml:ns:metalink">\n'
+            '  <file name="%s">\n    <size>%d</size>\n    <hash type="sha-256">%s</hash>\n'
+            '    <pieces length="%d" type="sha-256">\n%s    </pieces>\n%s  </file>\n</metalink>\n'
+            % (name, len(data) if size is None else size, hashlib.sha256(data).hexdigest(), piece, pieces,
+               mirrors)).encode()
+
+
 def parse_range(value, size):
     if not value or not value.startswith("bytes=") or "," in value:
         return None
@@ -144,14 +161,24 @@ class FaultServer:
       chunked   200 chunked, no ranges
       flip      honest ranges, but one byte in the middle is wrong
       lie       like flip, but many bytes wrong (a lying extra source)
+      slowlie   like lie, at about 1 MB/s per answer
+      pretail   many bytes wrong before the last 52428800 (the part the MD5
+                text checks), right in it
       missing   404
-    and /seed?... answers the lines set in `seed_lines`."""
+      badpiece  honest, but the byte at BAD_OFFSET is wrong (one bad piece)
+      stale     ranges of `stale_data`: another file of the same size
+      described honest, with a Link header naming /manifest/<name>.meta4
+    and /seed?... answers the lines set in `seed_lines`; /<mode>/<name>.meta4
+    answers `meta4[mode]` when set, else 404."""
 
     def __init__(self):
         self.data = b""
         self.port = free_port()
         self.counts = {}
         self.bytes = {}
+        self.spans = {}  # mode -> [(start, end)] of the bodies sent
+        self.meta4 = {}
+        self.stale_data = b""
         self.seed_lines = []
         self.seed_queries = []
         self.lock = threading.Lock()
@@ -164,6 +191,7 @@ class FaultServer:
         with self.lock:
             self.counts.clear()
             self.bytes.clear()
+            self.spans.clear()
             self.seed_queries.clear()
 
     def start(self):
@@ -196,7 +224,10 @@ class FaultServer:
                     self.end_headers()
                     self.wfile.write(body)
                     return
-                data = outer.data
+                if parsed.path.endswith(".meta4"):
+                    text = outer.meta4.get(mode)
+                    return self.plain(200, text) if text is not None else self.plain(404, b"no manifest")
+                data = outer.stale_data if mode == "stale" else outer.data
                 size = len(data)
                 if mode == "missing":
                     return self.plain(404, b"not here")
@@ -239,11 +270,18 @@ class FaultServer:
                     span = (0, size)
                 start, end = span
                 body = data[start:end]
-                if mode in ("flip", "lie") and body:
+                with outer.lock:
+                    outer.spans.setdefault(mode, []).append((start, end))
+                if mode in ("flip", "lie", "slowlie", "pretail", "badpiece") and body:
                     body = bytearray(body)
-                    step = 1 if mode == "lie" else None
-                    if step:
+                    if mode in ("lie", "slowlie"):
                         for i in range(0, len(body), 4096):
+                            body[i] ^= 0x5A
+                    elif mode == "badpiece":
+                        if start <= BAD_OFFSET < end:
+                            body[BAD_OFFSET - start] ^= 0xFF
+                    elif mode == "pretail":
+                        for i in range(0, min(len(body), size - TAIL_BYTES - start), 4096):
                             body[i] ^= 0x5A
                     else:
                         mid = size // 2
@@ -258,6 +296,9 @@ class FaultServer:
                     self.send_header("Content-Range", "bytes %d-%d/%d" % (shown[0], shown[1] - 1, size))
                 self.send_header("Content-Length", str(len(body)))
                 self.send_header("Accept-Ranges", "bytes")
+                if mode == "described":
+                    self.send_header("Link", '</manifest/%s.meta4>; rel=describedby; type="application/metalink4+xml"'
+                                     % parts[-1])
                 self.end_headers()
                 if mode == "reset":
                     self.send_body(mode, body[:256 * 1024])
@@ -276,6 +317,11 @@ class FaultServer:
                     self.wfile.flush()
                     time.sleep(30)
                     self.close_connection = True
+                    return
+                if mode == "slowlie":
+                    for i in range(0, len(body), 65536):
+                        self.send_body(mode, body[i:i + 65536])
+                        time.sleep(0.06)
                     return
                 for i in range(0, len(body), 1 << 20):
                     self.send_body(mode, body[i:i + (1 << 20)])

@@ -211,6 +211,133 @@ class Sources(PdownCase):
         self.assertLess(took, 5)
 
 
+class Manifests(PdownCase):
+    """With a <file>.meta4 beside the file every piece is checked, whoever
+    served it; mirrors then may serve any part."""
+
+    def setUp(self):
+        super().setUp()
+        self.meta = os.path.join(self.root, "file.bin.meta4")
+        self.faults.meta4.clear()
+        self.faults.stale_data = servers.make_data(len(self.data), seed=8)
+
+    def tearDown(self):
+        if os.path.exists(self.meta):
+            os.unlink(self.meta)
+        super().tearDown()
+
+    def serve_meta4(self, urls=(), **kw):
+        text = servers.meta4(self.data, urls=urls, **kw)
+        with open(self.meta, "wb") as f:
+            f.write(text)
+        return text
+
+    def run_traced(self, link, *extra):
+        proc = subprocess.run([PDOWN, "--quiet", "--stall-timeout", "3", "--retries", "3"] + list(extra) +
+                              [link, self.target], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                              env=dict(os.environ, P2SP_DEBUG="1"), timeout=120)
+        return proc.returncode, proc.stderr.decode(errors="replace")
+
+    def test_bad_mirrors_are_dropped_and_the_file_is_right(self):
+        # Mirrors named by the manifest, lying everywhere or serving an older
+        # build of the same size; the link is slow, so they are asked a lot.
+        for mode in ("lie", "stale"):
+            with self.subTest(mode=mode):
+                self.faults.reset_counts()
+                self.serve_meta4(urls=[self.faults.url(mode)])
+                code, err = self.run_traced(self.nginx.url("slow/file.bin"), "--connections", "4")
+                self.assertEqual(code, 0, err[-2000:])
+                self.assert_right_file()
+                self.assertGreater(self.faults.bytes.get(mode, 0), 0, "the mirror was never used")
+                self.assertIn("dropping " + self.faults.url(mode), err)
+                os.unlink(self.target)
+
+    def test_a_truthful_fast_mirror_serves_most_of_the_file(self):
+        # Bytes already asked of the slow link stay there (a first request of
+        # 2 MiB per connection), so the link keeps few connections here.
+        self.serve_meta4(urls=[self.faults.url("ok")])
+        code, err = self.run_traced(self.nginx.url("slow/file.bin"), "--connections", "2")
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        self.assertGreater(self.faults.bytes.get("ok", 0), len(self.data) // 2)
+        self.assertIn("manifest: 13 pieces", err)
+
+    def test_a_link_server_corrupting_one_piece(self):
+        # With a mirror the piece comes from there; without, the second bad
+        # copy ends the task in state 6 and no target is made.
+        self.faults.meta4["badpiece"] = servers.meta4(self.data, urls=[self.nginx.url("file.bin")])
+        code, err = self.run_traced(self.faults.url("badpiece"))
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        os.unlink(self.target)
+        self.faults.meta4["badpiece"] = servers.meta4(self.data)
+        code, err = self.run_traced(self.faults.url("badpiece"))
+        self.assertEqual(code, 6, err[-2000:])
+        self.assert_no_target()
+        self.assertFalse(os.path.exists(self.target + ".P2P"))
+
+    def test_a_link_header_names_the_manifest(self):
+        self.faults.meta4["manifest"] = servers.meta4(self.data)
+        code, err = self.run_traced(self.faults.url("described"))
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        self.assertIn("asking for a manifest: %s.meta4" % self.faults.url("manifest"), err)
+        self.assertIn("manifest: 13 pieces", err)
+
+    def test_manifests_that_do_not_apply_are_ignored(self):
+        cases = [
+            (None, "no manifest"),
+            (b"<metalink><file", "manifest ignored: not well-formed"),
+            (servers.meta4(self.data, size=len(self.data) + 1), "manifest ignored: it names"),
+            (servers.meta4(self.data, piece=1000), "manifest ignored: piece length"),
+        ]
+        for text, trace in cases:
+            with self.subTest(trace=trace):
+                if text is None:
+                    self.faults.meta4.pop("ok", None)
+                else:
+                    self.faults.meta4["ok"] = text
+                code, err = self.run_traced(self.pdown_link(self.faults.url("ok")))
+                self.assertEqual(code, 0, err[-2000:])
+                self.assert_right_file()
+                self.assertIn(trace, err)
+                os.unlink(self.target)
+
+    def test_unchecked_mirror_bytes_are_not_trusted_when_the_manifest_is_gone(self):
+        # Killed while a slow lying mirror's piece waits for its last bytes;
+        # the next run finds no manifest and must not keep the bytes it has
+        # (plain link: no h1 to catch them).
+        self.serve_meta4(urls=[self.faults.url("slowlie")])
+        link = self.nginx.url("slow/file.bin")
+        proc = subprocess.Popen([PDOWN, "--quiet", "--connections", "2", link, self.target],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        time.sleep(1.5)
+        proc.send_signal(signal.SIGKILL)
+        proc.wait()
+        self.assertGreater(self.faults.bytes.get("slowlie", 0), 0, "the mirror was never used")
+        os.unlink(self.meta)
+        code, err = self.run_traced(link)
+        self.assertEqual(code, 0, err[-2000:])
+        self.assert_right_file()
+        self.assertIn("fetching again", err)
+
+    def test_kill_9_with_a_lying_mirror_always_ends_right(self):
+        rng = random.Random(5)
+        self.serve_meta4(urls=[self.faults.url("lie")])
+        link = self.nginx.url("slow/file.bin")
+        for _ in range(5):
+            proc = subprocess.Popen([PDOWN, "--quiet", "--connections", "4", link, self.target],
+                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            time.sleep(rng.uniform(0.2, 1.5))
+            proc.send_signal(signal.SIGKILL)
+            proc.wait()
+            if os.path.exists(self.target):
+                break
+        code, _ = self.pdown(link, timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+
+
 class Interruptions(PdownCase):
     def start(self, link, *extra):
         return subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
@@ -232,6 +359,23 @@ class Interruptions(PdownCase):
         self.assert_right_file()
         served = self.nginx.bytes_served()
         self.assertLess(served, 2.5 * len(self.data), "resumes re-fetched far too much")
+
+    def test_a_kill_after_the_record_is_cut_keeps_the_complete_file(self):
+        # The record is cut off the checked file just before the rename; a kill
+        # there leaves a complete side file without a record.
+        url = self.nginx.url("file.bin")
+        for again in (self.pdown_link(url), url):
+            env = dict(os.environ, P2SP_FAULT="before-rename")
+            proc = subprocess.run([PDOWN, "--quiet", self.pdown_link(url), self.target], env=env)
+            self.assertEqual(proc.returncode, 9)
+            self.assertEqual(os.path.getsize(self.target + ".P2P"), len(self.data))
+            self.assert_no_target()
+            self.nginx.clear_log()
+            code, _ = self.pdown(again)
+            self.assertEqual(code, 0)
+            self.assert_right_file()
+            self.assertLess(self.nginx.bytes_served(), len(self.data) // 2, "the file was fetched again")
+            os.unlink(self.target)
 
     def test_stop_keeps_progress_and_a_new_run_resumes(self):
         link = self.pdown_link(self.nginx.url("slow/file.bin"))
@@ -315,6 +459,20 @@ class LargeFile(PdownCase):
         self.assertEqual(code, 0)
         self.assert_right_file()
         self.assertGreater(self.faults.bytes.get("lie", 0), 0, "the extra source was never used")
+
+    def test_a_mirror_lying_before_the_tail_serves_only_the_checked_tail(self):
+        # Without a manifest nothing checks the bytes before the tail: the link's
+        # server brings those, whatever a faster mirror offers.
+        self.faults.seed_lines = [self.faults.url("pretail")]
+        seed = "http://127.0.0.1:%d/seed" % self.faults.port
+        code, _ = self.pdown(self.pdown_link(self.nginx.url("slow/file.bin")), "--seed", seed,
+                             "--connections", "8", timeout=120)
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        spans = self.faults.spans.get("pretail", [])
+        self.assertTrue(spans, "the mirror was never used")
+        tail = len(self.data) - servers.TAIL_BYTES
+        self.assertEqual([s for s in spans if s[0] < tail], [])
 
     def test_kill_9_and_resume(self):
         link = self.pdown_link(self.nginx.url("rate/file.bin"))

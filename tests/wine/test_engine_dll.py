@@ -127,6 +127,25 @@ class EngineDllTest(unittest.TestCase):
         self.assertEqual(int(parse(out)["end"][0]), 1, out)
         self.assert_right_file()
 
+    def test_a_manifest_checks_every_piece_of_a_lying_mirror(self):
+        # The plain link, no h1: only the manifest's pieces can catch the mirror.
+        faults = servers.FaultServer().start()
+        faults.data = self.data
+        meta = os.path.join(self.root, "game.bin.meta4")
+        with open(meta, "wb") as f:
+            f.write(servers.meta4(self.data, name="game.bin", urls=[faults.url("lie", "game.bin")]))
+        try:
+            # Few connections on the slow link, so that it has not asked for
+            # every byte before the mirror is known.
+            code, out = self.wine.run(self.exe("pdown.exe"), "--quiet", "--connections", "2",
+                                      self.nginx.url("slow/game.bin"), harness.winpath(self.target), timeout=120)
+        finally:
+            os.unlink(meta)
+            faults.stop()
+        self.assertEqual(code, 0, out)
+        self.assert_right_file()
+        self.assertGreater(faults.bytes.get("lie", 0), 0, "the manifest's mirror was never used")
+
     def test_engine_unit_tests(self):
         code, out = self.wine.run(self.exe("p2sp_tests.exe"), "--gtest_brief=1", timeout=300)
         self.assertEqual(code, 0, out[-3000:])

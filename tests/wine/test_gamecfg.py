@@ -109,7 +109,10 @@ class GamecfgUnderWineTest(harness.WineServerTestCase):
                                         harness.winpath(big))
         self.assertEqual(code, 0, err)
         code, out, err = self.gamecfg_run("verify", harness.winpath(config), harness.winpath(game))
-        self.assertEqual((code, out), (0, "ok\tsetup.exe\nok\tbig.bin\n"), err)
+        # make wrote a manifest beside each file (SHA-256 through CNG here), and
+        # verify checked every piece against it.
+        self.assertEqual((code, out), (0, "ok\tsetup.exe\tevery piece matches setup.exe.meta4\n"
+                                          "ok\tbig.bin\tevery piece matches big.bin.meta4\n"), err)
         with open(big, "r+b") as f:
             f.seek(TAIL)
             byte = f.read(1)
@@ -117,7 +120,8 @@ class GamecfgUnderWineTest(harness.WineServerTestCase):
             f.write(bytes([byte[0] ^ 1]))
         code, out, err = self.gamecfg_run("verify", harness.winpath(config), harness.winpath(game))
         self.assertEqual(code, 1)
-        self.assertTrue(out.startswith("ok\tsetup.exe\nmd5\tbig.bin\t"), out)
+        self.assertTrue(out.startswith("ok\tsetup.exe\tevery piece matches setup.exe.meta4\n"
+                                       "md5\tbig.bin\t"), out)
 
     def test_md5_of_a_file_beyond_four_gigabytes(self):
         path = os.path.join(self.folder, "huge.bin")

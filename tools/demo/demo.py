@@ -168,7 +168,7 @@ def range_bytes(requests):
     return total
 
 
-def build_game(wine, base_url, services_base, marker):
+def build_game(wine, base_url, services_base, marker, mirror_base):
     game_dir = os.path.join(WWW, "games", "demo")
     os.makedirs(game_dir, exist_ok=True)
     shutil.copyfile(marker, os.path.join(game_dir, "setup.exe"))
@@ -191,6 +191,7 @@ def build_game(wine, base_url, services_base, marker):
             "--companion-link", base_url + "/gardbox/" + COMPANION, "--install-tip", "安装游戏保护工具",
             "--seed-url", services_base + "/seed", "--domain", services_base + "/stat.php",
             "--promotion-title", "新服开启", "--promotion-link", base_url + "/promo.html",
+            "--mirror", mirror_base + "/games/demo/",  # named in each file's manifest
             "-o", harness.winpath(config)] + [harness.winpath(os.path.join(game_dir, n)) for n in names]
     code, out = wine.run(harness.exe("gamecfg.exe"), *args, timeout=120)
     if code != 0:
@@ -311,6 +312,17 @@ def summary(stage, services, server, mirror, wine, files, save_dir, headless):
     print("  requests to the download server: configuration %d, skin %d, companion %d, game files %d" % (
         paths.count("/tool/muldown/%s.html" % KEY), paths.count("/skin/demo_bk.png"),
         paths.count("/gardbox/" + COMPANION), sum(1 for p in paths if p.startswith("/games/demo/"))))
+    game_paths = [p for p in paths if p.startswith("/games/demo/")]
+    manifests = sorted({p.rsplit("/", 1)[-1][:-len(".meta4")] for p in game_paths if p.endswith(".meta4")})
+    pieces = sum(-(-os.path.getsize(source) // (4 << 20)) for name, source in files if name in manifests)
+    print("  manifests served for: %s; pieces listed in them: %d of 4 MiB (the engine checks each piece "
+          "when the manifest arrives before the file's last byte)" % (", ".join(manifests) or "none", pieces))
+    game_requests = [r for r in server.requests()
+                     if urllib.parse.urlsplit(r["path"]).path.startswith("/games/demo/")
+                     and not r["path"].endswith(".meta4")]
+    mirror_requests = [r for r in mirror.requests() if not r["path"].endswith(".meta4")]
+    print("  bytes asked for by range: download server %.1f MiB, mirror %.1f MiB" % (
+        range_bytes(game_requests) / 1048576.0, range_bytes(mirror_requests) / 1048576.0))
     mirrored = sorted({urllib.parse.urlsplit(r["path"]).path.rsplit("/", 1)[-1] for r in mirror.requests()})
     print("  seed service asked for: %s" % (", ".join(sorted(set(services.seed_queries))) or "nothing"))
     print("  second source (mirror) served: %s in %d requests, about %.1f MiB asked for by range" % (
@@ -339,7 +351,8 @@ def main():
     mirror.start()
     base = "http://127.0.0.1:%d" % server.port
     services = Services("http://127.0.0.1:%d" % mirror.port, {"setup.exe"} | {n for n, _ in DATA_FILES})
-    files, config = build_game(wine, base, services.base, harness.exe("marker.exe"))
+    files, config = build_game(wine, base, services.base, harness.exe("marker.exe"),
+                               "http://127.0.0.1:%d" % mirror.port)
     # gdserver reads the configuration for the game's name and the report path.
     services.start(os.path.dirname(config))
     print("demo server: %s (serving %s, 4 MiB/s per connection); mirror: %s; gdserver (seed and statistics): %s" % (

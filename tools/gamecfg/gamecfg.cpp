@@ -7,6 +7,8 @@
 #include "config/first_item.h"
 #include "config/profile_text.h"
 #include "config/version_text.h"
+#include "core/metalink.h"
+#include "core/sha256.h"
 #include "verify/file_check.h"
 
 #ifndef GAMECFG_BUILD_VERSION
@@ -21,7 +23,7 @@ const char kUsage[] =
     "               [--new-version-link URL] [--safecheck 0|1] [--seed-url URL] [--skin-link URL]\n"
     "               [--embed-link URL] [--companion-link URL] [--domain URL] [--game-version TEXT]\n"
     "               [--install-tip TEXT] [--promotion-title TEXT] [--promotion-link URL]\n"
-    "               [-o OUT] FILE...\n"
+    "               [--no-meta4] [--mirror URL]... [-o OUT] FILE...\n"
     "  gamecfg check CONFIG\n"
     "  gamecfg md5 FILE\n"
     "  gamecfg verify CONFIG DIR\n";
@@ -210,6 +212,59 @@ int RunCheck(const std::vector<std::string>& args, IGamecfgHost& host, Reporter&
   return 1;
 }
 
+// ---- manifests ----------------------------------------------------------------
+
+// The manifest of `path`: the whole file's SHA-256 and one per piece, read
+// piece by piece so that a large file never sits in memory.
+bool MakeManifest(IGamecfgHost& host, const std::string& path, uint64_t size, p2sp::Manifest* m) {
+  m->size = size;
+  m->pieceLength = p2sp::kDefaultPieceLength;
+  p2sp::Sha256 whole, piece;
+  std::string bytes;
+  for (uint64_t i = 0; i < m->PieceCount(); ++i) {
+    const size_t want = static_cast<size_t>(m->PieceEnd(i) - m->PieceBegin(i));
+    if (!host.ReadFileAt(path, m->PieceBegin(i), want, &bytes) || bytes.size() != want) return false;
+    whole.Update(bytes.data(), bytes.size());
+    piece.Update(bytes.data(), bytes.size());
+    p2sp::Sha256Digest d;
+    if (!piece.Final(&d)) return false;
+    m->pieces.push_back(p2sp::Sha256Text(d));
+  }
+  p2sp::Sha256Digest d;
+  if (!whole.Final(&d)) return false;
+  m->sha256 = p2sp::Sha256Text(d);
+  return true;
+}
+
+// "" when every piece of `path` matches; else what is wrong, naming the
+// first piece that differs.
+std::string ManifestProblem(IGamecfgHost& host, const std::string& path, const std::string& metaPath,
+                            uint64_t size) {
+  std::string text;
+  if (!host.ReadWholeFile(metaPath, &text)) return "cannot read " + metaPath;
+  p2sp::Manifest m;
+  std::string why;
+  if (!p2sp::ParseMetalink(text, &m, &why)) return "manifest unusable: " + why;
+  if (m.size != size) return "manifest names " + std::to_string(m.size) + " bytes";
+  std::string bytes;
+  p2sp::Sha256 whole, piece;
+  for (uint64_t i = 0; i < m.PieceCount(); ++i) {
+    const uint64_t b = m.PieceBegin(i), e = m.PieceEnd(i);
+    if (!host.ReadFileAt(path, b, static_cast<size_t>(e - b), &bytes) || bytes.size() != e - b)
+      return "cannot read piece " + std::to_string(i);
+    whole.Update(bytes.data(), bytes.size());
+    piece.Update(bytes.data(), bytes.size());
+    p2sp::Sha256Digest d;
+    if (!piece.Final(&d) || p2sp::Sha256Text(d) != m.pieces[i]) {
+      return "piece " + std::to_string(i) + " (bytes " + std::to_string(b) + "-" + std::to_string(e - 1) +
+             ") differs";
+    }
+  }
+  p2sp::Sha256Digest d;
+  if (!whole.Final(&d) || p2sp::Sha256Text(d) != m.sha256) return "whole-file SHA-256 differs";
+  return std::string();
+}
+
 // ---- md5 and verify ---------------------------------------------------------
 
 int RunMd5(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& report) {
@@ -268,6 +323,18 @@ int RunVerify(const std::vector<std::string>& args, IGamecfgHost& host, Reporter
     } else {
       line = "ok\t" + name + "\tsize only: no MD5 text listed";
     }
+    // With a manifest beside the file, every piece as the engine checks it.
+    const std::string metaPath = path + ".meta4";
+    bool metaRegular = false;
+    uint64_t metaSize = 0;
+    if (line.compare(0, 3, "ok\t") == 0 && host.StatFile(metaPath, &metaRegular, &metaSize) && metaRegular) {
+      std::string problem = ManifestProblem(host, path, metaPath, size);
+      if (problem.empty()) {
+        line = "ok\t" + name + "\tevery piece matches " + name + ".meta4";
+      } else {
+        line = "pieces\t" + name + "\t" + problem;
+      }
+    }
     if (line.compare(0, 3, "ok\t") != 0) ++bad;
     host.Out(line + "\n");
   }
@@ -325,10 +392,25 @@ std::string ProblemWithName(const std::wstring& name) {
 int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& report) {
   std::map<std::string, std::string> options;
   std::vector<std::string> files;
+  std::vector<std::string> mirrors;
+  bool writeMeta4 = true;
   std::set<std::string> known = {"--name", "--base-url", "--start", "--new-version", "--safecheck", "-o"};
   for (const MakeOption& o : kValueOptions) known.insert(o.flag);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
+    if (a == "--no-meta4") {
+      writeMeta4 = false;
+      continue;
+    }
+    if (a == "--mirror") {
+      if (i + 1 >= args.size() || args[i + 1].find("://") == std::string::npos) {
+        report.Error("--mirror needs a URL");
+        return 2;
+      }
+      mirrors.push_back(args[++i]);
+      if (mirrors.back().back() != '/') mirrors.back() += '/';
+      continue;
+    }
     if (a.size() > 1 && a[0] == '-') {
       if (!known.count(a)) {
         report.Error("unknown option " + a);
@@ -472,6 +554,24 @@ int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& 
       values.files != entries || !IsFirstDownloadItemUsable(values.files, kAnyGameKey)) {
     report.Error("the file list would not be read back as written");
     return 2;
+  }
+
+  if (!mirrors.empty() && !writeMeta4) {
+    report.Error("--mirror goes into the manifests, which --no-meta4 leaves out");
+    return 2;
+  }
+  for (size_t i = 0; writeMeta4 && i < files.size(); ++i) {
+    p2sp::Manifest m;
+    m.name = host.BaseName(files[i]);
+    if (!MakeManifest(host, files[i], entries[i].size, &m)) {
+      report.Error("cannot read " + files[i]);
+      return 2;
+    }
+    for (const std::string& base : mirrors) m.urls.push_back(base + m.name);
+    if (!host.WriteWholeFile(files[i] + ".meta4", p2sp::WriteMetalink(m))) {
+      report.Error("cannot write " + files[i] + ".meta4");
+      return 2;
+    }
   }
 
   if (options.count("-o")) {

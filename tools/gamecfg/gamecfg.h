@@ -13,6 +13,8 @@ class IGamecfgHost {
  public:
   virtual ~IGamecfgHost() = default;
   virtual bool ReadWholeFile(const std::string& path, std::string* bytes) = 0;
+  // `size` bytes at `offset` (fewer only at the end of the file).
+  virtual bool ReadFileAt(const std::string& path, uint64_t offset, size_t size, std::string* bytes) = 0;
   // Replaces `path` only once all bytes are written.
   virtual bool WriteWholeFile(const std::string& path, const std::string& bytes) = 0;
   // False when nothing is there. `size` is what the program's size check reads.

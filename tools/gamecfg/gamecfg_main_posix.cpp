@@ -46,6 +46,25 @@ class PosixHost : public IGamecfgHost {
     std::fclose(f);
     return ok;
   }
+  bool ReadFileAt(const std::string& path, uint64_t offset, size_t size, std::string* bytes) override {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    bytes->assign(size, '\0');
+    size_t have = 0;
+    bool ok = true;
+    while (have < size) {
+      ssize_t n = ::pread(fd, &(*bytes)[have], size - have, static_cast<off_t>(offset + have));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        ok = n == 0;
+        break;
+      }
+      have += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    bytes->resize(have);
+    return ok;
+  }
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override {
     const std::string temp = path + ".gamecfg-tmp";
     FILE* f = std::fopen(temp.c_str(), "wb");

@@ -29,6 +29,24 @@ class WinHost : public IGamecfgHost {
       bytes->append(buffer, got);
     }
   }
+  bool ReadFileAt(const std::string& path, uint64_t offset, size_t size, std::string* bytes) override {
+    ScopedFile file(::CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) return false;
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    if (!::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN)) return false;
+    bytes->assign(size, '\0');
+    size_t have = 0;
+    while (have < size) {
+      DWORD want = static_cast<DWORD>(size - have > (1u << 30) ? (1u << 30) : size - have), got = 0;
+      if (!::ReadFile(file.Get(), &(*bytes)[have], want, &got, nullptr)) return false;
+      if (got == 0) break;
+      have += got;
+    }
+    bytes->resize(have);
+    return true;
+  }
   bool WriteWholeFile(const std::string& path, const std::string& bytes) override {
     const std::wstring target = Wide(path);
     const std::wstring temp = target + L".gamecfg-tmp";

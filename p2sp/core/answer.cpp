@@ -1,0 +1,101 @@
+#include "answer.h"
+
+#include <cctype>
+#include <cstdlib>
+
+namespace p2sp {
+namespace {
+
+std::string Lower(std::string s) {
+  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return s;
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = s.find_first_not_of(" \t");
+  if (b == std::string::npos) return {};
+  size_t e = s.find_last_not_of(" \t");
+  return s.substr(b, e - b + 1);
+}
+
+// Link: <a>; rel=describedby; type="application/metalink4+xml", <b>; rel=...
+std::string MetalinkOfLinkHeader(const std::string& value) {
+  size_t pos = 0;
+  while ((pos = value.find('<', pos)) != std::string::npos) {
+    size_t close = value.find('>', pos);
+    if (close == std::string::npos) return {};
+    std::string target = value.substr(pos + 1, close - pos - 1);
+    size_t next = value.find('<', close);
+    std::string params = Lower(value.substr(close + 1, next == std::string::npos ? std::string::npos : next - close - 1));
+    std::string compact;
+    for (char c : params)
+      if (c != ' ' && c != '\t' && c != '"') compact += c;
+    bool describedBy = compact.find(";rel=describedby") != std::string::npos;
+    bool metalink = compact.find(";type=application/metalink4+xml") != std::string::npos;
+    if (describedBy && metalink) return target;
+    pos = close;
+  }
+  return {};
+}
+
+}  // namespace
+
+void Answer::Feed(const std::string& raw) {
+  std::string line = raw;
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.pop_back();
+  if (line.compare(0, 5, "HTTP/") == 0) {
+    *this = Answer();
+    size_t sp = line.find(' ');
+    status = sp == std::string::npos ? 0 : std::strtol(line.c_str() + sp + 1, nullptr, 10);
+    return;
+  }
+  size_t colon = line.find(':');
+  if (colon == std::string::npos) return;
+  std::string name = Lower(line.substr(0, colon));
+  std::string value = Trim(line.substr(colon + 1));
+  if (name == "content-range") {
+    range = ParseContentRange(value);
+  } else if (name == "content-length") {
+    hasLength = ParseU64(value, &length);
+  } else if (name == "transfer-encoding") {
+    chunked = Lower(value).find("chunked") != std::string::npos;
+  } else if (name == "link" && describedBy.empty()) {
+    describedBy = MetalinkOfLinkHeader(value);
+  }
+}
+
+Verdict Judge(const Answer& a, const AnswerContext& c) {
+  if (a.status == 206) {
+    const ContentRange& cr = a.range;
+    if (!cr.valid || cr.total == kUnknownTotal || cr.first != c.asked) return Verdict::kRefuse;
+    if (c.probe) return Verdict::kLearnSize;
+    if (c.stream) return Verdict::kRefuse;
+    return cr.total == c.size ? Verdict::kTake : Verdict::kOtherFile;
+  }
+  if (a.status == 200) {
+    // Extra sources are only worth it with ranges.
+    if (!c.linkServer) return Verdict::kNoRanges;
+    if (c.probe || c.stream || c.soleFromStart) return Verdict::kStream;
+    return Verdict::kNoRanges;
+  }
+  return Verdict::kRefuse;
+}
+
+std::string ResolveUrl(const std::string& base, const std::string& ref) {
+  if (ref.empty()) return {};
+  size_t scheme = ref.find("://");
+  if (scheme != std::string::npos && ref.find_first_of("/?#") > scheme) return ref;
+  size_t hostStart = base.find("://");
+  if (hostStart == std::string::npos) return {};
+  hostStart += 3;
+  size_t pathStart = base.find_first_of("/?#", hostStart);
+  std::string origin = base.substr(0, pathStart);
+  if (ref.compare(0, 2, "//") == 0) return base.substr(0, hostStart - 2) + ref;
+  if (ref[0] == '/') return origin + ref;
+  // Relative to the folder of the base's path.
+  std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
+  path = path.substr(0, path.find_first_of("?#"));
+  return origin + path.substr(0, path.rfind('/') + 1) + ref;
+}
+
+}  // namespace p2sp

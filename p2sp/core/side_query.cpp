@@ -1,0 +1,50 @@
+#include "side_query.h"
+
+namespace p2sp {
+
+size_t SideQuery::WriteCb(char* data, size_t size, size_t n, void* user) {
+  SideQuery* q = static_cast<SideQuery*>(user);
+  if (q->m_body.size() + size * n > q->m_maxBody) return 0;  // not what was asked for
+  q->m_body.append(data, size * n);
+  return size * n;
+}
+
+bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent) {
+  m_started = true;
+  m_url = url;
+  m_easy = curl_easy_init();
+  if (!m_easy) return false;
+  curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &SideQuery::WriteCb);
+  curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(m_easy, CURLOPT_TIMEOUT, m_timeout);
+  curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent);
+  if (!proxy.empty()) curl_easy_setopt(m_easy, CURLOPT_PROXY, proxy.c_str());
+  if (curl_multi_add_handle(multi, m_easy) != CURLM_OK) {
+    curl_easy_cleanup(m_easy);
+    m_easy = nullptr;
+    return false;
+  }
+  m_multi = multi;
+  return true;
+}
+
+long SideQuery::Finish(CURLcode code) {
+  long status = 0;
+  curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+  Cancel();
+  return code == CURLE_OK ? status : 0;
+}
+
+void SideQuery::Cancel() {
+  if (!m_easy) return;
+  if (m_multi) curl_multi_remove_handle(m_multi, m_easy);
+  curl_easy_cleanup(m_easy);
+  m_easy = nullptr;
+  m_multi = nullptr;
+}
+
+}  // namespace p2sp

@@ -1,0 +1,39 @@
+#pragma once
+
+#include <curl/curl.h>
+
+#include <string>
+
+namespace p2sp {
+
+// A small GET beside the transfers (the seed service, a manifest): one easy
+// handle on the session's multi handle, a capped body, its own timeout.
+class SideQuery {
+ public:
+  SideQuery(size_t maxBody, long timeoutSeconds) : m_maxBody(maxBody), m_timeout(timeoutSeconds) {}
+  ~SideQuery() { Cancel(); }
+  SideQuery(const SideQuery&) = delete;
+  SideQuery& operator=(const SideQuery&) = delete;
+
+  bool Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent);
+  bool Started() const { return m_started; }
+  bool Owns(CURL* easy) const { return easy && easy == m_easy; }
+  // Ends the transfer (libcurl reported it done); returns the HTTP status, 0 on failure.
+  long Finish(CURLcode code);
+  void Cancel();
+  const std::string& Body() const { return m_body; }
+  const std::string& Url() const { return m_url; }
+
+ private:
+  static size_t WriteCb(char* data, size_t size, size_t n, void* user);
+
+  const size_t m_maxBody;
+  const long m_timeout;
+  CURLM* m_multi = nullptr;
+  CURL* m_easy = nullptr;
+  bool m_started = false;
+  std::string m_url;
+  std::string m_body;
+};
+
+}  // namespace p2sp
