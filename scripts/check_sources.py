@@ -1,6 +1,10 @@
 #!/usr/bin/env python3
 """Source rules that the compiler cannot see.
 
+The folders of src/ form a stack: a file may include its own folder and the
+folders below it, never one above. Folders on one level do not include each
+other.
+
 Portable headers (everything under src/ and p2sp/ that is not a `_win` file)
 are compiled both with and without windows.h. There, a name such as
 SendMessage is a macro for SendMessageW, so a member of that name would be
@@ -33,6 +37,23 @@ RegisterClass RegisterWindowMessage RegOpenKey RegQueryValue RemoveDirectory Rem
 SearchPath SendMessage SetCurrentDirectory SetEnvironmentVariable SetProp SetWindowLong
 SetWindowText ShellExecute StartDoc TextOut WritePrivateProfileString
 """.split()
+
+# From the bottom up; folders in one tuple share a level.
+LAYERS = [
+    ("base",),
+    ("ui",),
+    ("skin",),
+    ("prompts",),
+    ("net", "verify", "companion"),
+    ("config",),
+    ("engine",),
+    ("state",),
+    ("stats",),
+    ("download",),
+    ("app",),
+]
+LEVEL = {folder: level for level, folders in enumerate(LAYERS) for folder in folders}
+INCLUDE_RE = re.compile(r'^\s*#\s*include\s+"([A-Za-z0-9_]+)/')
 
 NAME_RE = re.compile(r"\b(%s)\b" % "|".join(WIN32_MACRO_NAMES))
 
@@ -72,8 +93,32 @@ def check_macro_names():
     return problems
 
 
+def check_layers():
+    problems = []
+    src = os.path.join(ROOT, "src")
+    for folder in sorted(os.listdir(src)):
+        if not os.path.isdir(os.path.join(src, folder)):
+            continue
+        if folder not in LEVEL:
+            problems.append("src/%s: a folder the stack does not place (add it to LAYERS)" % folder)
+            continue
+        for directory, _, files in os.walk(os.path.join(src, folder)):
+            for name in sorted(files):
+                path = os.path.join(directory, name)
+                with open(path, encoding="utf-8") as f:
+                    for number, line in enumerate(f, 1):
+                        match = INCLUDE_RE.match(line)
+                        if not match or match.group(1) == folder or match.group(1) not in LEVEL:
+                            continue
+                        target = match.group(1)
+                        if LEVEL[target] >= LEVEL[folder]:
+                            problems.append("%s:%d: %s includes %s, which is not below it"
+                                            % (os.path.relpath(path, ROOT), number, folder, target))
+    return problems
+
+
 def main():
-    problems = check_macro_names()
+    problems = check_layers() + check_macro_names()
     for problem in problems:
         print(problem)
     print("source rules: %d problem(s)" % len(problems))

@@ -86,7 +86,6 @@ void FaultPoint(const char* name) {
   if (wanted && std::strcmp(wanted, name) == 0) std::_Exit(9);
 }
 
-
 }  // namespace
 
 std::string SidePath(const std::string& target) { return target + ".P2P"; }
@@ -100,7 +99,7 @@ std::string ComputeH1Text(const std::string& path, uint64_t size, bool* ok) {
 
 std::string ComputeH1Text(RandomFile& file, uint64_t size, bool* ok) {
   *ok = false;
-  uint64_t begin = size > kH1TailBytes ? size - kH1TailBytes : 0;
+  uint64_t begin = engine_contract::Md5RangeStart(size);
   std::vector<char> buffer(1 << 20);
   Md5 md5;
   for (uint64_t pos = begin; pos < size;) {
@@ -324,7 +323,7 @@ uint8_t Session::Run() {
     }
     if (!m_h1.empty() && text != m_h1) {
       // Fetch again, from the task's own link, whatever other sources gave.
-      if (BlameSources(size > kH1TailBytes ? size - kH1TailBytes : 0)) {
+      if (BlameSources(engine_contract::Md5RangeStart(size))) {
         Publish();
         continue;
       }
@@ -374,7 +373,7 @@ void Session::FeedHasher() {
 }
 
 std::string Session::CheckText(uint64_t size, bool* ok) {
-  uint64_t begin = size > kH1TailBytes ? size - kH1TailBytes : 0;
+  uint64_t begin = engine_contract::Md5RangeStart(size);
   if (!m_stream && m_hashForgotten == m_sched.Forgotten() && m_hasher.Active(begin, size) &&
       m_sched.Done().Contains(begin, size)) {
     std::string text = m_hasher.Finish(ok);
@@ -647,7 +646,7 @@ uint64_t Session::TrustedFrom(const Source& s) const {
   if (s.primary || m_manifest) return 0;
   uint64_t size = m_sched.FileSize();
   if (m_h1.empty()) return size;
-  return size > kH1TailBytes ? size - kH1TailBytes : 0;
+  return engine_contract::Md5RangeStart(size);
 }
 
 bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int id) {

@@ -7,15 +7,15 @@
 #include <string>
 #include <thread>
 
+#include "contract/engine_contract.h"
+
 namespace p2sp {
 
 // Task states as the status record carries them.
-enum : uint8_t {
-  kStateRunning = 0,  // running, stopped or not finished
-  kStateFinished = 1,
-  kStateFailedDownload = 5,
-  kStateFailedCheck = 6,
-};
+constexpr uint8_t kStateRunning = engine_contract::kStateRunning;  // running, stopped or not finished
+constexpr uint8_t kStateFinished = engine_contract::kStateFinished;
+constexpr uint8_t kStateFailedDownload = engine_contract::kStateFailed;
+constexpr uint8_t kStateFailedCheck = engine_contract::kStateDamaged;
 
 struct TaskOptions {
   int maxConnections = 16;
@@ -81,6 +81,6 @@ std::string SidePath(const std::string& target);
 std::string ComputeH1Text(const std::string& path, uint64_t size, bool* ok);
 class RandomFile;
 std::string ComputeH1Text(RandomFile& file, uint64_t size, bool* ok);
-constexpr uint64_t kH1TailBytes = 52428800;
+constexpr uint64_t kH1TailBytes = engine_contract::kMd5TailBytes;
 
 }  // namespace p2sp

@@ -14,18 +14,16 @@ void CurlGlobalInit() {
   (void)done;
 }
 
-void Put(uint8_t* p, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-
 }  // namespace
 
 void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
-  Put(record + 8, status.total, 8);
-  Put(record + 16, status.done, 8);
-  Put(record + 60, status.serverSpeed, 4);
-  Put(record + 64, status.peerSpeed, 4);
-  record[69] = status.state;
+  engine_contract::StatusFields fields;
+  fields.total = status.total;
+  fields.done = status.done;
+  fields.linkSpeed = status.serverSpeed;
+  fields.otherSpeed = status.peerSpeed;
+  fields.state = status.state;
+  engine_contract::EncodeStatus(fields, record);
 }
 
 Engine::Engine() = default;

@@ -7,20 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "contract/engine_contract.h"
 #include "download_task.h"
 
 namespace p2sp {
 
-// Option numbers of SetP2spOption. 3 is the program's; the others let the
-// command-line front end and tests tune the engine.
-enum : int {
-  kOptionSeedUrl = 3,           // UTF-16 text without terminator
-  kOptionMaxConnections = 100,  // int32
-  kOptionStallSeconds = 101,    // int32
-  kOptionRetries = 102,         // int32
-};
-
-constexpr size_t kStatusRecordSize = 596;
+using engine_contract::kOptionMaxConnections;
+using engine_contract::kOptionRetries;
+using engine_contract::kOptionSeedUrl;
+using engine_contract::kOptionStallSeconds;
+using engine_contract::kStatusRecordSize;
 
 // Lays a status out the way the 596-byte record carries it.
 void FillStatusRecord(const TaskStatus& status, uint8_t* record);

@@ -107,43 +107,7 @@ std::string Trim(const std::string& s) {
   return s.substr(b, e - b);
 }
 
-bool IsMd5Text(const std::string& s) {
-  if (s.size() != 32) return false;
-  for (char c : s)
-    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
-  return true;
-}
-
 }  // namespace
-
-TaskLink ParseTaskLink(const std::string& link) {
-  TaskLink out;
-  std::string text = Trim(link);
-  if (StartsWithNoCase(text, "PDown://")) {
-    // Fields are separated by '|'; the URL is the field that is not "key=value"
-    // with a known key, so a URL holding '=' in its query still works.
-    std::string rest = text.substr(8);
-    size_t pos = 0;
-    while (pos <= rest.size()) {
-      size_t bar = rest.find('|', pos);
-      std::string field = rest.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
-      if (StartsWithNoCase(field, "h1=")) {
-        out.h1 = Trim(field.substr(3));
-      } else if (IsHttpUrl(field)) {
-        out.url = field;
-      }
-      if (bar == std::string::npos) break;
-      pos = bar + 1;
-    }
-  } else {
-    out.url = text;
-  }
-  for (char& c : out.h1) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  // A malformed MD5 text could never match; treating it as absent would hide a
-  // broken configuration, so the link is refused instead.
-  out.valid = IsHttpUrl(out.url) && (out.h1.empty() || IsMd5Text(out.h1));
-  return out;
-}
 
 std::vector<std::string> ParseSeedAnswer(const std::string& body, size_t maxSources) {
   std::vector<std::string> out;

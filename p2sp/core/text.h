@@ -4,19 +4,17 @@
 #include <string>
 #include <vector>
 
+#include "contract/engine_contract.h"
+
 namespace p2sp {
 
 // UTF-8 <-> wide text. wchar_t is UTF-16 on Windows and UTF-32 here; both work.
 std::string WideToUtf8(const std::wstring& text);
 std::wstring Utf8ToWide(const std::string& text);
 
-// The task link: a plain URL, or "PDown://b7=1|<url>|h1=<md5 text>".
-struct TaskLink {
-  std::string url;
-  std::string h1;  // lower-case, or empty when the link names none
-  bool valid = false;
-};
-TaskLink ParseTaskLink(const std::string& link);
+// The task link and its reading are the program's and the engine's contract.
+using engine_contract::ParseTaskLink;
+using engine_contract::TaskLink;
 
 // The seed service's answer: one alternative URL per line; anything that is not
 // an http(s) URL is skipped.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "cli/pdown_args.h"
+#include "contract/engine_contract.h"
 #include "core/text.h"
 
 namespace {
@@ -38,12 +39,6 @@ int Usage() {
 template <typename T>
 T Bind(HMODULE module, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
-uint64_t Get64(const uint8_t* p) {
-  uint64_t v = 0;
-  for (int i = 7; i >= 0; --i) v = (v << 8) | p[i];
-  return v;
 }
 
 }  // namespace
@@ -78,11 +73,12 @@ int wmain(int argc, wchar_t** argv) {
     return 2;
   }
   init(0);
-  if (!seed.empty()) setOption(3, seed.data(), static_cast<int>(seed.size() * 2));
+  namespace ec = engine_contract;
+  if (!seed.empty()) setOption(ec::kOptionSeedUrl, seed.data(), static_cast<int>(seed.size() * 2));
   int32_t v;
-  if (connections > 0) setOption(100, &(v = connections), 4);
-  if (stall > 0) setOption(101, &(v = stall), 4);
-  if (retries >= 0) setOption(102, &(v = retries), 4);
+  if (connections > 0) setOption(ec::kOptionMaxConnections, &(v = connections), 4);
+  if (stall > 0) setOption(ec::kOptionStallSeconds, &(v = stall), 4);
+  if (retries >= 0) setOption(ec::kOptionRetries, &(v = retries), 4);
   ::SetConsoleCtrlHandler(OnCtrl, TRUE);
 
   int task = create(nullptr, link.c_str(), target.c_str());
@@ -91,18 +87,16 @@ int wmain(int argc, wchar_t** argv) {
     uninit();
     return 5;
   }
-  uint8_t record[596];
+  uint8_t record[ec::kStatusRecordSize];
   uint8_t state = 0;
   for (int ticks = 1;; ++ticks) {
     ::Sleep(20);
     std::memset(record, 0, sizeof record);
     query(task, record);
-    state = record[69];
-    if (!quiet && (ticks % 25 == 0 || state != 0)) {
-      uint32_t speed1, speed2;
-      std::memcpy(&speed1, record + 60, 4);
-      std::memcpy(&speed2, record + 64, 4);
-      std::string line = p2sp::ProgressLine(Get64(record + 16), Get64(record + 8), uint64_t{speed1} + speed2);
+    const ec::StatusFields status = ec::DecodeStatus(record);
+    state = status.state;
+    if (!quiet && (ticks % 25 == 0 || state != ec::kStateRunning)) {
+      std::string line = p2sp::ProgressLine(status.done, status.total, uint64_t{status.linkSpeed} + status.otherSpeed);
       std::fprintf(stderr, "%s\n", line.c_str());
     }
     if (g_interrupted) {
@@ -110,9 +104,9 @@ int wmain(int argc, wchar_t** argv) {
       uninit();
       return 3;
     }
-    if (state != 0) break;
+    if (state != ec::kStateRunning) break;
   }
   uninit();
-  if (state == 1) return 0;
-  return state == 6 ? 6 : 5;
+  if (state == ec::kStateFinished) return 0;
+  return state == ec::kStateDamaged ? 6 : 5;
 }

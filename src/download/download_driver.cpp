@@ -3,11 +3,12 @@
 #include <algorithm>
 
 #include "config/config_parse.h"
+#include "contract/engine_contract.h"
 #include "download/progress_text.h"
 #include "stats/report_url.h"
 
 std::wstring GameTaskLink(const GameFileEntry& item) {
-  return L"PDown://b7=1|" + item.downloadLink + L"|h1=" + item.md5Text;
+  return engine_contract::BuildTaskLink(item.downloadLink, item.md5Text);
 }
 
 CDownloadDriver::CDownloadDriver(IDownloadEngine& engine, IDownloadWindow& window, IDownloadFiles& files,

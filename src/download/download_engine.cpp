@@ -2,24 +2,14 @@
 
 #include <cstring>
 
-namespace {
-
-template <typename T>
-T ReadLittle(const unsigned char* at) {
-  T value = 0;
-  for (size_t i = 0; i < sizeof(T); ++i) value |= static_cast<T>(static_cast<T>(at[i]) << (8 * i));
-  return value;
-}
-
-}  // namespace
-
 TaskStatus ParseTaskStatus(const unsigned char* record) {
+  const engine_contract::StatusFields fields = engine_contract::DecodeStatus(record);
   TaskStatus status;
-  status.total = ReadLittle<uint64_t>(record + kTaskStatusTotalOffset);
-  status.downloaded = ReadLittle<uint64_t>(record + kTaskStatusDownloadedOffset);
-  status.speed1 = ReadLittle<uint32_t>(record + kTaskStatusSpeed1Offset);
-  status.speed2 = ReadLittle<uint32_t>(record + kTaskStatusSpeed2Offset);
-  status.state = record[kTaskStatusStateOffset];
+  status.total = fields.total;
+  status.downloaded = fields.done;
+  status.speed1 = fields.linkSpeed;
+  status.speed2 = fields.otherSpeed;
+  status.state = fields.state;
   return status;
 }
 

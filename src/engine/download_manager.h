@@ -3,25 +3,21 @@
 #include <cstdint>
 #include <string>
 
+#include "contract/engine_contract.h"
+
 #if defined(_WIN32)
 #define GD_ENGINE_CALL __cdecl
 #else
 #define GD_ENGINE_CALL
 #endif
 
-// Size of the status record that QueryTask fills, and the fields the program reads.
-constexpr size_t kTaskStatusSize = 596;
-constexpr size_t kTaskStatusTotalOffset = 8;        // uint64
-constexpr size_t kTaskStatusDownloadedOffset = 16;  // uint64
-constexpr size_t kTaskStatusSpeed1Offset = 60;      // uint32
-constexpr size_t kTaskStatusSpeed2Offset = 64;      // uint32
-constexpr size_t kTaskStatusStateOffset = 69;       // uint8
-
-// Task states the program tells apart.
-constexpr uint8_t kTaskStateRunning = 0;
-constexpr uint8_t kTaskStateFinished = 1;
-constexpr uint8_t kTaskStateFailedDownload = 5;
-constexpr uint8_t kTaskStateFailedCheck = 6;
+// The status record and the task states, as the engine's contract fixes them.
+constexpr size_t kTaskStatusSize = engine_contract::kStatusRecordSize;
+constexpr size_t kTaskStatusStateOffset = engine_contract::kStateOffset;
+constexpr uint8_t kTaskStateRunning = engine_contract::kStateRunning;
+constexpr uint8_t kTaskStateFinished = engine_contract::kStateFinished;
+constexpr uint8_t kTaskStateFailedDownload = engine_contract::kStateFailed;
+constexpr uint8_t kTaskStateFailedCheck = engine_contract::kStateDamaged;
 
 // The engine DLL's exports. The five that the program never calls have no
 // fixed signature; they are bound only because a complete engine has them.

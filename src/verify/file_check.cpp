@@ -6,7 +6,7 @@
 bool Md5OfFileTail(IReadableFile& file, uint64_t size, Md5Digest* digest) {
   digest->fill(0);
   if (size == 0) return false;
-  const uint64_t start = size > kMd5TailLimit ? size - kMd5TailLimit : 0;
+  const uint64_t start = engine_contract::Md5RangeStart(size);
   uint64_t left = size - start;
   if (start > 0 && !file.Seek(start)) return false;
 

@@ -4,11 +4,12 @@
 #include <cstdint>
 #include <string>
 
+#include "contract/engine_contract.h"
 #include "verify/md5.h"
 
 // A large file is judged by its last 50 MiB only, so that checking an
 // installer of several gigabytes stays quick.
-constexpr uint64_t kMd5TailLimit = 52428800;
+constexpr uint64_t kMd5TailLimit = engine_contract::kMd5TailBytes;
 
 // Blocks of this size keep the data in cache between the read and the digest.
 constexpr size_t kMd5ReadBlock = 1 << 20;

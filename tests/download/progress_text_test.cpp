@@ -53,10 +53,10 @@ void GD_ENGINE_CALL FillRecord(int taskId, void* record) {
   const uint64_t done = 0x00000000ABCDEF01ull + static_cast<uint64_t>(taskId);
   const uint32_t speed1 = 70000;
   const uint32_t speed2 = 0x80000000u;
-  std::memcpy(bytes + kTaskStatusTotalOffset, &total, 8);
-  std::memcpy(bytes + kTaskStatusDownloadedOffset, &done, 8);
-  std::memcpy(bytes + kTaskStatusSpeed1Offset, &speed1, 4);
-  std::memcpy(bytes + kTaskStatusSpeed2Offset, &speed2, 4);
+  std::memcpy(bytes + engine_contract::kTotalOffset, &total, 8);
+  std::memcpy(bytes + engine_contract::kDoneOffset, &done, 8);
+  std::memcpy(bytes + engine_contract::kLinkSpeedOffset, &speed1, 4);
+  std::memcpy(bytes + engine_contract::kOtherSpeedOffset, &speed2, 4);
   bytes[kTaskStatusStateOffset] = 6;
   bytes[kTaskStatusStateOffset - 1] = 0xff;  // neighbours are the engine's
   bytes[kTaskStatusStateOffset + 1] = 0xff;

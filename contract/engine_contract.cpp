@@ -1,0 +1,101 @@
+#include "contract/engine_contract.h"
+
+#include <cctype>
+
+namespace engine_contract {
+namespace {
+
+void Put(uint8_t* at, uint64_t value, int bytes) {
+  for (int i = 0; i < bytes; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+uint64_t Get(const uint8_t* at, int bytes) {
+  uint64_t value = 0;
+  for (int i = 0; i < bytes; ++i) value |= static_cast<uint64_t>(at[i]) << (8 * i);
+  return value;
+}
+
+const char kLongPrefix[] = "PDown://";
+const char kFlags[] = "b7=1";
+const char kH1Key[] = "h1=";
+
+bool StartsWithNoCase(const std::string& s, const char* prefix) {
+  size_t i = 0;
+  for (; prefix[i]; ++i) {
+    if (i >= s.size() ||
+        std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+bool IsHttpUrl(const std::string& url) {
+  return (StartsWithNoCase(url, "http://") && url.size() > 7) || (StartsWithNoCase(url, "https://") && url.size() > 8);
+}
+
+std::string Trim(const std::string& s) {
+  size_t b = 0, e = s.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
+  return s.substr(b, e - b);
+}
+
+bool IsMd5Text(const std::string& s) {
+  if (s.size() != 32) return false;
+  for (char c : s)
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + std::char_traits<char>::length(ascii)); }
+
+}  // namespace
+
+void EncodeStatus(const StatusFields& fields, uint8_t* record) {
+  Put(record + kTotalOffset, fields.total, 8);
+  Put(record + kDoneOffset, fields.done, 8);
+  Put(record + kLinkSpeedOffset, fields.linkSpeed, 4);
+  Put(record + kOtherSpeedOffset, fields.otherSpeed, 4);
+  record[kStateOffset] = fields.state;
+}
+
+StatusFields DecodeStatus(const uint8_t* record) {
+  StatusFields fields;
+  fields.total = Get(record + kTotalOffset, 8);
+  fields.done = Get(record + kDoneOffset, 8);
+  fields.linkSpeed = static_cast<uint32_t>(Get(record + kLinkSpeedOffset, 4));
+  fields.otherSpeed = static_cast<uint32_t>(Get(record + kOtherSpeedOffset, 4));
+  fields.state = record[kStateOffset];
+  return fields;
+}
+
+std::wstring BuildTaskLink(const std::wstring& url, const std::wstring& md5Text) {
+  return Widen(kLongPrefix) + Widen(kFlags) + L"|" + url + L"|" + Widen(kH1Key) + md5Text;
+}
+
+TaskLink ParseTaskLink(const std::string& link) {
+  TaskLink out;
+  const std::string text = Trim(link);
+  if (StartsWithNoCase(text, kLongPrefix)) {
+    const std::string rest = text.substr(sizeof(kLongPrefix) - 1);
+    size_t pos = 0;
+    while (pos <= rest.size()) {
+      const size_t bar = rest.find('|', pos);
+      const std::string field = rest.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
+      if (StartsWithNoCase(field, kH1Key)) {
+        out.h1 = Trim(field.substr(sizeof(kH1Key) - 1));
+      } else if (IsHttpUrl(field)) {
+        out.url = field;
+      }
+      if (bar == std::string::npos) break;
+      pos = bar + 1;
+    }
+  } else {
+    out.url = text;
+  }
+  for (char& c : out.h1) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  out.valid = IsHttpUrl(out.url) && (out.h1.empty() || IsMd5Text(out.h1));
+  return out;
+}
+
+}  // namespace engine_contract

@@ -1,0 +1,74 @@
+#pragma once
+
+// What the program and its download engine agree on, in one place, compiled
+// into both: the status record that QueryTask fills, the task states, the
+// option numbers of SetP2spOption, the task link, and the part of a file that
+// its MD5 text covers.
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace engine_contract {
+
+// ---- Status record ----------------------------------------------------------
+// 596 bytes; the fields below are little-endian at fixed offsets, the rest is
+// zero.
+constexpr size_t kStatusRecordSize = 596;
+constexpr size_t kTotalOffset = 8;        // uint64: file size, 0 while unknown
+constexpr size_t kDoneOffset = 16;        // uint64: bytes done
+constexpr size_t kLinkSpeedOffset = 60;   // uint32: bytes per second from the task's link
+constexpr size_t kOtherSpeedOffset = 64;  // uint32: bytes per second from other sources
+constexpr size_t kStateOffset = 69;       // uint8: a TaskState
+
+enum TaskState : uint8_t {
+  kStateRunning = 0,
+  kStateFinished = 1,
+  kStateFailed = 5,   // cannot complete
+  kStateDamaged = 6,  // complete, but the MD5 text (or a piece hash) does not match
+};
+
+struct StatusFields {
+  uint64_t total = 0;
+  uint64_t done = 0;
+  uint32_t linkSpeed = 0;
+  uint32_t otherSpeed = 0;
+  uint8_t state = kStateRunning;
+};
+
+// Writes the fields into a record of kStatusRecordSize bytes (other bytes are
+// left as they are).
+void EncodeStatus(const StatusFields& fields, uint8_t* record);
+StatusFields DecodeStatus(const uint8_t* record);
+
+// ---- Options of SetP2spOption -------------------------------------------------
+// 3 is the program's; the others let the command-line front end and tests tune
+// the engine.
+enum Option : int {
+  kOptionSeedUrl = 3,           // UTF-16LE text without terminator
+  kOptionMaxConnections = 100,  // int32
+  kOptionStallSeconds = 101,    // int32
+  kOptionRetries = 102,         // int32
+};
+
+// ---- Task link ------------------------------------------------------------------
+// A plain URL, or "PDown://b7=1|<url>|h1=<md5 text>" for a file whose MD5 text
+// the engine checks before it makes the target.
+std::wstring BuildTaskLink(const std::wstring& url, const std::wstring& md5Text);
+
+struct TaskLink {
+  std::string url;
+  std::string h1;  // lower case; empty when the link carries none
+  bool valid = false;
+};
+// Reads a link as the engine receives it (UTF-8). In the long form the URL is
+// the field that is an http(s) address, so a URL holding '=' or "h1" in its
+// query still works. A malformed MD5 text could never match: the link is then
+// not valid, rather than silently unchecked.
+TaskLink ParseTaskLink(const std::string& link);
+
+// ---- The part of a file its MD5 text covers --------------------------------------
+// The whole file up to 52428800 bytes, otherwise its last 52428800 bytes.
+constexpr uint64_t kMd5TailBytes = 52428800;
+constexpr uint64_t Md5RangeStart(uint64_t size) { return size > kMd5TailBytes ? size - kMd5TailBytes : 0; }
+
+}  // namespace engine_contract
