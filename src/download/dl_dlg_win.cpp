@@ -371,9 +371,11 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
     case kCmdOpenDir:
       m_driver->OpenSaveDir();
       break;
-    case kCmdDownload:
+    case kCmdDownload: {
+      const CAutoContinue::CommandScope scope(m_autoThread, lParam == kAutoContinueParam && ::InSendMessage());
       m_driver->OnDownloadCommand(static_cast<int>(lParam));
       break;
+    }
     case 7:
       m_driver->OnCompanionToggled();
       break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -122,6 +123,23 @@ class IDownloadFiles : public IResumeFiles {
   ~IDownloadFiles() = default;
 };
 
+// Where the download of the list stands; docs/download-flow.md draws the
+// moves between these. The item mutex is held by the driver exactly in the
+// states marked "item".
+enum class DownloadFlow {
+  Idle,          // nothing started (or a start was refused): download button
+  Downloading,   // item: the companion or the game task runs, poll timer on
+  Offline,       // item: tasks parked, reconnect timer on
+  WaitingFile,   // item: the engine said finished, waiting for the file
+  Paused,        // item (once continued): tasks stopped by the player
+  BetweenFiles,  // a file ended well; the auto-continue thread starts the next
+  ListStopped,   // the list stopped before a file (refused folder, pause
+                 // between files, a later start): continue starts that file
+  Failed,        // a prompt offered the way on; the item is let go
+  Complete,      // every file is there and checked
+  Closed,        // the engine is shut down; nothing runs any more
+};
+
 // The configuration values the download needs.
 struct DownloadSettings {
   std::vector<GameFileEntry> fileList;
@@ -159,6 +177,9 @@ class CDownloadDriver {
   unsigned StallCount() const { return m_stallCount; }
   unsigned RestartCount() const { return m_restartCount; }
   bool SomeItemsDone() const { return m_someItemsDone; }
+  DownloadFlow Flow() const { return m_flow; }
+  // Whether the driver holds the item mutex now.
+  bool HoldsItem() const { return m_itemHeld; }
 
   // -- engine driving ------------------------------------------------------
   // WM_CREATE: Init and the seed URL.
@@ -204,14 +225,15 @@ class CDownloadDriver {
   void ShowSizes(uint64_t done, uint64_t total);
 
   // -- save directory ------------------------------------------------------
-  int StartDownloadFlow();
+  // `continuingList`: the file is a later one of a list already under way
+  // (the auto-continue thread, or continue after the list stopped).
+  int StartDownloadFlow(bool continuingList = false);
   void ChangeSaveDir();
 
   // -- completion ----------------------------------------------------------
   enum FinishResult { FinishStop = 0, FinishDone = 1, FinishWaiting = 2 };
   FinishResult OnGameTaskFinished(uint8_t state);
   int OnFileReady(const std::wstring& path);
-  void ShowFileCheckFailed();
   void ShowDownloadFailed();
   // Command 18.
   void RunInstaller();
@@ -226,9 +248,22 @@ class CDownloadDriver {
   void StartTask(int task);
   void StopTask(int task);
   void StartCompanion(void* notifyWindow);
-  void EndItem(FinishResult result);
+  void EndItem();
   void ApplyStallRule(uint64_t speed);
   void RestartFromScratch();
+  // The item mutex and the auto-continue thread have one owner: these.
+  bool TakeItem();
+  void ReleaseItem();
+  void EnsureAutoThread();
+  void StopAutoThread();
+  // A failed item: everything stops before the prompt, so nothing can start
+  // behind it.
+  void FailDownload(int reason);
+  void FailFileCheck();
+  int RefuseDir(bool continuingList);
+  void ContinueItem();
+  void RemoveGameTask();
+  uint64_t CompanionSize(const TaskStatus& companion);
 
   IDownloadEngine& m_engine;
   IDownloadWindow& m_window;
@@ -249,4 +284,12 @@ class CDownloadDriver {
   int m_fileWaitTicks = 0;
   bool m_gameEverFinished = false;
   bool m_someItemsDone = false;
+  DownloadFlow m_flow = DownloadFlow::Idle;
+  bool m_itemHeld = false;
+  // The engine has reported data of the current game task (or its side file
+  // was there at start-up): only then can that data be gone.
+  bool m_gameDataSeen = false;
+  // Targets whose task was made with the MD5 text in this run; made again,
+  // they keep it even before the engine has written its record.
+  std::set<std::wstring> m_h1Targets;
 };
