@@ -573,6 +573,8 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   if (m_progress.pendingItems.empty()) return 0;
   m_someItemsDone = false;
   if (!TakeItem()) return 0;
+  // Whatever arrives while the folder prompts are up finds the item taken.
+  m_flow = DownloadFlow::Starting;
 
   m_resume.SaveInstallGardbox(m_window.IsCompanionChecked() ? 1 : 0);
   m_progress.currentItem = m_progress.pendingItems.front();

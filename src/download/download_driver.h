@@ -128,6 +128,7 @@ class IDownloadFiles : public IResumeFiles {
 // states marked "item".
 enum class DownloadFlow {
   Idle,          // nothing started (or a start was refused): download button
+  Starting,      // item: the folder of the next file is being checked
   Downloading,   // item: the companion or the game task runs, poll timer on
   Offline,       // item: tasks parked, reconnect timer on
   WaitingFile,   // item: the engine said finished, waiting for the file
