@@ -61,10 +61,10 @@ void CDownloadDriver::CreateGameTask(bool newDownload) {
   if (newDownload) {
     m_gameTask = m_engine.CreateP2SPTask(m_window.NotifyWindow(), GameTaskLink(item), path);
     m_h1Targets.insert(path);
-  } else if (m_h1Targets.count(path)) {
-    // The engine takes the MD5 text over from its record on disk only; a
-    // task stopped before it wrote one would lose the check with the plain
-    // link.
+  } else if (m_h1Targets.count(path) || !m_files.PathExists(path + L".P2P")) {
+    // The engine takes the MD5 text over from its record on disk only: with
+    // no record yet (a task stopped before it first ran) or none any more
+    // (data deleted), the plain link would lose the check.
     m_gameTask = m_engine.CreateP2SPTask(nullptr, GameTaskLink(item), path);
   } else {
     m_gameTask = m_engine.CreateP2SPTask(nullptr, item.downloadLink, path);
@@ -363,7 +363,15 @@ void CDownloadDriver::OnFileWaitTimer() {
 void CDownloadDriver::EndItem() {
   m_window.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
-  if (!m_progress.pendingItems.empty()) m_progress.pendingItems.pop_front();
+  // The item that ended, which need not be the front: a resume can pick up
+  // the side file of a later file while an earlier one is still missing.
+  auto& pending = m_progress.pendingItems;
+  for (auto it = pending.begin(); it != pending.end(); ++it) {
+    if (it->downloadLink == m_progress.currentItem.downloadLink) {
+      pending.erase(it);
+      break;
+    }
+  }
   m_flow = m_progress.pendingItems.empty() ? DownloadFlow::Complete : DownloadFlow::BetweenFiles;
   ReleaseItem();
   if (m_progress.pendingItems.empty()) {

@@ -540,6 +540,7 @@ TEST_F(DriverTest, PauseAndContinue) {
 TEST_F(DriverTest, Startup_PartialDownloadOpensPausedWithPlainLinkTasks) {
   Make({Entry(1000, L"game.exe")});
   store.values[L"DLGD"] = L"1";
+  disk.AddFile(L"D:\\games\\game.exe.P2P", 500);  // the engine's record supplies the MD5 text
   driver->Progress().currentItem = Entry(1000, L"game.exe");
   driver->OnStartup(ResumePartial);
   EXPECT_TRUE(window.companionChecked);

@@ -2,6 +2,7 @@
 // screen with prompts, run two tasks on one file or lose downloaded data.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "download/download_driver.h"
@@ -168,8 +169,10 @@ TEST_F(FlowTest, RedownloadKeepsTheEnginesPartialData) {
       Game(900, 0, kTaskStateFailedDownload);
       driver->OnPollTimer();
     }
+    const uint64_t kept = disk.sizes[Path(L"a.bin.P2P")] = 900;
     driver->Redownload();
-    EXPECT_TRUE(disk.paths.count(Path(L"a.bin.P2P")));
+    EXPECT_EQ(disk.sizes[Path(L"a.bin.P2P")], kept) << "the new task resumes from it";
+    EXPECT_EQ(std::count(disk.deleted.begin(), disk.deleted.end(), Path(L"a.bin.P2P")), 0);
   }
 }
 

@@ -26,6 +26,14 @@ class LiveWindow : public FakeWindow {
   std::function<int(PromptKind)> answer;
   std::function<void(PromptKind, int)> onPrompt;  // seen after each answer
 
+  // The first ask in a process creates the companion mutex; every later one
+  // finds it there.
+  bool IsCompanionMutexTaken() override {
+    ++mutexChecks;
+    const bool taken = companionMutexTaken;
+    companionMutexTaken = true;
+    return taken;
+  }
   bool IsAutoThreadRunning() override { return thread != Thread::None; }
   void StartAutoThread() override {
     ++autoThreadStarts;
