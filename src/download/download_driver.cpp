@@ -10,11 +10,13 @@ std::wstring GameTaskLink(const GameFileEntry& item) {
   return L"PDown://b7=1|" + item.downloadLink + L"|h1=" + item.md5Text;
 }
 
-CDownloadDriver::CDownloadDriver(IDownloadEngine& engine, IDownloadWindow& window, IDownloadFiles& files,
-                                 IDiskSystem& disk, IReportSink& reports, CResumeState& resume,
-                                 DownloadSettings settings)
+CDownloadDriver::CDownloadDriver(IDownloadEngine& engine, IDownloadView& view, IDownloadPrompts& prompts,
+                                 IDownloadHost& host, IDownloadFiles& files, IDiskSystem& disk, IReportSink& reports,
+                                 CResumeState& resume, DownloadSettings settings)
     : m_engine(engine),
-      m_window(window),
+      m_view(view),
+      m_prompts(prompts),
+      m_host(host),
       m_files(files),
       m_disk(disk),
       m_reports(reports),
@@ -59,7 +61,7 @@ void CDownloadDriver::CreateGameTask(bool newDownload) {
   const GameFileEntry& item = m_progress.currentItem;
   const std::wstring path = ItemPath(item);
   if (newDownload) {
-    m_gameTask = m_engine.CreateP2SPTask(m_window.NotifyWindow(), GameTaskLink(item), path);
+    m_gameTask = m_engine.CreateP2SPTask(m_host.NotifyWindow(), GameTaskLink(item), path);
     m_h1Targets.insert(path);
   } else if (m_h1Targets.count(path) || !m_files.PathExists(path + L".P2P")) {
     // The engine takes the MD5 text over from its record on disk only: with
@@ -83,7 +85,7 @@ bool CDownloadDriver::TakeItem() {
   // The mutex is recursive for its owner: a second wait on this thread would
   // need a second release, and the auto-continue thread would wait for ever.
   if (m_itemHeld) return true;
-  if (!m_window.WaitItemMutex()) return false;
+  if (!m_host.WaitItemMutex()) return false;
   m_itemHeld = true;
   return true;
 }
@@ -91,14 +93,14 @@ bool CDownloadDriver::TakeItem() {
 void CDownloadDriver::ReleaseItem() {
   if (!m_itemHeld) return;
   m_itemHeld = false;
-  m_window.ReleaseItemMutex();
+  m_host.ReleaseItemMutex();
 }
 
 void CDownloadDriver::EnsureAutoThread() {
-  if (!m_window.IsAutoThreadRunning()) m_window.StartAutoThread();
+  if (!m_host.IsAutoThreadRunning()) m_host.StartAutoThread();
 }
 
-void CDownloadDriver::StopAutoThread() { m_window.StopAutoThread(); }
+void CDownloadDriver::StopAutoThread() { m_host.StopAutoThread(); }
 
 void CDownloadDriver::StartCompanion(void* notifyWindow) {
   if (m_settings.companionLink.empty()) {
@@ -112,26 +114,26 @@ void CDownloadDriver::StartCompanion(void* notifyWindow) {
 }
 
 bool CDownloadDriver::CreateCompanionTask(void* notifyWindow) {
-  if (m_window.IsCompanionMutexTaken()) return false;
+  if (m_host.IsCompanionMutexTaken()) return false;
   StartCompanion(notifyWindow);
   return m_gardboxTask > 0;
 }
 
-bool CDownloadDriver::CompanionWanted() { return m_window.IsCompanionChecked() && m_gardboxTask != -1; }
+bool CDownloadDriver::CompanionWanted() { return m_view.IsCompanionChecked() && m_gardboxTask != -1; }
 
 bool CDownloadDriver::CompanionActive() { return CompanionWanted() && m_gardboxFinished == 0; }
 
 void CDownloadDriver::StartTasks() {
   StartTask(CompanionActive() ? m_gardboxTask : m_gameTask);
-  m_window.SetTimer(kTimerPoll);
-  m_window.SetMode(ModeDownloading);
+  m_host.SetTimer(kTimerPoll);
+  m_view.SetMode(ModeDownloading);
 }
 
 void CDownloadDriver::StopTasks() {
   StopTask(m_gardboxTask);
   StopTask(m_gameTask);
-  m_window.KillTimer(kTimerPoll);
-  m_window.SetMode(ModePaused);
+  m_host.KillTimer(kTimerPoll);
+  m_view.SetMode(ModePaused);
 }
 
 void CDownloadDriver::RecreateTasks() {
@@ -151,9 +153,9 @@ void CDownloadDriver::CloseEngine() {
   StopAutoThread();
   StopTask(m_gardboxTask);
   StopTask(m_gameTask);
-  m_window.KillTimer(kTimerPoll);
-  m_window.KillTimer(kTimerReconnect);
-  m_window.KillTimer(kTimerFileWait);
+  m_host.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerFileWait);
   m_engine.Uninit();
 }
 
@@ -162,18 +164,18 @@ bool CDownloadDriver::BeginDownload() {
   m_restartCount = 0;
   m_gardboxIdle = 0;
   m_gameDataSeen = false;
-  m_window.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerPoll);
   // A task left from a failed run of this item would race the new one.
   RemoveGameTask();
 
   CreateGameTask(true);
   if (m_gameTask <= 0) return false;
 
-  m_window.EnableCompanionCheckBox(false);
+  m_view.EnableCompanionCheckBox(false);
   bool companionStarted = false;
-  if (m_window.IsCompanionChecked() && !m_window.IsCompanionMutexTaken()) {
+  if (m_view.IsCompanionChecked() && !m_host.IsCompanionMutexTaken()) {
     if (m_gardboxTask > 0) m_engine.RemoveTask(m_gardboxTask);
-    StartCompanion(m_window.NotifyWindow());
+    StartCompanion(m_host.NotifyWindow());
     if (m_gardboxTask > 0) {
       StartTask(m_gardboxTask);
       companionStarted = true;
@@ -184,8 +186,8 @@ bool CDownloadDriver::BeginDownload() {
   if (!companionStarted) StartTask(m_gameTask);
   m_gardboxFinished = companionStarted ? 0 : 1;
 
-  m_window.SetTimer(kTimerPoll);
-  m_window.SetMode(ModeDownloading);
+  m_host.SetTimer(kTimerPoll);
+  m_view.SetMode(ModeDownloading);
   m_flow = DownloadFlow::Downloading;
   return true;
 }
@@ -207,12 +209,12 @@ uint64_t CDownloadDriver::CompanionSize(const TaskStatus& companion) {
 uint64_t CDownloadDriver::GetCompanionTotalSize() {
   // A game without a companion link has nothing to download for the box; a
   // remembered or default size would only make the total unreachable.
-  if (!m_window.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
+  if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
   return CompanionSize(QueryStatus(m_gardboxTask));
 }
 
 uint64_t CDownloadDriver::GetCompanionDoneSize() {
-  if (!m_window.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
+  if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
   const TaskStatus companion = QueryStatus(m_gardboxTask);
   if (companion.downloaded != 0) return companion.downloaded;
   const std::wstring path = CompanionPath();
@@ -223,7 +225,7 @@ uint64_t CDownloadDriver::GetCompanionDoneSize() {
 PollDisplay CDownloadDriver::OnPollTimer() {
   PollDisplay display;
   if (m_flow != DownloadFlow::Downloading) {
-    m_window.KillTimer(kTimerPoll);
+    m_host.KillTimer(kTimerPoll);
     return display;
   }
   const TaskStatus game = QueryStatus(m_gameTask);
@@ -246,7 +248,7 @@ PollDisplay CDownloadDriver::OnPollTimer() {
     m_gardboxFinished = m_gardboxIdle > kCompanionIdlePolls ? 1 : (companion.state != kTaskStateRunning ? 1 : 0);
     if (m_gardboxFinished) {
       StopTask(m_gardboxTask);
-      if (companion.state == kTaskStateFinished) m_window.RunCompanionInstaller(CompanionPath());
+      if (companion.state == kTaskStateFinished) m_host.RunCompanionInstaller(CompanionPath());
       StartTask(m_gameTask);
     }
   }
@@ -276,8 +278,8 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   }
 
   if (m_progress.pendingItems.empty()) display.speed = 0;
-  m_window.SetSpeedText(SpeedText(display.speed));
-  m_window.SetProgress(display.percent);
+  m_view.SetSpeedText(SpeedText(display.speed));
+  m_view.SetProgress(display.percent);
   ShowSizes(display.done, display.total);
   return display;
 }
@@ -288,11 +290,11 @@ void CDownloadDriver::ApplyStallRule(uint64_t speed) {
     m_restartCount = 0;
     return;
   }
-  if (!m_window.IsInternetConnected()) {
+  if (!m_host.IsInternetConnected()) {
     if (m_gardboxTask > 0 && !m_gardboxFinished) m_engine.StopTask(m_gardboxTask);
     if (m_gameTask > 0) m_engine.StopTask(m_gameTask);
-    m_window.SetTimer(kTimerReconnect);
-    m_window.KillTimer(kTimerPoll);
+    m_host.SetTimer(kTimerReconnect);
+    m_host.KillTimer(kTimerPoll);
     m_flow = DownloadFlow::Offline;
     return;
   }
@@ -311,9 +313,9 @@ void CDownloadDriver::ApplyStallRule(uint64_t speed) {
 }
 
 void CDownloadDriver::FailDownload(int reason) {
-  m_window.KillTimer(kTimerPoll);
-  m_window.KillTimer(kTimerReconnect);
-  m_window.KillTimer(kTimerFileWait);
+  m_host.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
   if (CompanionActive()) StopTask(m_gardboxTask);
   StopTask(m_gameTask);
@@ -329,14 +331,14 @@ void CDownloadDriver::FailDownload(int reason) {
 void CDownloadDriver::OnReconnectTimer() {
   // A tick already on its way when the player paused.
   if (m_flow != DownloadFlow::Offline) {
-    m_window.KillTimer(kTimerReconnect);
+    m_host.KillTimer(kTimerReconnect);
     return;
   }
-  if (!m_window.IsInternetConnected()) return;
+  if (!m_host.IsInternetConnected()) return;
   if (m_progress.currentItem.downloadLink.empty() && !m_progress.pendingItems.empty()) {
     m_progress.currentItem = m_progress.pendingItems.front();
   }
-  m_window.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerReconnect);
   m_flow = DownloadFlow::Downloading;
   RecreateTasks();
   StartTasks();
@@ -344,13 +346,13 @@ void CDownloadDriver::OnReconnectTimer() {
 
 void CDownloadDriver::OnFileWaitTimer() {
   if (m_flow != DownloadFlow::WaitingFile) {
-    m_window.KillTimer(kTimerFileWait);
+    m_host.KillTimer(kTimerFileWait);
     return;
   }
   ++m_fileWaitTicks;
   const std::wstring path = ItemPath(m_progress.currentItem);
   if (m_files.PathExists(path)) {
-    m_window.KillTimer(kTimerFileWait);
+    m_host.KillTimer(kTimerFileWait);
     m_fileWaitTicks = 0;
     OnFileReady(path);
     return;
@@ -361,7 +363,7 @@ void CDownloadDriver::OnFileWaitTimer() {
 }
 
 void CDownloadDriver::EndItem() {
-  m_window.KillTimer(kTimerFileWait);
+  m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
   // The item that ended, which need not be the front: a resume can pick up
   // the side file of a later file while an earlier one is still missing.
@@ -381,19 +383,19 @@ void CDownloadDriver::EndItem() {
 
 // -- window start-up and commands ---------------------------------------------
 
-void CDownloadDriver::ShowSizes(uint64_t done, uint64_t total) { m_window.SetSizesText(SizesText(done, total)); }
+void CDownloadDriver::ShowSizes(uint64_t done, uint64_t total) { m_view.SetSizesText(SizesText(done, total)); }
 
 void CDownloadDriver::RefreshProgress() {
   const TaskStatus game = QueryStatus(m_gameTask);
   uint64_t done = game.downloaded;
   uint64_t total = m_totalGameSize;
-  if (m_window.IsCompanionChecked()) {
+  if (m_view.IsCompanionChecked()) {
     total += GetCompanionTotalSize();
     done += GetCompanionDoneSize();
   }
   if (total == 0) {
     ShowSizes(0, 0);
-    m_window.SetProgress(0);
+    m_view.SetProgress(0);
     return;
   }
   uint64_t base = 0;
@@ -401,12 +403,12 @@ void CDownloadDriver::RefreshProgress() {
     base = m_progress.completedBytes;
     if (m_gameEverFinished && m_progress.pendingItems.size() == 1) {
       ShowSizes(base, total);
-      m_window.SetProgress(GetGameProgressPercent());
+      m_view.SetProgress(GetGameProgressPercent());
       return;
     }
   }
   ShowSizes(base + done, total);
-  m_window.SetProgress(GetGameProgressPercent());
+  m_view.SetProgress(GetGameProgressPercent());
 }
 
 void CDownloadDriver::OnStartup(int resumeCode) {
@@ -417,42 +419,42 @@ void CDownloadDriver::OnStartup(int resumeCode) {
                                          ? std::wstring()
                                          : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
       m_progress.saveDir = ProposeDefaultDir(m_disk, m_totalGameSize, firstName);
-      m_window.ShowSaveDir(m_progress.saveDir, false);
+      m_view.ShowSaveDir(m_progress.saveDir, false);
       RefreshProgress();
       break;
     }
     case ResumePartial:
       m_flow = DownloadFlow::Paused;
       m_gameDataSeen = m_files.PathExists(ItemPath(m_progress.currentItem) + L".P2P");
-      m_window.ShowSaveDir(m_progress.saveDir, true);
-      m_window.SetCompanionChecked(m_resume.LoadInstallGardbox(m_window.IsCompanionChecked()));
-      m_window.EnableCompanionCheckBox(false);
+      m_view.ShowSaveDir(m_progress.saveDir, true);
+      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
+      m_view.EnableCompanionCheckBox(false);
       CreateGameTask(false);
-      if (m_window.IsCompanionChecked()) CreateCompanionTask(nullptr);
+      if (m_view.IsCompanionChecked()) CreateCompanionTask(nullptr);
       StopTasks();
-      m_window.SetSpeedText(SpeedText(0));
-      m_window.SetMode(ModePaused);
+      m_view.SetSpeedText(SpeedText(0));
+      m_view.SetMode(ModePaused);
       RefreshProgress();
       break;
     case ResumeComplete: {
       m_flow = DownloadFlow::Complete;
-      m_window.ShowSaveDir(m_progress.saveDir, true);
-      m_window.EnableCompanionCheckBox(false);
+      m_view.ShowSaveDir(m_progress.saveDir, true);
+      m_view.EnableCompanionCheckBox(false);
       const uint64_t total = m_totalGameSize + GetCompanionTotalSize();
       ShowSizes(total, total);
-      m_window.SetProgress(100);
-      m_window.SetMode(ModeFinished);
+      m_view.SetProgress(100);
+      m_view.SetMode(ModeFinished);
       break;
     }
     case ResumeSomeComplete:
       m_flow = DownloadFlow::ListStopped;
       m_someItemsDone = true;
-      m_window.SetProgress(ProgressPercent(m_progress.completedBytes, m_totalGameSize));
+      m_view.SetProgress(ProgressPercent(m_progress.completedBytes, m_totalGameSize));
       ShowSizes(m_progress.completedBytes, m_totalGameSize);
       if (!m_progress.pendingItems.empty()) m_progress.currentItem = m_progress.pendingItems.front();
-      m_window.SetCompanionChecked(m_resume.LoadInstallGardbox(m_window.IsCompanionChecked()));
-      m_window.ShowSaveDir(m_progress.saveDir, true);
-      m_window.SetMode(ModePaused);
+      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
+      m_view.ShowSaveDir(m_progress.saveDir, true);
+      m_view.SetMode(ModePaused);
       break;
     default:
       m_resume.ResetResumeFile();
@@ -480,9 +482,9 @@ void CDownloadDriver::OnDownloadCommand(int lParam) {
     m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   }
   if (!StartDownloadFlow(fromThread)) return;
-  if (!m_window.IsAutoThreadRunning()) {
-    m_reports.Report(kActionStartDownload, kEventStartDownload, m_window.IsCompanionChecked() ? 1 : 0, 0, 0);
-    m_window.StartAutoThread();
+  if (!m_host.IsAutoThreadRunning()) {
+    m_reports.Report(kActionStartDownload, kEventStartDownload, m_view.IsCompanionChecked() ? 1 : 0, 0, 0);
+    m_host.StartAutoThread();
   }
 }
 
@@ -520,7 +522,7 @@ void CDownloadDriver::ContinueItem() {
   // task has shown any data (the companion still downloading, a pause in the
   // first seconds) its absence is no loss.
   if (m_gameDataSeen && !m_files.PathExists(path + L".P2P")) {
-    if (m_window.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
+    if (m_prompts.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
     return;
   }
   m_flow = DownloadFlow::Downloading;
@@ -535,8 +537,8 @@ void CDownloadDriver::OnPauseCommand() {
     case DownloadFlow::WaitingFile:
       StopTasks();
       // Neither the way back online nor the wait for the file may undo it.
-      m_window.KillTimer(kTimerReconnect);
-      m_window.KillTimer(kTimerFileWait);
+      m_host.KillTimer(kTimerReconnect);
+      m_host.KillTimer(kTimerFileWait);
       m_fileWaitTicks = 0;
       m_flow = DownloadFlow::Paused;
       break;
@@ -548,14 +550,14 @@ void CDownloadDriver::OnPauseCommand() {
     default:
       return;
   }
-  m_window.SetSpeedText(SpeedText(0));
-  m_window.SetMode(ModePaused);
+  m_view.SetSpeedText(SpeedText(0));
+  m_view.SetMode(ModePaused);
   m_reports.Report(kActionPauseDownload, L"PauseDownload", 0, 0, 0);
 }
 
 void CDownloadDriver::OnCompanionToggled() {
   RefreshProgress();
-  m_resume.SaveInstallGardbox(m_window.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
 }
 
 // -- save directory -----------------------------------------------------------
@@ -567,12 +569,12 @@ int CDownloadDriver::RefuseDir(bool continuingList) {
     m_flow = DownloadFlow::ListStopped;
     StopAutoThread();
     ReleaseItem();
-    m_window.SetSpeedText(SpeedText(0));
-    m_window.SetMode(ModePaused);
+    m_view.SetSpeedText(SpeedText(0));
+    m_view.SetMode(ModePaused);
   } else {
     m_flow = DownloadFlow::Idle;
     ReleaseItem();
-    m_window.SetMode(ModeReady);
+    m_view.SetMode(ModeReady);
   }
   return 0;
 }
@@ -584,7 +586,7 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   // Whatever arrives while the folder prompts are up finds the item taken.
   m_flow = DownloadFlow::Starting;
 
-  m_resume.SaveInstallGardbox(m_window.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
   m_progress.currentItem = m_progress.pendingItems.front();
   const GameFileEntry item = m_progress.currentItem;
   const std::wstring name = FileNameOfLink(item.downloadLink);
@@ -596,17 +598,17 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   // With nothing proposed there is nothing to test: ask first.
   bool browse = dir.empty();
   for (;;) {
-    if (browse && !m_window.BrowseForDir(&dir)) return RefuseDir(continuingList);
+    if (browse && !m_host.BrowseForDir(&dir)) return RefuseDir(continuingList);
     browse = true;
     const uint64_t needed =
         m_totalGameSize > m_progress.completedBytes ? m_totalGameSize - m_progress.completedBytes : 0;
     const DirCheck check = CheckSaveDir(m_disk, dir, largest, needed, name, name);
     if (check == DirCheck::Accepted) break;
-    if (m_window.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return RefuseDir(continuingList);
+    if (m_prompts.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return RefuseDir(continuingList);
   }
 
   m_progress.saveDir = WithTrailingBackslash(dir);
-  m_window.ShowSaveDir(m_progress.saveDir, true);
+  m_view.ShowSaveDir(m_progress.saveDir, true);
 
   const std::wstring path = m_progress.saveDir + name;
   bool alreadyThere = false;
@@ -624,8 +626,8 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
     ReleaseItem();
     if (m_progress.pendingItems.empty()) {
       const uint64_t total = m_totalGameSize + GetCompanionTotalSize();
-      m_window.SetMode(ModeFinished);
-      m_window.SetProgress(100);
+      m_view.SetMode(ModeFinished);
+      m_view.SetProgress(100);
       ShowSizes(total, total);
     } else {
       RefreshProgress();
@@ -645,14 +647,14 @@ void CDownloadDriver::ChangeSaveDir() {
       m_progress.pendingItems.empty() ? std::wstring() : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
   for (;;) {
     std::wstring dir;
-    if (!m_window.BrowseForDir(&dir)) return;
+    if (!m_host.BrowseForDir(&dir)) return;
     const DirCheck check = CheckSaveDir(m_disk, dir, m_totalGameSize, m_totalGameSize, frontName, frontName);
     if (check == DirCheck::Accepted) {
       m_progress.saveDir = WithTrailingBackslash(dir);
-      m_window.ShowSaveDir(m_progress.saveDir, false);
+      m_view.ShowSaveDir(m_progress.saveDir, false);
       break;
     }
-    if (m_window.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return;
+    if (m_prompts.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return;
   }
   if (m_settings.fileList.size() > 1) DeleteAllIfAnyMissing(m_resume, m_files, m_settings.fileList, m_progress);
 }
@@ -660,24 +662,24 @@ void CDownloadDriver::ChangeSaveDir() {
 // -- completion -----------------------------------------------------------------
 
 CDownloadDriver::FinishResult CDownloadDriver::OnGameTaskFinished(uint8_t state) {
-  m_window.KillTimer(kTimerPoll);
-  m_window.SetSpeedText(SpeedText(0));
+  m_host.KillTimer(kTimerPoll);
+  m_view.SetSpeedText(SpeedText(0));
   if (state == kTaskStateFinished) {
     const std::wstring path = ItemPath(m_progress.currentItem);
     if (m_files.PathExists(path)) return OnFileReady(path) ? FinishDone : FinishStop;
     m_fileWaitTicks = 0;
     m_flow = DownloadFlow::WaitingFile;
-    m_window.SetTimer(kTimerFileWait);
+    m_host.SetTimer(kTimerFileWait);
     return FinishWaiting;
   }
-  m_window.SetMode(ModeDownloading);
+  m_view.SetMode(ModeDownloading);
   FailDownload(state == kTaskStateFailedDownload ? kFailDownload : state == kTaskStateFailedCheck ? kFailCheck : 0);
   return FinishStop;
 }
 
 int CDownloadDriver::OnFileReady(const std::wstring& path) {
   const bool last = m_progress.pendingItems.size() == 1;
-  if (last) m_window.SetProgress(100);
+  if (last) m_view.SetProgress(100);
   const GameFileEntry item = m_progress.currentItem;
   bool good = m_files.IsFileComplete(path, item.size);
   if (good && m_settings.safecheck == L"1") good = m_files.VerifyFileMd5(path, item.md5Text);
@@ -696,39 +698,39 @@ int CDownloadDriver::OnFileReady(const std::wstring& path) {
     EndItem();
     return 1;
   }
-  m_window.SetMode(ModeFinished);
-  m_window.SendCommand(kCmdActivate, 0);
+  m_view.SetMode(ModeFinished);
+  m_host.SendCommand(kCmdActivate, 0);
   EndItem();
-  if (m_window.ShowInstallPrompt() == kPromptConfirm) m_window.PostCommand(kCmdInstall);
-  m_window.SetMode(ModeFinished);
+  if (m_prompts.ShowInstallPrompt() == kPromptConfirm) m_host.PostCommand(kCmdInstall);
+  m_view.SetMode(ModeFinished);
   return 1;
 }
 
 void CDownloadDriver::FailFileCheck() {
-  m_window.KillTimer(kTimerFileWait);
+  m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
   m_flow = DownloadFlow::Failed;
   StopAutoThread();
   ReleaseItem();
   m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailCheck);
   const size_t pending = m_progress.pendingItems.size();
-  const int result = m_window.ShowFileCheckFailedPrompt(pending >= 2);
+  const int result = m_prompts.ShowFileCheckFailedPrompt(pending >= 2);
   if (result == kPromptConfirm) {
     if (m_settings.fileList.size() < 2 || pending < 2) {
-      m_window.SetMode(ModeFinished);
-      m_window.SendCommand(kCmdOpenDir, 0);
+      m_view.SetMode(ModeFinished);
+      m_host.SendCommand(kCmdOpenDir, 0);
     } else {
-      m_window.SendCommand(kCmdRedownload, 0);
+      m_host.SendCommand(kCmdRedownload, 0);
     }
   } else if (result != kPromptFeedback) {
-    m_window.SetMode(pending == 1 ? ModeFinished : ModeRestart);
+    m_view.SetMode(pending == 1 ? ModeFinished : ModeRestart);
   }
 }
 
 void CDownloadDriver::ShowDownloadFailed() {
-  const int result = m_window.ShowDownloadFailedPrompt();
-  m_window.SetMode(ModeRestart);
-  if (result == kPromptConfirm) m_window.SendCommand(kCmdFeedback, 0);
+  const int result = m_prompts.ShowDownloadFailedPrompt();
+  m_view.SetMode(ModeRestart);
+  if (result == kPromptConfirm) m_host.SendCommand(kCmdFeedback, 0);
 }
 
 void CDownloadDriver::RunInstaller() {
@@ -739,14 +741,14 @@ void CDownloadDriver::RunInstaller() {
   const std::wstring target = m_progress.saveDir + name;
   // An empty name would "run" the directory itself.
   if (!name.empty() && !m_progress.saveDir.empty() && m_files.PathExists(target)) {
-    m_window.ShellOpen(target);
+    m_host.ShellOpen(target);
     return;
   }
   if (several) {
-    if (m_window.ShowFileErrPrompt() == kPromptConfirm) m_window.SendCommand(kCmdOpenDir, 0);
+    if (m_prompts.ShowFileErrPrompt() == kPromptConfirm) m_host.SendCommand(kCmdOpenDir, 0);
     return;
   }
-  if (m_window.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
+  if (m_prompts.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
 }
 
 void CDownloadDriver::RestartFromScratch() {
@@ -757,22 +759,22 @@ void CDownloadDriver::RestartFromScratch() {
 void CDownloadDriver::OpenSaveDir() {
   const std::wstring& dir = m_progress.saveDir;
   if (dir.empty() || !m_files.PathExists(dir)) {
-    m_window.ShowDirOpenFailedPrompt();
+    m_prompts.ShowDirOpenFailedPrompt();
     return;
   }
   const std::wstring name =
       m_progress.pendingItems.empty() ? std::wstring() : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
   if (!name.empty()) {
     if (m_files.PathExists(dir + name + L".P2P")) {
-      m_window.OpenFolderAndSelect(dir + name + L".P2P");
+      m_host.OpenFolderAndSelect(dir + name + L".P2P");
       return;
     }
     if (m_files.PathExists(dir + name)) {
-      m_window.OpenFolderAndSelect(dir + name);
+      m_host.OpenFolderAndSelect(dir + name);
       return;
     }
   }
-  m_window.ShellOpen(dir);
+  m_host.ShellOpen(dir);
 }
 
 void CDownloadDriver::Redownload() {
@@ -781,15 +783,15 @@ void CDownloadDriver::Redownload() {
   // next-file command from the old thread.
   m_flow = DownloadFlow::Idle;
   StopAutoThread();
-  m_window.KillTimer(kTimerPoll);
-  m_window.KillTimer(kTimerReconnect);
-  m_window.KillTimer(kTimerFileWait);
+  m_host.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
   RemoveGameTask();
   StopTask(m_gardboxTask);
   m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   m_progress.completedBytes = 0;
-  m_window.SetProgress(0);
+  m_view.SetProgress(0);
   if (!m_progress.saveDir.empty()) {
     for (const GameFileEntry& entry : m_settings.fileList) {
       const std::wstring path = m_progress.saveDir + FileNameOfLink(entry.downloadLink);
@@ -798,5 +800,5 @@ void CDownloadDriver::Redownload() {
       if (m_files.PathExists(path)) m_files.DeletePath(path);
     }
   }
-  m_window.SendCommand(kCmdDownload, 0);
+  m_host.SendCommand(kCmdDownload, 0);
 }

@@ -3,27 +3,14 @@
 #include <cstdint>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/game_file_entry.h"
 #include "download/download_engine.h"
+#include "download/download_ids.h"
 #include "download/resume_state.h"
 #include "download/save_dir_rules.h"
-
-// Timers of the download window, each ticking every 1000 ms.
-constexpr int kTimerPoll = 0;
-constexpr int kTimerReconnect = 1;
-constexpr int kTimerFileWait = 2;
-
-// Commands the window sends itself (WM_COMMAND ids).
-constexpr int kCmdDownload = 10;
-constexpr int kCmdOpenDir = 16;
-constexpr int kCmdFeedback = 17;
-constexpr int kCmdInstall = 18;
-constexpr int kCmdRedownload = 20;
-constexpr int kCmdActivate = 2025;
-// lParam of kCmdDownload when the auto-continue thread starts the next file.
-constexpr int kAutoContinueParam = 5555;
 
 // Zero-speed polls tolerated before a restart, and restarts before giving up.
 constexpr unsigned kStallPolls = 90;
@@ -32,10 +19,6 @@ constexpr unsigned kMaxRestarts = 3;
 constexpr int kCompanionIdlePolls = 5;
 // Seconds to wait for a finished file to show up at its path.
 constexpr int kFileWaitTicks = 30;
-
-// Result codes of the prompts (confirming button, feedback link...).
-constexpr int kPromptConfirm = 2;
-constexpr int kPromptFeedback = 3;
 
 // Report action codes.
 constexpr const wchar_t kActionStartDownload[] = L"2";
@@ -61,14 +44,10 @@ class IReportSink {
   ~IReportSink() = default;
 };
 
-// The parts of the download window (and the machine) the decisions act on.
-// Every call comes from the window's own thread.
-class IDownloadWindow {
+// What the download window shows. Every call of these three interfaces
+// comes from the window's own thread.
+class IDownloadView {
  public:
-  // Handle passed to new tasks; may be null.
-  virtual void* NotifyWindow() = 0;
-  virtual void SetTimer(int id) = 0;
-  virtual void KillTimer(int id) = 0;
   virtual void SetMode(int mode) = 0;
   virtual void SetProgress(int percent) = 0;
   virtual void SetSizesText(const std::wstring& text) = 0;
@@ -78,6 +57,33 @@ class IDownloadWindow {
   virtual bool IsCompanionChecked() = 0;
   virtual void SetCompanionChecked(bool checked) = 0;
   virtual void EnableCompanionCheckBox(bool enable) = 0;
+
+ protected:
+  ~IDownloadView() = default;
+};
+
+// The prompts; each runs its own message loop and returns its result code.
+class IDownloadPrompts {
+ public:
+  virtual int ShowDirError(const std::wstring& message) = 0;
+  virtual int ShowDownloadFailedPrompt() = 0;
+  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
+  virtual int ShowInstallPrompt() = 0;
+  virtual int ShowFileErrPrompt() = 0;
+  virtual int ShowFileDamagedPrompt() = 0;
+  virtual void ShowDirOpenFailedPrompt() = 0;
+
+ protected:
+  ~IDownloadPrompts() = default;
+};
+
+// What the window and the machine provide around the download.
+class IDownloadHost {
+ public:
+  // Handle passed to new tasks; may be null.
+  virtual void* NotifyWindow() = 0;
+  virtual void SetTimer(int id) = 0;
+  virtual void KillTimer(int id) = 0;
   virtual bool IsInternetConnected() = 0;
   // Opens the companion mutex; true when it already existed (another process,
   // or this one earlier). The handle stays open for the process.
@@ -89,25 +95,22 @@ class IDownloadWindow {
   virtual void ReleaseItemMutex() = 0;
   virtual bool IsAutoThreadRunning() = 0;
   virtual void StartAutoThread() = 0;
-  // Signals the auto-continue thread to end and waits for it.
+  // Signals the auto-continue thread to end and waits for it (except from
+  // inside the command it is sending).
   virtual void StopAutoThread() = 0;
-  // Drops the thread handle without touching the thread.
-  virtual void ForgetAutoThread() = 0;
   virtual void SendCommand(int id, int lParam) = 0;
   virtual void PostCommand(int id) = 0;
   // Folder dialog; false when cancelled.
   virtual bool BrowseForDir(std::wstring* dir) = 0;
-  // The prompts; each returns its result code.
-  virtual int ShowDirError(const std::wstring& message) = 0;
-  virtual int ShowDownloadFailedPrompt() = 0;
-  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
-  virtual int ShowInstallPrompt() = 0;
-  virtual int ShowFileErrPrompt() = 0;
-  virtual int ShowFileDamagedPrompt() = 0;
-  virtual void ShowDirOpenFailedPrompt() = 0;
   virtual void ShellOpen(const std::wstring& target) = 0;
   virtual void OpenFolderAndSelect(const std::wstring& path) = 0;
 
+ protected:
+  ~IDownloadHost() = default;
+};
+
+// The window implements all three.
+class IDownloadWindow : public IDownloadView, public IDownloadPrompts, public IDownloadHost {
  protected:
   ~IDownloadWindow() = default;
 };
@@ -164,8 +167,12 @@ struct PollDisplay {
 // and implements IDownloadWindow for it.
 class CDownloadDriver {
  public:
+  CDownloadDriver(IDownloadEngine& engine, IDownloadView& view, IDownloadPrompts& prompts, IDownloadHost& host,
+                  IDownloadFiles& files, IDiskSystem& disk, IReportSink& reports, CResumeState& resume,
+                  DownloadSettings settings);
   CDownloadDriver(IDownloadEngine& engine, IDownloadWindow& window, IDownloadFiles& files, IDiskSystem& disk,
-                  IReportSink& reports, CResumeState& resume, DownloadSettings settings);
+                  IReportSink& reports, CResumeState& resume, DownloadSettings settings)
+      : CDownloadDriver(engine, window, window, window, files, disk, reports, resume, std::move(settings)) {}
 
   // Process-wide download values (PendingItems, CompletedBytes, m_saveDir,
   // m_currentItem) as resume detection fills them.
@@ -267,7 +274,9 @@ class CDownloadDriver {
   uint64_t CompanionSize(const TaskStatus& companion);
 
   IDownloadEngine& m_engine;
-  IDownloadWindow& m_window;
+  IDownloadView& m_view;
+  IDownloadPrompts& m_prompts;
+  IDownloadHost& m_host;
   IDownloadFiles& m_files;
   IDiskSystem& m_disk;
   IReportSink& m_reports;

@@ -256,7 +256,6 @@ class FakeWindow : public IDownloadWindow {
     autoThreadRunning = false;
     ++autoThreadStops;
   }
-  void ForgetAutoThread() override { autoThreadRunning = false; }
   void SendCommand(int id, int lParam) override { sent.emplace_back(id, lParam); }
   void PostCommand(int id) override { posted.push_back(id); }
   bool BrowseForDir(std::wstring* dir) override {

@@ -61,7 +61,6 @@ class LiveWindow : public FakeWindow {
     thread = Thread::None;
     ++generation;
   }
-  void ForgetAutoThread() override { thread = Thread::None; }
 
   // One move of the thread; false when it cannot move now.
   bool ThreadStep() {
