@@ -42,8 +42,8 @@ enum Kind {
   kRestart,     // the program is killed and started again
   kKindCount
 };
-const char* const kKindNames[] = {"press", "change-dir", "toggle-box", "tick",     "thread",    "stall",   "fail",
-                                  "corrupt", "slow-rename", "network", "read-only", "delete-data", "restart"};
+const char* const kKindNames[] = {"press",   "change-dir",  "toggle-box", "tick",      "thread",      "stall",  "fail",
+                                  "corrupt", "slow-rename", "network",    "read-only", "delete-data", "restart"};
 
 struct Event {
   Kind kind;
@@ -52,7 +52,8 @@ struct Event {
 
 std::string Describe(const std::vector<Event>& events) {
   std::ostringstream out;
-  for (size_t i = 0; i < events.size(); ++i) out << (i ? " " : "") << kKindNames[events[i].kind] << ":" << events[i].arg;
+  for (size_t i = 0; i < events.size(); ++i)
+    out << (i ? " " : "") << kKindNames[events[i].kind] << ":" << events[i].arg;
   return out.str();
 }
 
@@ -339,7 +340,8 @@ class World {
 
   bool AllFilesGood() {
     for (const GameFileEntry& entry : settings.fileList) {
-      const std::wstring path = driver->Progress().saveDir + entry.downloadLink.substr(entry.downloadLink.rfind(L'/') + 1);
+      const std::wstring path =
+          driver->Progress().saveDir + entry.downloadLink.substr(entry.downloadLink.rfind(L'/') + 1);
       if (!disk.IsFileComplete(path, entry.size)) return false;
     }
     return true;
@@ -368,7 +370,8 @@ class World {
     const DownloadFlow flow = driver->Flow();
     const bool poll = window->timers.count(kTimerPoll) != 0;
     if (flow == DownloadFlow::Downloading && !poll) Fail("downloading without the poll");
-    if (flow == DownloadFlow::Offline && !window->timers.count(kTimerReconnect)) Fail("offline without the reconnect timer");
+    if (flow == DownloadFlow::Offline && !window->timers.count(kTimerReconnect))
+      Fail("offline without the reconnect timer");
     if (flow == DownloadFlow::WaitingFile && !window->timers.count(kTimerFileWait)) Fail("waiting without timer 2");
     if (flow == DownloadFlow::BetweenFiles && !window->IsAutoThreadRunning()) Fail("between files without the thread");
     if (flow == DownloadFlow::Starting) Fail("left in the middle of a start");
@@ -408,7 +411,8 @@ Sequence Generate(uint32_t seed) {
   // Ordinary things are frequent, troubles rarer.
   static const int kWeights[kKindCount] = {6, 1, 1, 10, 5, 1, 1, 1, 1, 2, 1, 1, 1};
   std::discrete_distribution<int> pick(std::begin(kWeights), std::end(kWeights));
-  for (int i = 0; i < length; ++i) s.events.push_back(Event{static_cast<Kind>(pick(rng)), static_cast<uint32_t>(rng())});
+  for (int i = 0; i < length; ++i)
+    s.events.push_back(Event{static_cast<Kind>(pick(rng)), static_cast<uint32_t>(rng())});
   return s;
 }
 

@@ -102,8 +102,8 @@ class FakeEngine : public IDownloadEngine {
   FakeDisk* disk = nullptr;  // when set, side files appear on it
   std::map<int, Task> tasks;
   std::map<std::wstring, std::wstring> recordH1;  // target -> MD5 text of its record
-  int closedSpans = 0;  // download-time spans closed by a stop
-  int lostSpans = 0;    // spans of tasks removed while still open
+  int closedSpans = 0;                            // download-time spans closed by a stop
+  int lostSpans = 0;                              // spans of tasks removed while still open
   int callsAfterUninit = 0;
   int maxRunsPerTarget = 0;
   bool loaded = true;
