@@ -360,7 +360,14 @@ class World {
     for (const std::wstring& path : disk.deleted) {
       if (path.size() > 4 && path.compare(path.size() - 4, 4, L".P2P") == 0) Fail("partial data was deleted");
     }
+    bool started = false;
     for (const ReportCall& call : reports->calls) {
+      started = started || call.action == kActionStartDownload || call.action == kActionRestartDownload;
+      if (call.action == kActionCompleteDownload && !started) Fail("an end reported before any start");
+      if (call.action == kActionCompleteDownload && call.cg == 0 && call.cwdm != kFailStalled &&
+          call.cwdm != kFailCheck && call.cwdm != kFailDownload) {
+        Fail("a failure reported with an unknown reason");
+      }
       if (call.action == kActionCompleteDownload && call.cg == 1 && !reportedComplete.count(&call)) {
         if (!AllFilesGood()) Fail("success reported before every file was there");
         reportedComplete.insert(&call);
