@@ -347,7 +347,6 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(2, self.wait_mode(2, shot_name="download-mode-2"))
         self.command(12)
         self.assertEqual(1, self.wait_mode(1, shot_name="download-mode-1"))
-        self.screenshot("download")
         self.assertTrue(harness.wait_until(lambda: "3" in [r["action"] for r in self.reports()], 10))
         requests = len(self.downloads("game.exe"))
         time.sleep(2)
