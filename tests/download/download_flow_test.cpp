@@ -291,6 +291,24 @@ TEST_F(FlowTest, CompanionWithoutASizeCountsNothing) {
   EXPECT_EQ(shown.done, 250u);
 }
 
+// Found by the explorer: 重新下载 deletes finished file 1 but keeps file 2's
+// side file; the next run resumes file 2 first.
+TEST_F(FlowTest, ResumeOfALaterFileStillFetchesTheMissingEarlierOne) {
+  Make(2);
+  disk.AddFile(Path(L"b.bin.P2P"), 500);
+  driver->Progress().currentItem = Entry(1000, L"b.bin");
+  driver->OnStartup(ResumePartial);
+  driver->OnContinueCommand();
+  EngineFinishes();
+  driver->OnPollTimer();
+  window.RunThread();
+  ASSERT_TRUE(Created(L"a.bin"));
+  EngineFinishes();
+  driver->OnPollTimer();
+  EXPECT_EQ(window.installShown, 1);
+  EXPECT_TRUE(disk.paths.count(Path(L"a.bin")));
+}
+
 TEST(QuietDrivesTest, DriveProbesRunWithTheSystemDialogsOff) {
   FakeDisk disk;
   disk.drives = 0x1C;  // C: D: E:, E: an empty card reader
