@@ -11,13 +11,14 @@
 #include "base/scoped_win.h"
 #include "companion/startup_data_dir_win.h"
 #include "config/downloader_config.h"
+#include "download/download_ids.h"
 #include "skin/skin_table_win.h"
 #include "stats/statistics_mgr.h"
 #include "ui/message_loop_win.h"
 
 namespace {
 
-constexpr WPARAM ID_ACTIVATE_INSTANCE = 2025;
+constexpr WPARAM ID_ACTIVATE_INSTANCE = kCmdActivate;
 
 // The system dialog class under our own name; no window uses it, it only
 // has to exist.

@@ -33,9 +33,7 @@ DWORD WINAPI CAutoContinue::ThreadMain(void* param) {
     if (got != WAIT_OBJECT_0 + 1 && got != WAIT_ABANDONED_0 + 1) break;
     ::ReleaseMutex(c.itemMutex);
     if (stopped()) break;
-    c.inSend = true;
     ::SendMessageW(c.window, WM_COMMAND, kCmdDownload, kAutoContinueParam);
-    c.inSend = false;
     if (stopped()) break;
   }
   return 0;
@@ -44,8 +42,10 @@ DWORD WINAPI CAutoContinue::ThreadMain(void* param) {
 void CAutoContinue::Stop() {
   if (!m_thread || !m_context) return;
   ::SetEvent(m_context->stop.Get());
-  const bool calledFromItsCommand =
-      m_context->inSend && ::GetWindowThreadProcessId(m_context->window, nullptr) == ::GetCurrentThreadId();
+  // Only the handler of the very command the thread is sending may skip the
+  // wait. Elsewhere the thread may be blocked sending one: answering it here
+  // runs it now, while waiting, rather than after this stop has returned.
+  const bool calledFromItsCommand = m_context->handling > 0;
   if (!calledFromItsCommand) {
     // Keep answering sent messages: the thread may be handing one over now.
     const HANDLE thread = m_thread.Get();
@@ -66,4 +66,15 @@ void CAutoContinue::Forget() {
 
 bool CAutoContinue::IsRunning() const {
   return m_thread.Valid() && ::WaitForSingleObject(m_thread.Get(), 0) == WAIT_TIMEOUT;
+}
+
+CAutoContinue::CommandScope::CommandScope(CAutoContinue& owner, bool fromThread) {
+  if (fromThread && owner.m_context) {
+    m_context = owner.m_context;
+    ++m_context->handling;
+  }
+}
+
+CAutoContinue::CommandScope::~CommandScope() {
+  if (m_context) --m_context->handling;
 }

@@ -14,6 +14,8 @@
 // waits on together with the mutex; it is never terminated, which could leave
 // the item mutex abandoned and the next file silently unable to start.
 class CAutoContinue {
+  struct Context;
+
  public:
   CAutoContinue() = default;
   ~CAutoContinue();
@@ -32,6 +34,20 @@ class CAutoContinue {
   void Forget();
   bool IsRunning() const;
 
+  // Marks, on the window's thread, the handling of the command this thread
+  // sent: a stop from inside it cannot wait for the thread (the thread waits
+  // for the command), a stop from anywhere else must.
+  class CommandScope {
+   public:
+    CommandScope(CAutoContinue& owner, bool fromThread);
+    ~CommandScope();
+    CommandScope(const CommandScope&) = delete;
+    CommandScope& operator=(const CommandScope&) = delete;
+
+   private:
+    std::shared_ptr<Context> m_context;
+  };
+
  private:
   // What one thread uses; it keeps its own reference, so a thread that is
   // forgotten or still finishing a command never reads freed state.
@@ -40,7 +56,8 @@ class CAutoContinue {
     HWND window = nullptr;
     std::function<bool()> hasPending;
     ScopedKernelHandle stop;
-    std::atomic<bool> inSend{false};
+    // Window thread only: depth of CommandScopes for this thread's command.
+    int handling = 0;
   };
   static DWORD WINAPI ThreadMain(void* context);
 

@@ -185,22 +185,22 @@ void CDLDlg::CreateElements() {
   SkinTable& skin = TheSkinTable();
   CDownloaderConfig& config = DownloaderConfig();
 
-  m_btnClose.Create(this, 13, kStyleVisibleAutoSize);
+  m_btnClose.Create(this, kCmdClose, kStyleVisibleAutoSize);
   m_btnClose.SetImage(&skin.m_bmpClose);
-  m_btnMinimize.Create(this, 14, kStyleVisibleAutoSize);
+  m_btnMinimize.Create(this, kCmdMinimize, kStyleVisibleAutoSize);
   m_btnMinimize.SetImage(&skin.m_bmpMinimize);
-  m_btnFeedback.Create(this, 17, kStyleVisibleAutoSize);
+  m_btnFeedback.Create(this, kCmdFeedback, kStyleVisibleAutoSize);
   m_btnFeedback.SetImage(&skin.m_bmpFeedbackCaption);
 
   struct Action {
     CSomButton4* button;
     int id;
     CSomBitmap* image;
-  } actions[] = {{&m_btnDownload, 10, &m_bmpDownload},
-                 {&m_btnContinue, 11, &m_bmpContinue},
-                 {&m_btnPause, 12, &m_bmpPause},
-                 {&m_btnInstall, 18, &m_bmpInstall},
-                 {&m_btnRedownload, 20, &m_bmpRedownload}};
+  } actions[] = {{&m_btnDownload, kCmdDownload, &m_bmpDownload},
+                 {&m_btnContinue, kCmdContinue, &m_bmpContinue},
+                 {&m_btnPause, kCmdPause, &m_bmpPause},
+                 {&m_btnInstall, kCmdInstall, &m_bmpInstall},
+                 {&m_btnRedownload, kCmdRedownload, &m_bmpRedownload}};
   for (const Action& action : actions) {
     action.button->Create(this, action.id, kStyleVisibleAutoSize);
     action.button->SetImage(action.image);
@@ -226,15 +226,15 @@ void CDLDlg::CreateElements() {
                  promotionTitle.empty() ? L"免费领取特权卡，激活码，快来Brenva网发卡平台！" : promotionTitle));
   m_promotion.SetPos(21, 392);
 
-  m_linkOpen.Create(this, 16, kStyleVisibleAutoSize);
-  m_linkOpen.SetText(LinkMarkup(16, kOpenLinkColour, L"打开"));
+  m_linkOpen.Create(this, kCmdOpenDir, kStyleVisibleAutoSize);
+  m_linkOpen.SetText(LinkMarkup(kCmdOpenDir, kOpenLinkColour, L"打开"));
   m_linkOpen.SetPos(217, 315);
-  m_linkChange.Create(this, 15, kStyleVisibleAutoSize);
-  m_linkChange.SetText(LinkMarkup(15, kChangeLinkColour, L"更改"));
+  m_linkChange.Create(this, kCmdChangeDir, kStyleVisibleAutoSize);
+  m_linkChange.SetText(LinkMarkup(kCmdChangeDir, kChangeLinkColour, L"更改"));
   m_linkChange.SetPos(217, 315);
   m_linkChange.Show(false);
 
-  m_chkGardbox.Create(this, 7, kStyleVisibleAutoSize);
+  m_chkGardbox.Create(this, kCmdCompanionBox, kStyleVisibleAutoSize);
   m_chkGardbox.SetCheck(true);
   m_chkGardbox.SetPos(22, 366);
 
@@ -317,7 +317,7 @@ LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
 }
 
 LRESULT CDLDlg::OnCloseMessage(UINT, WPARAM, LPARAM, BOOL&) {
-  SendMessage(WM_COMMAND, 13, 0);
+  SendMessage(WM_COMMAND, kCmdClose, 0);
   return 0;
 }
 
@@ -334,7 +334,7 @@ LRESULT CDLDlg::OnCommandMessage(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
 
 void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
   switch (id) {
-    case 13:
+    case kCmdClose:
       AddTrayIcon();
       ShowWindow(SW_HIDE);
       return;
@@ -345,13 +345,13 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       // The window (and this object) is gone afterwards.
       CloseProgram();
       return;
-    case 14:
+    case kCmdMinimize:
       ShowWindow(SW_SHOWMINIMIZED);
       return;
     case kCmdFeedback:
       OpenUrl(kFeedbackForumPage);
       return;
-    case 19: {
+    case kCmdPromotion: {
       const std::wstring link = DownloaderConfig().GetTextPromotionLink();
       OpenUrl(link.empty() ? std::wstring(kPortalHomePage) : link);
       return;
@@ -359,10 +359,10 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
     case kCmdRedownload:
       m_driver->Redownload();
       break;
-    case 12:
+    case kCmdPause:
       m_driver->OnPauseCommand();
       break;
-    case 11:
+    case kCmdContinue:
       m_driver->OnContinueCommand();
       break;
     case kCmdInstall:
@@ -371,13 +371,15 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
     case kCmdOpenDir:
       m_driver->OpenSaveDir();
       break;
-    case kCmdDownload:
+    case kCmdDownload: {
+      const CAutoContinue::CommandScope scope(m_autoThread, lParam == kAutoContinueParam && ::InSendMessage());
       m_driver->OnDownloadCommand(static_cast<int>(lParam));
       break;
-    case 7:
+    }
+    case kCmdCompanionBox:
       m_driver->OnCompanionToggled();
       break;
-    case 15:
+    case kCmdChangeDir:
       m_driver->ChangeSaveDir();
       break;
     default:
@@ -476,7 +478,7 @@ void CDLDlg::SyncProcessValues() {
   m_hasPending->store(!progress.pendingItems.empty());
 }
 
-// ---- IDownloadWindow -----------------------------------------------------------
+// ---- IDownloadView, IDownloadPrompts, IDownloadHost----------------------------------------------------
 
 void CDLDlg::SetTimer(int id) { ::SetTimer(m_hWnd, static_cast<UINT_PTR>(id), 1000, nullptr); }
 
@@ -549,8 +551,6 @@ void CDLDlg::StartAutoThread() {
 }
 
 void CDLDlg::StopAutoThread() { m_autoThread.Stop(); }
-
-void CDLDlg::ForgetAutoThread() { m_autoThread.Forget(); }
 
 void CDLDlg::SendCommand(int id, int lParam) { SendMessage(WM_COMMAND, static_cast<WPARAM>(id), lParam); }
 

@@ -23,9 +23,6 @@
 
 // Messages and ids of the download window that other parts of the program
 // (and the tests) rely on.
-constexpr UINT kTrayCallbackMessage = 2025;
-constexpr UINT kTrayIconId = 32513;
-constexpr WORD kCmdTrayClose = 2026;
 constexpr int kDownloadWindowWidth = 679;
 constexpr int kDownloadWindowHeight = 419;
 // The layered window's colour key: pixels of the background in this colour
@@ -102,10 +99,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   template <typename Prompt>
   int RunPrompt(Prompt& prompt);
 
-  // IDownloadWindow
-  void* NotifyWindow() override { return m_hWnd; }
-  void SetTimer(int id) override;
-  void KillTimer(int id) override;
+  // IDownloadView
   void SetMode(int mode) override;
   void SetProgress(int percent) override;
   void SetSizesText(const std::wstring& text) override;
@@ -114,6 +108,18 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   bool IsCompanionChecked() override;
   void SetCompanionChecked(bool checked) override;
   void EnableCompanionCheckBox(bool enable) override;
+  // IDownloadPrompts
+  int ShowDirError(const std::wstring& message) override;
+  int ShowDownloadFailedPrompt() override;
+  int ShowFileCheckFailedPrompt(bool moreFiles) override;
+  int ShowInstallPrompt() override;
+  int ShowFileErrPrompt() override;
+  int ShowFileDamagedPrompt() override;
+  void ShowDirOpenFailedPrompt() override;
+  // IDownloadHost
+  void* NotifyWindow() override { return m_hWnd; }
+  void SetTimer(int id) override;
+  void KillTimer(int id) override;
   bool IsInternetConnected() override;
   bool IsCompanionMutexTaken() override;
   void RunCompanionInstaller(const std::wstring& path) override;
@@ -122,17 +128,9 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   bool IsAutoThreadRunning() override;
   void StartAutoThread() override;
   void StopAutoThread() override;
-  void ForgetAutoThread() override;
   void SendCommand(int id, int lParam) override;
   void PostCommand(int id) override;
   bool BrowseForDir(std::wstring* dir) override;
-  int ShowDirError(const std::wstring& message) override;
-  int ShowDownloadFailedPrompt() override;
-  int ShowFileCheckFailedPrompt(bool moreFiles) override;
-  int ShowInstallPrompt() override;
-  int ShowFileErrPrompt() override;
-  int ShowFileDamagedPrompt() override;
-  void ShowDirOpenFailedPrompt() override;
   void ShellOpen(const std::wstring& target) override;
   void OpenFolderAndSelect(const std::wstring& path) override;
 

@@ -11,11 +11,13 @@ std::wstring GameTaskLink(const GameFileEntry& item) {
   return engine_contract::BuildTaskLink(item.downloadLink, item.md5Text);
 }
 
-CDownloadDriver::CDownloadDriver(IDownloadEngine& engine, IDownloadWindow& window, IDownloadFiles& files,
-                                 IDiskSystem& disk, IReportSink& reports, CResumeState& resume,
-                                 DownloadSettings settings)
+CDownloadDriver::CDownloadDriver(IDownloadEngine& engine, IDownloadView& view, IDownloadPrompts& prompts,
+                                 IDownloadHost& host, IDownloadFiles& files, IDiskSystem& disk, IReportSink& reports,
+                                 CResumeState& resume, DownloadSettings settings)
     : m_engine(engine),
-      m_window(window),
+      m_view(view),
+      m_prompts(prompts),
+      m_host(host),
       m_files(files),
       m_disk(disk),
       m_reports(reports),
@@ -58,12 +60,48 @@ void CDownloadDriver::StopTask(int task) {
 
 void CDownloadDriver::CreateGameTask(bool newDownload) {
   const GameFileEntry& item = m_progress.currentItem;
+  const std::wstring path = ItemPath(item);
   if (newDownload) {
-    m_gameTask = m_engine.CreateP2SPTask(m_window.NotifyWindow(), GameTaskLink(item), ItemPath(item));
+    m_gameTask = m_engine.CreateP2SPTask(m_host.NotifyWindow(), GameTaskLink(item), path);
+    m_h1Targets.insert(path);
+  } else if (m_h1Targets.count(path) || !m_files.PathExists(path + L".P2P")) {
+    // The engine takes the MD5 text over from its record on disk only: with
+    // no record yet (a task stopped before it first ran) or none any more
+    // (data deleted), the plain link would lose the check.
+    m_gameTask = m_engine.CreateP2SPTask(nullptr, GameTaskLink(item), path);
   } else {
-    m_gameTask = m_engine.CreateP2SPTask(nullptr, item.downloadLink, ItemPath(item));
+    m_gameTask = m_engine.CreateP2SPTask(nullptr, item.downloadLink, path);
   }
 }
+
+void CDownloadDriver::RemoveGameTask() {
+  if (m_gameTask <= 0) return;
+  // The stop closes the task's download-time span; a removed task has none.
+  m_engine.StopTask(m_gameTask);
+  m_engine.RemoveTask(m_gameTask);
+  m_gameTask = -1;
+}
+
+bool CDownloadDriver::TakeItem() {
+  // The mutex is recursive for its owner: a second wait on this thread would
+  // need a second release, and the auto-continue thread would wait for ever.
+  if (m_itemHeld) return true;
+  if (!m_host.WaitItemMutex()) return false;
+  m_itemHeld = true;
+  return true;
+}
+
+void CDownloadDriver::ReleaseItem() {
+  if (!m_itemHeld) return;
+  m_itemHeld = false;
+  m_host.ReleaseItemMutex();
+}
+
+void CDownloadDriver::EnsureAutoThread() {
+  if (!m_host.IsAutoThreadRunning()) m_host.StartAutoThread();
+}
+
+void CDownloadDriver::StopAutoThread() { m_host.StopAutoThread(); }
 
 void CDownloadDriver::StartCompanion(void* notifyWindow) {
   if (m_settings.companionLink.empty()) {
@@ -77,26 +115,26 @@ void CDownloadDriver::StartCompanion(void* notifyWindow) {
 }
 
 bool CDownloadDriver::CreateCompanionTask(void* notifyWindow) {
-  if (m_window.IsCompanionMutexTaken()) return false;
+  if (m_host.IsCompanionMutexTaken()) return false;
   StartCompanion(notifyWindow);
   return m_gardboxTask > 0;
 }
 
-bool CDownloadDriver::CompanionWanted() { return m_window.IsCompanionChecked() && m_gardboxTask != -1; }
+bool CDownloadDriver::CompanionWanted() { return m_view.IsCompanionChecked() && m_gardboxTask != -1; }
 
 bool CDownloadDriver::CompanionActive() { return CompanionWanted() && m_gardboxFinished == 0; }
 
 void CDownloadDriver::StartTasks() {
   StartTask(CompanionActive() ? m_gardboxTask : m_gameTask);
-  m_window.SetTimer(kTimerPoll);
-  m_window.SetMode(ModeDownloading);
+  m_host.SetTimer(kTimerPoll);
+  m_view.SetMode(ModeDownloading);
 }
 
 void CDownloadDriver::StopTasks() {
   StopTask(m_gardboxTask);
   StopTask(m_gameTask);
-  m_window.KillTimer(kTimerPoll);
-  m_window.SetMode(ModePaused);
+  m_host.KillTimer(kTimerPoll);
+  m_view.SetMode(ModePaused);
 }
 
 void CDownloadDriver::RecreateTasks() {
@@ -110,9 +148,15 @@ void CDownloadDriver::RecreateTasks() {
 }
 
 void CDownloadDriver::CloseEngine() {
+  // First the thread, so that no next-file command can reach an engine that
+  // is gone.
+  m_flow = DownloadFlow::Closed;
+  StopAutoThread();
   StopTask(m_gardboxTask);
   StopTask(m_gameTask);
-  m_window.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerFileWait);
   m_engine.Uninit();
 }
 
@@ -120,16 +164,19 @@ bool CDownloadDriver::BeginDownload() {
   m_stallCount = 0;
   m_restartCount = 0;
   m_gardboxIdle = 0;
-  m_window.KillTimer(kTimerPoll);
+  m_gameDataSeen = false;
+  m_host.KillTimer(kTimerPoll);
+  // A task left from a failed run of this item would race the new one.
+  RemoveGameTask();
 
   CreateGameTask(true);
   if (m_gameTask <= 0) return false;
 
-  m_window.EnableCompanionCheckBox(false);
+  m_view.EnableCompanionCheckBox(false);
   bool companionStarted = false;
-  if (m_window.IsCompanionChecked() && !m_window.IsCompanionMutexTaken()) {
+  if (m_view.IsCompanionChecked() && !m_host.IsCompanionMutexTaken()) {
     if (m_gardboxTask > 0) m_engine.RemoveTask(m_gardboxTask);
-    StartCompanion(m_window.NotifyWindow());
+    StartCompanion(m_host.NotifyWindow());
     if (m_gardboxTask > 0) {
       StartTask(m_gardboxTask);
       companionStarted = true;
@@ -140,8 +187,9 @@ bool CDownloadDriver::BeginDownload() {
   if (!companionStarted) StartTask(m_gameTask);
   m_gardboxFinished = companionStarted ? 0 : 1;
 
-  m_window.SetTimer(kTimerPoll);
-  m_window.SetMode(ModeDownloading);
+  m_host.SetTimer(kTimerPoll);
+  m_view.SetMode(ModeDownloading);
+  m_flow = DownloadFlow::Downloading;
   return true;
 }
 
@@ -151,16 +199,23 @@ int CDownloadDriver::GetGameProgressPercent() {
   return ProgressPercent(m_progress.completedBytes + game.downloaded, m_totalGameSize);
 }
 
+uint64_t CDownloadDriver::CompanionSize(const TaskStatus& companion) {
+  if (companion.total != 0) return companion.total;
+  // Over without ever telling its size: a guess would stand on both sides of
+  // the size text for good.
+  if (m_gardboxFinished && m_gardboxTask > 0) return 0;
+  return m_resume.LoadGardboxSize();
+}
+
 uint64_t CDownloadDriver::GetCompanionTotalSize() {
   // A game without a companion link has nothing to download for the box; a
   // remembered or default size would only make the total unreachable.
-  if (!m_window.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
-  const TaskStatus companion = QueryStatus(m_gardboxTask);
-  return companion.total != 0 ? companion.total : m_resume.LoadGardboxSize();
+  if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
+  return CompanionSize(QueryStatus(m_gardboxTask));
 }
 
 uint64_t CDownloadDriver::GetCompanionDoneSize() {
-  if (!m_window.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
+  if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
   const TaskStatus companion = QueryStatus(m_gardboxTask);
   if (companion.downloaded != 0) return companion.downloaded;
   const std::wstring path = CompanionPath();
@@ -170,20 +225,21 @@ uint64_t CDownloadDriver::GetCompanionDoneSize() {
 
 PollDisplay CDownloadDriver::OnPollTimer() {
   PollDisplay display;
+  if (m_flow != DownloadFlow::Downloading) {
+    m_host.KillTimer(kTimerPoll);
+    return display;
+  }
   const TaskStatus game = QueryStatus(m_gameTask);
   TaskStatus companion = QueryStatus(m_gardboxTask);
+  if (game.downloaded != 0) m_gameDataSeen = true;
 
   bool itemEnded = false;
   if (game.state != kTaskStateRunning || m_restartCount > kMaxRestarts) {
     m_gameEverFinished = true;
-    m_progress.completedBytes += game.downloaded;
-    const FinishResult result = OnGameTaskFinished(game.state);
     // While the finished file is awaited the item stays current and its
     // mutex held, so that the next file cannot start before this one is known
-    // to be good.
-    if (result == FinishWaiting) return display;
-    EndItem(result);
-    if (result == FinishStop) return display;
+    // to be good; a failure has shown its prompt.
+    if (OnGameTaskFinished(game.state) != FinishDone) return display;
     itemEnded = true;
   }
 
@@ -193,14 +249,14 @@ PollDisplay CDownloadDriver::OnPollTimer() {
     m_gardboxFinished = m_gardboxIdle > kCompanionIdlePolls ? 1 : (companion.state != kTaskStateRunning ? 1 : 0);
     if (m_gardboxFinished) {
       StopTask(m_gardboxTask);
-      if (companion.state == kTaskStateFinished) m_window.RunCompanionInstaller(CompanionPath());
+      if (companion.state == kTaskStateFinished) m_host.RunCompanionInstaller(CompanionPath());
       StartTask(m_gameTask);
     }
   }
 
   const uint64_t gameDone = itemEnded ? 0 : game.downloaded;
   if (CompanionWanted()) {
-    const uint64_t companionTotal = companion.total != 0 ? companion.total : m_resume.LoadGardboxSize();
+    const uint64_t companionTotal = CompanionSize(companion);
     display.total = m_totalGameSize + companionTotal;
     display.done = m_progress.completedBytes + gameDone + (m_gardboxFinished ? companionTotal : companion.downloaded);
     display.speed = game.Speed() + companion.Speed();
@@ -223,8 +279,8 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   }
 
   if (m_progress.pendingItems.empty()) display.speed = 0;
-  m_window.SetSpeedText(SpeedText(display.speed));
-  m_window.SetProgress(display.percent);
+  m_view.SetSpeedText(SpeedText(display.speed));
+  m_view.SetProgress(display.percent);
   ShowSizes(display.done, display.total);
   return display;
 }
@@ -235,11 +291,12 @@ void CDownloadDriver::ApplyStallRule(uint64_t speed) {
     m_restartCount = 0;
     return;
   }
-  if (!m_window.IsInternetConnected()) {
+  if (!m_host.IsInternetConnected()) {
     if (m_gardboxTask > 0 && !m_gardboxFinished) m_engine.StopTask(m_gardboxTask);
     if (m_gameTask > 0) m_engine.StopTask(m_gameTask);
-    m_window.SetTimer(kTimerReconnect);
-    m_window.KillTimer(kTimerPoll);
+    m_host.SetTimer(kTimerReconnect);
+    m_host.KillTimer(kTimerPoll);
+    m_flow = DownloadFlow::Offline;
     return;
   }
   if (++m_stallCount <= kStallPolls) return;
@@ -253,49 +310,73 @@ void CDownloadDriver::ApplyStallRule(uint64_t speed) {
   }
   StopTasks();
   m_restartCount = 0;
-  m_window.KillTimer(kTimerPoll);
-  m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailStalled);
-  // The item is over as surely as after an engine failure; a mutex left held
-  // here would keep the next run of the list from ever moving past file one.
-  m_window.ReleaseItemMutex();
+  FailDownload(kFailStalled);
+}
+
+void CDownloadDriver::FailDownload(int reason) {
+  m_host.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerFileWait);
+  m_fileWaitTicks = 0;
+  if (CompanionActive()) StopTask(m_gardboxTask);
+  StopTask(m_gameTask);
+  // The thread goes before the mutex: freed with the thread still waiting,
+  // the mutex would let it start the next file behind the prompt.
+  m_flow = DownloadFlow::Failed;
+  StopAutoThread();
+  ReleaseItem();
+  if (reason > 0) m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, reason);
   ShowDownloadFailed();
 }
 
 void CDownloadDriver::OnReconnectTimer() {
-  if (!m_window.IsInternetConnected()) return;
+  // A tick already on its way when the player paused.
+  if (m_flow != DownloadFlow::Offline) {
+    m_host.KillTimer(kTimerReconnect);
+    return;
+  }
+  if (!m_host.IsInternetConnected()) return;
   if (m_progress.currentItem.downloadLink.empty() && !m_progress.pendingItems.empty()) {
     m_progress.currentItem = m_progress.pendingItems.front();
   }
+  m_host.KillTimer(kTimerReconnect);
+  m_flow = DownloadFlow::Downloading;
   RecreateTasks();
   StartTasks();
-  m_window.KillTimer(kTimerReconnect);
 }
 
 void CDownloadDriver::OnFileWaitTimer() {
+  if (m_flow != DownloadFlow::WaitingFile) {
+    m_host.KillTimer(kTimerFileWait);
+    return;
+  }
   ++m_fileWaitTicks;
   const std::wstring path = ItemPath(m_progress.currentItem);
   if (m_files.PathExists(path)) {
-    m_window.KillTimer(kTimerFileWait);
+    m_host.KillTimer(kTimerFileWait);
     m_fileWaitTicks = 0;
-    EndItem(OnFileReady(path) ? FinishDone : FinishStop);
+    OnFileReady(path);
     return;
   }
   if (m_fileWaitTicks < kFileWaitTicks) return;
-  m_window.KillTimer(kTimerFileWait);
-  m_fileWaitTicks = 0;
-  m_engine.RemoveTask(m_gameTask);
-  m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailCheck);
-  m_window.ReleaseItemMutex();
-  ShowDownloadFailed();
+  RemoveGameTask();
+  FailDownload(kFailCheck);
 }
 
-void CDownloadDriver::EndItem(FinishResult result) {
-  if (result == FinishStop) {
-    m_window.ReleaseItemMutex();
-    return;
+void CDownloadDriver::EndItem() {
+  m_host.KillTimer(kTimerFileWait);
+  m_fileWaitTicks = 0;
+  // The item that ended, which need not be the front: a resume can pick up
+  // the side file of a later file while an earlier one is still missing.
+  auto& pending = m_progress.pendingItems;
+  for (auto it = pending.begin(); it != pending.end(); ++it) {
+    if (it->downloadLink == m_progress.currentItem.downloadLink) {
+      pending.erase(it);
+      break;
+    }
   }
-  if (!m_progress.pendingItems.empty()) m_progress.pendingItems.pop_front();
-  m_window.ReleaseItemMutex();
+  m_flow = m_progress.pendingItems.empty() ? DownloadFlow::Complete : DownloadFlow::BetweenFiles;
+  ReleaseItem();
   if (m_progress.pendingItems.empty()) {
     m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 1, -1);
   }
@@ -303,19 +384,19 @@ void CDownloadDriver::EndItem(FinishResult result) {
 
 // -- window start-up and commands ---------------------------------------------
 
-void CDownloadDriver::ShowSizes(uint64_t done, uint64_t total) { m_window.SetSizesText(SizesText(done, total)); }
+void CDownloadDriver::ShowSizes(uint64_t done, uint64_t total) { m_view.SetSizesText(SizesText(done, total)); }
 
 void CDownloadDriver::RefreshProgress() {
   const TaskStatus game = QueryStatus(m_gameTask);
   uint64_t done = game.downloaded;
   uint64_t total = m_totalGameSize;
-  if (m_window.IsCompanionChecked()) {
+  if (m_view.IsCompanionChecked()) {
     total += GetCompanionTotalSize();
     done += GetCompanionDoneSize();
   }
   if (total == 0) {
     ShowSizes(0, 0);
-    m_window.SetProgress(0);
+    m_view.SetProgress(0);
     return;
   }
   uint64_t base = 0;
@@ -323,12 +404,12 @@ void CDownloadDriver::RefreshProgress() {
     base = m_progress.completedBytes;
     if (m_gameEverFinished && m_progress.pendingItems.size() == 1) {
       ShowSizes(base, total);
-      m_window.SetProgress(GetGameProgressPercent());
+      m_view.SetProgress(GetGameProgressPercent());
       return;
     }
   }
   ShowSizes(base + done, total);
-  m_window.SetProgress(GetGameProgressPercent());
+  m_view.SetProgress(GetGameProgressPercent());
 }
 
 void CDownloadDriver::OnStartup(int resumeCode) {
@@ -339,38 +420,42 @@ void CDownloadDriver::OnStartup(int resumeCode) {
                                          ? std::wstring()
                                          : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
       m_progress.saveDir = ProposeDefaultDir(m_disk, m_totalGameSize, firstName);
-      m_window.ShowSaveDir(m_progress.saveDir, false);
+      m_view.ShowSaveDir(m_progress.saveDir, false);
       RefreshProgress();
       break;
     }
     case ResumePartial:
-      m_window.ShowSaveDir(m_progress.saveDir, true);
-      m_window.SetCompanionChecked(m_resume.LoadInstallGardbox(m_window.IsCompanionChecked()));
-      m_window.EnableCompanionCheckBox(false);
+      m_flow = DownloadFlow::Paused;
+      m_gameDataSeen = m_files.PathExists(ItemPath(m_progress.currentItem) + L".P2P");
+      m_view.ShowSaveDir(m_progress.saveDir, true);
+      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
+      m_view.EnableCompanionCheckBox(false);
       CreateGameTask(false);
-      if (m_window.IsCompanionChecked()) CreateCompanionTask(nullptr);
+      if (m_view.IsCompanionChecked()) CreateCompanionTask(nullptr);
       StopTasks();
-      m_window.SetSpeedText(SpeedText(0));
-      m_window.SetMode(ModePaused);
+      m_view.SetSpeedText(SpeedText(0));
+      m_view.SetMode(ModePaused);
       RefreshProgress();
       break;
     case ResumeComplete: {
-      m_window.ShowSaveDir(m_progress.saveDir, true);
-      m_window.EnableCompanionCheckBox(false);
+      m_flow = DownloadFlow::Complete;
+      m_view.ShowSaveDir(m_progress.saveDir, true);
+      m_view.EnableCompanionCheckBox(false);
       const uint64_t total = m_totalGameSize + GetCompanionTotalSize();
       ShowSizes(total, total);
-      m_window.SetProgress(100);
-      m_window.SetMode(ModeFinished);
+      m_view.SetProgress(100);
+      m_view.SetMode(ModeFinished);
       break;
     }
     case ResumeSomeComplete:
+      m_flow = DownloadFlow::ListStopped;
       m_someItemsDone = true;
-      m_window.SetProgress(ProgressPercent(m_progress.completedBytes, m_totalGameSize));
+      m_view.SetProgress(ProgressPercent(m_progress.completedBytes, m_totalGameSize));
       ShowSizes(m_progress.completedBytes, m_totalGameSize);
       if (!m_progress.pendingItems.empty()) m_progress.currentItem = m_progress.pendingItems.front();
-      m_window.SetCompanionChecked(m_resume.LoadInstallGardbox(m_window.IsCompanionChecked()));
-      m_window.ShowSaveDir(m_progress.saveDir, true);
-      m_window.SetMode(ModePaused);
+      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
+      m_view.ShowSaveDir(m_progress.saveDir, true);
+      m_view.SetMode(ModePaused);
       break;
     default:
       m_resume.ResetResumeFile();
@@ -379,19 +464,28 @@ void CDownloadDriver::OnStartup(int resumeCode) {
 }
 
 void CDownloadDriver::OnDownloadCommand(int lParam) {
+  const bool fromThread = lParam == kAutoContinueParam;
+  // The thread's command is a next-file request: it means something only
+  // right after a file ended well. Sent before a stop, it may arrive late
+  // (inside a prompt, during the stop itself) and must then start nothing.
+  if (fromThread ? m_flow != DownloadFlow::BetweenFiles
+                 : !(m_flow == DownloadFlow::Idle || m_flow == DownloadFlow::Failed ||
+                     m_flow == DownloadFlow::Complete || m_flow == DownloadFlow::ListStopped)) {
+    return;
+  }
   // Without an engine nothing can be downloaded; say so instead of failing
   // quietly later.
   if (!m_engine.IsLoaded()) {
     ShowDownloadFailed();
     return;
   }
-  if (lParam != kAutoContinueParam) {
+  if (!fromThread) {
     m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   }
-  if (!StartDownloadFlow()) return;
-  if (!m_window.IsAutoThreadRunning()) {
-    m_reports.Report(kActionStartDownload, kEventStartDownload, m_window.IsCompanionChecked() ? 1 : 0, 0, 0);
-    m_window.StartAutoThread();
+  if (!StartDownloadFlow(fromThread)) return;
+  if (!m_host.IsAutoThreadRunning()) {
+    m_reports.Report(kActionStartDownload, kEventStartDownload, m_view.IsCompanionChecked() ? 1 : 0, 0, 0);
+    m_host.StartAutoThread();
   }
 }
 
@@ -401,51 +495,99 @@ void CDownloadDriver::OnContinueCommand() {
     ShowDownloadFailed();
     return;
   }
+  if (m_flow == DownloadFlow::Paused) {
+    ContinueItem();
+  } else if (m_flow == DownloadFlow::ListStopped) {
+    if (!m_progress.pendingItems.empty() && StartDownloadFlow(true)) EnsureAutoThread();
+  }
+}
+
+void CDownloadDriver::ContinueItem() {
+  if (m_progress.currentItem.downloadLink.empty()) {
+    // Nothing was ever set up for this item: start it as the list would.
+    m_flow = DownloadFlow::ListStopped;
+    if (!m_progress.pendingItems.empty() && StartDownloadFlow(true)) EnsureAutoThread();
+    return;
+  }
+  if (!TakeItem()) return;
   const std::wstring path = ItemPath(m_progress.currentItem);
-  if (!m_progress.currentItem.downloadLink.empty() && m_files.PathExists(path)) {
+  if (m_files.PathExists(path)) {
     if (!m_progress.pendingItems.empty()) m_progress.currentItem = m_progress.pendingItems.front();
+    m_flow = DownloadFlow::Downloading;
     RecreateTasks();
     StartTasks();
+    EnsureAutoThread();
     return;
   }
-  if (!m_progress.currentItem.downloadLink.empty() && m_files.PathExists(path + L".P2P")) {
-    StartTasks();
-    m_window.SetMode(ModeDownloading);
-    if (!m_window.IsAutoThreadRunning()) {
-      if (!m_window.WaitItemMutex()) return;
-      m_window.StartAutoThread();
-    }
+  // The engine makes the side file only once the game task runs: before the
+  // task has shown any data (the companion still downloading, a pause in the
+  // first seconds) its absence is no loss.
+  if (m_gameDataSeen && !m_files.PathExists(path + L".P2P")) {
+    if (m_prompts.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
     return;
   }
-  if (m_someItemsDone) {
-    if (!m_progress.pendingItems.empty() && StartDownloadFlow() && !m_window.IsAutoThreadRunning()) {
-      m_window.StartAutoThread();
-    }
-    return;
-  }
-  if (m_window.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
+  m_flow = DownloadFlow::Downloading;
+  StartTasks();
+  EnsureAutoThread();
 }
 
 void CDownloadDriver::OnPauseCommand() {
-  StopTasks();
-  m_window.SetSpeedText(SpeedText(0));
-  m_window.SetMode(ModePaused);
+  switch (m_flow) {
+    case DownloadFlow::Downloading:
+    case DownloadFlow::Offline:
+    case DownloadFlow::WaitingFile:
+      StopTasks();
+      // Neither the way back online nor the wait for the file may undo it.
+      m_host.KillTimer(kTimerReconnect);
+      m_host.KillTimer(kTimerFileWait);
+      m_fileWaitTicks = 0;
+      m_flow = DownloadFlow::Paused;
+      break;
+    case DownloadFlow::BetweenFiles:
+      // The next file is not set up yet: the list stops before it.
+      m_flow = DownloadFlow::ListStopped;
+      StopAutoThread();
+      break;
+    default:
+      return;
+  }
+  m_view.SetSpeedText(SpeedText(0));
+  m_view.SetMode(ModePaused);
   m_reports.Report(kActionPauseDownload, L"PauseDownload", 0, 0, 0);
 }
 
 void CDownloadDriver::OnCompanionToggled() {
   RefreshProgress();
-  m_resume.SaveInstallGardbox(m_window.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
 }
 
 // -- save directory -----------------------------------------------------------
 
-int CDownloadDriver::StartDownloadFlow() {
+int CDownloadDriver::RefuseDir(bool continuingList) {
+  if (continuingList) {
+    // Left to the thread, the refused folder would be offered again at once,
+    // for ever: the list waits for the player's continue instead.
+    m_flow = DownloadFlow::ListStopped;
+    StopAutoThread();
+    ReleaseItem();
+    m_view.SetSpeedText(SpeedText(0));
+    m_view.SetMode(ModePaused);
+  } else {
+    m_flow = DownloadFlow::Idle;
+    ReleaseItem();
+    m_view.SetMode(ModeReady);
+  }
+  return 0;
+}
+
+int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   if (m_progress.pendingItems.empty()) return 0;
   m_someItemsDone = false;
-  if (!m_window.WaitItemMutex()) return 0;
+  if (!TakeItem()) return 0;
+  // Whatever arrives while the folder prompts are up finds the item taken.
+  m_flow = DownloadFlow::Starting;
 
-  m_resume.SaveInstallGardbox(m_window.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
   m_progress.currentItem = m_progress.pendingItems.front();
   const GameFileEntry item = m_progress.currentItem;
   const std::wstring name = FileNameOfLink(item.downloadLink);
@@ -457,25 +599,17 @@ int CDownloadDriver::StartDownloadFlow() {
   // With nothing proposed there is nothing to test: ask first.
   bool browse = dir.empty();
   for (;;) {
-    if (browse && !m_window.BrowseForDir(&dir)) {
-      m_window.SetMode(ModeReady);
-      m_window.ReleaseItemMutex();
-      return 0;
-    }
+    if (browse && !m_host.BrowseForDir(&dir)) return RefuseDir(continuingList);
     browse = true;
     const uint64_t needed =
         m_totalGameSize > m_progress.completedBytes ? m_totalGameSize - m_progress.completedBytes : 0;
     const DirCheck check = CheckSaveDir(m_disk, dir, largest, needed, name, name);
     if (check == DirCheck::Accepted) break;
-    if (m_window.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) {
-      m_window.SetMode(ModeReady);
-      m_window.ReleaseItemMutex();
-      return 0;
-    }
+    if (m_prompts.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return RefuseDir(continuingList);
   }
 
   m_progress.saveDir = WithTrailingBackslash(dir);
-  m_window.ShowSaveDir(m_progress.saveDir, true);
+  m_view.ShowSaveDir(m_progress.saveDir, true);
 
   const std::wstring path = m_progress.saveDir + name;
   bool alreadyThere = false;
@@ -489,11 +623,12 @@ int CDownloadDriver::StartDownloadFlow() {
     // ends here), rather than waiting forever for a task that never runs.
     m_progress.completedBytes += item.size;
     m_progress.pendingItems.pop_front();
-    m_window.ReleaseItemMutex();
+    m_flow = m_progress.pendingItems.empty() ? DownloadFlow::Complete : DownloadFlow::BetweenFiles;
+    ReleaseItem();
     if (m_progress.pendingItems.empty()) {
       const uint64_t total = m_totalGameSize + GetCompanionTotalSize();
-      m_window.SetMode(ModeFinished);
-      m_window.SetProgress(100);
+      m_view.SetMode(ModeFinished);
+      m_view.SetProgress(100);
       ShowSizes(total, total);
     } else {
       RefreshProgress();
@@ -502,8 +637,7 @@ int CDownloadDriver::StartDownloadFlow() {
   }
 
   if (!BeginDownload()) {
-    m_window.ReleaseItemMutex();
-    ShowDownloadFailed();
+    FailDownload(0);
     return 0;
   }
   return 1;
@@ -514,14 +648,14 @@ void CDownloadDriver::ChangeSaveDir() {
       m_progress.pendingItems.empty() ? std::wstring() : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
   for (;;) {
     std::wstring dir;
-    if (!m_window.BrowseForDir(&dir)) return;
+    if (!m_host.BrowseForDir(&dir)) return;
     const DirCheck check = CheckSaveDir(m_disk, dir, m_totalGameSize, m_totalGameSize, frontName, frontName);
     if (check == DirCheck::Accepted) {
       m_progress.saveDir = WithTrailingBackslash(dir);
-      m_window.ShowSaveDir(m_progress.saveDir, false);
+      m_view.ShowSaveDir(m_progress.saveDir, false);
       break;
     }
-    if (m_window.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return;
+    if (m_prompts.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return;
   }
   if (m_settings.fileList.size() > 1) DeleteAllIfAnyMissing(m_resume, m_files, m_settings.fileList, m_progress);
 }
@@ -529,78 +663,75 @@ void CDownloadDriver::ChangeSaveDir() {
 // -- completion -----------------------------------------------------------------
 
 CDownloadDriver::FinishResult CDownloadDriver::OnGameTaskFinished(uint8_t state) {
-  m_window.KillTimer(kTimerPoll);
-  m_window.SetSpeedText(SpeedText(0));
+  m_host.KillTimer(kTimerPoll);
+  m_view.SetSpeedText(SpeedText(0));
   if (state == kTaskStateFinished) {
     const std::wstring path = ItemPath(m_progress.currentItem);
     if (m_files.PathExists(path)) return OnFileReady(path) ? FinishDone : FinishStop;
     m_fileWaitTicks = 0;
-    m_window.SetTimer(kTimerFileWait);
+    m_flow = DownloadFlow::WaitingFile;
+    m_host.SetTimer(kTimerFileWait);
     return FinishWaiting;
   }
-  m_window.SetMode(ModeDownloading);
-  if (state == kTaskStateFailedDownload) {
-    m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailDownload);
-  } else if (state == kTaskStateFailedCheck) {
-    m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailCheck);
-  }
-  ShowDownloadFailed();
+  m_view.SetMode(ModeDownloading);
+  FailDownload(state == kTaskStateFailedDownload ? kFailDownload : state == kTaskStateFailedCheck ? kFailCheck : 0);
   return FinishStop;
 }
 
 int CDownloadDriver::OnFileReady(const std::wstring& path) {
   const bool last = m_progress.pendingItems.size() == 1;
-  if (last) m_window.SetProgress(100);
-  const GameFileEntry& item = m_progress.currentItem;
+  if (last) m_view.SetProgress(100);
+  const GameFileEntry item = m_progress.currentItem;
   bool good = m_files.IsFileComplete(path, item.size);
   if (good && m_settings.safecheck == L"1") good = m_files.VerifyFileMd5(path, item.md5Text);
 
   if (!good) {
-    m_engine.RemoveTask(m_gameTask);
-    ShowFileCheckFailed();
+    RemoveGameTask();
+    FailFileCheck();
     return 0;
   }
+  m_progress.completedBytes += item.size;
+  RefreshProgress();
+  RemoveGameTask();
+  // The item is over before any prompt, so that whatever runs inside the
+  // prompt's loop finds the list in its next state.
   if (!last) {
-    RefreshProgress();
-    m_engine.RemoveTask(m_gameTask);
+    EndItem();
     return 1;
   }
-  RefreshProgress();
-  m_window.SetMode(ModeFinished);
-  m_window.SendCommand(kCmdActivate, 0);
-  m_engine.RemoveTask(m_gameTask);
-  if (m_window.ShowInstallPrompt() == kPromptConfirm) m_window.PostCommand(kCmdInstall);
-  // The stop closes the download-time span of this task.
-  StopTask(m_gameTask);
-  m_window.SetMode(ModeFinished);
+  m_view.SetMode(ModeFinished);
+  m_host.SendCommand(kCmdActivate, 0);
+  EndItem();
+  if (m_prompts.ShowInstallPrompt() == kPromptConfirm) m_host.PostCommand(kCmdInstall);
+  m_view.SetMode(ModeFinished);
   return 1;
 }
 
-void CDownloadDriver::ShowFileCheckFailed() {
+void CDownloadDriver::FailFileCheck() {
+  m_host.KillTimer(kTimerFileWait);
+  m_fileWaitTicks = 0;
+  m_flow = DownloadFlow::Failed;
+  StopAutoThread();
+  ReleaseItem();
   m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailCheck);
   const size_t pending = m_progress.pendingItems.size();
-  const int result = m_window.ShowFileCheckFailedPrompt(pending >= 2);
+  const int result = m_prompts.ShowFileCheckFailedPrompt(pending >= 2);
   if (result == kPromptConfirm) {
-    m_window.StopAutoThread();
     if (m_settings.fileList.size() < 2 || pending < 2) {
-      m_window.SetMode(ModeFinished);
-      m_window.SendCommand(kCmdOpenDir, 0);
+      m_view.SetMode(ModeFinished);
+      m_host.SendCommand(kCmdOpenDir, 0);
     } else {
-      m_window.SendCommand(kCmdRedownload, 0);
+      m_host.SendCommand(kCmdRedownload, 0);
     }
-  } else if (result == kPromptFeedback) {
-    m_window.StopAutoThread();
-  } else {
-    m_window.SetMode(pending == 1 ? ModeFinished : ModeRestart);
-    m_window.StopAutoThread();
+  } else if (result != kPromptFeedback) {
+    m_view.SetMode(pending == 1 ? ModeFinished : ModeRestart);
   }
 }
 
 void CDownloadDriver::ShowDownloadFailed() {
-  const int result = m_window.ShowDownloadFailedPrompt();
-  m_window.SetMode(ModeRestart);
-  m_window.StopAutoThread();
-  if (result == kPromptConfirm) m_window.SendCommand(kCmdFeedback, 0);
+  const int result = m_prompts.ShowDownloadFailedPrompt();
+  m_view.SetMode(ModeRestart);
+  if (result == kPromptConfirm) m_host.SendCommand(kCmdFeedback, 0);
 }
 
 void CDownloadDriver::RunInstaller() {
@@ -611,57 +742,64 @@ void CDownloadDriver::RunInstaller() {
   const std::wstring target = m_progress.saveDir + name;
   // An empty name would "run" the directory itself.
   if (!name.empty() && !m_progress.saveDir.empty() && m_files.PathExists(target)) {
-    m_window.ShellOpen(target);
+    m_host.ShellOpen(target);
     return;
   }
   if (several) {
-    if (m_window.ShowFileErrPrompt() == kPromptConfirm) m_window.SendCommand(kCmdOpenDir, 0);
+    if (m_prompts.ShowFileErrPrompt() == kPromptConfirm) m_host.SendCommand(kCmdOpenDir, 0);
     return;
   }
-  if (m_window.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
+  if (m_prompts.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
 }
 
 void CDownloadDriver::RestartFromScratch() {
   m_reports.Report(kActionRedownload, L"", 0, 0, 0);
-  if (m_gameTask > 0) m_engine.RemoveTask(m_gameTask);
-  m_window.StopAutoThread();
   Redownload();
 }
 
 void CDownloadDriver::OpenSaveDir() {
   const std::wstring& dir = m_progress.saveDir;
   if (dir.empty() || !m_files.PathExists(dir)) {
-    m_window.ShowDirOpenFailedPrompt();
+    m_prompts.ShowDirOpenFailedPrompt();
     return;
   }
   const std::wstring name =
       m_progress.pendingItems.empty() ? std::wstring() : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
   if (!name.empty()) {
     if (m_files.PathExists(dir + name + L".P2P")) {
-      m_window.OpenFolderAndSelect(dir + name + L".P2P");
+      m_host.OpenFolderAndSelect(dir + name + L".P2P");
       return;
     }
     if (m_files.PathExists(dir + name)) {
-      m_window.OpenFolderAndSelect(dir + name);
+      m_host.OpenFolderAndSelect(dir + name);
       return;
     }
   }
-  m_window.ShellOpen(dir);
+  m_host.ShellOpen(dir);
 }
 
 void CDownloadDriver::Redownload() {
+  if (m_flow == DownloadFlow::Closed) return;
+  // Whatever ran for the old list stops first: one task per target, and no
+  // next-file command from the old thread.
+  m_flow = DownloadFlow::Idle;
+  StopAutoThread();
+  m_host.KillTimer(kTimerPoll);
+  m_host.KillTimer(kTimerReconnect);
+  m_host.KillTimer(kTimerFileWait);
+  m_fileWaitTicks = 0;
+  RemoveGameTask();
+  StopTask(m_gardboxTask);
   m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   m_progress.completedBytes = 0;
-  m_window.SetProgress(0);
+  m_view.SetProgress(0);
   if (!m_progress.saveDir.empty()) {
     for (const GameFileEntry& entry : m_settings.fileList) {
       const std::wstring path = m_progress.saveDir + FileNameOfLink(entry.downloadLink);
+      // The engine's partial data stays: it resumes only from a record that
+      // matches link, size and MD5 text, and drops data that failed its check.
       if (m_files.PathExists(path)) m_files.DeletePath(path);
-      // From scratch means from scratch: kept partial data would be resumed,
-      // and a damaged download would be damaged again.
-      if (m_files.PathExists(path + L".P2P")) m_files.DeletePath(path + L".P2P");
     }
   }
-  m_window.ForgetAutoThread();
-  m_window.SendCommand(kCmdDownload, 0);
+  m_host.SendCommand(kCmdDownload, 0);
 }

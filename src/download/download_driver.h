@@ -1,28 +1,16 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "config/game_file_entry.h"
 #include "download/download_engine.h"
+#include "download/download_ids.h"
 #include "download/resume_state.h"
 #include "download/save_dir_rules.h"
-
-// Timers of the download window, each ticking every 1000 ms.
-constexpr int kTimerPoll = 0;
-constexpr int kTimerReconnect = 1;
-constexpr int kTimerFileWait = 2;
-
-// Commands the window sends itself (WM_COMMAND ids).
-constexpr int kCmdDownload = 10;
-constexpr int kCmdOpenDir = 16;
-constexpr int kCmdFeedback = 17;
-constexpr int kCmdInstall = 18;
-constexpr int kCmdRedownload = 20;
-constexpr int kCmdActivate = 2025;
-// lParam of kCmdDownload when the auto-continue thread starts the next file.
-constexpr int kAutoContinueParam = 5555;
 
 // Zero-speed polls tolerated before a restart, and restarts before giving up.
 constexpr unsigned kStallPolls = 90;
@@ -31,10 +19,6 @@ constexpr unsigned kMaxRestarts = 3;
 constexpr int kCompanionIdlePolls = 5;
 // Seconds to wait for a finished file to show up at its path.
 constexpr int kFileWaitTicks = 30;
-
-// Result codes of the prompts (confirming button, feedback link...).
-constexpr int kPromptConfirm = 2;
-constexpr int kPromptFeedback = 3;
 
 // Report action codes.
 constexpr const wchar_t kActionStartDownload[] = L"2";
@@ -60,14 +44,10 @@ class IReportSink {
   ~IReportSink() = default;
 };
 
-// The parts of the download window (and the machine) the decisions act on.
-// Every call comes from the window's own thread.
-class IDownloadWindow {
+// What the download window shows. Every call of these three interfaces
+// comes from the window's own thread.
+class IDownloadView {
  public:
-  // Handle passed to new tasks; may be null.
-  virtual void* NotifyWindow() = 0;
-  virtual void SetTimer(int id) = 0;
-  virtual void KillTimer(int id) = 0;
   virtual void SetMode(int mode) = 0;
   virtual void SetProgress(int percent) = 0;
   virtual void SetSizesText(const std::wstring& text) = 0;
@@ -77,6 +57,33 @@ class IDownloadWindow {
   virtual bool IsCompanionChecked() = 0;
   virtual void SetCompanionChecked(bool checked) = 0;
   virtual void EnableCompanionCheckBox(bool enable) = 0;
+
+ protected:
+  ~IDownloadView() = default;
+};
+
+// The prompts; each runs its own message loop and returns its result code.
+class IDownloadPrompts {
+ public:
+  virtual int ShowDirError(const std::wstring& message) = 0;
+  virtual int ShowDownloadFailedPrompt() = 0;
+  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
+  virtual int ShowInstallPrompt() = 0;
+  virtual int ShowFileErrPrompt() = 0;
+  virtual int ShowFileDamagedPrompt() = 0;
+  virtual void ShowDirOpenFailedPrompt() = 0;
+
+ protected:
+  ~IDownloadPrompts() = default;
+};
+
+// What the window and the machine provide around the download.
+class IDownloadHost {
+ public:
+  // Handle passed to new tasks; may be null.
+  virtual void* NotifyWindow() = 0;
+  virtual void SetTimer(int id) = 0;
+  virtual void KillTimer(int id) = 0;
   virtual bool IsInternetConnected() = 0;
   // Opens the companion mutex; true when it already existed (another process,
   // or this one earlier). The handle stays open for the process.
@@ -88,25 +95,22 @@ class IDownloadWindow {
   virtual void ReleaseItemMutex() = 0;
   virtual bool IsAutoThreadRunning() = 0;
   virtual void StartAutoThread() = 0;
-  // Signals the auto-continue thread to end and waits for it.
+  // Signals the auto-continue thread to end and waits for it (except from
+  // inside the command it is sending).
   virtual void StopAutoThread() = 0;
-  // Drops the thread handle without touching the thread.
-  virtual void ForgetAutoThread() = 0;
   virtual void SendCommand(int id, int lParam) = 0;
   virtual void PostCommand(int id) = 0;
   // Folder dialog; false when cancelled.
   virtual bool BrowseForDir(std::wstring* dir) = 0;
-  // The prompts; each returns its result code.
-  virtual int ShowDirError(const std::wstring& message) = 0;
-  virtual int ShowDownloadFailedPrompt() = 0;
-  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
-  virtual int ShowInstallPrompt() = 0;
-  virtual int ShowFileErrPrompt() = 0;
-  virtual int ShowFileDamagedPrompt() = 0;
-  virtual void ShowDirOpenFailedPrompt() = 0;
   virtual void ShellOpen(const std::wstring& target) = 0;
   virtual void OpenFolderAndSelect(const std::wstring& path) = 0;
 
+ protected:
+  ~IDownloadHost() = default;
+};
+
+// The window implements all three.
+class IDownloadWindow : public IDownloadView, public IDownloadPrompts, public IDownloadHost {
  protected:
   ~IDownloadWindow() = default;
 };
@@ -120,6 +124,24 @@ class IDownloadFiles : public IResumeFiles {
 
  protected:
   ~IDownloadFiles() = default;
+};
+
+// Where the download of the list stands; docs/download-flow.md draws the
+// moves between these. The item mutex is held by the driver exactly in the
+// states marked "item".
+enum class DownloadFlow {
+  Idle,          // nothing started (or a start was refused): download button
+  Starting,      // item: the folder of the next file is being checked
+  Downloading,   // item: the companion or the game task runs, poll timer on
+  Offline,       // item: tasks parked, reconnect timer on
+  WaitingFile,   // item: the engine said finished, waiting for the file
+  Paused,        // item (once continued): tasks stopped by the player
+  BetweenFiles,  // a file ended well; the auto-continue thread starts the next
+  ListStopped,   // the list stopped before a file (refused folder, pause
+                 // between files, a later start): continue starts that file
+  Failed,        // a prompt offered the way on; the item is let go
+  Complete,      // every file is there and checked
+  Closed,        // the engine is shut down; nothing runs any more
 };
 
 // The configuration values the download needs.
@@ -145,8 +167,12 @@ struct PollDisplay {
 // and implements IDownloadWindow for it.
 class CDownloadDriver {
  public:
+  CDownloadDriver(IDownloadEngine& engine, IDownloadView& view, IDownloadPrompts& prompts, IDownloadHost& host,
+                  IDownloadFiles& files, IDiskSystem& disk, IReportSink& reports, CResumeState& resume,
+                  DownloadSettings settings);
   CDownloadDriver(IDownloadEngine& engine, IDownloadWindow& window, IDownloadFiles& files, IDiskSystem& disk,
-                  IReportSink& reports, CResumeState& resume, DownloadSettings settings);
+                  IReportSink& reports, CResumeState& resume, DownloadSettings settings)
+      : CDownloadDriver(engine, window, window, window, files, disk, reports, resume, std::move(settings)) {}
 
   // Process-wide download values (PendingItems, CompletedBytes, m_saveDir,
   // m_currentItem) as resume detection fills them.
@@ -159,6 +185,9 @@ class CDownloadDriver {
   unsigned StallCount() const { return m_stallCount; }
   unsigned RestartCount() const { return m_restartCount; }
   bool SomeItemsDone() const { return m_someItemsDone; }
+  DownloadFlow Flow() const { return m_flow; }
+  // Whether the driver holds the item mutex now.
+  bool HoldsItem() const { return m_itemHeld; }
 
   // -- engine driving ------------------------------------------------------
   // WM_CREATE: Init and the seed URL.
@@ -204,14 +233,15 @@ class CDownloadDriver {
   void ShowSizes(uint64_t done, uint64_t total);
 
   // -- save directory ------------------------------------------------------
-  int StartDownloadFlow();
+  // `continuingList`: the file is a later one of a list already under way
+  // (the auto-continue thread, or continue after the list stopped).
+  int StartDownloadFlow(bool continuingList = false);
   void ChangeSaveDir();
 
   // -- completion ----------------------------------------------------------
   enum FinishResult { FinishStop = 0, FinishDone = 1, FinishWaiting = 2 };
   FinishResult OnGameTaskFinished(uint8_t state);
   int OnFileReady(const std::wstring& path);
-  void ShowFileCheckFailed();
   void ShowDownloadFailed();
   // Command 18.
   void RunInstaller();
@@ -226,12 +256,27 @@ class CDownloadDriver {
   void StartTask(int task);
   void StopTask(int task);
   void StartCompanion(void* notifyWindow);
-  void EndItem(FinishResult result);
+  void EndItem();
   void ApplyStallRule(uint64_t speed);
   void RestartFromScratch();
+  // The item mutex and the auto-continue thread have one owner: these.
+  bool TakeItem();
+  void ReleaseItem();
+  void EnsureAutoThread();
+  void StopAutoThread();
+  // A failed item: everything stops before the prompt, so nothing can start
+  // behind it.
+  void FailDownload(int reason);
+  void FailFileCheck();
+  int RefuseDir(bool continuingList);
+  void ContinueItem();
+  void RemoveGameTask();
+  uint64_t CompanionSize(const TaskStatus& companion);
 
   IDownloadEngine& m_engine;
-  IDownloadWindow& m_window;
+  IDownloadView& m_view;
+  IDownloadPrompts& m_prompts;
+  IDownloadHost& m_host;
   IDownloadFiles& m_files;
   IDiskSystem& m_disk;
   IReportSink& m_reports;
@@ -249,4 +294,12 @@ class CDownloadDriver {
   int m_fileWaitTicks = 0;
   bool m_gameEverFinished = false;
   bool m_someItemsDone = false;
+  DownloadFlow m_flow = DownloadFlow::Idle;
+  bool m_itemHeld = false;
+  // The engine has reported data of the current game task (or its side file
+  // was there at start-up): only then can that data be gone.
+  bool m_gameDataSeen = false;
+  // Targets whose task was made with the MD5 text in this run; made again,
+  // they keep it even before the engine has written its record.
+  std::set<std::wstring> m_h1Targets;
 };

@@ -175,6 +175,17 @@ std::vector<std::wstring> CWinDiskSystem::SuiteDirs() {
 
 uint32_t CWinDiskSystem::LogicalDrives() { return ::GetLogicalDrives(); }
 
+void CWinDiskSystem::QuietDriveErrors(bool quiet) {
+  if (quiet) {
+    if (m_quietDepth++ == 0) {
+      m_savedErrorMode = ::SetErrorMode(SEM_FAILCRITICALERRORS);
+      ::SetErrorMode(m_savedErrorMode | SEM_FAILCRITICALERRORS);
+    }
+  } else if (m_quietDepth > 0 && --m_quietDepth == 0) {
+    ::SetErrorMode(m_savedErrorMode);
+  }
+}
+
 void CWinDiskSystem::DeletePath(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
 
 bool CWinDiskSystem::IsFileComplete(const std::wstring& path, uint64_t size) { return ::IsFileComplete(path, size); }

@@ -31,9 +31,14 @@ class CWinDiskSystem : public IDiskSystem, public IDownloadFiles {
   // The "path" values of the security suite's App Paths keys.
   std::vector<std::wstring> SuiteDirs() override;
   uint32_t LogicalDrives() override;
+  void QuietDriveErrors(bool quiet) override;
   void DeletePath(const std::wstring& path) override;
   bool IsFileComplete(const std::wstring& path, uint64_t size) override;
   bool VerifyFileMd5(const std::wstring& path, const std::wstring& md5Text) override;
+
+ private:
+  int m_quietDepth = 0;
+  unsigned m_savedErrorMode = 0;
 };
 
 // Reports into the process's statistics queue.

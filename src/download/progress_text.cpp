@@ -2,18 +2,20 @@
 
 #include <cwchar>
 
+#include "download/download_ids.h"
+
 int ActionButtonOfMode(int mode) {
   switch (mode) {
     case ModeReady:
-      return 10;
+      return kCmdDownload;
     case ModePaused:
-      return 11;
+      return kCmdContinue;
     case ModeDownloading:
-      return 12;
+      return kCmdPause;
     case ModeFinished:
-      return 18;
+      return kCmdInstall;
     case ModeRestart:
-      return 20;
+      return kCmdRedownload;
     default:
       return 0;
   }

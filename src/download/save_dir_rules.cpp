@@ -41,6 +41,17 @@ bool CanWriteDir(IDiskSystem& disk, const std::wstring& probe) {
 
 namespace {
 
+class ScopedQuietDrives {
+ public:
+  explicit ScopedQuietDrives(IDiskSystem& disk) : m_disk(disk) { m_disk.QuietDriveErrors(true); }
+  ~ScopedQuietDrives() { m_disk.QuietDriveErrors(false); }
+  ScopedQuietDrives(const ScopedQuietDrives&) = delete;
+  ScopedQuietDrives& operator=(const ScopedQuietDrives&) = delete;
+
+ private:
+  IDiskSystem& m_disk;
+};
+
 std::wstring Trimmed(const std::wstring& text) {
   const wchar_t* kBlanks = L" \t\r\n";
   const size_t first = text.find_first_not_of(kBlanks);
@@ -77,6 +88,7 @@ bool HasEnoughSpace(IDiskSystem& disk, const std::wstring& dir, uint64_t needed,
 
 DirCheck CheckSaveDir(IDiskSystem& disk, const std::wstring& dir, uint64_t largestFile, uint64_t needed,
                       const std::wstring& fileName, const std::wstring& partialName) {
+  const ScopedQuietDrives quiet(disk);
   if (largestFile > kFatFileLimit && IsFatVolume(disk, dir)) return DirCheck::FatTooSmall;
   if (!CanWriteDir(disk, WithTrailingBackslash(dir) + fileName) || !IsOutsideSuiteDirs(dir, disk.SuiteDirs())) {
     return DirCheck::NoPermission;
@@ -86,6 +98,8 @@ DirCheck CheckSaveDir(IDiskSystem& disk, const std::wstring& dir, uint64_t large
 }
 
 std::wstring ProposeDefaultDir(IDiskSystem& disk, uint64_t totalGameSize, const std::wstring& firstFileName) {
+  // Every drive letter is probed, removable ones included.
+  const ScopedQuietDrives quiet(disk);
   const uint32_t drives = disk.LogicalDrives();
   const std::vector<std::wstring> suiteDirs = disk.SuiteDirs();
   std::wstring best;

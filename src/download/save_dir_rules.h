@@ -39,6 +39,9 @@ class IDiskSystem {
   virtual std::vector<std::wstring> SuiteDirs() = 0;
   // Bit 0 is drive A.
   virtual uint32_t LogicalDrives() = 0;
+  // While on, a drive without a disk (an empty card reader) answers with a
+  // failure instead of the system's "no disk" dialog. Calls nest.
+  virtual void QuietDriveErrors(bool quiet) = 0;
 
  protected:
   ~IDiskSystem() = default;

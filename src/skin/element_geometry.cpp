@@ -44,9 +44,10 @@ int CheckBoxFrame(bool disabled, bool hover, bool pressed, bool checked, bool mi
   return base;
 }
 
-CheckBoxLayout ComputeCheckBoxLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize) {
+CheckBoxLayout ComputeCheckBoxLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize, bool imageHasAlpha) {
   CheckBoxLayout layout;
   layout.size = imageFrame;
+  layout.transparent = imageHasAlpha;
   if (hasCaption) {
     layout.size.cx += captionSize.cx + kCheckBoxGap;
     layout.size.cy = std::max(captionSize.cy, imageFrame.cy);

@@ -40,8 +40,10 @@ struct CheckBoxLayout {
   SomSize size;
   bool transparent = false;
 };
-// captionSize 0 × 0 means no caption.
-CheckBoxLayout ComputeCheckBoxLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize);
+// captionSize 0 × 0 means no caption. An image with an alpha channel (rounded
+// corners) needs the background painted under it.
+CheckBoxLayout ComputeCheckBoxLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize,
+                                     bool imageHasAlpha = false);
 
 // Range and value of a progress bar. Both return true when the bar must be
 // repainted.

@@ -126,8 +126,8 @@ void CSomButton4::ApplyLayout(SomSize imageFrame, const ButtonContent& content) 
   Invalidate();
 }
 
-void CSomCheckBox::ApplyLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize) {
-  CheckBoxLayout layout = ComputeCheckBoxLayout(imageFrame, hasCaption, captionSize);
+void CSomCheckBox::ApplyLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize, bool imageHasAlpha) {
+  CheckBoxLayout layout = ComputeCheckBoxLayout(imageFrame, hasCaption, captionSize, imageHasAlpha);
   if (layout.transparent) {
     m_dwStyle |= StyleTransparent;
   } else {

@@ -94,7 +94,7 @@ class CSomCheckBox : public CSomWnd {
   void OnMouseLeave() override;
 
  protected:
-  void ApplyLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize);
+  void ApplyLayout(SomSize imageFrame, bool hasCaption, SomSize captionSize, bool imageHasAlpha = false);
 
  public:
   std::int32_t m_bHover = 0;

@@ -47,7 +47,8 @@ void CSomButton4::UpdateLayout() {
 
 void CSomCheckBox::UpdateLayout() {
   const bool hasCaption = !m_strText.empty();
-  ApplyLayout(SkinFrameSize(m_pImage), hasCaption, hasCaption ? SkinCaptionSize(m_strText) : SomSize{});
+  ApplyLayout(SkinFrameSize(m_pImage), hasCaption, hasCaption ? SkinCaptionSize(m_strText) : SomSize{},
+              m_pImage && m_pImage->HasAlpha());
 }
 
 void CSomButton4::OnPaint(SomDC dc, int /*clipLimit*/, int /*part*/) {

@@ -15,11 +15,17 @@ struct Target {
   HWND window = nullptr;
   int commands = 0;
   std::function<void()> onCommand;
+  CAutoContinue* owner = nullptr;  // marks its command as the window does
 
   static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     auto* self = reinterpret_cast<Target*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
     if (self && msg == WM_COMMAND && wParam == kCmdDownload && lParam == kAutoContinueParam) {
       ++self->commands;
+      if (!self->owner) {
+        if (self->onCommand) self->onCommand();
+        return 0;
+      }
+      const CAutoContinue::CommandScope scope(*self->owner, ::InSendMessage() != FALSE);
       if (self->onCommand) self->onCommand();
       return 0;
     }
@@ -112,12 +118,28 @@ TEST(AutoContinueTest, StopFromInsideItsOwnCommandDoesNotDeadlock) {
   Target target;
   ScopedKernelHandle itemMutex(::CreateMutexW(nullptr, FALSE, nullptr));
   CAutoContinue thread;
+  target.owner = &thread;
   target.onCommand = [&] { thread.Stop(); };  // as the download-failed prompt does
   ASSERT_TRUE(thread.Start(itemMutex.Get(), target.window, [] { return true; }));
   ASSERT_TRUE(target.PumpUntil([&] { return target.commands == 1; }));
   EXPECT_FALSE(thread.IsRunning());
   target.PumpUntil([] { return false; }, 200);
   EXPECT_EQ(target.commands, 1) << "no command after the stop";
+}
+
+TEST(AutoContinueTest, StopFromAnotherHandlerLeavesNoCommandForAfterwards) {
+  Target target;
+  ScopedKernelHandle itemMutex(::CreateMutexW(nullptr, FALSE, nullptr));
+  CAutoContinue thread;
+  target.owner = &thread;
+  ASSERT_TRUE(thread.Start(itemMutex.Get(), target.window, [] { return true; }));
+  // The window is busy elsewhere (a pause, the tray's close): the thread
+  // blocks sending its command.
+  ::Sleep(300);
+  thread.Stop();
+  const int atStop = target.commands;
+  target.PumpUntil([] { return false; }, 300);
+  EXPECT_EQ(target.commands, atStop) << "a command ran after the stop had returned";
 }
 
 }  // namespace

@@ -97,7 +97,7 @@ TEST_F(DriverTest, StallRule_RestartsAfterNinetyOneIdlePollsAndFailsOnTheFourthS
 
   driver->OnPollTimer();
   ASSERT_EQ(engine.created.size(), 2u) << "the 91st does";
-  EXPECT_EQ(engine.created[1].url, L"http://dl.example/game/game.exe") << "re-created with the plain link";
+  EXPECT_EQ(engine.created[1].url, engine.created[0].url) << "made again, the task keeps its MD5 text";
   EXPECT_EQ(engine.created[1].window, nullptr);
   EXPECT_EQ(driver->RestartCount(), 1u);
   EXPECT_EQ(window.mode, ModeDownloading);
@@ -540,6 +540,7 @@ TEST_F(DriverTest, PauseAndContinue) {
 TEST_F(DriverTest, Startup_PartialDownloadOpensPausedWithPlainLinkTasks) {
   Make({Entry(1000, L"game.exe")});
   store.values[L"DLGD"] = L"1";
+  disk.AddFile(L"D:\\games\\game.exe.P2P", 500);  // the engine's record supplies the MD5 text
   driver->Progress().currentItem = Entry(1000, L"game.exe");
   driver->OnStartup(ResumePartial);
   EXPECT_TRUE(window.companionChecked);
@@ -571,14 +572,15 @@ TEST_F(DriverTest, Startup_CompleteAndSomeComplete) {
   EXPECT_EQ(driver->Progress().currentItem.downloadLink, L"http://dl.example/game/b.bin");
 }
 
-TEST_F(DriverTest, Redownload_DeletesFilesAndPartialDataAndStartsAgain) {
+TEST_F(DriverTest, Redownload_DeletesFilesKeepsPartialDataAndStartsAgain) {
   Make({Entry(100, L"a.bin"), Entry(200, L"b.bin")});
   disk.AddFile(L"D:\\games\\a.bin", 100);
   disk.AddFile(L"D:\\games\\b.bin.P2P", 20);
   driver->Progress().completedBytes = 100;
   driver->Progress().pendingItems.clear();
   driver->Redownload();
-  EXPECT_EQ(disk.deleted, (std::vector<std::wstring>{L"D:\\games\\a.bin", L"D:\\games\\b.bin.P2P"}));
+  EXPECT_EQ(disk.deleted, (std::vector<std::wstring>{L"D:\\games\\a.bin"}));
+  EXPECT_TRUE(disk.paths.count(L"D:\\games\\b.bin.P2P")) << "the engine resumes from it";
   EXPECT_EQ(driver->Progress().pendingItems.size(), 2u);
   EXPECT_EQ(driver->Progress().completedBytes, 0u);
   EXPECT_EQ(window.sent.back(), std::make_pair(kCmdDownload, 0));

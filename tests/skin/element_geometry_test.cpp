@@ -74,6 +74,9 @@ TEST(CheckBoxLayoutTest, CaptionWidensAndMakesTransparent) {
   EXPECT_EQ(captioned.size.cx, 79);
   EXPECT_EQ(captioned.size.cy, 16);
   EXPECT_TRUE(captioned.transparent);
+  // Without it the see-through corners of the picture show whatever the
+  // window held there before (black).
+  EXPECT_TRUE(ComputeCheckBoxLayout(SomSize{14, 14}, false, SomSize{}, true).transparent);
 }
 
 TEST(ProgressTest, FillWidthsOfTheDownloadBar) {

@@ -77,8 +77,10 @@ class DownloadWindowTest(harness.WineServerTestCase):
 
     # ---- the game on the server --------------------------------------------
 
-    def serve_game(self, files, safecheck="1", game_start="", md5_override=None, skin=None, promotion=None):
-        """files: [(name, bytes, route options)]. Returns the list of names."""
+    def serve_game(self, files, safecheck="1", game_start="", md5_override=None, skin=None, promotion=None,
+                   companion=None):
+        """files: [(name, bytes, route options)]; companion: (bytes, route options) of the
+        companion installer, served at /c/gardbox_setup.exe."""
         base = "http://127.0.0.1:%d" % self.server.port
         sizes, links, md5s = [], [], []
         for i, (name, data, options) in enumerate(files):
@@ -90,6 +92,9 @@ class DownloadWindowTest(harness.WineServerTestCase):
                 "GameStart=%s\r\nGameVersion=1.0.3\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n"
                 "[Gardbox]\r\nsafecheck=%s\r\nDomainName=%s/s.php\r\n"
                 % (",".join(sizes), ",".join(links), ",".join(md5s), game_start, safecheck, base))
+        if companion is not None:
+            self.server.add("/c/gardbox_setup.exe", body=companion[0], **companion[1])
+            text += "GardboxDownloaderLink=%s/c/gardbox_setup.exe\r\n" % base
         if promotion is not None:
             text = text.replace("[DownLoader]\r\n", "[DownLoader]\r\nTextPromotionLink=%s\r\n" % promotion)
         if skin is not None:
@@ -554,6 +559,93 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(1, len(self.downloads("game.exe")))
         started = [r for r in self.reports() if r["action"] == "2"]
         self.assertEqual("0", started[0].get("tg"), started)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_pause_during_the_companion_then_continue_downloads_the_game(self):
+        data = os.urandom(100000)
+        self.serve_game([("game.exe", data, {})], companion=(self.marker, {"chunk_size": 2048, "chunk_delay": 0.1}))
+        proc, _ = self.start_program()
+        self.command(10)
+        self.assertTrue(self.server.wait_for(
+            lambda reqs: any(r["path"] == "/c/gardbox_setup.exe" for r in reqs), 20), "no companion download")
+        self.command(12)
+        self.assertEqual(1, self.wait_mode(1))
+        self.assertFalse(os.path.exists(self.game_file("game.exe.P2P")), "the game task ran before the companion")
+        self.server.add("/c/gardbox_setup.exe", body=self.marker)
+        self.command(11)
+        prompt = self.find_prompt(60)
+        self.assertIsNotNone(prompt)
+        self.assertEqual("DownloadFinished", prompt["title"], "continue did not go on with the game")
+        with open(self.game_file("game.exe"), "rb") as f:
+            self.assertEqual(data, f.read())
+        self.assertNotIn("6", [r["action"] for r in self.reports()], "a restart from scratch was reported")
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_failure_in_the_middle_of_a_list_then_redownload_resumes_from_the_partial_data(self):
+        files = [("data1.bin", os.urandom(100000), {}),
+                 ("data2.bin", os.urandom(8 << 20), {"chunk_size": 16384, "chunk_delay": 0.05, "truncate_at": 300000}),
+                 ("marker.exe", self.marker, {})]
+        self.serve_game(files, game_start="marker.exe")
+        proc, _ = self.start_program()
+        self.command(10)
+        self.assertTrue(self.server.wait_for(lambda reqs: any(r["path"] == "/g/data2.bin" for r in reqs), 30))
+        # Every connection breaks off after 300000 bytes, and from now on the
+        # server has lost the file: the engine gives up on file 2.
+        time.sleep(0.5)
+        self.server.add("/g/data2.bin", body=b"", status=404)
+        prompt = self.find_prompt(120)
+        self.assertIsNotNone(prompt, "no failure prompt")
+        self.assertEqual("feedback", self.prompt_button(prompt))
+        self.assertTrue(os.path.exists(self.game_file("data2.bin.P2P")))
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.assertEqual(4, self.wait_mode(4))
+        self.assertIsNone(self.find_prompt(3), "a prompt came back without a click")
+        self.server.clear_requests()
+        self.server.add("/g/data2.bin", body=files[1][1])
+        self.command(20)
+        prompt = self.find_prompt(120)
+        self.assertIsNotNone(prompt)
+        self.assertEqual("DownloadFinished", prompt["title"], (self.prompt_button(prompt), self.reports(), [
+            (r["path"], r["headers"].get("Range", "")) for r in self.server.requests() if r["path"].startswith("/g/")],
+            sorted(os.listdir(self.download_dir))))
+        for name, data, _ in files:
+            with open(self.game_file(name), "rb") as f:
+                self.assertEqual(data, f.read(), name)
+        ranges = [r["headers"].get("Range", "") for r in self.downloads("data2.bin")]
+        self.assertTrue(ranges, "file 2 was not fetched again")
+        self.assertFalse(any(r.startswith("bytes=0-") for r in ranges), "file 2 started over: %r" % ranges)
+        self.assertTrue(any(r.startswith("bytes=") and int(r[6:].split("-")[0]) % (1 << 20) for r in ranges),
+                        "no segment went on from where it stopped: %r" % ranges)
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
+    def test_folder_turned_read_only_after_file_one_asks_once_and_continue_goes_on(self):
+        files = [("data1.bin", os.urandom(400000), {"chunk_size": 16384, "chunk_delay": 0.05}),
+                 ("data2.bin", os.urandom(100000), {}), ("marker.exe", self.marker, {})]
+        self.serve_game(files, game_start="marker.exe")
+        proc, _ = self.start_program()
+        self.command(10)
+        self.assertTrue(self.wait_file(self.game_file("data1.bin.P2P")))
+        # The moment file 1 is in place, before the next file is set up.
+        self.assertTrue(harness.wait_until(lambda: os.path.exists(self.game_file("data1.bin")), 60, 0.005))
+        if subprocess.run(["chattr", "+i", self.download_dir], stderr=subprocess.DEVNULL).returncode != 0:
+            self.skipTest("no immutable directories here")
+        prompt = self.find_prompt(30)
+        self.assertIsNotNone(prompt, "no directory message")
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.assertIsNone(self.find_prompt(3), "the directory message came back")
+        self.assertEqual(1, self.wait_mode(1))
+        self.assertEqual([], self.downloads("data2.bin"))
+        subprocess.run(["chattr", "-i", self.download_dir], check=True)
+        self.command(11)
+        prompt = self.find_prompt(60)
+        self.assertIsNotNone(prompt)
+        self.assertEqual("DownloadFinished", prompt["title"])
+        for name, data, _ in files:
+            with open(self.game_file(name), "rb") as f:
+                self.assertEqual(data, f.read(), name)
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.close_program(proc)
 
