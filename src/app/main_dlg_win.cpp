@@ -7,7 +7,6 @@
 
 #include "app/init_flow.h"
 #include "app/main_dlg_win.h"
-#include "app/process_objects.h"
 #include "base/scoped_win.h"
 #include "config/downloader_config.h"
 #include "config/first_item.h"

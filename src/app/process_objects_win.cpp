@@ -1,8 +1,8 @@
 // The process-wide objects, in one translation unit so that they are built in
 // this order before wWinMain and destroyed in reverse after it.
-#include "app/process_objects.h"
 #include "config/downloader_config.h"
 #include "engine/download_manager.h"
+#include "state/resume_state_win.h"
 #include "stats/statistics_dl_event.h"
 #include "stats/statistics_mgr.h"
 #include "ui/message_loop_win.h"
@@ -10,13 +10,6 @@
 namespace {
 CDownloaderConfig g_downloaderConfig;
 CUiModule g_uiModule;
-}  // namespace
-
-std::deque<GameFileEntry> PendingItems;
-uint64_t TotalGameSize = 0;
-uint64_t CompletedBytes = 0;
-
-namespace {
 CStatisticsMgr* const g_statisticsMgr = new CStatisticsMgr;
 // Loads the stored download time and registers with the download manager,
 // which brings the engine in before wWinMain; stores the time again at exit.
@@ -28,6 +21,12 @@ CDownloaderConfig& DownloaderConfig() { return g_downloaderConfig; }
 CUiModule& UiModule() { return g_uiModule; }
 CStatisticsDLEvent& StatisticsDLEvent() { return g_statisticsDLEvent; }
 CStatisticsMgr& StatisticsMgr() { return *g_statisticsMgr; }
+
+CResumeState& ResumeState() {
+  static CProfileResumeStore store(GetResumeFilePath(DownloaderConfig().GetGameKey()));
+  static CResumeState state(store);
+  return state;
+}
 
 CDownloadManager& CDownloadManager::Instance() {
   // First reached while the process-wide objects are built (by the

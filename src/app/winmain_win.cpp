@@ -7,7 +7,6 @@
 
 #include "app/init_flow.h"
 #include "app/main_dlg_win.h"
-#include "app/process_objects.h"
 #include "base/scoped_win.h"
 #include "companion/startup_data_dir_win.h"
 #include "config/downloader_config.h"

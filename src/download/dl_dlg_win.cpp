@@ -6,17 +6,16 @@
 
 #include <cwchar>
 
-#include "app/process_objects.h"
 #include "companion/companion_installer_win.h"
 #include "config/downloader_config.h"
 #include "download/progress_text.h"
-#include "download/resume_state_win.h"
 #include "engine/download_manager.h"
 #include "net/http_download.h"
 #include "prompts/prompt_dlg_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_platform_win.h"
+#include "state/resume_state_win.h"
 
 const wchar_t kPortalHomePage[] = L"http://www.brenva.com/";
 
@@ -103,8 +102,7 @@ CDLDlg::CDLDlg(const std::wstring& backgroundPicture) : CDLDlg() {
 }
 
 void CDLDlg::Construct() {
-  // Loading the pictures needs the skin's image services.
-  UseWin32Skin();
+  // The pictures load through the skin's image services, installed at start-up.
   m_background = std::make_unique<CSomBitmap>(static_cast<std::uintptr_t>(IDB_DOWNLOAD_BACKGROUND), 1);
   m_className = DownloaderConfig().GetGameKey();
   if (m_className.empty()) m_className = L"GdDownloadWindow";
@@ -472,9 +470,6 @@ void CDLDlg::OpenUrl(const std::wstring& url) {
 
 void CDLDlg::SyncProcessValues() {
   const ResumeProgress& progress = m_driver->Progress();
-  PendingItems = progress.pendingItems;
-  CompletedBytes = progress.completedBytes;
-  TotalGameSize = m_driver->TotalGameSize();
   m_hasPending->store(!progress.pendingItems.empty());
 }
 

@@ -9,7 +9,7 @@
 #include "config/game_file_entry.h"
 #include "download/download_engine.h"
 #include "download/download_ids.h"
-#include "download/resume_state.h"
+#include "state/resume_state.h"
 #include "download/save_dir_rules.h"
 
 // Zero-speed polls tolerated before a restart, and restarts before giving up.

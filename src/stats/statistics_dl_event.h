@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "download/resume_state.h"
+#include "state/resume_state.h"
 #include "engine/download_manager.h"
 
 // Adds up the time during which engine tasks ran, across runs: the sum is

@@ -2,7 +2,7 @@
 
 #include <mmsystem.h>
 
-#include "download/resume_state_win.h"
+#include "state/resume_state_win.h"
 #include "stats/statistics_dl_event.h"
 
 namespace {

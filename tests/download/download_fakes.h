@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "download/download_driver.h"
-#include "download/resume_state.h"
+#include "state/resume_state.h"
 
 // A disk of drives and files held in tables.
 class FakeDisk : public IDiskSystem, public IDownloadFiles {

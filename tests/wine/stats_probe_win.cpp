@@ -16,9 +16,9 @@
 #include <string>
 
 #include "config/downloader_config.h"
-#include "download/resume_state_win.h"
 #include "engine/download_manager.h"
 #include "probe_output_win.h"
+#include "state/resume_state_win.h"
 #include "stats/report.h"
 #include "stats/statistics_dl_event.h"
 #include "stats/statistics_mgr.h"
@@ -65,7 +65,7 @@ int wmain(int argc, wchar_t** argv) {
     } else if (Is(cmd, L"reset-resume")) {
       ResumeState().ResetResumeFile();
     } else if (Is(cmd, L"resume-path")) {
-      PrintLine(L"resume-path %ls", GetResumeFilePath().c_str());
+      PrintLine(L"resume-path %ls", GetResumeFilePath(DownloaderConfig().GetGameKey()).c_str());
     } else {
       PrintLine(L"unknown %ls", cmd);
       return 2;

@@ -1,11 +1,10 @@
-#include "download/resume_state_win.h"
+#include "state/resume_state_win.h"
 
 #include <windows.h>
 
 #include <vector>
 
 #include "base/scoped_win.h"
-#include "config/downloader_config.h"
 #include "verify/file_check_win.h"
 
 namespace {
@@ -55,19 +54,13 @@ bool CWinResumeFiles::VerifyFileMd5(const std::wstring& path, const std::wstring
   return ::VerifyFileMd5(path, md5Text);
 }
 
-std::wstring GetResumeFilePath() {
+std::wstring GetResumeFilePath(const std::wstring& gameKey) {
   wchar_t temp[2048] = {};
   DWORD n = ::GetTempPathW(2048, temp);
   if (n == 0 || n >= 2048) return std::wstring();
   std::wstring path(temp, n);
   if (path.back() != L'\\') path += L'\\';
-  return path + DownloaderConfig().GetGameKey() + L".tmp.cfg";
-}
-
-CResumeState& ResumeState() {
-  static CProfileResumeStore store(GetResumeFilePath());
-  static CResumeState state(store);
-  return state;
+  return path + gameKey + L".tmp.cfg";
 }
 
 IResumeFiles& ResumeFiles() {

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "download/resume_state.h"
+#include "state/resume_state.h"
 
 // The resume file as the private-profile functions read and write it, in the
 // section "Wavepull".
@@ -34,8 +34,9 @@ class CWinResumeFiles : public IResumeFiles {
 
 // Temporary folder + game key + ".tmp.cfg"; empty when the temporary folder
 // is unknown, and nothing is then read or written.
-std::wstring GetResumeFilePath();
+std::wstring GetResumeFilePath(const std::wstring& gameKey);
 
-// The game's resume file, and the disk, for the whole process.
+// The game's resume file (made where the process objects are, with the game
+// key), and the disk, for the whole process.
 CResumeState& ResumeState();
 IResumeFiles& ResumeFiles();

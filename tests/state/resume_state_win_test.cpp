@@ -1,4 +1,4 @@
-#include "download/resume_state_win.h"
+#include "state/resume_state_win.h"
 
 #include <windows.h>
 
@@ -164,7 +164,7 @@ TEST_F(ProfileResume, DetectionWithTheProgramsFileChecks) {
 }
 
 TEST(ResumeFilePath, IsTheTemporaryFolderTheGameKeyAndSuffix) {
-  const std::wstring path = GetResumeFilePath();
+  const std::wstring path = GetResumeFilePath(DownloaderConfig().GetGameKey());
   wchar_t temp[2048] = {};
   ::GetTempPathW(2048, temp);
   std::wstring folder = temp;

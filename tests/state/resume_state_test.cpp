@@ -1,4 +1,4 @@
-#include "download/resume_state.h"
+#include "state/resume_state.h"
 
 #include <gtest/gtest.h>
 
