@@ -26,7 +26,8 @@ std::string MetalinkOfLinkHeader(const std::string& value) {
     if (close == std::string::npos) return {};
     std::string target = value.substr(pos + 1, close - pos - 1);
     size_t next = value.find('<', close);
-    std::string params = Lower(value.substr(close + 1, next == std::string::npos ? std::string::npos : next - close - 1));
+    std::string params =
+        Lower(value.substr(close + 1, next == std::string::npos ? std::string::npos : next - close - 1));
     std::string compact;
     for (char c : params)
       if (c != ' ' && c != '\t' && c != '"') compact += c;

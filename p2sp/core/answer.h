@@ -24,21 +24,21 @@ struct Answer {
 
 // What the request was, for judging its answer.
 struct AnswerContext {
-  bool probe = false;        // the first request, before the size is known
-  bool stream = false;       // one stream without Range
-  bool linkServer = false;   // the task's own link, not an extra source
-  uint64_t asked = 0;        // first byte asked for
-  uint64_t size = 0;         // the known size (probe: ignored)
+  bool probe = false;          // the first request, before the size is known
+  bool stream = false;         // one stream without Range
+  bool linkServer = false;     // the task's own link, not an extra source
+  uint64_t asked = 0;          // first byte asked for
+  uint64_t size = 0;           // the known size (probe: ignored)
   bool soleFromStart = false;  // the only connection, asking from byte 0
 };
 
 enum class Verdict {
-  kTake,        // the bytes asked for
-  kLearnSize,   // the first answer named the size (range.total)
-  kStream,      // one stream from the start, the size from Content-Length if any
-  kOtherFile,   // a range of a file of another size
-  kNoRanges,    // ranges ignored where they are needed
-  kRefuse,      // anything else: a failure of the source
+  kTake,       // the bytes asked for
+  kLearnSize,  // the first answer named the size (range.total)
+  kStream,     // one stream from the start, the size from Content-Length if any
+  kOtherFile,  // a range of a file of another size
+  kNoRanges,   // ranges ignored where they are needed
+  kRefuse,     // anything else: a failure of the source
 };
 
 Verdict Judge(const Answer& answer, const AnswerContext& context);

@@ -138,7 +138,7 @@ class Session {
     Session* owner = nullptr;
     int id = 0;
     size_t source = 0;
-    CURL* easy = nullptr;
+    CurlEasy easy;
     Mode mode = Mode::kRange;
     uint64_t begin = 0;   // where the current request starts
     uint64_t reqEnd = 0;  // and where it ends (exclusive)
@@ -226,7 +226,7 @@ class Session {
   // Length of a side file found without a record, until the size is known.
   uint64_t m_orphanLength = 0;
 
-  CURLM* m_multi = nullptr;
+  CurlMulti m_multi;
   std::vector<Source> m_sources;
   std::map<int, std::unique_ptr<Conn>> m_conns;
   int m_nextId = 1;
@@ -249,7 +249,7 @@ Session::Session(DownloadTask& task) : m_task(task), m_opt(task.m_options) {
   m_link = ParseTaskLink(task.m_link);
   m_h1 = m_link.h1;
   m_sidePath = SidePath(task.m_target);
-  m_multi = curl_multi_init();
+  m_multi.reset(curl_multi_init());
   Source primary;
   primary.url = m_link.url;
   primary.primary = true;
@@ -262,7 +262,6 @@ Session::~Session() {
   AbortAll();
   m_seedQuery.Cancel();
   m_manifestQuery.Cancel();
-  curl_multi_cleanup(m_multi);
 }
 
 void Session::Publish() {
@@ -555,10 +554,10 @@ Session::Result Session::Transfer() {
       if (!anyAlive) return kFailed;
     }
     int running = 0;
-    curl_multi_perform(m_multi, &running);
+    curl_multi_perform(m_multi.get(), &running);
     int left = 0;
     bool finished = false;
-    while (CURLMsg* msg = curl_multi_info_read(m_multi, &left)) {
+    while (CURLMsg* msg = curl_multi_info_read(m_multi.get(), &left)) {
       if (msg->msg != CURLMSG_DONE) continue;
       finished = true;
       if (m_seedQuery.Owns(msg->easy_handle)) {
@@ -578,7 +577,7 @@ Session::Result Session::Transfer() {
     // for more work: see to that before waiting for the sockets.
     // Only the piece checks left: their verdicts come from another thread.
     bool checking = m_sizeKnown && m_sched.Complete() && !PiecesSettled();
-    if (!finished) curl_multi_poll(m_multi, nullptr, 0, checking ? 2 : 50, nullptr);
+    if (!finished) curl_multi_poll(m_multi.get(), nullptr, 0, checking ? 2 : 50, nullptr);
   }
 }
 
@@ -658,9 +657,9 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   c->begin = c->pos = lease.begin;
   c->lastProgress = Clock::now();
   for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
-  c->easy = curl_easy_init();
+  c->easy.reset(curl_easy_init());
   if (!c->easy) return false;
-  CURL* e = c->easy;
+  CURL* e = c->easy.get();
   Source& s = m_sources[sourceIndex];
   curl_easy_setopt(e, CURLOPT_URL, s.url.c_str());
   curl_easy_setopt(e, CURLOPT_PRIVATE, c.get());
@@ -715,16 +714,16 @@ bool Session::Request(Conn* c) {
   } else {
     c->reqEnd = kUnknownSize;
   }
-  curl_easy_setopt(c->easy, CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
-  return curl_multi_add_handle(m_multi, c->easy) == CURLM_OK;
+  curl_easy_setopt(c->easy.get(), CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
+  return curl_multi_add_handle(m_multi.get(), c->easy.get()) == CURLM_OK;
 }
 
 void Session::Abort(int id) {
   auto it = m_conns.find(id);
   if (it == m_conns.end()) return;
   Conn* c = it->second.get();
-  curl_multi_remove_handle(m_multi, c->easy);
-  curl_easy_cleanup(c->easy);
+  curl_multi_remove_handle(m_multi.get(), c->easy.get());
+  c->easy.reset();
   --m_sources[c->source].connections;
   if (m_sched.HasLease(id)) m_sched.Release(id);
   m_conns.erase(it);
@@ -749,7 +748,7 @@ void Session::Finish(Conn* c, CURLcode code) {
   Source& s = m_sources[c->source];
   bool progressed = c->pos > c->begin;
   long status = 0;
-  curl_easy_getinfo(c->easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(c->easy.get(), CURLINFO_RESPONSE_CODE, &status);
   Clock::time_point now = Clock::now();
   if (c->mode == Mode::kProbe && !c->checked && code == CURLE_OK && status == 416 && c->answer.range.valid &&
       c->answer.range.total == 0) {
@@ -791,7 +790,7 @@ void Session::Finish(Conn* c, CURLcode code) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
     s.failures = 0;
-    curl_multi_remove_handle(m_multi, c->easy);
+    curl_multi_remove_handle(m_multi.get(), c->easy.get());
     if (Request(c)) return;
   }
   Debug("conn %d %s: curl %d, http %ld, %llu bytes%s%s", id, s.url.c_str(), static_cast<int>(code), status,
@@ -935,7 +934,7 @@ void Session::StartSeedQuery() {
   if (m_seedQuery.Started() || m_opt.seedUrl.empty() || !m_sizeKnown) return;
   std::string url = SeedQueryUrl(m_opt.seedUrl, m_h1, FileNameOfUrl(m_link.url), m_sched.FileSize());
   Debug("asking the seed service: %s", url.c_str());
-  m_seedQuery.Start(m_multi, url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
+  m_seedQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
 }
 
 void Session::FinishSeedQuery(CURLcode code) {
@@ -968,7 +967,7 @@ void Session::StartManifestQuery() {
     url += ".meta4";
   }
   Debug("asking for a manifest: %s", url.c_str());
-  m_manifestQuery.Start(m_multi, url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
+  m_manifestQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
 }
 
 void Session::FinishManifestQuery(CURLcode code) {

@@ -41,8 +41,8 @@ struct State {
   Manifest m;
   std::vector<std::string> path;  // local names of the open elements, metalink namespace only
   std::string text;
-  std::string hashType;     // of the open <hash>
-  std::string piecesType;   // of the open <pieces>
+  std::string hashType;    // of the open <hash>
+  std::string piecesType;  // of the open <pieces>
   bool inFirstFile = false;
   bool sawFile = false;
   bool sawRoot = false;
@@ -140,11 +140,20 @@ void XMLCALL OnDoctype(void* user, const char*, const char*, const char*, int) {
 void Escape(const std::string& s, std::string* out) {
   for (char c : s) {
     switch (c) {
-      case '&': *out += "&amp;"; break;
-      case '<': *out += "&lt;"; break;
-      case '>': *out += "&gt;"; break;
-      case '"': *out += "&quot;"; break;
-      default: *out += c;
+      case '&':
+        *out += "&amp;";
+        break;
+      case '<':
+        *out += "&lt;";
+        break;
+      case '>':
+        *out += "&gt;";
+        break;
+      case '"':
+        *out += "&quot;";
+        break;
+      default:
+        *out += c;
     }
   }
 }

@@ -11,8 +11,8 @@ namespace p2sp {
 struct Manifest {
   std::string name;
   uint64_t size = 0;
-  std::string sha256;          // lower-case hex of the whole file
-  uint64_t pieceLength = 0;    // a power of two
+  std::string sha256;               // lower-case hex of the whole file
+  uint64_t pieceLength = 0;         // a power of two
   std::vector<std::string> pieces;  // lower-case hex, one per piece in order
   std::vector<std::string> urls;
 

@@ -45,7 +45,7 @@ std::vector<uint64_t> PieceLedger::TakeReady(const RangeSet& done, uint64_t gene
 PieceLedger::Outcome PieceLedger::Settle(uint64_t index, bool match, uint64_t generation) {
   if (index >= m_state.size() || m_state[index] != kWaiting) return Outcome::kIgnored;
   m_state[index] = kMissing;
-  m_scannedAt = UINT64_MAX;  // look again, even if no byte moved
+  m_scannedAt = UINT64_MAX;                                       // look again, even if no byte moved
   if (m_queuedAt[index] != generation) return Outcome::kRecheck;  // bytes changed under the hash
   ++m_checked;
   if (!match) return Outcome::kBad;

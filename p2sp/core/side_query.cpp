@@ -12,20 +12,19 @@ size_t SideQuery::WriteCb(char* data, size_t size, size_t n, void* user) {
 bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent) {
   m_started = true;
   m_url = url;
-  m_easy = curl_easy_init();
+  m_easy.reset(curl_easy_init());
   if (!m_easy) return false;
-  curl_easy_setopt(m_easy, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(m_easy, CURLOPT_WRITEFUNCTION, &SideQuery::WriteCb);
-  curl_easy_setopt(m_easy, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(m_easy, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(m_easy, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(m_easy, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(m_easy, CURLOPT_TIMEOUT, m_timeout);
-  curl_easy_setopt(m_easy, CURLOPT_USERAGENT, userAgent);
-  if (!proxy.empty()) curl_easy_setopt(m_easy, CURLOPT_PROXY, proxy.c_str());
-  if (curl_multi_add_handle(multi, m_easy) != CURLM_OK) {
-    curl_easy_cleanup(m_easy);
-    m_easy = nullptr;
+  curl_easy_setopt(m_easy.get(), CURLOPT_URL, url.c_str());
+  curl_easy_setopt(m_easy.get(), CURLOPT_WRITEFUNCTION, &SideQuery::WriteCb);
+  curl_easy_setopt(m_easy.get(), CURLOPT_WRITEDATA, this);
+  curl_easy_setopt(m_easy.get(), CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(m_easy.get(), CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(m_easy.get(), CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(m_easy.get(), CURLOPT_TIMEOUT, m_timeout);
+  curl_easy_setopt(m_easy.get(), CURLOPT_USERAGENT, userAgent);
+  if (!proxy.empty()) curl_easy_setopt(m_easy.get(), CURLOPT_PROXY, proxy.c_str());
+  if (curl_multi_add_handle(multi, m_easy.get()) != CURLM_OK) {
+    m_easy.reset();
     return false;
   }
   m_multi = multi;
@@ -34,16 +33,15 @@ bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& p
 
 long SideQuery::Finish(CURLcode code) {
   long status = 0;
-  curl_easy_getinfo(m_easy, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_getinfo(m_easy.get(), CURLINFO_RESPONSE_CODE, &status);
   Cancel();
   return code == CURLE_OK ? status : 0;
 }
 
 void SideQuery::Cancel() {
   if (!m_easy) return;
-  if (m_multi) curl_multi_remove_handle(m_multi, m_easy);
-  curl_easy_cleanup(m_easy);
-  m_easy = nullptr;
+  if (m_multi) curl_multi_remove_handle(m_multi, m_easy.get());
+  m_easy.reset();
   m_multi = nullptr;
 }
 

@@ -2,6 +2,8 @@
 
 #include <curl/curl.h>
 
+#include "curl_handles.h"
+
 #include <string>
 
 namespace p2sp {
@@ -17,7 +19,7 @@ class SideQuery {
 
   bool Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent);
   bool Started() const { return m_started; }
-  bool Owns(CURL* easy) const { return easy && easy == m_easy; }
+  bool Owns(CURL* easy) const { return easy && easy == m_easy.get(); }
   // Ends the transfer (libcurl reported it done); returns the HTTP status, 0 on failure.
   long Finish(CURLcode code);
   void Cancel();
@@ -30,7 +32,7 @@ class SideQuery {
   const size_t m_maxBody;
   const long m_timeout;
   CURLM* m_multi = nullptr;
-  CURL* m_easy = nullptr;
+  CurlEasy m_easy;
   bool m_started = false;
   std::string m_url;
   std::string m_body;

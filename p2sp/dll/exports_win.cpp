@@ -5,6 +5,9 @@
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <utility>
+
+#include "base/scoped_win.h"
 
 #include "core/engine.h"
 #include "core/text.h"
@@ -36,15 +39,11 @@ void HoldModule() {
 }
 
 void ReleaseModule() {
-  HMODULE self = nullptr;
-  {
-    std::lock_guard<std::mutex> lock(g_selfMutex);
-    self = g_selfReference;
-    g_selfReference = nullptr;
-  }
   // The host still holds its own reference while it is inside Uninit, so
-  // this never unloads the code that is running it.
-  if (self) ::FreeLibrary(self);
+  // giving ours back never unloads the code that is running it.
+  ScopedModule self;
+  std::lock_guard<std::mutex> lock(g_selfMutex);
+  self.Reset(std::exchange(g_selfReference, nullptr));
 }
 
 std::string Utf8(const wchar_t* text) { return text ? p2sp::WideToUtf8(text) : std::string(); }

@@ -5,7 +5,9 @@
 #include <shlobj.h>
 
 #include <cwchar>
+#include <type_traits>
 
+#include "base/scoped_win.h"
 #include "companion/companion_installer_win.h"
 #include "config/downloader_config.h"
 #include "download/progress_text.h"
@@ -397,14 +399,8 @@ LRESULT CDLDlg::OnTrayMessage(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
 }
 
 void CDLDlg::ShowTrayMenu() {
-  struct ScopedMenu {
-    HMENU handle = ::CreatePopupMenu();
-    ~ScopedMenu() {
-      if (handle) ::DestroyMenu(handle);
-    }
-    HMENU Get() const { return handle; }
-  } menu;
-  if (!menu.Get()) return;
+  ScopedMenu menu(::CreatePopupMenu());
+  if (!menu) return;
   ::AppendMenuW(menu.Get(), MF_STRING, kCmdActivate, L"打开下载器");
   ::AppendMenuW(menu.Get(), MF_STRING, kCmdTrayClose, L"关闭");
   POINT cursor = {};
@@ -556,12 +552,10 @@ bool CDLDlg::BrowseForDir(std::wstring* dir) {
   info.hwndOwner = m_hWnd;
   info.lpszTitle = L"选择路径";
   info.ulFlags = kBrowseFlags;
-  PIDLIST_ABSOLUTE list = ::SHBrowseForFolderW(&info);
-  if (!list) return false;
+  ScopedTaskMem<std::remove_pointer_t<PIDLIST_ABSOLUTE>> list(::SHBrowseForFolderW(&info));
+  if (!list.Get()) return false;
   wchar_t path[MAX_PATH] = {};
-  const BOOL got = ::SHGetPathFromIDListW(list, path);
-  ::CoTaskMemFree(list);
-  if (!got) return false;
+  if (!::SHGetPathFromIDListW(list.Get(), path)) return false;
   *dir = path;
   return true;
 }
@@ -621,11 +615,8 @@ void CDLDlg::ShellOpen(const std::wstring& target) {
 }
 
 void CDLDlg::OpenFolderAndSelect(const std::wstring& path) {
-  const HRESULT init = ::CoInitialize(nullptr);
-  PIDLIST_ABSOLUTE item = ::ILCreateFromPathW(path.c_str());
-  if (item) {
-    ::SHOpenFolderAndSelectItems(item, 0, nullptr, 0);
-    ::ILFree(item);
-  }
-  if (SUCCEEDED(init)) ::CoUninitialize();
+  ScopedCoInit com;
+  // An item list from ILCreateFromPath is task memory.
+  ScopedTaskMem<std::remove_pointer_t<PIDLIST_ABSOLUTE>> item(::ILCreateFromPathW(path.c_str()));
+  if (item.Get()) ::SHOpenFolderAndSelectItems(item.Get(), 0, nullptr, 0);
 }

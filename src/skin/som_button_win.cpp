@@ -88,12 +88,11 @@ void CSomCheckBox::OnPaint(SomDC dc, int /*clipLimit*/, int /*part*/) {
   }
   const SomSize box = SkinFrameSize(m_pImage);
   {
-    HGDIOBJ oldFont = ::SelectObject(dc, TheSkinTable().GetFont(kCaptionFont));
+    ScopedSelectObject font(dc, TheSkinTable().GetFont(kCaptionFont));
     int oldMode = ::SetBkMode(dc, TRANSPARENT);
     // The caption keeps the window's text colour.
     ::TextOutW(dc, box.cx + 5, 0, m_strText.c_str(), static_cast<int>(m_strText.size()));
     ::SetBkMode(dc, oldMode);
-    ::SelectObject(dc, oldFont);
   }
   if (m_pImage) m_pImage->DrawFrame(dc, 0, 1, frame);
 }
