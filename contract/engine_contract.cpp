@@ -19,27 +19,6 @@ const char kLongPrefix[] = "PDown://";
 const char kFlags[] = "b7=1";
 const char kH1Key[] = "h1=";
 
-bool StartsWithNoCase(const std::string& s, const char* prefix) {
-  size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= s.size() ||
-        std::tolower(static_cast<unsigned char>(s[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
-}
-
-bool IsHttpUrl(const std::string& url) {
-  return (StartsWithNoCase(url, "http://") && url.size() > 7) || (StartsWithNoCase(url, "https://") && url.size() > 8);
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
 bool IsMd5Text(const std::string& s) {
   if (s.size() != 32) return false;
   for (char c : s)
@@ -69,13 +48,49 @@ StatusFields DecodeStatus(const uint8_t* record) {
   return fields;
 }
 
+bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsHttpUrl(const std::string& url) {
+  return (StartsWithNoCase(url, "http://") && url.size() > 7) || (StartsWithNoCase(url, "https://") && url.size() > 8);
+}
+
+std::string TrimBlanks(const std::string& text) {
+  size_t b = 0, e = text.size();
+  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
+  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
+  return text.substr(b, e - b);
+}
+
+std::string UrlEncode(const std::string& text) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  for (unsigned char c : text) {
+    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 15];
+    }
+  }
+  return out;
+}
+
 std::wstring BuildTaskLink(const std::wstring& url, const std::wstring& md5Text) {
   return Widen(kLongPrefix) + Widen(kFlags) + L"|" + url + L"|" + Widen(kH1Key) + md5Text;
 }
 
 TaskLink ParseTaskLink(const std::string& link) {
   TaskLink out;
-  const std::string text = Trim(link);
+  const std::string text = TrimBlanks(link);
   if (StartsWithNoCase(text, kLongPrefix)) {
     const std::string rest = text.substr(sizeof(kLongPrefix) - 1);
     size_t pos = 0;
@@ -83,7 +98,7 @@ TaskLink ParseTaskLink(const std::string& link) {
       const size_t bar = rest.find('|', pos);
       const std::string field = rest.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
       if (StartsWithNoCase(field, kH1Key)) {
-        out.h1 = Trim(field.substr(sizeof(kH1Key) - 1));
+        out.h1 = TrimBlanks(field.substr(sizeof(kH1Key) - 1));
       } else if (IsHttpUrl(field)) {
         out.url = field;
       }

@@ -66,6 +66,16 @@ struct TaskLink {
 // not valid, rather than silently unchecked.
 TaskLink ParseTaskLink(const std::string& link);
 
+// ---- Text rules both sides read links and queries with -------------------------
+bool StartsWithNoCase(const std::string& text, const std::string& prefix);
+// "http://" or "https://" (any case) and something after it.
+bool IsHttpUrl(const std::string& url);
+// Without leading and trailing white space.
+std::string TrimBlanks(const std::string& text);
+// Query-string encoding of the seed queries (unreserved characters kept, the
+// rest as %XX), so that the seed service reads exactly what the engine sent.
+std::string UrlEncode(const std::string& text);
+
 // ---- The part of a file its MD5 text covers --------------------------------------
 // The whole file up to 52428800 bytes, otherwise its last 52428800 bytes.
 constexpr uint64_t kMd5TailBytes = 52428800;

@@ -1,5 +1,7 @@
 #include "dashboard.h"
 
+#include "contract/engine_contract.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
@@ -25,20 +27,7 @@ std::string Percent(int64_t part, int64_t whole) {
 }
 
 // Query-string encoding for links to a game's page.
-std::string UrlEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
-  }
-  return out;
-}
+using engine_contract::UrlEncode;
 
 // Horizontal bars with a label above each, in a box that scales to its card.
 std::string HorizontalBars(const std::vector<Labelled>& items, const std::vector<std::string>& colours,
@@ -86,8 +75,7 @@ std::string DailyChart(const std::vector<DayFigures>& days, int64_t today) {
     const double x = left + i * slot;
     if ((kDays - 1 - i) % 7 == 0)
       svg += "<text x=\"" + Str(static_cast<int64_t>(x + slot)) + "\" y=\"" + Str(base + 22) +
-             "\" class=\"axis\" text-anchor=\"end\">" +
-             DateText(day, "%m-%d") + "</text>";
+             "\" class=\"axis\" text-anchor=\"end\">" + DateText(day, "%m-%d") + "</text>";
     const auto it = std::find_if(days.begin(), days.end(), [&](const DayFigures& d) { return d.day == day; });
     if (it == days.end()) continue;
     const int64_t values[3] = {it->started, it->finished, it->failed};
@@ -113,7 +101,8 @@ const char kStyle[] =
     "header a{color:#cfe0ff}main{max-width:1000px;margin:0 auto;padding:12px;display:grid;"
     "grid-template-columns:repeat(auto-fit,minmax(300px,1fr));gap:12px}"
     ".card{background:#fff;border-radius:8px;padding:12px 14px;box-shadow:0 1px 3px rgba(0,0,0,.12)}"
-    ".card h2{font-size:16px;margin:0 0 8px}.wide{grid-column:1/-1}svg{width:100%;max-width:600px;height:auto;display:block}"
+    ".card h2{font-size:16px;margin:0 0 "
+    "8px}.wide{grid-column:1/-1}svg{width:100%;max-width:600px;height:auto;display:block}"
     ".lbl{font-size:21px;fill:#333}.axis{font-size:17px;fill:#666}.key span{display:inline-block;width:10px;"
     "height:10px;margin:0 4px 0 10px}.muted{color:#666;font-size:13px}table{border-collapse:collapse;width:100%}"
     "td{padding:4px 6px;border-bottom:1px solid #eee;font-size:14px;word-break:break-all}";
@@ -124,12 +113,23 @@ std::string HtmlEscape(const std::string& text) {
   std::string out;
   for (char c : text) {
     switch (c) {
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '&': out += "&amp;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&#39;"; break;
-      default: out += c;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&#39;";
+        break;
+      default:
+        out += c;
     }
   }
   return out;
@@ -144,21 +144,22 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
   std::string html =
       "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
-      "<meta http-equiv=\"refresh\" content=\"15\"><title>Downloads — " + HtmlEscape(title) + "</title><style>" +
-      kStyle + "</style></head><body><header><h1>Downloads — " + HtmlEscape(title) + "</h1>";
+      "<meta http-equiv=\"refresh\" content=\"15\"><title>Downloads — " +
+      HtmlEscape(title) + "</title><style>" + kStyle + "</style></head><body><header><h1>Downloads — " +
+      HtmlEscape(title) + "</h1>";
   if (!game.empty()) html += "<a href=\"/dashboard\">all games</a> · ";
   html += "<a href=\"/api/figures" + (game.empty() ? std::string() : "?game=" + UrlEncode(game)) +
           "\">figures as JSON</a></header><main>";
 
   const Funnel& fu = f.funnel;
   html += "<section class=\"card wide\"><h2>Players: from the first window to the finished download</h2>";
-  html += HorizontalBars({{"Opened the downloader", fu.initial},
-                          {"Started the download", fu.start},
-                          {"Finished the download", fu.complete},
-                          {"Download failed", fu.failed}},
-                         {kFunnelColours[0], kFunnelColours[1], kFunnelColours[2], kFunnelColours[3]}, "funnel",
-                         {"", Percent(fu.start, fu.initial), Percent(fu.complete, fu.start),
-                          Percent(fu.failed, fu.start)});
+  html +=
+      HorizontalBars({{"Opened the downloader", fu.initial},
+                      {"Started the download", fu.start},
+                      {"Finished the download", fu.complete},
+                      {"Download failed", fu.failed}},
+                     {kFunnelColours[0], kFunnelColours[1], kFunnelColours[2], kFunnelColours[3]}, "funnel",
+                     {"", Percent(fu.start, fu.initial), Percent(fu.complete, fu.start), Percent(fu.failed, fu.start)});
   html += "<p class=\"muted\">Players are counted by machine identifier. " + Str(f.reports) + " reports stored";
   if (f.malformed) html += ", " + Str(f.malformed) + " of them malformed";
   html += ".</p></section>";
@@ -187,8 +188,7 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
       const auto n = names.find(g.label);
       html += "<tr><td><a href=\"/dashboard?game=" + UrlEncode(g.label) + "\">" +
               HtmlEscape(n != names.end() ? n->second : (g.label.empty() ? "(no game key)" : g.label)) +
-              "</a></td><td class=\"muted\">" + HtmlEscape(g.label) + "</td><td>" + Str(g.count) +
-              " reports</td></tr>";
+              "</a></td><td class=\"muted\">" + HtmlEscape(g.label) + "</td><td>" + Str(g.count) + " reports</td></tr>";
     }
     if (games.empty()) html += "<tr><td class=\"muted\">No reports yet.</td></tr>";
     html += "</table></section>";

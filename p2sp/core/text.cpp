@@ -86,27 +86,11 @@ std::wstring Utf8ToWide(const std::string& text) {
   return out;
 }
 
+using engine_contract::IsHttpUrl;
+using engine_contract::StartsWithNoCase;
+
 namespace {
-
-bool StartsWithNoCase(const std::string& text, const std::string& prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  return true;
-}
-
-bool IsHttpUrl(const std::string& url) {
-  return (StartsWithNoCase(url, "http://") && url.size() > 7) || (StartsWithNoCase(url, "https://") && url.size() > 8);
-}
-
-std::string Trim(const std::string& s) {
-  size_t b = 0, e = s.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(s[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(s[e - 1]))) --e;
-  return s.substr(b, e - b);
-}
-
+std::string Trim(const std::string& s) { return engine_contract::TrimBlanks(s); }
 }  // namespace
 
 std::vector<std::string> ParseSeedAnswer(const std::string& body, size_t maxSources) {
@@ -121,21 +105,6 @@ std::vector<std::string> ParseSeedAnswer(const std::string& body, size_t maxSour
     bool seen = false;
     for (const auto& u : out) seen = seen || u == line;
     if (!seen) out.push_back(line);
-  }
-  return out;
-}
-
-std::string UrlEncode(const std::string& text) {
-  static const char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += kHex[c >> 4];
-      out += kHex[c & 15];
-    }
   }
   return out;
 }

@@ -21,7 +21,7 @@ using engine_contract::TaskLink;
 std::vector<std::string> ParseSeedAnswer(const std::string& body, size_t maxSources);
 // <seed>?h1=..&name=..&size=.. (or &h1=.. when the seed URL has a query already).
 std::string SeedQueryUrl(const std::string& seedUrl, const std::string& h1, const std::string& name, uint64_t size);
-std::string UrlEncode(const std::string& text);
+using engine_contract::UrlEncode;
 // The last path segment of a URL, without query or fragment.
 std::string FileNameOfUrl(const std::string& url);
 
