@@ -103,3 +103,5 @@ class CallBack : public CDownloaderConfig::IConfigInitCallback {
 int InitProgressPosition(uint32_t sofar, uint32_t total, int code, int whichFile);
 
 constexpr uint32_t kSkinMaxAgeSeconds = 172800;  // 48 hours
+constexpr uint32_t kMaxConfigBytes = 1u << 20;  // a larger body fails like a broken connection
+constexpr uint32_t kMaxSkinBytes = 8u << 20;

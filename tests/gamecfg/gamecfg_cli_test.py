@@ -202,6 +202,21 @@ class CheckTest(Scratch):
         self.assertEqual(self.lines(out), [["5", "http://h/g/CON", "", "CON"]])
         self.assertIn('"CON"', err)
 
+    def test_names_that_would_leave_their_folder_are_refused_with_the_reason(self):
+        two = [("GameName", "G"), ("GameSize", "5,6"),
+               ("GameDownloadLink", "http://cdn/g/a.exe?token=x/y,http://cdn/g/b.bin#part")]
+        code, out, err = self.check(config(game=two + [("GameStart", "a.exe")]))
+        self.assertEqual((code, self.lines(out)[0][3], self.lines(out)[1][3]), (0, "a.exe", "b.bin"), err)
+        for key, value, section in (("GameStart", "..\\..\\evil.exe", "game"),
+                                    ("GardboxDownloaderLink", "http://h/x\\..\\run.exe", "gardbox")):
+            with self.subTest(key):
+                extra = {"game": two + [("GameStart", value)]} if section == "game" else {
+                    "game": two + [("GameStart", "a.exe")], "gardbox": [(key, value)]}
+                code, out, err = self.check(config(**extra))
+                self.assertEqual(code, 1)
+                self.assertIn(key, err)
+                self.assertIn("refuses", err)
+
     def test_profile_rules(self):
         text = ("\r\n[gameconfig]\r\n  gamename =  \"G\"  \r\nGameName=second\r\nGAMESIZE= 7 \r\n"
                 "gamedownloadlink=http://h/x.bin\r\n[DOWNLOADER]\r\nnewversion=1.1.0.1010\r\n")

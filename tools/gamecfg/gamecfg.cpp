@@ -120,18 +120,11 @@ CheckOutcome CheckDocument(const ProfileDocument& doc, Reporter& report) {
   }
 
   if (!outcome.parsed) {
-    // GameMd5 is optional: a parse that stops right after it refused a file name.
-    if (lastKey != L"GameMd5") {
+    if (!outcome.values.refusal.empty()) {
+      report.Error(U8(outcome.values.refusal) + "; the program refuses this configuration");
+    } else {
       std::string why = lastKey == L"GameStart" ? " (required when the file list has two or more entries)" : "";
       report.Error("required key " + U8(lastKey) + " in section [" + U8(lastSection) + "] is missing or empty" + why);
-    } else {
-      for (size_t i = 0; i < outcome.files.size(); ++i) {
-        std::wstring name = FileNameOfLink(outcome.files[i].downloadLink);
-        if (!name.empty() && !IsSafeFileName(name)) {
-          report.Error("entry " + std::to_string(i + 1) + ": file name \"" + U8(name) +
-                       "\" is refused by the program (GameDownloadLink)");
-        }
-      }
     }
   }
 
