@@ -179,6 +179,7 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
     v.refusal = L"file name \"" + companionName + L"\" of GardboxDownloaderLink would leave the temporary folder";
     return false;
   }
+  read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
   read(L"Gardbox", L"safecheck", v.safecheck);
   read(L"GameConfig", L"GameVersion", v.gameVersion);
   read(L"DownLoader", L"GardBoxInstallTip", v.gardBoxInstallTip);

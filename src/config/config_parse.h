@@ -26,6 +26,7 @@ struct ConfigValues {
   std::wstring embedLink2;
   std::wstring gameStart;
   std::wstring gardboxDownloaderLink;
+  std::wstring gardboxMd5;  // optional: the companion runs only when its file matches
   std::wstring safecheck;
   std::wstring domainName;
   std::vector<GameFileEntry> files;

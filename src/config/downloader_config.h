@@ -57,6 +57,7 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetEmbedLink2() const { return m_values.embedLink2; }
   std::wstring GetGameStart() const { return m_values.gameStart; }
   std::wstring GetGardboxDownloaderLink() const { return m_values.gardboxDownloaderLink; }
+  std::wstring GetGardboxMd5() const { return m_values.gardboxMd5; }
   std::wstring GetSafecheck() const { return m_values.safecheck; }
   std::wstring GetDomainName() const { return m_values.domainName; }
   std::vector<GameFileEntry> GetFileList() const { return m_values.files; }

@@ -527,7 +527,9 @@ bool CDLDlg::IsInternetConnected() { return ::IsInternetConnected() != 0; }
 
 bool CDLDlg::IsCompanionMutexTaken() { return ::IsCompanionMutexTaken(); }
 
-void CDLDlg::RunCompanionInstaller(const std::wstring& path) { RunCompanionInstallerSilently(path); }
+void CDLDlg::RunCompanionInstaller(const std::wstring& path) {
+  RunCompanionInstallerSilently(path, DownloaderConfig().GetGardboxMd5());
+}
 
 bool CDLDlg::WaitItemMutex() {
   const DWORD got = ::WaitForSingleObject(m_itemMutex.Get(), INFINITE);

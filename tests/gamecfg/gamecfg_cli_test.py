@@ -124,6 +124,18 @@ class MakeTest(Scratch):
         self.assertIn("GameStart=setup.exe\r\n", text)
         self.assertIn("[Gardbox]\r\nsafecheck=1\r\nDomainName=http://stats.example/s.php\r\n", text)
 
+    def test_companion_digest_is_filled_from_its_file(self):
+        setup = self.random_file("setup.exe", 10)
+        box = self.random_file("box/gbox.exe", 3000)
+        code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--companion-link",
+                           "http://h/box/gbox.exe", "--companion", box, "-o", self.path("c.ini"), setup)
+        self.assertEqual(code, 0, err)
+        self.assertIn("GardboxMd5=" + tail_md5(box) + "\r\n", self.read_config_text())
+        code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--companion", self.path("none.exe"),
+                           "-o", self.path("d.ini"), setup)
+        self.assertEqual(code, 2)
+        self.assertFalse(os.path.exists(self.path("d.ini")))
+
     def test_values_that_would_be_trimmed_or_unquoted_are_protected(self):
         setup = self.random_file("setup.exe", 10)
         code, _, err = run("make", "--name", " 幻想 ", "--install-tip", '"quoted"', "--base-url", "http://h/",

@@ -21,6 +21,7 @@ const char kUsage[] =
     "               [--new-version-link URL] [--safecheck 0|1] [--seed-url URL] [--skin-link URL]\n"
     "               [--embed-link URL] [--companion-link URL] [--domain URL] [--game-version TEXT]\n"
     "               [--install-tip TEXT] [--promotion-title TEXT] [--promotion-link URL]\n"
+    "               [--companion FILE]\n"
     "               [-o OUT] FILE...\n"
     "  gamecfg check CONFIG\n"
     "  gamecfg md5 FILE\n"
@@ -318,7 +319,7 @@ std::string ProblemWithName(const std::wstring& name) {
 int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& report) {
   std::map<std::string, std::string> options;
   std::vector<std::string> files;
-  std::set<std::string> known = {"--name", "--base-url", "--start", "--new-version", "--safecheck", "-o"};
+  std::set<std::string> known = {"--name", "--base-url", "--start", "--new-version", "--safecheck", "--companion", "-o"};
   for (const MakeOption& o : kValueOptions) known.insert(o.flag);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -430,6 +431,18 @@ int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& 
   written.push_back({L"Gardbox", L"safecheck", W(safecheck)});
   for (const MakeOption& o : kValueOptions) {
     if (options.count(o.flag)) written.push_back({o.section, o.key, W(options[o.flag])});
+  }
+  if (options.count("--companion")) {
+    // The program runs the companion silently only when it matches this.
+    Md5Digest digest;
+    bool regular = false;
+    uint64_t size = 0;
+    if (!host.StatFile(options["--companion"], &regular, &size) || !regular ||
+        !host.FileMd5(options["--companion"], &digest)) {
+      report.Error("cannot read " + options["--companion"]);
+      return 2;
+    }
+    written.push_back({L"Gardbox", L"GardboxMd5", W(FormatMd5Text(digest))});
   }
 
   std::wstring text;
