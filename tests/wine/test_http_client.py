@@ -79,6 +79,18 @@ class HttpClientTest(harness.WineServerTestCase):
         self.assertEqual((result, status), (0, 200))
         self.assertEqual(events[-1], (6, 0, 0))
 
+    def test_chunked_body_cut_before_its_last_chunk_fails(self):
+        body = os.urandom(6000)
+        self.server.add("/chunked-cut", body=body, chunked=True, chunk_size=1000, truncate_at=3000)
+        self.server.add("/chunked-whole", body=body, chunked=True, chunk_size=1000)
+        _, result, status = self.probe(self.server.url("/chunked-cut"), self.target("chunked-cut.bin"))
+        self.assertEqual((result, status), (0, 200))
+        path = self.target("chunked-whole.bin")
+        _, result, _ = self.probe(self.server.url("/chunked-whole"), path)
+        self.assertEqual(result, 1)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), body)
+
     def test_query_string_is_part_of_the_request(self):
         self.server.add("/stat", body=b"ok")
         _, result, _ = self.probe(self.server.url("/stat?action=Initial&key={AB}&v=1.1.0.1010"), None)

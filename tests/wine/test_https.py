@@ -60,6 +60,26 @@ class HttpsTest(harness.WineServerTestCase):
                 self.assertEqual(os.path.getsize(path), 0)
                 self.assertEqual(server.requests(), [], "nothing is sent over a connection that did not verify")
 
+    def test_engine_fetches_what_verifies_and_refuses_the_rest(self):
+        body = os.urandom(200 * 1024)
+        for server in (self.server, self.untrusted, self.wrong_name):
+            server.add("/game.bin", body=body)
+        target = os.path.join(self.folder, "engine.bin")
+        pdown = harness.exe("pdown.exe", self.arch)
+        code, _ = self.wine.run(pdown, "--quiet", "--retries", "1", self.server.url("/game.bin"),
+                                harness.winpath(target), timeout=120)
+        self.assertEqual(code, 0)
+        with open(target, "rb") as f:
+            self.assertEqual(f.read(), body)
+        os.unlink(target)
+        for server, name in ((self.untrusted, "untrusted"), (self.wrong_name, "wrong name")):
+            with self.subTest(name):
+                code, _ = self.wine.run(pdown, "--quiet", "--retries", "1", server.url("/game.bin"),
+                                        harness.winpath(target), timeout=120)
+                self.assertNotEqual(code, 0)
+                self.assertFalse(os.path.exists(target))
+                self.assertEqual(server.requests(), [])
+
     def test_configuration_and_skin_over_https(self):
         probe = harness.branded_copy(harness.exe("config_probe.exe"), os.path.join(self.folder, "probe"),
                                      game_key=KEY, server=self.server_base, wine=self.wine)
