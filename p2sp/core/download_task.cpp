@@ -18,6 +18,7 @@
 #include "segment_scheduler.h"
 #include "tail_hasher.h"
 #include "text.h"
+#include "tls_check.h"
 #include "verify/md5.h"
 #include "worker.h"
 
@@ -548,6 +549,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  RequireVerifiedServer(e);
   std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
   if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
   Conn* conn = c.get();
@@ -836,6 +838,7 @@ void Session::StartSeedQuery() {
   curl_easy_setopt(m_seedEasy, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(m_seedEasy, CURLOPT_TIMEOUT, 10L);
   curl_easy_setopt(m_seedEasy, CURLOPT_USERAGENT, kUserAgent);
+  RequireVerifiedServer(m_seedEasy);
   std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy;
   if (!proxy.empty()) curl_easy_setopt(m_seedEasy, CURLOPT_PROXY, proxy.c_str());
   if (curl_multi_add_handle(m_multi, m_seedEasy) != CURLM_OK) {
