@@ -179,7 +179,6 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
     v.refusal = L"file name \"" + companionName + L"\" of GardboxDownloaderLink would leave the temporary folder";
     return false;
   }
-  read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
   read(L"Gardbox", L"safecheck", v.safecheck);
   read(L"GameConfig", L"GameVersion", v.gameVersion);
   read(L"DownLoader", L"GardBoxInstallTip", v.gardBoxInstallTip);
@@ -187,5 +186,6 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   read(L"DownLoader", L"TextPromotionLink", v.textPromotionLink);
   read(L"Gardbox", L"CancelDownloadTips", v.cancelDownloadTips);
   read(L"Gardbox", L"DomainName", v.domainName);
+  read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
   return true;
 }

@@ -182,7 +182,8 @@ TEST(ParseConfiguration, ReadsKeysInTheFixedOrder) {
                                         L"DownLoader/TextPromotionTitle",
                                         L"DownLoader/TextPromotionLink",
                                         L"Gardbox/CancelDownloadTips",
-                                        L"Gardbox/DomainName"};
+                                        L"Gardbox/DomainName",
+                                        L"Gardbox/GardboxMd5"};  // the newer optional key comes last
   EXPECT_EQ(ini.readOrder, expected);
 }
 
