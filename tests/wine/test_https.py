@@ -129,6 +129,13 @@ class EndToEndHttpsTest(test_end_to_end.EndToEndTest):
     def make_server(cls):
         return harness.https_server(cls.wine)
 
+    def setUp(self):
+        super().setUp()
+        # A skin picture kept from an earlier run would not be fetched again.
+        for name in os.listdir(self.temp):
+            if name.startswith("{") and name.endswith(".png"):
+                os.unlink(os.path.join(self.temp, name))
+
     def test_companion_first_and_silently_then_the_game_with_its_reports(self):
         self.assertTrue(self.server_base.startswith("https://localhost:"))
         super().test_companion_first_and_silently_then_the_game_with_its_reports()
