@@ -268,10 +268,11 @@ TEST_F(ResumeDetection, StoredDirWithoutSeparatorIsStillAFolder) {
   const fs::path sibling = m_root / "savesetup.exe";
   Write(sibling, "not ours");
   EXPECT_EQ(Detect(L"1"), ResumeSomeComplete);
-  EXPECT_EQ(progress_.saveDir, DirText());
+  const std::wstring joined = m_dir.wstring() + static_cast<wchar_t>(fs::path::preferred_separator);
+  EXPECT_EQ(progress_.saveDir, joined);
   EXPECT_TRUE(fs::exists(sibling));
   EXPECT_TRUE(files_.deleted.empty());
-  EXPECT_EQ(CResumeState(store_).LoadDownloadDir(), DirText());
+  EXPECT_EQ(CResumeState(store_).LoadDownloadDir(), joined);
   state_->SaveDownloadDir(L"C:\\games");
   EXPECT_EQ(state_->LoadDownloadDir(), L"C:\\games\\");
 }
