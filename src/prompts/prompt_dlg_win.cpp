@@ -1,7 +1,5 @@
 #include "prompts/prompt_dlg_win.h"
 
-#include <shellapi.h>
-
 #include <cwchar>
 #include <vector>
 

@@ -2,8 +2,6 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include "skin/html_view_win.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_text_wnd.h"
