@@ -24,7 +24,10 @@ DWORD MachineGuid(wchar_t* guid) {
   DWORD type = 0;
   LONG status = ::RegQueryValueExW(key, L"MachineGuid", nullptr, &type, reinterpret_cast<BYTE*>(guid), &bytes);
   ::RegCloseKey(key);
-  if (status != ERROR_SUCCESS || type != REG_SZ) return 0;
+  if (status != ERROR_SUCCESS || type != REG_SZ) {
+    guid[0] = 0;  // a failed query may have left part of a value behind
+    return 0;
+  }
   DWORD length = bytes / sizeof(wchar_t);
   guid[length] = 0;
   while (length > 0 && guid[length - 1] == 0) --length;
@@ -59,7 +62,9 @@ bool Md5(const BYTE* data, DWORD size, BYTE digest[kMd5Size]) {
 extern "C" __declspec(dllexport) int __stdcall GetCIDW(wchar_t* buffer, int capacity) {
   if (!buffer || capacity < kIdLength + 1) return 0;
   buffer[0] = 0;
-  wchar_t guid[128];
+  // Zeroed: without a GUID the material still starts with its terminator,
+  // never with whatever the stack held, so every run hashes the same bytes.
+  wchar_t guid[128] = {};
   DWORD guidLength = MachineGuid(guid);
   DWORD serial = 0;
   bool haveSerial = SystemVolumeSerial(&serial);

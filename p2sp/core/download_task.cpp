@@ -23,6 +23,7 @@
 #include "side_query.h"
 #include "tail_hasher.h"
 #include "text.h"
+#include "tls_check.h"
 #include "verify/md5.h"
 #include "worker.h"
 
@@ -677,6 +678,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  RequireVerifiedServer(e);
   std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
   if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
   Conn* conn = c.get();

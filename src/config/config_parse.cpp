@@ -9,20 +9,36 @@ namespace {
 
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n' || c == L'\v' || c == L'\f'; }
 
-// Takes the text before the first comma and removes it with the comma.
-// Nothing is taken or removed when there is no comma.
-std::wstring TakeItem(std::wstring& list) {
-  size_t comma = list.find(L',');
-  if (comma == std::wstring::npos) return std::wstring();
-  std::wstring item = list.substr(0, comma);
-  list.erase(0, comma + 1);
-  return item;
-}
+// One of the comma lists, read front to back without copying its rest: the
+// next separator is found once per item, so a long list costs linear time.
+class ListCursor {
+ public:
+  explicit ListCursor(const std::wstring& list) : m_list(list) { FindComma(); }
 
-long long CommaPos(const std::wstring& list) {
-  size_t p = list.find(L',');
-  return p == std::wstring::npos ? -1 : static_cast<long long>(p);
-}
+  // Offset of the next separator from the current position, or -1.
+  long long CommaPos() const {
+    return m_comma == std::wstring::npos ? -1 : static_cast<long long>(m_comma - m_pos);
+  }
+
+  // Takes the text before the next separator and moves past it. Nothing is
+  // taken or moved when no separator is left.
+  std::wstring TakeItem() {
+    if (m_comma == std::wstring::npos) return std::wstring();
+    std::wstring item = m_list.substr(m_pos, m_comma - m_pos);
+    m_pos = m_comma + 1;
+    FindComma();
+    return item;
+  }
+
+  std::wstring Rest() const { return m_list.substr(m_pos); }
+
+ private:
+  void FindComma() { m_comma = m_list.find(L',', m_pos); }
+
+  const std::wstring& m_list;
+  size_t m_pos = 0;
+  size_t m_comma = std::wstring::npos;
+};
 
 bool EqualsNoCase(const std::wstring& a, const wchar_t* b) {
   size_t i = 0;
@@ -63,8 +79,10 @@ uint64_t ParseSizeText(const std::wstring& text) {
 }
 
 std::wstring FileNameOfLink(const std::wstring& link) {
-  size_t slash = link.rfind(L'/');
-  return slash == std::wstring::npos ? link : link.substr(slash + 1);
+  // CDN links carry tokens after "?" or "#"; they are not part of the name.
+  const std::wstring path = link.substr(0, link.find_first_of(L"?#"));
+  size_t slash = path.rfind(L'/');
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
 }
 
 bool IsSafeFileName(const std::wstring& name) {
@@ -91,30 +109,29 @@ bool IsSafeFileName(const std::wstring& name) {
 
 std::vector<GameFileEntry> SplitFileLists(std::wstring sizes, std::wstring links, std::wstring md5s) {
   std::vector<GameFileEntry> files;
-  long long pS = CommaPos(sizes), pL = CommaPos(links), pM = CommaPos(md5s);
-  while (pS > 0 || pL > 0 || pM > 0) {
+  ListCursor s(sizes), l(links), m(md5s);
+  while (s.CommaPos() > 0 || l.CommaPos() > 0 || m.CommaPos() > 0) {
     GameFileEntry entry;
-    std::wstring size = TakeItem(sizes);
+    std::wstring size = s.TakeItem();
     if (!size.empty()) entry.size = ParseSizeText(size);
-    std::wstring link = TakeItem(links);
+    std::wstring link = l.TakeItem();
     if (!link.empty()) entry.downloadLink = link;
-    std::wstring md5 = TakeItem(md5s);
+    std::wstring md5 = m.TakeItem();
     if (!md5.empty()) entry.md5Text = md5;
-    files.push_back(entry);
-    pS = CommaPos(sizes);
-    pL = CommaPos(links);
-    pM = CommaPos(md5s);
+    files.push_back(std::move(entry));
   }
   GameFileEntry last;
-  if (!sizes.empty()) last.size = ParseSizeText(sizes);
-  last.downloadLink = links;
-  last.md5Text = md5s;
-  files.push_back(last);
+  const std::wstring restSizes = s.Rest();
+  if (!restSizes.empty()) last.size = ParseSizeText(restSizes);
+  last.downloadLink = l.Rest();
+  last.md5Text = m.Rest();
+  files.push_back(std::move(last));
   return files;
 }
 
 bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   v.files.clear();
+  v.refusal.clear();
   auto read = [&](const wchar_t* section, const wchar_t* key, std::wstring& out) {
     out = lookup(section, key);
     return !out.empty();
@@ -127,15 +144,27 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   read(L"GameConfig", L"GameMd5", md5s);
 
   std::vector<GameFileEntry> files = SplitFileLists(sizes, links, md5s);
-  for (const GameFileEntry& f : files) {
-    std::wstring name = FileNameOfLink(f.downloadLink);
+  for (size_t i = 0; i < files.size(); ++i) {
+    std::wstring name = FileNameOfLink(files[i].downloadLink);
     // An empty name only makes that entry unusable later; anything that could
     // escape the save directory is refused here.
-    if (!name.empty() && !IsSafeFileName(name)) return false;
+    if (!name.empty() && !IsSafeFileName(name)) {
+      v.refusal = L"entry " + std::to_wstring(i + 1) + L": file name \"" + name +
+                  L"\" would leave the save directory (GameDownloadLink)";
+      return false;
+    }
   }
   v.files = std::move(files);
 
-  if (v.files.size() >= 2 && !read(L"GameConfig", L"GameStart", v.gameStart)) return false;
+  if (v.files.size() >= 2) {
+    if (!read(L"GameConfig", L"GameStart", v.gameStart)) return false;
+    // The installer is run from the save directory, so it is held to the
+    // same rule as the files written there.
+    if (!IsSafeFileName(v.gameStart)) {
+      v.refusal = L"GameStart \"" + v.gameStart + L"\" is not a plain file name inside the save directory";
+      return false;
+    }
+  }
   read(L"GameConfig", L"SeedUrl", v.seedUrl);
   read(L"DownLoader", L"SkinLink", v.skinLink);
   if (!read(L"DownLoader", L"NewVersion", v.newVersion)) return false;
@@ -144,6 +173,12 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   }
   read(L"DownLoader", L"EmbedLink2", v.embedLink2);
   read(L"Gardbox", L"GardboxDownloaderLink", v.gardboxDownloaderLink);
+  // The companion is saved in, and run silently from, the temporary folder.
+  const std::wstring companionName = FileNameOfLink(v.gardboxDownloaderLink);
+  if (!companionName.empty() && !IsSafeFileName(companionName)) {
+    v.refusal = L"file name \"" + companionName + L"\" of GardboxDownloaderLink would leave the temporary folder";
+    return false;
+  }
   read(L"Gardbox", L"safecheck", v.safecheck);
   read(L"GameConfig", L"GameVersion", v.gameVersion);
   read(L"DownLoader", L"GardBoxInstallTip", v.gardBoxInstallTip);
@@ -151,5 +186,6 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   read(L"DownLoader", L"TextPromotionLink", v.textPromotionLink);
   read(L"Gardbox", L"CancelDownloadTips", v.cancelDownloadTips);
   read(L"Gardbox", L"DomainName", v.domainName);
+  read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
   return true;
 }

@@ -26,9 +26,13 @@ struct ConfigValues {
   std::wstring embedLink2;
   std::wstring gameStart;
   std::wstring gardboxDownloaderLink;
+  std::wstring gardboxMd5;  // optional: the companion runs only when its file matches
   std::wstring safecheck;
   std::wstring domainName;
   std::vector<GameFileEntry> files;
+  // Why a present value was refused; empty when the parse succeeded or a
+  // required key was missing.
+  std::wstring refusal;
 };
 
 // Used when the configuration names no download page for a newer downloader.
@@ -36,7 +40,8 @@ extern const wchar_t kDefaultNewVersionDownloaderLink[];
 
 // Reads every key in its fixed order into `values`. Returns false at the first
 // missing required key (members read before it keep their values) or when a
-// listed file name could not be written safely inside the save directory.
+// listed file name, GameStart or the companion's file name could not be
+// written or run safely inside its directory (then `refusal` says which).
 // The file list is emptied first, so a repeated parse never doubles it.
 bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& values);
 
@@ -48,7 +53,8 @@ std::vector<GameFileEntry> SplitFileLists(std::wstring sizes, std::wstring links
 // gives 0; a value beyond 64 bits saturates.
 uint64_t ParseSizeText(const std::wstring& text);
 
-// The part of a download link after its last "/" (the whole link without one).
+// The part of a download link after its last "/" (the whole link without one),
+// leaving out any query or fragment ("?..." or "#...").
 std::wstring FileNameOfLink(const std::wstring& link);
 
 // True when `name` is a plain file name that stays inside its directory:

@@ -57,6 +57,7 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetEmbedLink2() const { return m_values.embedLink2; }
   std::wstring GetGameStart() const { return m_values.gameStart; }
   std::wstring GetGardboxDownloaderLink() const { return m_values.gardboxDownloaderLink; }
+  std::wstring GetGardboxMd5() const { return m_values.gardboxMd5; }
   std::wstring GetSafecheck() const { return m_values.safecheck; }
   std::wstring GetDomainName() const { return m_values.domainName; }
   std::vector<GameFileEntry> GetFileList() const { return m_values.files; }
@@ -103,3 +104,5 @@ class CallBack : public CDownloaderConfig::IConfigInitCallback {
 int InitProgressPosition(uint32_t sofar, uint32_t total, int code, int whichFile);
 
 constexpr uint32_t kSkinMaxAgeSeconds = 172800;  // 48 hours
+constexpr uint32_t kMaxConfigBytes = 1u << 20;  // a larger body fails like a broken connection
+constexpr uint32_t kMaxSkinBytes = 8u << 20;

@@ -99,6 +99,9 @@ bool CDownloaderConfig::FetchFile(const std::wstring& url, const std::wstring& p
   if (url.empty() || path.empty()) return false;
   if (IsFresh(path, maxAgeSeconds)) return true;
   m_currentDownload = whichFile;
+  // Whatever the server sends is bounded: no configuration is near 1 MiB and
+  // no skin picture near 8 MiB.
+  m_http.SetMaxBodyBytes(whichFile == CONFIG_DOWNLOAD_SKIN ? kMaxSkinBytes : kMaxConfigBytes);
   if (m_http.DownloadToFile(url.c_str(), path.c_str())) return true;
   ::DeleteFileW(path.c_str());
   return false;

@@ -1,6 +1,7 @@
 #include "config/profile_text.h"
 
 #include <cwctype>
+#include <unordered_set>
 
 namespace {
 
@@ -19,6 +20,13 @@ bool SameNameNoCase(const std::wstring& a, const std::wstring& b) {
     if (std::towupper(a[i]) != std::towupper(b[i])) return false;
   }
   return true;
+}
+
+// The form two names share when SameNameNoCase holds for them.
+std::wstring UpperName(const std::wstring& name) {
+  std::wstring upper(name);
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
+  return upper;
 }
 
 void AppendCodePoint(std::wstring& out, uint32_t cp) {
@@ -215,9 +223,12 @@ std::wstring ProfileDocument::Lookup(const wchar_t* section, const wchar_t* key)
 }
 
 std::vector<std::wstring> ProfileDocument::RepeatedSections() const {
+  // One pass with a set of names seen, so a document of many sections is
+  // judged in linear time.
   std::vector<std::wstring> repeated;
-  for (size_t i = 0; i < m_sections.size(); ++i) {
-    if (FindSection(m_sections[i].name.c_str()) != &m_sections[i]) repeated.push_back(m_sections[i].name);
+  std::unordered_set<std::wstring> seen;
+  for (const Section& s : m_sections) {
+    if (!seen.insert(UpperName(s.name)).second) repeated.push_back(s.name);
   }
   return repeated;
 }
@@ -225,13 +236,9 @@ std::vector<std::wstring> ProfileDocument::RepeatedSections() const {
 std::vector<std::pair<std::wstring, std::wstring>> ProfileDocument::RepeatedKeys() const {
   std::vector<std::pair<std::wstring, std::wstring>> repeated;
   for (const Section& s : m_sections) {
-    for (size_t i = 0; i < s.entries.size(); ++i) {
-      for (size_t j = 0; j < i; ++j) {
-        if (SameNameNoCase(s.entries[i].first, s.entries[j].first)) {
-          repeated.emplace_back(s.name, s.entries[i].first);
-          break;
-        }
-      }
+    std::unordered_set<std::wstring> seen;
+    for (const auto& entry : s.entries) {
+      if (!seen.insert(UpperName(entry.first)).second) repeated.emplace_back(s.name, entry.first);
     }
   }
   return repeated;

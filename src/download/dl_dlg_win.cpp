@@ -14,6 +14,7 @@
 #include "engine/download_manager.h"
 #include "net/http_download.h"
 #include "prompts/prompt_dlg_win.h"
+#include "skin/html_view_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_platform_win.h"
@@ -460,9 +461,8 @@ void CDLDlg::CloseProgram() {
   DestroyWindow();
 }
 
-void CDLDlg::OpenUrl(const std::wstring& url) {
-  ::ShellExecuteW(nullptr, L"open", url.c_str(), nullptr, nullptr, SW_SHOW);
-}
+// The promotion link comes from the server: web addresses only.
+void CDLDlg::OpenUrl(const std::wstring& url) { OpenUrlExternally(url.c_str()); }
 
 void CDLDlg::SyncProcessValues() {
   const ResumeProgress& progress = m_driver->Progress();
@@ -520,7 +520,9 @@ bool CDLDlg::IsInternetConnected() { return ::IsInternetConnected() != 0; }
 
 bool CDLDlg::IsCompanionMutexTaken() { return ::IsCompanionMutexTaken(); }
 
-void CDLDlg::RunCompanionInstaller(const std::wstring& path) { RunCompanionInstallerSilently(path); }
+void CDLDlg::RunCompanionInstaller(const std::wstring& path) {
+  RunCompanionInstallerSilently(path, DownloaderConfig().GetGardboxMd5());
+}
 
 bool CDLDlg::WaitItemMutex() {
   const DWORD got = ::WaitForSingleObject(m_itemMutex.Get(), INFINITE);

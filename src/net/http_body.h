@@ -29,8 +29,13 @@ class HttpBodyIo {
 // Reads a response body in 1024-byte blocks, raising RECEIVING, PROGRESS after
 // the 1st, 11th, 21st... block, and DONE. Returns true when the body arrived
 // whole: with a Content-Length, when at least that many bytes came; without
-// one, when the server ended the body. A body the file could not take fails.
-bool ReadHttpBody(HttpBodyIo& io, bool hasContentLength, uint32_t contentLength);
+// one, when the server ended the body. A chunked body (`chunked`) is framed by
+// the server, so a read that fails part-way fails the body; without any
+// framing the end of the connection ends it. A body the file could not take
+// fails, and so does one larger than `maxBytes` (0: no cap), before anything
+// beyond the cap is stored.
+bool ReadHttpBody(HttpBodyIo& io, bool hasContentLength, uint32_t contentLength, bool chunked = false,
+                  uint32_t maxBytes = 0);
 
 // The system's connection flags as the client judges them: online only when
 // the query succeeded, the offline bit (0x20) is clear and a LAN, modem or

@@ -11,7 +11,8 @@ class IHttpDownloadCallback {
   ~IHttpDownloadCallback() = default;
 };
 
-// One plain-HTTP GET at a time, synchronous, body to a file or discarded.
+// One HTTP or HTTPS GET at a time, synchronous, body to a file or discarded.
+// HTTPS certificates are checked by the system and never waived.
 class CHttpDownload {
  public:
   CHttpDownload() = default;
@@ -24,6 +25,8 @@ class CHttpDownload {
     m_receiveTimeout = receiveMs;
   }
   void SetCallback(IHttpDownloadCallback* callback) { m_callback = callback; }
+  // A body larger than this fails like a broken connection (0: no cap).
+  void SetMaxBodyBytes(uint32_t bytes) { m_maxBodyBytes = bytes; }
   uint32_t GetStatus() const { return m_status; }
 
   // Returns nonzero when a 200 response arrived whole. `path` may be null:
@@ -41,6 +44,7 @@ class CHttpDownload {
   uint32_t m_receiveTimeout = 0;
   IHttpDownloadCallback* m_callback = nullptr;
   uint32_t m_status = 0;
+  uint32_t m_maxBodyBytes = 0;
 };
 
 // Nonzero when the system reports a usable connection.

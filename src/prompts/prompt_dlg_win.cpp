@@ -1,12 +1,11 @@
 #include "prompts/prompt_dlg_win.h"
 
-#include <shellapi.h>
-
 #include <cwchar>
 #include <vector>
 
 #include "base/scoped_win.h"
 #include "prompts/message_wrap.h"
+#include "skin/html_view_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_platform_win.h"
@@ -203,10 +202,11 @@ CSomBitmap* COlderVersionDlg::ActionImage() { return &TheSkinTable().m_bmpDownlo
 void COlderVersionDlg::OnAction(WPARAM wParam) {
   if (wParam != kPromptIdAction) return;
   const wchar_t* page = m_strUrl.empty() ? kFeedbackForumPage : m_strUrl.c_str();
+  // NewVersionDownloaderLink comes from the server: web addresses only.
   if (m_opener)
     m_opener(page);
   else
-    ::ShellExecuteW(nullptr, L"open", page, nullptr, nullptr, SW_SHOW);
+    OpenUrlExternally(page);
 }
 
 CInstallGameDlg::CInstallGameDlg() : CPromptWindow(PromptKind::Action) {}

@@ -21,10 +21,12 @@ bool IsWebAddress(const std::wstring& url) {
     start = 8;
   else
     return false;
-  // A host must follow; control characters would end the command line of the
-  // browser started for it.
-  if (start >= url.size() || url[start] == L'/') return false;
+  // A host must follow; a backslash there would make a UNC path of it for
+  // some handlers.
+  if (start >= url.size() || url[start] == L'/' || url[start] == L'\\') return false;
+  // Blanks, quotes and control characters would end or extend the command
+  // line of the browser started for it.
   for (wchar_t c : url)
-    if (c < 0x20 || c == L'"') return false;
+    if (c <= 0x20 || c == 0x7F || c == L'"') return false;
   return true;
 }

@@ -2,7 +2,8 @@
 
 #include <string>
 
-// Whether a page's request for a new window may be handed to the user's
-// browser: only http and https addresses, so that a page cannot make the
-// program open local files or programs through the shell.
+// Whether an address may be handed to the shell at all: only http and https
+// addresses, so that a page, a label's link or a value from the server cannot
+// make the program open local files or start programs. Every place that
+// opens a page goes through this one check.
 bool IsWebAddress(const std::wstring& url);

@@ -57,7 +57,7 @@ struct LookStacks {
   std::vector<int> font{-1};
   std::vector<int32_t> colour{-1};
   std::vector<int32_t> linkColour{-1};
-  std::vector<std::wstring> link{std::wstring()};
+  std::vector<SharedText> link{SharedText()};
 
   template <typename T>
   static void Pop(std::vector<T>& stack) {
@@ -67,7 +67,7 @@ struct LookStacks {
   void Apply(const std::wstring& body) {
     auto value = [&body](size_t nameLen) { return body.substr(nameLen); };
     if (StartsWithNoCase(body, 0, L"a=")) {
-      link.push_back(value(2));
+      link.push_back(SharedText(value(2)));
     } else if (StartsWithNoCase(body, 0, L"/acolor")) {
       Pop(linkColour);
     } else if (StartsWithNoCase(body, 0, L"/a")) {
@@ -113,10 +113,17 @@ std::vector<Segment> ParseMarkup(const std::wstring& markup) {
   std::vector<Segment> segments;
   LookStacks stacks;
   std::wstring run;
+  // The next "}" is looked for again only once the reading has passed it, so
+  // many unclosed tags do not each search the rest of the text.
+  size_t close = 0;
+  bool closeFound = false;
   size_t i = 0;
   while (i < markup.size()) {
     if (markup.compare(i, kTagOpenLen, kTagOpen) == 0) {
-      size_t close = markup.find(L'}', i + kTagOpenLen);
+      if (!closeFound || close < i + kTagOpenLen) {
+        close = markup.find(L'}', i + kTagOpenLen);
+        closeFound = true;
+      }
       if (close != std::wstring::npos) {
         if (!run.empty()) segments.push_back(stacks.MakeSegment(std::move(run)));
         run.clear();

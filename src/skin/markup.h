@@ -4,6 +4,7 @@
 // and link over plain text, and the one-line layout of the resulting runs.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,13 +16,34 @@ struct MarkupRect {
   bool Contains(int x, int y) const { return x >= left && x < right && y >= top && y < bottom; }
 };
 
+// A link action shared by every run it covers: a long action over many runs
+// is stored once.
+class SharedText {
+ public:
+  SharedText() = default;
+  SharedText(std::wstring text)  // NOLINT(google-explicit-constructor): reads like the text it holds
+      : m_text(text.empty() ? nullptr : std::make_shared<const std::wstring>(std::move(text))) {}
+  SharedText(const wchar_t* text) : SharedText(std::wstring(text)) {}  // NOLINT(google-explicit-constructor)
+  const std::wstring& str() const {
+    static const std::wstring kEmpty;
+    return m_text ? *m_text : kEmpty;
+  }
+  operator const std::wstring&() const { return str(); }  // NOLINT(google-explicit-constructor)
+  bool empty() const { return !m_text; }
+  friend bool operator==(const SharedText& a, const std::wstring& b) { return a.str() == b; }
+  friend bool operator==(const SharedText& a, const wchar_t* b) { return a.str() == b; }
+
+ private:
+  std::shared_ptr<const std::wstring> m_text;
+};
+
 // One run of text with one look.
 struct Segment {
   std::wstring text;
   MarkupRect rect;
   int font = -1;        // skin font index (0..15); -1 for the label's own font
   int32_t colour = -1;  // colour reference 0x00BBGGRR; -1 for the label's default
-  std::wstring link;    // link action; empty for ordinary text
+  SharedText link;      // link action; empty for ordinary text
   bool IsLink() const { return !link.empty(); }
 };
 

@@ -1,5 +1,7 @@
 #include "skin/som_text_wnd.h"
 
+#include "skin/html_url.h"
+
 namespace {
 
 class NullTextServices : public ISomTextServices {
@@ -191,7 +193,8 @@ void CSomTextWnd::RunAction(const std::wstring& action) {
   LinkAction parsed = ParseLinkAction(action);
   if (parsed.isCommand) {
     if (m_pManager) m_pManager->SendCommand(this, 0, static_cast<unsigned>(parsed.commandId) & 0xFFFF);
-  } else {
+  } else if (IsWebAddress(action)) {
+    // Label texts may come from the server; only web pages are opened.
     SomTextServices().ShellOpen(action);
   }
 }

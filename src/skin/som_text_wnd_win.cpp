@@ -2,9 +2,8 @@
 
 #include <windows.h>
 
-#include <shellapi.h>
-
 #include "base/scoped_win.h"
+#include "skin/html_view_win.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_text_wnd.h"
 
@@ -41,10 +40,9 @@ class Win32TextServices : public ISomTextServices {
 
   void SetHandCursor() override { ::SetCursor(::LoadCursorW(nullptr, IDC_HAND)); }
 
-  // A target the shell cannot open is ignored, as a link that goes nowhere.
-  void ShellOpen(const std::wstring& target) override {
-    ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
-  }
+  // A target the shell cannot open is ignored, as a link that goes nowhere;
+  // anything but a web address is never handed to it.
+  void ShellOpen(const std::wstring& target) override { OpenUrlExternally(target.c_str()); }
 };
 
 Win32TextServices g_win32TextServices;

@@ -66,6 +66,13 @@ std::wstring CResumeState::LoadDownloadDir() {
   // A cut directory name may well name another existing folder, whose files
   // would then be judged and deleted as ours.
   if (tooLong) return std::wstring();
+  // File names are joined straight onto it: C:\games must not turn
+  // setup.exe into C:\gamessetup.exe. The separator follows the one the
+  // name already uses.
+  if (!dir.empty() && dir.back() != L'\\' && dir.back() != L'/') {
+    const bool slashes = dir.find(L'\\') == std::wstring::npos && dir.find(L'/') != std::wstring::npos;
+    dir += slashes ? L'/' : L'\\';
+  }
   return dir;
 }
 

@@ -12,11 +12,16 @@
 namespace {
 
 constexpr uint32_t kReportTimeoutMs = 10000;
+constexpr uint32_t kMaxReplyBytes = 1u << 20;
 
 // The program's HTTP client; one request at a time on the sender thread.
 class CWinReportTransport : public IReportTransport {
  public:
-  CWinReportTransport() { m_http.SetTimeout(kReportTimeoutMs); }
+  CWinReportTransport() {
+    m_http.SetTimeout(kReportTimeoutMs);
+    // Replies are a few bytes; a server sending more is not let fill the disk.
+    m_http.SetMaxBodyBytes(kMaxReplyBytes);
+  }
 
   void Send(const std::wstring& url) override { m_http.DownloadToFile(url.c_str(), nullptr); }
 

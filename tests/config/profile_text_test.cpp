@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 std::string Utf16Le(const std::wstring& text) { return EncodeUtf16LeWithMark(text); }
@@ -23,6 +25,18 @@ TEST(ProfileLookup, FirstKeyAndFirstSectionWin) {
   EXPECT_EQ(doc.RepeatedSections(), std::vector<std::wstring>{L"a"});
   ASSERT_EQ(doc.RepeatedKeys().size(), 1u);
   EXPECT_EQ(doc.RepeatedKeys()[0].second, L"K");
+}
+
+TEST(ProfileLookup, RepeatChecksStayLinearOnHugeDocuments) {
+  // 100,000 keys once took a minute to judge.
+  std::wstring text = L"[S]\n";
+  for (int i = 0; i < 100000; ++i) text += L"k" + std::to_wstring(i % 50000) + L"=1\n";
+  for (int i = 0; i < 100000; ++i) text += L"[t" + std::to_wstring(i % 50000) + L"]\n";
+  ProfileDocument doc(text);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(doc.RepeatedKeys().size(), 50000u);
+  EXPECT_EQ(doc.RepeatedSections().size(), 50000u);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
 }
 
 TEST(ProfileLookup, EnclosingQuotationMarksAreRemovedOnce) {

@@ -124,6 +124,18 @@ class MakeTest(Scratch):
         self.assertIn("GameStart=setup.exe\r\n", text)
         self.assertIn("[Gardbox]\r\nsafecheck=1\r\nDomainName=http://stats.example/s.php\r\n", text)
 
+    def test_companion_digest_is_filled_from_its_file(self):
+        setup = self.random_file("setup.exe", 10)
+        box = self.random_file("box/gbox.exe", 3000)
+        code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--companion-link",
+                           "http://h/box/gbox.exe", "--companion", box, "-o", self.path("c.ini"), setup)
+        self.assertEqual(code, 0, err)
+        self.assertIn("GardboxMd5=" + tail_md5(box) + "\r\n", self.read_config_text())
+        code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--companion", self.path("none.exe"),
+                           "-o", self.path("d.ini"), setup)
+        self.assertEqual(code, 2)
+        self.assertFalse(os.path.exists(self.path("d.ini")))
+
     def test_values_that_would_be_trimmed_or_unquoted_are_protected(self):
         setup = self.random_file("setup.exe", 10)
         code, _, err = run("make", "--name", " 幻想 ", "--install-tip", '"quoted"', "--base-url", "http://h/",
@@ -235,6 +247,21 @@ class CheckTest(Scratch):
         self.assertEqual(code, 1)
         self.assertEqual(self.lines(out), [["5", "http://h/g/CON", "", "CON"]])
         self.assertIn('"CON"', err)
+
+    def test_names_that_would_leave_their_folder_are_refused_with_the_reason(self):
+        two = [("GameName", "G"), ("GameSize", "5,6"),
+               ("GameDownloadLink", "http://cdn/g/a.exe?token=x/y,http://cdn/g/b.bin#part")]
+        code, out, err = self.check(config(game=two + [("GameStart", "a.exe")]))
+        self.assertEqual((code, self.lines(out)[0][3], self.lines(out)[1][3]), (0, "a.exe", "b.bin"), err)
+        for key, value, section in (("GameStart", "..\\..\\evil.exe", "game"),
+                                    ("GardboxDownloaderLink", "http://h/x\\..\\run.exe", "gardbox")):
+            with self.subTest(key):
+                extra = {"game": two + [("GameStart", value)]} if section == "game" else {
+                    "game": two + [("GameStart", "a.exe")], "gardbox": [(key, value)]}
+                code, out, err = self.check(config(**extra))
+                self.assertEqual(code, 1)
+                self.assertIn(key, err)
+                self.assertIn("refuses", err)
 
     def test_profile_rules(self):
         text = ("\r\n[gameconfig]\r\n  gamename =  \"G\"  \r\nGameName=second\r\nGAMESIZE= 7 \r\n"

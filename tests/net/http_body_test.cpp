@@ -83,6 +83,32 @@ TEST(ReadHttpBody, BrokenReadWithoutLengthKeepsWhatArrived) {
   EXPECT_EQ(io.written, 1024u);
 }
 
+TEST(ReadHttpBody, CapAndChunkedFramingDecideTheOutcome) {
+  struct Case {
+    std::vector<int> reads;
+    bool hasLength;
+    uint32_t length;
+    bool chunked;
+    uint32_t cap;
+    bool whole;
+    uint32_t written;
+  };
+  const Case cases[] = {
+      {{1024, 1024, 100}, false, 0, false, 2148, true, 2148},
+      {{1024, 1024, 100}, false, 0, false, 2147, false, 2048},  // one byte over: nothing past the cap kept
+      {{1024, 1024, 100}, true, 2148, false, 2147, false, 0},   // announced over the cap: not even read
+      {{1024, 1024, 100}, false, 0, true, 0, true, 2148},
+      {{1024, -1}, false, 0, true, 0, false, 1024},  // chunked body cut before its last chunk
+      {{1024, -1}, false, 0, false, 0, true, 1024},  // unframed: the end of the connection ends it
+  };
+  for (const Case& c : cases) {
+    FakeIo io(c.reads);
+    EXPECT_EQ(ReadHttpBody(io, c.hasLength, c.length, c.chunked, c.cap), c.whole) << c.cap;
+    EXPECT_EQ(io.written, c.written) << c.cap;
+    EXPECT_EQ(io.events.back(), (Event{6, 0, 0}));
+  }
+}
+
 TEST(ReadHttpBody, EmptyBodies) {
   FakeIo withLength({});
   EXPECT_TRUE(ReadHttpBody(withLength, true, 0));

@@ -22,3 +22,28 @@ TEST(HtmlUrl, AddressesThatWouldBreakTheBrowserCommandLineAreRefused) {
   EXPECT_FALSE(IsWebAddress(L"http://example.com/\" -nohome \"x"));
   EXPECT_FALSE(IsWebAddress(L"http://example.com/\r\nx"));
 }
+
+TEST(HtmlUrl, OnlyPlainWebAddressesPassTheOneShellRule) {
+  struct Case {
+    const wchar_t* url;
+    bool web;
+  };
+  const Case cases[] = {
+      {L"https://cdn.example.com/data1.pak?token=a%20b#top", true},
+      {L"Http://example.com", true},
+      {L"http://\\\\server\\share\\setup.exe", false},
+      {L"\\\\?\\C:\\setup.exe", false},
+      {L"C:/Windows/notepad.exe", false},
+      {L"setup.exe", false},
+      {L"..\\..\\setup.exe", false},
+      {L"FILE://C:/x", false},
+      {L"ms-settings:", false},
+      {L"mailto:a@example.com", false},
+      {L"\"http://example.com/\"", false},
+      {L" http://example.com/", false},
+      {L"http://example.com/ C:\\x.exe", false},
+      {L"http://example.com/\tx", false},
+      {L"http://example.com/\x7f", false},
+  };
+  for (const Case& c : cases) EXPECT_EQ(IsWebAddress(c.url), c.web) << std::wstring(c.url).size();
+}

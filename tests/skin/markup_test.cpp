@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 namespace {
 
 TEST(ParseMarkup, ColourTagGivesOneColouredRun) {
@@ -186,3 +188,23 @@ TEST(SegmentColour, HoverThenOwnColourThenDefaults) {
 }
 
 }  // namespace
+
+TEST(ParseMarkup, LongLinksAndUnclosedTagsCostLinearTimeAndMemory) {
+  // A long link over many runs is stored once, not once per run.
+  std::wstring text = L"{&#a=http://h/" + std::wstring(65534, L'p') + L"}";
+  for (int i = 0; i < 20000; ++i) text += L"x{&#font=1}";
+  std::vector<Segment> s = ParseMarkup(text);
+  ASSERT_EQ(s.size(), 20000u);
+  EXPECT_EQ(s.back().link.str().size(), 65534u + 9);
+  EXPECT_EQ(&s.front().link.str(), &s.back().link.str());
+
+  // Unclosed tags stay text, and none of them searches the rest again.
+  std::wstring unclosed;
+  for (int i = 0; i < 200000; ++i) unclosed += L"{&#";
+  const auto start = std::chrono::steady_clock::now();
+  s = ParseMarkup(unclosed);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2));
+  ASSERT_EQ(s.size(), 1u);
+  EXPECT_EQ(s[0].text, unclosed);
+}
+

@@ -244,6 +244,23 @@ TEST_F(SomTextWndTest, OtherActionsGoToTheShell) {
   EXPECT_EQ(services.handCursors, 1);
 }
 
+TEST_F(SomTextWndTest, LinksThatAreNeitherButtonsNorWebAddressesOpenNothing) {
+  // Texts from the server may carry their own link tags.
+  const wchar_t* const planted[] = {L"C:\\Windows\\system32\\calc.exe", L"\\\\host\\share\\x.exe",
+                                    L"file:///C:/x.exe", L"setup.exe", L"\"http://a/\" x", L"cmd:/c"};
+  CreateLabel(L"");
+  for (const wchar_t* target : planted) {
+    label.SetText((L"{&#a=" + std::wstring(target) + L"}AA").c_str());
+    host.Send(som_msg::kMouseMove, 12, 25);
+    host.Send(som_msg::kLButtonDown, 12, 25);
+    host.Send(som_msg::kLButtonUp, 12, 25);
+    EXPECT_TRUE(label.GetSegments()[0].IsLink());
+    host.Send(som_msg::kMouseMove, 300, 300);
+  }
+  EXPECT_TRUE(services.opened.empty());
+  EXPECT_TRUE(platform.commands.empty());
+}
+
 TEST_F(SomTextWndTest, NewTextWhilePressedLetsGoWithoutFiring) {
   CreateLabel(L"{&#a=button:5}AA");
   host.Send(som_msg::kMouseMove, 12, 25);

@@ -261,6 +261,22 @@ TEST_F(ResumeDetection, NoUsableDirectoryGivesZeroAndTouchesNothing) {
   EXPECT_TRUE(files_.deleted.empty());
 }
 
+TEST_F(ResumeDetection, StoredDirWithoutSeparatorIsStillAFolder) {
+  // Another version or a hand edit may leave the separator off.
+  state_->SaveDownloadDir(m_dir.wstring());
+  Complete(0);
+  const fs::path sibling = m_root / "savesetup.exe";
+  Write(sibling, "not ours");
+  EXPECT_EQ(Detect(L"1"), ResumeSomeComplete);
+  const std::wstring joined = m_dir.wstring() + static_cast<wchar_t>(fs::path::preferred_separator);
+  EXPECT_EQ(progress_.saveDir, joined);
+  EXPECT_TRUE(fs::exists(sibling));
+  EXPECT_TRUE(files_.deleted.empty());
+  EXPECT_EQ(CResumeState(store_).LoadDownloadDir(), joined);
+  state_->SaveDownloadDir(L"C:\\games");
+  EXPECT_EQ(state_->LoadDownloadDir(), L"C:\\games\\");
+}
+
 TEST_F(ResumeDetection, EmptyDirectoryGivesZeroWithoutTakingIt) {
   EXPECT_EQ(Detect(L"1"), ResumeNone);
   EXPECT_EQ(progress_.saveDir, L"");

@@ -231,6 +231,22 @@ class Wine:
                 return candidate
         raise RuntimeError("no temporary directory in the prefix")
 
+    def trust_test_ca(self, der_path):
+        """Adds the HTTPS tests' CA to this prefix's Root store (never the host's),
+        once per CA."""
+        import hashlib
+        with open(der_path, "rb") as f:
+            digest = hashlib.sha256(f.read()).hexdigest()
+        stamp = os.path.join(self.prefix, ".gd-test-ca")
+        if os.path.exists(stamp) and open(stamp).read() == digest:
+            return
+        code, out = self.run(exe("trust_ca.exe"), winpath(der_path))
+        if code != 0:
+            raise RuntimeError("trust_ca.exe failed (%d): %s" % (code, out))
+        subprocess.run(["wineserver", "-w"], env=self.env(), timeout=120)
+        with open(stamp, "w") as f:
+            f.write(digest)
+
     def driver(self, *args, timeout=30):
         return self.run(exe("wdriver.exe"), *args, timeout=timeout)
 
@@ -249,6 +265,52 @@ def branded_copy(source, folder, game_key=None, server=None, wine=None, name=Non
     if code != 0:
         raise RuntimeError("brand.exe failed (%d): %s" % (code, out))
     return target
+
+
+TLS_DIR = os.path.join(BUILD, "wine", "tls")
+
+
+def _openssl(*args):
+    subprocess.run(["openssl"] + list(args), cwd=TLS_DIR, check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, timeout=120)
+
+
+def test_tls_files():
+    """Certificates for the HTTPS tests, made once with the openssl tool: a test
+    CA ("ca.der", to be trusted in the prefix), a server certificate from it for
+    localhost and one for another name, and a self-signed localhost certificate
+    that nobody trusts. Returns name -> (certificate file, key file)."""
+    names = {n: (os.path.join(TLS_DIR, n + ".pem"), os.path.join(TLS_DIR, "server.key"))
+             for n in ("localhost", "wrong-name")}
+    names["untrusted"] = (os.path.join(TLS_DIR, "untrusted.pem"), os.path.join(TLS_DIR, "untrusted.key"))
+    names["ca"] = (os.path.join(TLS_DIR, "ca.der"), None)
+    if os.path.exists(os.path.join(TLS_DIR, ".complete")):
+        return names
+    os.makedirs(TLS_DIR, exist_ok=True)
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem", "-days", "3650",
+             "-subj", "/CN=Downloader Test CA", "-addext", "basicConstraints=critical,CA:TRUE",
+             "-addext", "keyUsage=critical,keyCertSign,cRLSign")
+    _openssl("x509", "-in", "ca.pem", "-outform", "DER", "-out", "ca.der")
+    _openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "server.key", "-out", "server.csr",
+             "-subj", "/CN=server")
+    for name, host in (("localhost", "localhost"), ("wrong-name", "wrong-name.invalid")):
+        ext = os.path.join(TLS_DIR, name + ".ext")
+        with open(ext, "w") as f:
+            f.write("subjectAltName=DNS:%s\nbasicConstraints=CA:FALSE\nextendedKeyUsage=serverAuth\n" % host)
+        _openssl("x509", "-req", "-in", "server.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-CAcreateserial",
+                 "-out", name + ".pem", "-days", "825", "-extfile", ext)
+    _openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "untrusted.key", "-out", "untrusted.pem",
+             "-days", "825", "-subj", "/CN=localhost", "-addext", "subjectAltName=DNS:localhost")
+    open(os.path.join(TLS_DIR, ".complete"), "w").close()
+    return names
+
+
+def https_server(wine, which="localhost", root=None):
+    """A started TestServer over HTTPS with the test CA trusted in the prefix."""
+    from testserver import TestServer
+    files = test_tls_files()
+    wine.trust_test_ca(files["ca"][0])
+    return TestServer(root=root, tls=files[which]).start()
 
 
 def wait_until(predicate, timeout=10.0, interval=0.1):
@@ -291,10 +353,9 @@ class WineServerTestCase(unittest.TestCase):
     def setUpClass(cls):
         from testserver import TestServer
         cls.display, cls.wine = session()
-        cls.server = TestServer()
-        cls.server.start()
+        cls.server = cls.make_server() if hasattr(cls, "make_server") else TestServer().start()
         cls.folder = tempfile.mkdtemp(prefix="gd-%s-" % cls.__name__.lower())
-        cls.server_base = "http://127.0.0.1:%d/tool/muldown/" % cls.server.port
+        cls.server_base = cls.server.url("/tool/muldown/")
 
     @classmethod
     def tearDownClass(cls):

@@ -39,11 +39,15 @@ class BrandTest(harness.WineServerTestCase):
         self.assertEqual(code, 0)
         again = self.probe_header(program)
         self.assertEqual((again["key"], again["url"]), ("{K-2}", "http://10.1.2.3:8080/cdn/tool/muldown/{K-2}.html"))
+        code, _ = self.wine.run(harness.exe("brand.exe"), harness.winpath(program), "--server",
+                                "HTTPS://localhost:8443/tool/muldown/")
+        self.assertEqual(code, 0)
+        self.assertEqual(self.probe_header(program)["url"], "https://localhost:8443/tool/muldown/{K-2}.html")
 
     def test_refuses_bad_values_and_leaves_the_file_alone(self):
         program = self.copy("refused.exe")
         original = digest(program)
-        for args in (["--server", "https://h/tool/muldown/"], ["--server", "http://h/other/"], ["--game-key", ""],
+        for args in (["--server", "ftp://h/tool/muldown/"], ["--server", "http://h/other/"], ["--game-key", ""],
                      [], ["--game-key", "a\tb"]):
             code, _ = self.wine.run(harness.exe("brand.exe"), harness.winpath(program), *args)
             self.assertEqual(code, 2, args)

@@ -209,5 +209,22 @@ class ConfigTest(harness.WineServerTestCase):
         self.assertEqual(runs[0]["files"], [])
 
 
+    def test_values_leaving_their_folder_give_1_and_oversized_bodies_0(self):
+        for extra in ({"GameConfig": {"GameStart": "..\\..\\evil.exe"}},
+                      {"Gardbox": {"GardboxDownloaderLink": "http://h/x\\..\\..\\evil.exe"}}):
+            with self.subTest(extra):
+                self.serve_config(base_config(**extra))
+                _, runs = self.run_probe()
+                self.assertEqual(runs[0]["result"], "1")
+        # A query after the file name is no part of it.
+        self.serve_config(base_config(GameConfig={"GameSize": "5", "GameMd5": "",
+                                                  "GameDownloadLink": "http://cdn/g/setup.exe?token=a/b"}))
+        _, runs = self.run_probe()
+        self.assertEqual(runs[0]["result"], "5")
+        self.server.add(self.config_path, body=utf16(ini_text(base_config())) + b"\0\0" * (1 << 19))
+        _, runs = self.run_probe()
+        self.assertEqual((runs[0]["result"], runs[0]["cfg_exists"]), ("0", "0"))
+
+
 if __name__ == "__main__":
     unittest.main()

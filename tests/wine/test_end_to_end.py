@@ -32,6 +32,7 @@ def make_file(path, size, seed):
 
 class EndToEndTest(harness.WineServerTestCase):
     arch = "win32"
+    skin = None  # PNG bytes served as the skin picture, when set
 
     @classmethod
     def setUpClass(cls):
@@ -66,11 +67,11 @@ class EndToEndTest(harness.WineServerTestCase):
             if os.path.exists(path):
                 os.unlink(path)
 
-    def game(self, key, name, files):
+    def game(self, key, name, files, companion_md5=None):
         """Serves a game of (file name, size) pairs; returns the branded program and the file paths."""
         folder = os.path.join(self.www, "games", key.strip("{}"))
         os.makedirs(folder, exist_ok=True)
-        base = "http://127.0.0.1:%d/games/%s/" % (self.server.port, key.strip("{}"))
+        base = self.server.url("/games/%s/" % key.strip("{}"))
         paths = []
         for file_name, size in files:
             path = os.path.join(folder, file_name)
@@ -91,7 +92,12 @@ class EndToEndTest(harness.WineServerTestCase):
                  "[DownLoader]", "NewVersion=1.1.0.1010",
                  "[Gardbox]", "safecheck=1",
                  "GardboxDownloaderLink=" + self.server.url(COMPANION_PATH),
-                 "DomainName=" + self.stats.url(STATS)]
+                 "DomainName=" + self.report_url()]
+        if companion_md5 is not None:
+            lines.append("GardboxMd5=" + companion_md5)
+        if self.skin is not None:
+            self.server.add("/skin.png", body=self.skin)
+            lines.insert(lines.index("[DownLoader]") + 1, "SkinLink=" + self.server.url("/skin.png"))
         self.server.add("/tool/muldown/%s.html" % key,
                         body=b"\xff\xfe" + ("\r\n".join(lines) + "\r\n").encode("utf-16-le"))
         program = harness.branded_copy(harness.exe("GameDownloader.exe", self.arch),
@@ -126,8 +132,15 @@ class EndToEndTest(harness.WineServerTestCase):
     def paths_requested(self, since=0):
         return [(urllib.parse.urlsplit(r["path"]).path, r) for r in self.server.requests() if r["time"] >= since]
 
+    def report_url(self):
+        """Where the configuration sends the reports: gdserver."""
+        return self.stats.url(STATS)
+
     def reports(self, key):
         return self.stats.reports(key)
+
+    def funnel(self, key):
+        return self.stats.funnel(key)
 
     def assert_files_match(self, paths):
         for source in paths:
@@ -168,7 +181,20 @@ class EndToEndTest(harness.WineServerTestCase):
         mids = {r.get("mid") for r in self.reports(key)}
         self.assertEqual(len(mids), 1)
         self.assertRegex(mids.pop(), r"^[0-9a-f]{8,99}$")
-        self.assertEqual(self.stats.funnel(key), {"initial": 1, "start": 1, "complete": 1, "failed": 0})
+        self.assertEqual(self.funnel(key), {"initial": 1, "start": 1, "complete": 1, "failed": 0})
+        self.quit(proc, key)
+
+    def test_companion_that_differs_from_its_digest_is_not_run(self):
+        key = "{5D10DE32-1A3B-4C8D-1E1F-2A3B4C5D6E7F}"
+        program, paths = self.game(key, "摘要", [("gamma.exe", 300 * 1024)], companion_md5="0" * 32)
+        proc = self.start_and_download(program, key)
+        self.wait_install_prompt()
+        self.assertIn(COMPANION_PATH, [p for p, _ in self.paths_requested()])
+        self.assertTrue(os.path.exists(os.path.join(self.temp, COMPANION)), "downloaded")
+        time.sleep(3)
+        self.assertFalse(os.path.exists(os.path.join(self.temp, COMPANION + ".ran")), "but never started")
+        self.assert_files_match(paths)
+        self.answer_install_prompt()
         self.quit(proc, key)
 
     def test_second_game_started_meanwhile_does_not_fetch_the_companion(self):

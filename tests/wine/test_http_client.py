@@ -36,12 +36,14 @@ class HttpClientTest(harness.WineServerTestCase):
     def target(self, name):
         return os.path.join(self.folder, self.arch + "-" + name)
 
-    def test_https_fails_without_request_or_file(self):
+    def test_https_to_a_server_without_tls_fails_without_request(self):
+        # Verified HTTPS itself is tested in test_https.py.
         path = self.target("https.bin")
-        events, result, _ = self.probe("https://127.0.0.1:%d/secure" % self.server.port, path)
+        self.server.add("/secure", body=b"plain")
+        events, result, _ = self.probe("https://localhost:%d/secure" % self.server.port, path)
         self.assertEqual(result, 0)
-        self.assertEqual(events, [])
-        self.assertFalse(os.path.exists(path))
+        self.assertNotIn((6, 0, 0), events)
+        self.assertEqual(os.path.getsize(path), 0)
         self.assertEqual(self.server.requests(), [])
 
     def test_not_found_leaves_empty_file(self):
@@ -76,6 +78,19 @@ class HttpClientTest(harness.WineServerTestCase):
         events, result, status = self.probe(self.server.url("/cut"), self.target("cut.bin"))
         self.assertEqual((result, status), (0, 200))
         self.assertEqual(events[-1], (6, 0, 0))
+
+    def test_chunked_body_is_read_to_its_last_chunk(self):
+        # Measured: Wine's WinINet ends a chunked body cut before its last chunk
+        # like a whole one (InternetReadFile succeeds with 0 bytes), so only a
+        # failing read fails such a body (tested natively) and the parse
+        # decides about what arrived.
+        body = os.urandom(6000)
+        self.server.add("/chunked-whole", body=body, chunked=True, chunk_size=1000)
+        path = self.target("chunked-whole.bin")
+        _, result, _ = self.probe(self.server.url("/chunked-whole"), path)
+        self.assertEqual(result, 1)
+        with open(path, "rb") as f:
+            self.assertEqual(f.read(), body)
 
     def test_query_string_is_part_of_the_request(self):
         self.server.add("/stat", body=b"ok")

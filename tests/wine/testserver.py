@@ -29,6 +29,7 @@ import os
 import posixpath
 import signal
 import socket
+import ssl
 import sys
 import threading
 import time
@@ -295,6 +296,16 @@ def _parse_range(value, size):
 
 class _Server(ThreadingHTTPServer):
     daemon_threads = True
+    # With a TLS context, each accepted connection shakes hands in its own
+    # handler thread (on its first read), so a client that refuses the
+    # certificate never holds up the others.
+    tls_context = None
+
+    def get_request(self):
+        sock, address = super().get_request()
+        if self.tls_context is not None:
+            sock = self.tls_context.wrap_socket(sock, server_side=True, do_handshake_on_connect=False)
+        return sock, address
     allow_reuse_address = True
     # Tests open bursts of connections; the default backlog of 5 makes the
     # kernel drop SYNs and the client retry a second later.
@@ -303,7 +314,7 @@ class _Server(ThreadingHTTPServer):
     def handle_error(self, request, client_address):
         # Clients that hang up early are part of what these tests do.
         exc = sys.exc_info()[1]
-        if isinstance(exc, (ConnectionError, socket.timeout)):
+        if isinstance(exc, (ConnectionError, socket.timeout, ssl.SSLError)):
             return
         super().handle_error(request, client_address)
 
@@ -311,8 +322,11 @@ class _Server(ThreadingHTTPServer):
 class TestServer:
     __test__ = False  # not a unittest/pytest case despite the name
 
-    def __init__(self, port=0, root=None, host="127.0.0.1", log=None):
+    def __init__(self, port=0, root=None, host="127.0.0.1", log=None, tls=None):
+        """tls: (certificate chain file, key file) to serve HTTPS; its URLs
+        then name "localhost", the name such certificates are made for."""
         self.host = host
+        self.tls = tls
         self._requested_port = port
         self.root = os.path.realpath(root) if root is not None else None
         self._log_path = log
@@ -333,6 +347,10 @@ class TestServer:
         if self._log_path is not None:
             self._log_file = open(self._log_path, "a", encoding="utf-8")
         self._httpd = _Server((self.host, self._requested_port), handler)
+        if self.tls is not None:
+            context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            context.load_cert_chain(*self.tls)
+            self._httpd.tls_context = context
         self._thread = threading.Thread(target=self._httpd.serve_forever,
                                         # stop() waits up to one poll interval.
                                         kwargs={"poll_interval": 0.01},
@@ -376,6 +394,8 @@ class TestServer:
     def url(self, path="/"):
         if not path.startswith("/"):
             path = "/" + path
+        if self.tls is not None:
+            return "https://localhost:%d%s" % (self.port, path)
         return "http://%s:%d%s" % (self.host, self.port, path)
 
     # -- routes ----------------------------------------------------------

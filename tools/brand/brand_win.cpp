@@ -77,7 +77,7 @@ void Usage() {
   Write(STD_ERROR_HANDLE,
         L"usage: brand.exe PROGRAM.exe [--game-key KEY] [--server URL]\n"
         L"  --game-key KEY  game key to stamp (normally a braced GUID)\n"
-        L"  --server URL    download server, http://HOST[:PORT]/.../tool/muldown/\n"
+        L"  --server URL    download server, http[s]://HOST[:PORT]/.../tool/muldown/\n"
         L"At least one of the options is required.\n");
 }
 
@@ -217,9 +217,11 @@ bool CheckHost(const std::wstring& host) {
 // fixed path (query, fragment) or characters that need escaping would end up
 // in the middle of every request.
 bool CheckServer(std::wstring* url, std::wstring* why) {
-  const std::wstring scheme = L"http://";
-  if (!StartsWithNoCase(*url, scheme)) {
-    *why = L"the server address must start with http://";
+  std::wstring scheme = L"http://";
+  if (StartsWithNoCase(*url, L"https://")) {
+    scheme = L"https://";
+  } else if (!StartsWithNoCase(*url, scheme)) {
+    *why = L"the server address must start with http:// or https://";
     return false;
   }
   for (wchar_t c : *url) {

@@ -23,7 +23,7 @@ const char kUsage[] =
     "               [--new-version-link URL] [--safecheck 0|1] [--seed-url URL] [--skin-link URL]\n"
     "               [--embed-link URL] [--companion-link URL] [--domain URL] [--game-version TEXT]\n"
     "               [--install-tip TEXT] [--promotion-title TEXT] [--promotion-link URL]\n"
-    "               [--no-meta4] [--mirror URL]... [-o OUT] FILE...\n"
+    "               [--companion FILE] [--no-meta4] [--mirror URL]... [-o OUT] FILE...\n"
     "  gamecfg check CONFIG\n"
     "  gamecfg md5 FILE\n"
     "  gamecfg verify CONFIG DIR\n";
@@ -122,18 +122,11 @@ CheckOutcome CheckDocument(const ProfileDocument& doc, Reporter& report) {
   }
 
   if (!outcome.parsed) {
-    // GameMd5 is optional: a parse that stops right after it refused a file name.
-    if (lastKey != L"GameMd5") {
+    if (!outcome.values.refusal.empty()) {
+      report.Error(U8(outcome.values.refusal) + "; the program refuses this configuration");
+    } else {
       std::string why = lastKey == L"GameStart" ? " (required when the file list has two or more entries)" : "";
       report.Error("required key " + U8(lastKey) + " in section [" + U8(lastSection) + "] is missing or empty" + why);
-    } else {
-      for (size_t i = 0; i < outcome.files.size(); ++i) {
-        std::wstring name = FileNameOfLink(outcome.files[i].downloadLink);
-        if (!name.empty() && !IsSafeFileName(name)) {
-          report.Error("entry " + std::to_string(i + 1) + ": file name \"" + U8(name) +
-                       "\" is refused by the program (GameDownloadLink)");
-        }
-      }
     }
   }
 
@@ -394,7 +387,7 @@ int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& 
   std::vector<std::string> files;
   std::vector<std::string> mirrors;
   bool writeMeta4 = true;
-  std::set<std::string> known = {"--name", "--base-url", "--start", "--new-version", "--safecheck", "-o"};
+  std::set<std::string> known = {"--name", "--base-url", "--start", "--new-version", "--safecheck", "--companion", "-o"};
   for (const MakeOption& o : kValueOptions) known.insert(o.flag);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -519,6 +512,18 @@ int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& 
   written.push_back({L"Gardbox", L"safecheck", W(safecheck)});
   for (const MakeOption& o : kValueOptions) {
     if (options.count(o.flag)) written.push_back({o.section, o.key, W(options[o.flag])});
+  }
+  if (options.count("--companion")) {
+    // The program runs the companion silently only when it matches this.
+    Md5Digest digest;
+    bool regular = false;
+    uint64_t size = 0;
+    if (!host.StatFile(options["--companion"], &regular, &size) || !regular ||
+        !host.FileMd5(options["--companion"], &digest)) {
+      report.Error("cannot read " + options["--companion"]);
+      return 2;
+    }
+    written.push_back({L"Gardbox", L"GardboxMd5", W(FormatMd5Text(digest))});
   }
 
   std::wstring text;
