@@ -13,8 +13,16 @@ struct CurlEasyCleanup {
 struct CurlMultiCleanup {
   void operator()(CURLM* multi) const { curl_multi_cleanup(multi); }
 };
+struct CurlUrlCleanup {
+  void operator()(CURLU* url) const { curl_url_cleanup(url); }
+};
+struct CurlFree {
+  void operator()(char* text) const { curl_free(text); }
+};
 
 using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
 using CurlMulti = std::unique_ptr<CURLM, CurlMultiCleanup>;
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
+using CurlText = std::unique_ptr<char, CurlFree>;  // text that libcurl allocated
 
 }  // namespace p2sp

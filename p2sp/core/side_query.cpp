@@ -1,5 +1,7 @@
 #include "side_query.h"
 
+#include "tls_check.h"
+
 namespace p2sp {
 
 size_t SideQuery::WriteCb(char* data, size_t size, size_t n, void* user) {
@@ -22,6 +24,7 @@ bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& p
   curl_easy_setopt(m_easy.get(), CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(m_easy.get(), CURLOPT_TIMEOUT, m_timeout);
   curl_easy_setopt(m_easy.get(), CURLOPT_USERAGENT, userAgent);
+  RequireVerifiedServer(m_easy.get());
   if (!proxy.empty()) curl_easy_setopt(m_easy.get(), CURLOPT_PROXY, proxy.c_str());
   if (curl_multi_add_handle(multi, m_easy.get()) != CURLM_OK) {
     m_easy.reset();

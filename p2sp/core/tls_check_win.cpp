@@ -8,6 +8,8 @@
 
 #include <string>
 
+#include "base/scoped_win.h"
+#include "curl_handles.h"
 #include "tls_check.h"
 
 namespace p2sp {
@@ -15,18 +17,18 @@ namespace {
 
 std::wstring HostOf(const char* url) {
   std::wstring host;
-  CURLU* parts = curl_url();
+  CurlUrl parts(curl_url());
   char* text = nullptr;
-  if (parts && curl_url_set(parts, CURLUPART_URL, url, 0) == CURLUE_OK &&
-      curl_url_get(parts, CURLUPART_HOST, &text, 0) == CURLUE_OK) {
+  if (parts && curl_url_set(parts.get(), CURLUPART_URL, url, 0) == CURLUE_OK &&
+      curl_url_get(parts.get(), CURLUPART_HOST, &text, 0) == CURLUE_OK) {
+    CurlText owned(text);
     std::string narrow(text);
-    if (narrow.size() > 2 && narrow.front() == '[' && narrow.back() == ']') narrow = narrow.substr(1, narrow.size() - 2);
+    if (narrow.size() > 2 && narrow.front() == '[' && narrow.back() == ']')
+      narrow = narrow.substr(1, narrow.size() - 2);
     int n = ::MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), static_cast<int>(narrow.size()), nullptr, 0);
     host.resize(n > 0 ? n : 0);
     if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), static_cast<int>(narrow.size()), &host[0], n);
   }
-  curl_free(text);
-  curl_url_cleanup(parts);
   return host;
 }
 
@@ -36,10 +38,11 @@ std::wstring HostOf(const char* url) {
 bool CertificateFits(PCCERT_CONTEXT cert, const std::wstring& host) {
   CERT_CHAIN_PARA chainPara = {};
   chainPara.cbSize = sizeof(chainPara);
-  PCCERT_CHAIN_CONTEXT chain = nullptr;
-  if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara, 0, nullptr, &chain)) {
+  PCCERT_CHAIN_CONTEXT chainContext = nullptr;
+  if (!::CertGetCertificateChain(nullptr, cert, nullptr, cert->hCertStore, &chainPara, 0, nullptr, &chainContext)) {
     return false;
   }
+  ScopedCertChain chain(chainContext);
   SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
   ssl.cbSize = sizeof(ssl);
   ssl.dwAuthType = AUTHTYPE_SERVER;
@@ -49,10 +52,8 @@ bool CertificateFits(PCCERT_CONTEXT cert, const std::wstring& host) {
   policy.pvExtraPolicyPara = &ssl;
   CERT_CHAIN_POLICY_STATUS status = {};
   status.cbSize = sizeof(status);
-  const bool fits = ::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
-                    status.dwError == 0;
-  ::CertFreeCertificateChain(chain);
-  return fits;
+  return ::CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain.Get(), &policy, &status) &&
+         status.dwError == 0;
 }
 
 // Runs once the connection (with its TLS handshake) is up and before the
@@ -69,16 +70,15 @@ int CheckBeforeRequest(void* easy, char*, char*, int, int) {
       session->backend != CURLSSLBACKEND_SCHANNEL || !session->internals) {
     return CURL_PREREQFUNC_ABORT;
   }
-  PCCERT_CONTEXT cert = nullptr;
+  PCCERT_CONTEXT certContext = nullptr;
   if (::QueryContextAttributesW(static_cast<PCtxtHandle>(session->internals), SECPKG_ATTR_REMOTE_CERT_CONTEXT,
-                                &cert) != SEC_E_OK ||
-      !cert) {
+                                &certContext) != SEC_E_OK ||
+      !certContext) {
     return CURL_PREREQFUNC_ABORT;
   }
+  ScopedCertContext cert(certContext);
   const std::wstring host = HostOf(url);
-  const bool fits = !host.empty() && CertificateFits(cert, host);
-  ::CertFreeCertificateContext(cert);
-  return fits ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
+  return !host.empty() && CertificateFits(cert.Get(), host) ? CURL_PREREQFUNC_OK : CURL_PREREQFUNC_ABORT;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 // Small owners for Win32 handles, so that no function cleans up by hand.
 #include <objbase.h>
+#include <wincrypt.h>
 #include <windows.h>
 #include <wininet.h>
 
@@ -81,6 +82,25 @@ struct MenuTraits {
   static void Close(Handle h) { ::DestroyMenu(h); }
 };
 
+struct CertContextTraits {
+  using Handle = PCCERT_CONTEXT;
+  static Handle Null() { return nullptr; }
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::CertFreeCertificateContext(h); }
+};
+struct CertChainTraits {
+  using Handle = PCCERT_CHAIN_CONTEXT;
+  static Handle Null() { return nullptr; }
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::CertFreeCertificateChain(h); }
+};
+struct CertStoreTraits {
+  using Handle = HCERTSTORE;
+  static Handle Null() { return nullptr; }
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { ::CertCloseStore(h, 0); }
+};
+
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFile = ScopedHandle<FileHandleTraits>;
 using ScopedInternet = ScopedHandle<InternetHandleTraits>;
@@ -89,6 +109,9 @@ using ScopedGdiObject = ScopedHandle<GdiObjectTraits>;
 using ScopedRegKey = ScopedHandle<RegKeyTraits>;
 using ScopedMemoryDC = ScopedHandle<MemoryDCTraits>;
 using ScopedMenu = ScopedHandle<MenuTraits>;
+using ScopedCertContext = ScopedHandle<CertContextTraits>;
+using ScopedCertChain = ScopedHandle<CertChainTraits>;
+using ScopedCertStore = ScopedHandle<CertStoreTraits>;
 
 // Deletes a GDI object whose ownership arrives through an interface that
 // only passes the handle (fonts and images of the skin services).
