@@ -13,6 +13,8 @@
 #include <cwchar>
 #include <string>
 
+#include "contract/engine_contract.h"
+
 namespace {
 
 const char* const kExports[] = {"Init",          "Login",         "Uninit",       "CreateP2SPTask",   "QueryTask",
@@ -29,17 +31,6 @@ using TaskFn = int(__cdecl*)(int);
 template <typename T>
 T Bind(HMODULE m, const char* name) {
   return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
-}
-
-uint64_t Get64(const uint8_t* p) {
-  uint64_t v;
-  std::memcpy(&v, p, 8);
-  return v;
-}
-uint32_t Get32(const uint8_t* p) {
-  uint32_t v;
-  std::memcpy(&v, p, 4);
-  return v;
 }
 
 }  // namespace
@@ -66,19 +57,21 @@ int wmain(int argc, wchar_t** argv) {
   auto remove = Bind<TaskFn>(dll, "RemoveTask");
   uint64_t stopAfter = std::wcstoull(argv[5], nullptr, 10);
   init(0);
-  if (argc > 6) setOption(3, argv[6], static_cast<int>(std::wcslen(argv[6]) * 2));
+  namespace ec = engine_contract;
+  if (argc > 6) setOption(ec::kOptionSeedUrl, argv[6], static_cast<int>(std::wcslen(argv[6]) * 2));
   int task = create(nullptr, argv[3], argv[4]);
   std::printf("task %d\n", task);
   int started = start(task);
-  uint8_t record[596];
+  uint8_t record[ec::kStatusRecordSize];
   bool first = true;
   uint32_t speedSeen = 0;
   for (int i = 0; i < 1200; ++i) {
     std::memset(record, 0, sizeof record);
     query(task, record);
-    uint64_t total = Get64(record + 8), done = Get64(record + 16);
-    uint8_t state = record[69];
-    uint32_t speed = Get32(record + 60) + Get32(record + 64);
+    const ec::StatusFields status = ec::DecodeStatus(record);
+    uint64_t total = status.total, done = status.done;
+    uint8_t state = status.state;
+    uint32_t speed = status.linkSpeed + status.otherSpeed;
     if (speed > speedSeen) speedSeen = speed;
     if (first && (total > 0 || state != 0)) {
       std::printf("first %llu %llu %u\n", static_cast<unsigned long long>(done), static_cast<unsigned long long>(total),
@@ -90,8 +83,9 @@ int wmain(int argc, wchar_t** argv) {
       ::Sleep(300);
       std::memset(record, 0, sizeof record);
       query(task, record);
-      std::printf("stopped %llu %llu %u %d %d\n", static_cast<unsigned long long>(Get64(record + 16)),
-                  static_cast<unsigned long long>(Get64(record + 8)), record[69], started, stopped);
+      const ec::StatusFields after = ec::DecodeStatus(record);
+      std::printf("stopped %llu %llu %u %d %d\n", static_cast<unsigned long long>(after.done),
+                  static_cast<unsigned long long>(after.total), after.state, started, stopped);
       remove(task);
       uninit();
       return 0;
