@@ -1,6 +1,5 @@
 // gdserver: receives the downloader's statistics reports, answers its seed
 // queries and shows the figures as a dashboard.
-#include <httplib.h>
 #include <pthread.h>
 #include <signal.h>
 
@@ -11,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <future>
+#include <optional>
 #include <memory>
 #include <set>
 #include <string>
@@ -19,27 +19,30 @@
 #include "dashboard.h"
 #include "figures.h"
 #include "games.h"
+#include "http_server.h"
+#include "ingest.h"
+#include "journal.h"
 #include "log.h"
 #include "mirrors.h"
 #include "report.h"
 #include "store.h"
-#include "writer.h"
 
 namespace {
 
 const char kUsage[] =
     "usage: gdserver [--listen HOST:PORT] [--db FILE|postgresql://...] [--mirrors FILE]\n"
     "                [--configs DIR] [--report-path PATH]... [--retention-days N] [--threads N]\n"
-    "                [--answer-wait-ms N]\n"
+    "                [--journal FILE] [--journal-max-kib N]\n"
     "  --listen          address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
     "  --db              SQLite file (default gdserver.sqlite) or a PostgreSQL connection string\n"
     "  --mirrors         mirrors file for GET /seed: \"<file name or h1> <base URL>\" a line\n"
     "  --configs         folder of <game key>.html configurations: game names and report paths\n"
     "  --report-path     a path that takes reports (default /s.php; DomainName paths are added)\n"
     "  --retention-days  delete reports older than N days (checked hourly)\n"
-    "  --threads         connections served at once (default 64)\n"
-    "  --answer-wait-ms  how long a report waits for the database before it is answered 503\n"
-    "                    (default 10000); it is stored later all the same\n";
+    "  --threads         event loops, each on a thread of its own (default: one per core)\n"
+    "  --journal         file where reports wait for the database (default: the SQLite file\n"
+    "                    + .incoming, or gdserver.incoming for PostgreSQL); one per server\n"
+    "  --journal-max-kib empty the journal when it is longer and all of it stored (default 65536)\n";
 
 struct Options {
   std::string host = "127.0.0.1";
@@ -49,8 +52,9 @@ struct Options {
   std::string configs;
   std::set<std::string> reportPaths;
   int retentionDays = 0;
-  int threads = 64;
-  int answerWaitMs = 10000;
+  int threads = 0;  // one per core
+  std::string journal;
+  int journalMaxKib = 65536;
 };
 
 [[noreturn]] void Usage(const char* message) {
@@ -93,15 +97,18 @@ Options ParseArgs(int argc, char** argv) {
       o.reportPaths.insert(v);
     } else if (a == "--retention-days") {
       o.retentionDays = ParseInt(v, 1, 100000, "--retention-days");
-    } else if (a == "--answer-wait-ms") {
-      o.answerWaitMs = ParseInt(v, 1, 3600000, "--answer-wait-ms");
+    } else if (a == "--journal") {
+      o.journal = v;
+    } else if (a == "--journal-max-kib") {
+      o.journalMaxKib = ParseInt(v, 1, 1 << 30, "--journal-max-kib");
     } else if (a == "--threads") {
-      o.threads = ParseInt(v, 1, 4096, "--threads");
+      o.threads = ParseInt(v, 1, 256, "--threads");
     } else {
       Usage(("unknown option " + a).c_str());
     }
   }
   if (o.reportPaths.empty()) o.reportPaths.insert("/s.php");
+  if (o.threads == 0) o.threads = static_cast<int>(std::max(1u, std::min(64u, std::thread::hardware_concurrency())));
   return o;
 }
 
@@ -110,10 +117,9 @@ int64_t NowMs() {
       .count();
 }
 
-void Reply(httplib::Response& res, int status, const std::string& body, const char* type) {
-  res.status = status;
-  res.set_content(body, type);
-  res.set_header("Cache-Control", "no-store");
+std::string DefaultJournal(const std::string& db) {
+  if (db.rfind("postgresql://", 0) == 0 || db.rfind("postgres://", 0) == 0) return "gdserver.incoming";
+  return db + ".incoming";
 }
 
 }  // namespace
@@ -129,6 +135,9 @@ int main(int argc, char** argv) {
   sigaddset(&stopSignals, SIGINT);
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
+  // A file-size limit makes the journal refuse reports (answered 503)
+  // rather than end the server.
+  signal(SIGXFSZ, SIG_IGN);
 
   GameDirectory games;
   if (!options.configs.empty()) games = ReadConfigurations(options.configs);
@@ -136,88 +145,74 @@ int main(int argc, char** argv) {
   reportPaths.insert(games.reportPaths.begin(), games.reportPaths.end());
 
   std::unique_ptr<Store> store;
+  std::unique_ptr<Journal> journal;
   try {
     store = OpenStore(options.db);
-  } catch (const StoreError& e) {
+    journal = std::make_unique<Journal>(options.journal.empty() ? DefaultJournal(options.db) : options.journal);
+  } catch (const std::exception& e) {
     Log("%s", e.what());
     return 1;
   }
-  Writer writer(*store, static_cast<int64_t>(options.retentionDays) * 86400000);
+  Ingest ingest(*store, *journal, static_cast<int64_t>(options.retentionDays) * 86400000,
+                static_cast<int64_t>(options.journalMaxKib) * 1024);
   Mirrors mirrors(options.mirrors);
   std::atomic<uint64_t> received{0}, malformed{0}, unstored{0};
 
-  httplib::Server server;
-  const int threads = options.threads;
-  server.new_task_queue = [threads] { return new httplib::ThreadPool(static_cast<size_t>(threads)); };
-  server.set_keep_alive_max_count(100000);
-  // Headers and body go out in separate writes; without this each answer
-  // waits for the delayed acknowledgement of the first.
-  server.set_tcp_nodelay(true);
-  server.set_payload_max_length(64 * 1024);
-
-  server.Get(".*", [&](const httplib::Request& req, httplib::Response& res) {
+  // Reports and seed answers are made on the event loops; a report is
+  // answered once the journal has it. Pages and figures read the database on
+  // a worker, after the reports that came before them are stored.
+  auto quick = [&](const HttpRequest& req) -> std::optional<HttpAnswer> {
     const std::string& path = req.path;
-    try {
-      if (reportPaths.count(path)) {
-        Report report = ParseReportTarget(req.target);
-        report.receivedMs = NowMs();
-        report.client = req.remote_addr;
-        const bool bad = report.malformed;
-        ++received;
-        if (bad) ++malformed;
-        if (!writer.Submit(std::move(report), options.answerWaitMs)) {
-          ++unstored;
-          Reply(res, 503, "not stored, try again\n", "text/plain");
-        } else {
-          Reply(res, bad ? 400 : 200, bad ? "malformed report kept\n" : "ok\n", "text/plain");
-        }
-      } else if (path == "/seed") {
-        const std::string name = req.get_param_value("name");
-        const std::string answer = options.mirrors.empty() ? "" : mirrors.Answer(req.get_param_value("h1"), name);
-        Log("seed: %s from %s: %zu sources", CleanText(name).c_str(), req.remote_addr.c_str(),
-            static_cast<size_t>(std::count(answer.begin(), answer.end(), '\n')));
-        Reply(res, 200, answer, "text/plain");
-      } else if (path == "/dashboard" || path == "/dashboard/") {
-        const std::string game = req.get_param_value("game");
-        auto list = std::async(std::launch::async, [&] {
-          return game.empty() ? QueryGames(*store) : std::vector<Labelled>{};
-        });
-        const Figures f = QueryFigures(*store, game, NowMs());
-        Reply(res, 200, RenderDashboard(game, f, list.get(), games.names), "text/html; charset=utf-8");
-      } else if (path == "/api/funnel") {
-        Reply(res, 200, FunnelJson(QueryFunnel(*store, req.get_param_value("game"))) + "\n", "application/json");
-      } else if (path == "/api/figures") {
-        Reply(res, 200, FiguresJson(QueryFigures(*store, req.get_param_value("game"), NowMs())) + "\n",
-              "application/json");
-      } else if (path == "/api/games") {
-        Reply(res, 200, GamesJson(QueryGames(*store), games.names) + "\n", "application/json");
-      } else if (path == "/api/server") {
-        Reply(res, 200,
-              "{\"received\": " + std::to_string(received.load()) + ", \"malformed\": " +
-                  std::to_string(malformed.load()) + ", \"stored\": " + std::to_string(writer.Committed()) +
-                  ", \"unstored\": " + std::to_string(unstored.load()) + ", \"db\": \"" + store->Kind() + "\"}\n",
-              "application/json");
-      } else if (path == "/") {
-        res.set_redirect("/dashboard");
-      } else {
-        Reply(res, 404, "not found\n", "text/plain");
+    if (reportPaths.count(path)) {
+      const Report report = ParseReportTarget(req.target);
+      ++received;
+      if (report.malformed) ++malformed;
+      if (!journal->Append(NowMs(), req.client, req.target)) {
+        ++unstored;
+        return HttpAnswer{503, "not stored, try again\n"};
       }
-    } catch (const std::exception& e) {
-      Log("%s %s: %s", req.method.c_str(), path.c_str(), e.what());
-      Reply(res, 500, "server error\n", "text/plain");
+      ingest.Poke();
+      return report.malformed ? HttpAnswer{400, "malformed report kept\n"} : HttpAnswer{200, "ok\n"};
     }
-  });
+    if (path == "/seed") {
+      const std::string name = req.Param("name");
+      const std::string answer = options.mirrors.empty() ? "" : mirrors.Answer(req.Param("h1"), name);
+      Log("seed: %s from %s: %zu sources", CleanText(name).c_str(), req.client.c_str(),
+          static_cast<size_t>(std::count(answer.begin(), answer.end(), '\n')));
+      return HttpAnswer{200, answer};
+    }
+    if (path == "/") return HttpAnswer{302, "", "text/plain", "/dashboard"};
+    if (path == "/dashboard" || path == "/dashboard/" || path == "/api/funnel" || path == "/api/figures" ||
+        path == "/api/games" || path == "/api/server")
+      return std::nullopt;
+    return HttpAnswer{404, "not found\n"};
+  };
+  auto slow = [&](const HttpRequest& req) -> HttpAnswer {
+    const std::string& path = req.path;
+    if (!ingest.WaitStored(journal->Now(), 2000)) Log("%s: answering before the last reports are stored", path.c_str());
+    if (path == "/api/funnel")
+      return HttpAnswer{200, FunnelJson(QueryFunnel(*store, req.Param("game"))) + "\n", "application/json"};
+    if (path == "/api/figures")
+      return HttpAnswer{200, FiguresJson(QueryFigures(*store, req.Param("game"), NowMs())) + "\n", "application/json"};
+    if (path == "/api/games") return HttpAnswer{200, GamesJson(QueryGames(*store), games.names) + "\n", "application/json"};
+    if (path == "/api/server")
+      return HttpAnswer{200,
+                        "{\"received\": " + std::to_string(received.load()) + ", \"malformed\": " +
+                            std::to_string(malformed.load()) + ", \"stored\": " + std::to_string(ingest.Stored()) +
+                            ", \"unstored\": " + std::to_string(unstored.load()) + ", \"db\": \"" + store->Kind() +
+                            "\"}\n",
+                        "application/json"};
+    const std::string game = req.Param("game");
+    auto list = std::async(std::launch::async, [&] { return game.empty() ? QueryGames(*store) : std::vector<Labelled>{}; });
+    const Figures f = QueryFigures(*store, game, NowMs());
+    return HttpAnswer{200, RenderDashboard(game, f, list.get(), games.names), "text/html; charset=utf-8"};
+  };
 
-  int port = options.port;
-  if (port == 0) {
-    port = server.bind_to_any_port(options.host);
-    if (port < 0) port = 0;
-  } else if (!server.bind_to_port(options.host, port)) {
-    port = 0;
-  }
+  HttpServer server(options.threads, 4);
+  const int port = server.Bind(options.host, options.port);
   if (port == 0) {
     Log("cannot listen on %s:%d", options.host.c_str(), options.port);
-    writer.Stop();
+    ingest.Stop();
     return 1;
   }
   std::string paths;
@@ -229,14 +224,14 @@ int main(int argc, char** argv) {
     int sig = 0;
     sigwait(&stopSignals, &sig);
     Log("stopping on signal %d", sig);
-    server.stop();
+    server.Stop();
   });
 
-  server.listen_after_bind();
-  // Requests in progress have had their answers; commit whatever is queued.
-  writer.Stop();
+  server.Serve(quick, slow);
+  // Every report read has been answered; store what the journal holds.
+  ingest.Stop();
   Log("stopped: %llu reports received, %llu stored, %llu malformed", static_cast<unsigned long long>(received.load()),
-      static_cast<unsigned long long>(writer.Committed()), static_cast<unsigned long long>(malformed.load()));
+      static_cast<unsigned long long>(ingest.Stored()), static_cast<unsigned long long>(malformed.load()));
   if (signalThread.joinable()) {
     // listen ended without a signal (socket error): wake the waiting thread.
     pthread_kill(signalThread.native_handle(), SIGTERM);

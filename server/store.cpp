@@ -15,12 +15,34 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS reports_funnel ON reports (game, action, cg, mid)",
     "CREATE INDEX IF NOT EXISTS reports_days ON reports (game, day, action, cg, ver, mid)",
     "CREATE INDEX IF NOT EXISTS reports_malformed ON reports (game) WHERE malformed = 1",
+    // How far each server's journal is stored (one row per journal).
+    "CREATE TABLE IF NOT EXISTS journal_marks ("
+    " journal TEXT PRIMARY KEY, generation BIGINT NOT NULL, position BIGINT NOT NULL)",
     nullptr,
 };
 
 const char kInsertReport[] =
     "INSERT INTO reports (received, day, client, path, query, action, tg, cg, cwdm, game, mid, ver, malformed)"
     " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+
+const char kSaveMark[] =
+    "INSERT INTO journal_marks (journal, generation, position) VALUES (?, ?, ?)"
+    " ON CONFLICT (journal) DO UPDATE SET generation = excluded.generation, position = excluded.position";
+
+std::vector<Cell> MarkParams(const JournalMark& mark) {
+  return {mark.journal, std::to_string(mark.generation), std::to_string(mark.position)};
+}
+
+JournalMark Store::ReadMark(const std::string& id) {
+  JournalMark mark;
+  mark.journal = id;
+  const std::vector<Row> rows = Query("SELECT generation, position FROM journal_marks WHERE journal = ?", {id});
+  if (!rows.empty() && rows[0].size() == 2 && rows[0][0] && rows[0][1]) {
+    mark.generation = std::stoll(*rows[0][0]);
+    mark.position = std::stoll(*rows[0][1]);
+  }
+  return mark;
+}
 
 std::vector<Cell> ReportParams(const Report& r) {
   auto field = [](const Report::Field& f) -> Cell { return f.has ? Cell(f.value) : std::nullopt; };

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "journal.h"
 #include "report.h"
 
 struct StoreError : std::runtime_error {
@@ -23,9 +24,11 @@ using Row = std::vector<Cell>;
 class Store {
  public:
   virtual ~Store() = default;
-  // All reports in one transaction; throws StoreError and stores none of
-  // them when it fails.
-  virtual void InsertBatch(const std::vector<Report>& reports) = 0;
+  // All reports and the journal's new mark in one transaction; throws
+  // StoreError and stores none of them when it fails.
+  virtual void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) = 0;
+  // The mark of journal `id`; generation 0 when there is none.
+  JournalMark ReadMark(const std::string& id);
   // A statement on the writer's connection (deletes); returns rows changed.
   virtual int64_t Execute(const std::string& sql, const std::vector<Cell>& params) = 0;
   virtual std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) = 0;
@@ -38,6 +41,8 @@ std::unique_ptr<Store> OpenStore(const std::string& where);
 
 extern const char* const kSchema[];   // statements run at open, in order
 extern const char kInsertReport[];    // 13 parameters, see Store::InsertBatch
+extern const char kSaveMark[];        // journal, generation, position
+std::vector<Cell> MarkParams(const JournalMark& mark);
 std::vector<Cell> ReportParams(const Report& r);
 
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path);

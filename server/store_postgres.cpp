@@ -71,7 +71,7 @@ class PostgresStore : public Store {
     m_write.Exec("SELECT pg_advisory_unlock(4711017)");
   }
 
-  void InsertBatch(const std::vector<Report>& reports) override {
+  void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
     // One multi-row INSERT per chunk: a round trip per row would cap the rate.
     const size_t kChunk = 500;
     const std::string head = Numbered(kInsertReport).substr(0, std::string(kInsertReport).find(" VALUES"));
@@ -90,6 +90,7 @@ class PostgresStore : public Store {
         }
         PQclear(m_write.Run(sql, params, false));
       }
+      PQclear(m_write.Run(Numbered(kSaveMark), MarkParams(mark), false));
       m_write.Exec("COMMIT");
     } catch (...) {
       try {

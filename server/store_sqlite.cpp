@@ -17,14 +17,19 @@ class SqliteStore : public Store {
     m_write = Open(path);
     Exec(m_write, "PRAGMA journal_mode=WAL");
     // In WAL mode a commit survives the process being killed without a sync
-    // per commit; only a power cut can take the last commits.
+    // per commit (as the journal does); only a power cut can take the last.
     Exec(m_write, "PRAGMA synchronous=NORMAL");
     // Checkpoints (which sync the file) run on a thread of their own rather
-    // than inside a commit that answered reports wait for.
+    // than inside a commit, so that they do not hold up the ingest.
     Exec(m_write, "PRAGMA wal_autocheckpoint=0");
+    // Reports land all over the indexes (the player's id is in their keys):
+    // keep their pages in memory rather than read them again at each batch.
+    Exec(m_write, "PRAGMA cache_size=-131072");
+    Exec(m_write, "PRAGMA mmap_size=4294967296");
     for (const char* const* s = kSchema; *s; ++s) Exec(m_write, *s);
     m_path = path;
     m_insert = Prepare(m_write, kInsertReport);
+    m_saveMark = Prepare(m_write, kSaveMark);
     sqlite3_wal_hook(
         m_write,
         [](void* self, sqlite3*, const char*, int frames) {
@@ -45,11 +50,12 @@ class SqliteStore : public Store {
     sqlite3_wal_checkpoint_v2(m_checkpointDb, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
     sqlite3_close(m_checkpointDb);
     sqlite3_finalize(m_insert);
+    sqlite3_finalize(m_saveMark);
     for (sqlite3* db : m_readers) sqlite3_close(db);
     sqlite3_close(m_write);
   }
 
-  void InsertBatch(const std::vector<Report>& reports) override {
+  void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
     Exec(m_write, "BEGIN IMMEDIATE");
     try {
       for (const Report& r : reports) {
@@ -58,6 +64,10 @@ class SqliteStore : public Store {
         sqlite3_reset(m_insert);
         if (rc != SQLITE_DONE) Fail(m_write, "insert");
       }
+      Bind(m_saveMark, MarkParams(mark));
+      const int rc = sqlite3_step(m_saveMark);
+      sqlite3_reset(m_saveMark);
+      if (rc != SQLITE_DONE) Fail(m_write, "journal mark");
       Exec(m_write, "COMMIT");
     } catch (...) {
       sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -181,6 +191,7 @@ class SqliteStore : public Store {
   std::vector<sqlite3*> m_readers;  // all opened, closed at the end
   std::vector<sqlite3*> m_idle;
   sqlite3_stmt* m_insert = nullptr;
+  sqlite3_stmt* m_saveMark = nullptr;
   std::mutex m_readLock;
   static constexpr int kWalFramesLimit = 16384;  // 64 MiB of 4 KiB pages
   int m_walFrames = 0;

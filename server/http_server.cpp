@@ -1,0 +1,277 @@
+#include "http_server.h"
+
+#include <event2/buffer.h>
+#include <event2/bufferevent.h>
+#include <event2/event.h>
+#include <event2/http.h>
+#include <event2/thread.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <pthread.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "log.h"
+
+namespace {
+
+std::string Decode(const std::string& text, bool plusIsSpace) {
+  size_t size = 0;
+  char* decoded = evhttp_uridecode(text.c_str(), plusIsSpace ? 1 : 0, &size);
+  if (!decoded) return text;
+  std::string out(decoded, size);
+  std::free(decoded);
+  return out;
+}
+
+const char* Reason(int status) {
+  switch (status) {
+    case 200: return "OK";
+    case 302: return "Found";
+    case 400: return "Bad Request";
+    case 404: return "Not Found";
+    case 500: return "Internal Server Error";
+    case 503: return "Service Unavailable";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+std::string HttpRequest::Param(const std::string& name) const {
+  const size_t q = target.find('?');
+  if (q == std::string::npos) return "";
+  size_t start = q + 1;
+  while (start <= target.size()) {
+    size_t end = target.find('&', start);
+    if (end == std::string::npos) end = target.size();
+    const size_t eq = target.find('=', start);
+    const size_t keyEnd = (eq == std::string::npos || eq > end) ? end : eq;
+    if (Decode(target.substr(start, keyEnd - start), true) == name)
+      return keyEnd == end ? "" : Decode(target.substr(keyEnd + 1, end - keyEnd - 1), true);
+    start = end + 1;
+  }
+  return "";
+}
+
+struct HttpServer::Impl {
+  struct Loop {
+    Impl* owner = nullptr;
+    event_base* base = nullptr;
+    evhttp* http = nullptr;
+    evhttp_bound_socket* bound = nullptr;
+    int fd = -1;
+    std::thread thread;
+  };
+  // A slow request on its way to a worker and back.
+  struct Job {
+    Loop* loop;
+    evhttp_request* req;
+    HttpRequest request;
+    HttpAnswer answer;
+  };
+
+  int loopCount;
+  int workerCount;
+  std::vector<std::unique_ptr<Loop>> loops;
+  Quick quick;
+  Slow slow;
+
+  std::mutex jobLock;
+  std::condition_variable jobWake;
+  std::deque<Job*> queue;
+  std::set<Job*> jobs;  // every job not yet answered, freed at the end
+  bool stopping = false;
+  std::vector<std::thread> workers;
+
+  static void Send(evhttp_request* req, const HttpAnswer& a, bool nodelay) {
+    if (nodelay) {
+      // A page of several segments would otherwise wait for an acknowledgement.
+      evhttp_connection* conn = evhttp_request_get_connection(req);
+      bufferevent* bev = conn ? evhttp_connection_get_bufferevent(conn) : nullptr;
+      const int fd = bev ? static_cast<int>(bufferevent_getfd(bev)) : -1;
+      const int one = 1;
+      if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+    }
+    evkeyvalq* headers = evhttp_request_get_output_headers(req);
+    evhttp_add_header(headers, "Content-Type", a.type.c_str());
+    evhttp_add_header(headers, "Cache-Control", "no-store");
+    if (!a.location.empty()) evhttp_add_header(headers, "Location", a.location.c_str());
+    evbuffer* body = evbuffer_new();
+    evbuffer_add(body, a.body.data(), a.body.size());
+    evhttp_send_reply(req, a.status, Reason(a.status), body);
+    evbuffer_free(body);
+  }
+
+  static void OnRequest(evhttp_request* req, void* arg) {
+    Loop* loop = static_cast<Loop*>(arg);
+    Impl* self = loop->owner;
+    HttpRequest r;
+    r.target = evhttp_request_get_uri(req);
+    r.path = Decode(r.target.substr(0, r.target.find('?')), false);
+    char* address = nullptr;
+    ev_uint16_t port = 0;
+    if (evhttp_connection* conn = evhttp_request_get_connection(req)) evhttp_connection_get_peer(conn, &address, &port);
+    if (address) r.client = address;
+    std::optional<HttpAnswer> answer;
+    try {
+      answer = self->quick(r);
+    } catch (const std::exception& e) {
+      Log("GET %s: %s", r.path.c_str(), e.what());
+      answer = HttpAnswer{500, "server error\n"};
+    }
+    if (answer) {
+      Send(req, *answer, false);
+      return;
+    }
+    Job* job = new Job{loop, req, std::move(r), {}};
+    {
+      std::lock_guard<std::mutex> lock(self->jobLock);
+      self->jobs.insert(job);
+      self->queue.push_back(job);
+    }
+    self->jobWake.notify_one();
+  }
+
+  // On the loop's thread, once a worker is done.
+  static void OnJobDone(evutil_socket_t, short, void* arg) {
+    Job* job = static_cast<Job*>(arg);
+    Send(job->req, job->answer, true);
+    std::lock_guard<std::mutex> lock(job->loop->owner->jobLock);
+    job->loop->owner->jobs.erase(job);
+    delete job;
+  }
+
+  void Work() {
+    for (;;) {
+      Job* job;
+      {
+        std::unique_lock<std::mutex> lock(jobLock);
+        jobWake.wait(lock, [&] { return stopping || !queue.empty(); });
+        if (stopping) return;
+        job = queue.front();
+        queue.pop_front();
+      }
+      try {
+        job->answer = slow(job->request);
+      } catch (const std::exception& e) {
+        Log("GET %s: %s", job->request.path.c_str(), e.what());
+        job->answer = HttpAnswer{500, "server error\n"};
+      }
+      const timeval now{0, 0};
+      if (event_base_once(job->loop->base, -1, EV_TIMEOUT, OnJobDone, job, &now) != 0)
+        Log("cannot hand an answer back to its connection");
+    }
+  }
+
+  // On the loop's thread: no new connections; the loop ends once what was
+  // read has been answered and sent.
+  static void OnStop(evutil_socket_t, short, void* arg) {
+    Loop* loop = static_cast<Loop*>(arg);
+    if (loop->bound) evhttp_del_accept_socket(loop->http, loop->bound);
+    loop->bound = nullptr;
+    const timeval grace{0, 200000};
+    event_base_loopexit(loop->base, &grace);
+  }
+};
+
+HttpServer::HttpServer(int loops, int workers) : m(std::make_unique<Impl>()) {
+  static const int threadsReady = evthread_use_pthreads();
+  (void)threadsReady;
+  m->loopCount = loops < 1 ? 1 : loops;
+  m->workerCount = workers < 1 ? 1 : workers;
+}
+
+HttpServer::~HttpServer() {
+  for (auto& loop : m->loops)
+    if (loop->http) evhttp_free(loop->http);  // closes the connections and the listening socket
+  for (Impl::Job* job : m->jobs) delete job;
+  for (auto& loop : m->loops)
+    if (loop->base) event_base_free(loop->base);
+}
+
+int HttpServer::Bind(const std::string& host, int port) {
+  addrinfo hints{};
+  hints.ai_family = AF_UNSPEC;
+  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+  addrinfo* found = nullptr;
+  if (getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0 || !found) return 0;
+  sockaddr_storage address{};
+  std::memcpy(&address, found->ai_addr, found->ai_addrlen);
+  const socklen_t length = found->ai_addrlen;
+  const int family = found->ai_family;
+  freeaddrinfo(found);
+  for (int i = 0; i < m->loopCount; ++i) {
+    const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (fd < 0) return 0;
+    const int one = 1;
+    setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &one, sizeof one);
+    if (bind(fd, reinterpret_cast<sockaddr*>(&address), length) != 0 || listen(fd, 1024) != 0) {
+      close(fd);
+      return 0;
+    }
+    if (i == 0) {
+      // Port 0 took a free port: the other loops listen on the same one.
+      socklen_t got = sizeof address;
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &got);
+    }
+    auto loop = std::make_unique<Impl::Loop>();
+    loop->owner = m.get();
+    loop->fd = fd;
+    loop->base = event_base_new();
+    loop->http = evhttp_new(loop->base);
+    if (!loop->base || !loop->http) return 0;
+    evhttp_set_allowed_methods(loop->http, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD);
+    evhttp_set_max_headers_size(loop->http, 64 * 1024);
+    evhttp_set_max_body_size(loop->http, 64 * 1024);
+    evhttp_set_timeout(loop->http, 120);
+    evhttp_set_gencb(loop->http, Impl::OnRequest, loop.get());
+    loop->bound = evhttp_accept_socket_with_handle(loop->http, fd);
+    if (!loop->bound) return 0;
+    m->loops.push_back(std::move(loop));
+  }
+  return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
+                                             : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
+}
+
+void HttpServer::Serve(Quick quick, Slow slow) {
+  m->quick = std::move(quick);
+  m->slow = std::move(slow);
+  for (int i = 0; i < m->workerCount; ++i)
+    m->workers.emplace_back([this] {
+      pthread_setname_np(pthread_self(), "gd-query");
+      m->Work();
+    });
+  for (auto& loop : m->loops) {
+    Impl::Loop* l = loop.get();
+    l->thread = std::thread([l] {
+      pthread_setname_np(pthread_self(), "gd-http");
+      event_base_dispatch(l->base);
+    });
+  }
+  for (auto& loop : m->loops) loop->thread.join();
+  {
+    std::lock_guard<std::mutex> lock(m->jobLock);
+    m->stopping = true;
+  }
+  m->jobWake.notify_all();
+  for (std::thread& t : m->workers) t.join();
+  m->workers.clear();
+}
+
+void HttpServer::Stop() {
+  const timeval now{0, 0};
+  for (auto& loop : m->loops) event_base_once(loop->base, -1, EV_TIMEOUT, Impl::OnStop, loop.get(), &now);
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+#include "journal.h"
+#include "store.h"
+
+// Takes the journal's records into the database in batches, on a thread of
+// its own: each batch is one transaction that also moves the journal's mark,
+// so a restart goes on where the last commit ended. A database that fails is
+// tried again; the reports wait in the journal meanwhile, already answered.
+class Ingest {
+ public:
+  // retentionMs > 0 deletes reports older than that, at start and hourly.
+  // The journal is emptied once it holds more than `journalMax` bytes, all
+  // of them stored.
+  Ingest(Store& store, Journal& journal, int64_t retentionMs, int64_t journalMax);
+  ~Ingest();
+
+  // Called after an append, so that a sleeping ingest looks again.
+  void Poke();
+
+  // Waits until the journal's records up to `tip` are in the database;
+  // false when `waitMs` passed first.
+  bool WaitStored(Journal::Tip tip, int waitMs);
+
+  // Stores what the journal holds (trying a failing database for a while;
+  // what is left stays in the journal for the next start), then ends.
+  void Stop();
+
+  uint64_t Stored() const { return m_stored.load(); }
+
+ private:
+  void Run();
+  void Prune();
+  int64_t StartPosition();
+  // Stores one batch from `from` and returns the position after it (`from`
+  // when there was nothing to take); throws StoreError.
+  int64_t TakeBatch(int64_t from);
+
+  Store& m_store;
+  Journal& m_journal;
+  const int64_t m_retentionMs;
+  const int64_t m_journalMax;
+
+  std::mutex m_lock;
+  std::condition_variable m_wake;    // the ingest thread sleeps on it
+  std::condition_variable m_storedWake;  // WaitStored sleeps on it
+  std::atomic<bool> m_sleeping{false};
+  bool m_poked = false;
+  bool m_stopping = false;
+  std::atomic<uint64_t> m_stored{0};    // reports stored by this process
+  Journal::Tip m_storedTo{0, 0};          // the journal is stored up to here
+  void SetStoredTo(Journal::Tip tip);
+  std::thread m_thread;
+};
