@@ -311,7 +311,10 @@ class Manifests(PdownCase):
         link = self.nginx.url("slow/file.bin")
         proc = subprocess.Popen([PDOWN, "--quiet", "--connections", "2", link, self.target],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        time.sleep(1.5)
+        deadline = time.time() + 60
+        while not self.faults.bytes.get("slowlie") and time.time() < deadline and proc.poll() is None:
+            time.sleep(0.05)
+        time.sleep(0.3)
         proc.send_signal(signal.SIGKILL)
         proc.wait()
         self.assertGreater(self.faults.bytes.get("slowlie", 0), 0, "the mirror was never used")
@@ -339,9 +342,17 @@ class Manifests(PdownCase):
 
 
 class Interruptions(PdownCase):
-    def start(self, link, *extra):
-        return subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
+    def start(self, link, *extra, running=None):
+        """Starts pdown; with `running`, returns once it has run that many
+        seconds past making its side file (a loaded machine starts it late)."""
+        proc = subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if running is not None:
+            deadline = time.time() + 60
+            while not os.path.exists(self.target + ".P2P") and time.time() < deadline and proc.poll() is None:
+                time.sleep(0.05)
+            time.sleep(running)
+        return proc
 
     def test_kill_9_at_random_moments_always_ends_with_the_right_file(self):
         rng = random.Random(11)
@@ -379,8 +390,7 @@ class Interruptions(PdownCase):
 
     def test_stop_keeps_progress_and_a_new_run_resumes(self):
         link = self.pdown_link(self.nginx.url("slow/file.bin"))
-        proc = self.start(link, "--connections", "2")
-        time.sleep(3)
+        proc = self.start(link, "--connections", "2", running=2.5)
         proc.send_signal(signal.SIGTERM)
         self.assertEqual(proc.wait(10), 3)
         self.assertTrue(os.path.exists(self.target + ".P2P"))
@@ -395,8 +405,7 @@ class Interruptions(PdownCase):
         # The program re-creates tasks with the plain link; the h1 of the first
         # run still applies to the finished file.
         wrong = "PDown://b7=1|%s|h1=%s" % (self.nginx.url("slow/file.bin"), "f" * 32)
-        proc = self.start(wrong)
-        time.sleep(1.0)
+        proc = self.start(wrong, running=1.0)
         proc.send_signal(signal.SIGTERM)
         proc.wait(10)
         code, _ = self.pdown(self.nginx.url("slow/file.bin"))
@@ -405,8 +414,7 @@ class Interruptions(PdownCase):
 
     def test_a_damaged_record_starts_over_and_still_ends_right(self):
         link = self.pdown_link(self.nginx.url("slow/file.bin"))
-        proc = self.start(link)
-        time.sleep(1.2)
+        proc = self.start(link, running=1.0)
         proc.send_signal(signal.SIGKILL)
         proc.wait()
         side = self.target + ".P2P"
@@ -422,8 +430,7 @@ class Interruptions(PdownCase):
 
     def test_a_record_for_another_link_starts_over(self):
         link = self.pdown_link(self.nginx.url("slow/file.bin"))
-        proc = self.start(link)
-        time.sleep(1.0)
+        proc = self.start(link, running=1.0)
         proc.send_signal(signal.SIGTERM)
         proc.wait(10)
         # Same target, other file: nothing of the first may leak into it.
