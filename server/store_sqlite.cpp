@@ -157,7 +157,9 @@ class SqliteStore : public Store {
 
   static sqlite3* Open(const std::string& path) {
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_FULLMUTEX, nullptr) !=
+    // Each connection is used by one thread at a time (the ingest, the
+    // checkpointer, or a query that took it from the pool): no locking per call.
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
         SQLITE_OK) {
       std::string message = db ? sqlite3_errmsg(db) : "out of memory";
       sqlite3_close(db);

@@ -8,7 +8,7 @@
   3. the dashboard's time with a million reports stored (all games, one game,
      /api/funnel), the median of five requests each
 
-Usage: bench/gdserver/run_bench.py [--gdserver PATH] [--seconds N] [--connections N]
+Usage: bench/gdserver/run_bench.py [--gdserver PATH] [--seconds N] [--connections N] [--rounds N]
                                    [--postgres CONNINFO] [--rows N]
 Needs wrk and nginx (apt-get install wrk nginx; this script installs wrk when
 it is missing). The load average is printed with the figures: on a shared
@@ -77,6 +77,8 @@ def wrk(port, seconds, connections, script):
 
 def bench_nginx(work, args, script):
     port = free_port()
+    if os.path.exists(os.path.join(work, "access.log")):
+        os.remove(os.path.join(work, "access.log"))
     os.makedirs(os.path.join(work, "tmp"), exist_ok=True)
     conf = os.path.join(work, "nginx.conf")
     with open(conf, "w") as f:
@@ -95,7 +97,8 @@ def bench_nginx(work, args, script):
 
 def start_gdserver(binary, db, work, name):
     log = os.path.join(work, name + ".log")
-    proc = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db], stderr=open(log, "wb"))
+    proc = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--journal",
+                             os.path.join(work, name + ".incoming")], stderr=open(log, "wb"))
     deadline = time.time() + 20
     while time.time() < deadline:
         text = open(log).read()
@@ -123,13 +126,16 @@ def count_stored(db):
 
 
 def bench_gdserver(binary, db, work, args, script, name):
+    """Rows in the database when wrk ends (what was stored during the run,
+    not counting what the journal still held), and after the stop."""
     proc, port = start_gdserver(binary, db, work, name)
     try:
         before = count_stored(db)
         requests, bad, errors = wrk(port, args.seconds, args.connections, script)
+        during = count_stored(db) - before
     finally:
         stop(proc)
-    return requests, bad, errors, count_stored(db) - before
+    return requests, bad, errors, during, count_stored(db) - before
 
 
 def fill(db, rows):
@@ -194,6 +200,7 @@ def main():
     parser.add_argument("--connections", type=int, default=32)
     parser.add_argument("--postgres")
     parser.add_argument("--rows", type=int, default=1000000)
+    parser.add_argument("--rounds", type=int, default=2)
     parser.add_argument("--work")
     args = parser.parse_args()
     if not shutil.which("wrk"):
@@ -204,22 +211,27 @@ def main():
         f.write(WRK_SCRIPT)
     print("load average at start: %s; %d s per run, %d connections, wrk -t2" % (load(), args.seconds, args.connections))
 
-    n_req, n_bad, n_err, n_logged = bench_nginx(work, args, script)
-    nginx_rate = n_logged / args.seconds
-    print("nginx (access log):  %8.0f requests/s logged (%d answered, %d non-2xx, %d log lines%s)" % (
-        nginx_rate, n_req, n_bad, n_logged, ", socket errors " + n_err if n_err else ""))
-
-    db = os.path.join(work, "bench.sqlite")
-    g_req, g_bad, g_err, g_stored = bench_gdserver(args.gdserver, db, work, args, script, "sqlite")
-    sqlite_rate = g_stored / args.seconds
-    print("gdserver (SQLite):   %8.0f reports/s stored (%d answered, %d non-2xx, %d stored%s)" % (
-        sqlite_rate, g_req, g_bad, g_stored, ", socket errors " + g_err if g_err else ""))
-    print("ratio gdserver SQLite / nginx: %.2f" % (sqlite_rate / nginx_rate))
-    if args.postgres:
-        p_req, p_bad, p_err, p_stored = bench_gdserver(args.gdserver, args.postgres, work, args, script, "pg")
-        print("gdserver (PostgreSQL): %6.0f reports/s stored (%d answered, %d non-2xx%s)" % (
-            p_stored / args.seconds, p_req, p_bad, ", socket errors " + p_err if p_err else ""))
-        print("ratio gdserver PostgreSQL / nginx: %.2f" % (p_stored / args.seconds / nginx_rate))
+    # nginx and gdserver take turns, so that both meet the same moments of a
+    # shared machine; each round prints its own ratio.
+    for round_ in range(1, args.rounds + 1):
+        n_req, n_bad, n_err, n_logged = bench_nginx(work, args, script)
+        nginx_rate = n_logged / args.seconds
+        print("round %d nginx (access log):  %8.0f requests/s logged (%d answered, %d non-2xx, %d log lines%s)" % (
+            round_, nginx_rate, n_req, n_bad, n_logged, ", socket errors " + n_err if n_err else ""))
+        db = os.path.join(work, "bench%d.sqlite" % round_)
+        g_req, g_bad, g_err, g_during, g_after = bench_gdserver(args.gdserver, db, work, args, script, "sqlite%d" % round_)
+        sqlite_rate = g_during / args.seconds
+        print("round %d gdserver (SQLite):   %8.0f reports/s stored during the run (%d answered, %d non-2xx, "
+              "%d stored by the end of the run, %d after the stop%s)" % (
+                  round_, sqlite_rate, g_req, g_bad, g_during, g_after, ", socket errors " + g_err if g_err else ""))
+        print("round %d ratio gdserver SQLite / nginx: %.2f" % (round_, sqlite_rate / nginx_rate))
+        if args.postgres:
+            p_req, p_bad, p_err, p_during, p_after = bench_gdserver(args.gdserver, args.postgres, work, args, script,
+                                                                    "pg%d" % round_)
+            print("round %d gdserver (PostgreSQL): %6.0f reports/s stored during the run (%d answered, %d non-2xx, "
+                  "%d after the stop%s)" % (round_, p_during / args.seconds, p_req, p_bad, p_after,
+                                            ", socket errors " + p_err if p_err else ""))
+            print("round %d ratio gdserver PostgreSQL / nginx: %.2f" % (round_, p_during / args.seconds / nginx_rate))
 
     big = os.path.join(work, "million.sqlite")
     if os.path.exists(big):
