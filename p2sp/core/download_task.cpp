@@ -149,6 +149,7 @@ class Session {
     Answer answer;
     bool checked = false;
     bool rejected = false;    // answer refused; counts as a failure of the source
+    bool modeChange = false;  // refused because the link's server drops ranges: not a failure
     bool reachedEnd = false;  // stopped on purpose: the lease is done or gone
     Clock::time_point lastProgress;
   };
@@ -694,7 +695,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
 bool Session::Request(Conn* c) {
   c->begin = c->pos;
   c->answer = Answer();
-  c->checked = c->rejected = c->reachedEnd = false;
+  c->checked = c->rejected = c->reachedEnd = c->modeChange = false;
   c->reqStarted = Clock::now();
   std::string range;
   if (c->mode == Mode::kProbe) {
@@ -798,13 +799,14 @@ void Session::Finish(Conn* c, CURLcode code) {
   Debug("conn %d %s: curl %d, http %ld, %llu bytes%s%s", id, s.url.c_str(), static_cast<int>(code), status,
         static_cast<unsigned long long>(c->pos - c->begin), c->rejected ? ", refused" : "",
         c->reachedEnd ? ", lease ended" : "");
+  const bool modeChange = c->modeChange;
   Abort(id);
   if (m_localError) return;
   if (ok) {
     if (progressed) s.failures = 0;
     return;
   }
-  if (!s.alive) return;
+  if (!s.alive || modeChange) return;
   SourceFailed(s, progressed, now);
 }
 
@@ -867,9 +869,11 @@ bool Session::Validate(Conn* c) {
     case Verdict::kNoRanges:
       if (s.primary) {
         // A ranged request answered whole: drop everything running and go on
-        // as one stream from the start.
+        // as one stream from the start. Every connection open now may get
+        // such an answer at once; none of them counts against the server.
         m_noRanges = true;
         m_restart = true;
+        c->modeChange = true;
       } else {
         s.alive = false;
       }

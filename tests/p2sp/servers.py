@@ -152,6 +152,8 @@ class FaultServer:
       ok        honest, with ranges
       reset     every answer is cut off by a connection reset after 256 KiB
       norange   200 and the whole body whatever the Range says
+      laterwhole  honest for the first six requests, then like norange (a server
+                whose later answers come from a cache that drops ranges)
       badrange  every other ranged answer names a range other than the one asked for
       short     the first three answers end early with a clean close
       busy      503 for the first three requests
@@ -239,9 +241,9 @@ class FaultServer:
                     self.send_header("Content-Length", "0")
                     self.end_headers()
                     return
-                if mode in ("norange", "nolength", "chunked"):
+                if mode in ("norange", "nolength", "chunked") or (mode == "laterwhole" and n >= 6):
                     self.send_response(200)
-                    if mode == "norange":
+                    if mode in ("norange", "laterwhole"):
                         self.send_header("Content-Length", str(size))
                     elif mode == "chunked":
                         self.send_header("Transfer-Encoding", "chunked")

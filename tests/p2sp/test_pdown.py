@@ -134,6 +134,11 @@ class Faults(PdownCase):
     def test_200_for_a_range_request_gives_one_stream(self):
         self.expect_right_file("norange")
         self.assertEqual(self.faults.counts["norange"], 1)
+        # Ranges dropped only after the first answer, by every connection at
+        # once: still one stream from the start, not a failed source.
+        code, _ = self.pdown(self.pdown_link(self.faults.url("laterwhole")), "--connections", "8")
+        self.assertEqual(code, 0)
+        self.assert_right_file()
 
     def test_wrong_content_range_is_discarded_and_fetched_again(self):
         self.expect_right_file("badrange")
