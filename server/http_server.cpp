@@ -4,11 +4,11 @@
 #include <event2/bufferevent.h>
 #include <event2/event.h>
 #include <event2/http.h>
-#include <event2/thread.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <pthread.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -65,6 +65,14 @@ std::string HttpRequest::Param(const std::string& name) const {
 }
 
 struct HttpServer::Impl {
+  struct Loop;
+  // A slow request on its way to a worker and back.
+  struct Job {
+    Loop* loop;
+    evhttp_request* req;
+    HttpRequest request;
+    HttpAnswer answer;
+  };
   struct Loop {
     Impl* owner = nullptr;
     event_base* base = nullptr;
@@ -72,13 +80,13 @@ struct HttpServer::Impl {
     evhttp_bound_socket* bound = nullptr;
     int fd = -1;
     std::thread thread;
-  };
-  // A slow request on its way to a worker and back.
-  struct Job {
-    Loop* loop;
-    evhttp_request* req;
-    HttpRequest request;
-    HttpAnswer answer;
+    // Other threads hand answers and the stop over through `done` and
+    // `stopAsked` (under the owner's jobLock) and wake the loop by `wakeFd`;
+    // libevent itself is then used by the loop's thread alone.
+    int wakeFd = -1;
+    event* wake = nullptr;
+    std::vector<Job*> done;
+    bool stopAsked = false;
   };
 
   int loopCount;
@@ -143,13 +151,39 @@ struct HttpServer::Impl {
     self->jobWake.notify_one();
   }
 
-  // On the loop's thread, once a worker is done.
-  static void OnJobDone(evutil_socket_t, short, void* arg) {
-    Job* job = static_cast<Job*>(arg);
-    Send(job->req, job->answer, true);
-    std::lock_guard<std::mutex> lock(job->loop->owner->jobLock);
-    job->loop->owner->jobs.erase(job);
-    delete job;
+  static void Wake(Loop* loop) {
+    const uint64_t one = 1;
+    if (write(loop->wakeFd, &one, sizeof one) != sizeof one) {
+      // The counter is full: the loop has wake-ups waiting already.
+    }
+  }
+
+  // On the loop's thread: answers the workers finished, and the stop.
+  static void OnWake(evutil_socket_t fd, short, void* arg) {
+    Loop* loop = static_cast<Loop*>(arg);
+    uint64_t count = 0;
+    if (read(fd, &count, sizeof count) < 0) count = 0;
+    std::vector<Job*> done;
+    bool stop;
+    {
+      std::lock_guard<std::mutex> lock(loop->owner->jobLock);
+      done.swap(loop->done);
+      stop = loop->stopAsked;
+    }
+    for (Job* job : done) {
+      Send(job->req, job->answer, true);
+      std::lock_guard<std::mutex> lock(loop->owner->jobLock);
+      loop->owner->jobs.erase(job);
+      delete job;
+    }
+    if (stop && loop->bound) {
+      // No new connections; the loop ends once what was read has been
+      // answered and sent.
+      evhttp_del_accept_socket(loop->http, loop->bound);
+      loop->bound = nullptr;
+      const timeval grace{0, 200000};
+      event_base_loopexit(loop->base, &grace);
+    }
   }
 
   void Work() {
@@ -168,26 +202,16 @@ struct HttpServer::Impl {
         Log("GET %s: %s", job->request.path.c_str(), e.what());
         job->answer = HttpAnswer{500, "server error\n"};
       }
-      const timeval now{0, 0};
-      if (event_base_once(job->loop->base, -1, EV_TIMEOUT, OnJobDone, job, &now) != 0)
-        Log("cannot hand an answer back to its connection");
+      {
+        std::lock_guard<std::mutex> lock(jobLock);
+        job->loop->done.push_back(job);
+      }
+      Wake(job->loop);
     }
-  }
-
-  // On the loop's thread: no new connections; the loop ends once what was
-  // read has been answered and sent.
-  static void OnStop(evutil_socket_t, short, void* arg) {
-    Loop* loop = static_cast<Loop*>(arg);
-    if (loop->bound) evhttp_del_accept_socket(loop->http, loop->bound);
-    loop->bound = nullptr;
-    const timeval grace{0, 200000};
-    event_base_loopexit(loop->base, &grace);
   }
 };
 
 HttpServer::HttpServer(int loops, int workers) : m(std::make_unique<Impl>()) {
-  static const int threadsReady = evthread_use_pthreads();
-  (void)threadsReady;
   m->loopCount = loops < 1 ? 1 : loops;
   m->workerCount = workers < 1 ? 1 : workers;
 }
@@ -196,8 +220,11 @@ HttpServer::~HttpServer() {
   for (auto& loop : m->loops)
     if (loop->http) evhttp_free(loop->http);  // closes the connections and the listening socket
   for (Impl::Job* job : m->jobs) delete job;
-  for (auto& loop : m->loops)
+  for (auto& loop : m->loops) {
+    if (loop->wake) event_free(loop->wake);
+    if (loop->wakeFd >= 0) close(loop->wakeFd);
     if (loop->base) event_base_free(loop->base);
+  }
 }
 
 int HttpServer::Bind(const std::string& host, int port) {
@@ -243,6 +270,10 @@ int HttpServer::Bind(const std::string& host, int port) {
     evhttp_set_max_body_size(loop->http, 64 * 1024);
     evhttp_set_timeout(loop->http, 120);
     evhttp_set_gencb(loop->http, Impl::OnRequest, loop.get());
+    loop->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (loop->wakeFd < 0) return 0;
+    loop->wake = event_new(loop->base, loop->wakeFd, EV_READ | EV_PERSIST, Impl::OnWake, loop.get());
+    if (!loop->wake || event_add(loop->wake, nullptr) != 0) return 0;
     loop->bound = evhttp_accept_socket_with_handle(loop->http, fd);
     if (!loop->bound) return 0;
     m->loops.push_back(std::move(loop));
@@ -277,6 +308,11 @@ void HttpServer::Serve(Quick quick, Slow slow) {
 }
 
 void HttpServer::Stop() {
-  const timeval now{0, 0};
-  for (auto& loop : m->loops) event_base_once(loop->base, -1, EV_TIMEOUT, Impl::OnStop, loop.get(), &now);
+  for (auto& loop : m->loops) {
+    {
+      std::lock_guard<std::mutex> lock(m->jobLock);
+      loop->stopAsked = true;
+    }
+    Impl::Wake(loop.get());
+  }
 }
