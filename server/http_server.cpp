@@ -1,23 +1,22 @@
 #include "http_server.h"
 
-#include <event2/buffer.h>
-#include <event2/bufferevent.h>
-#include <event2/event.h>
-#include <event2/http.h>
+#define H2O_USE_LIBUV 0
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <h2o.h>
+#include <h2o/socket/evloop.h>
 #include <netdb.h>
 #include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <pthread.h>
-#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
-#include <cstdlib>
 #include <cstring>
 #include <deque>
 #include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -25,12 +24,27 @@
 
 namespace {
 
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// %XX decoding of a path or a query value; a '%' without two hex digits
+// stays as it is.
 std::string Decode(const std::string& text, bool plusIsSpace) {
-  size_t size = 0;
-  char* decoded = evhttp_uridecode(text.c_str(), plusIsSpace ? 1 : 0, &size);
-  if (!decoded) return text;
-  std::string out(decoded, size);
-  std::free(decoded);
+  std::string out;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '%' && i + 2 < text.size() && HexValue(text[i + 1]) >= 0 && HexValue(text[i + 2]) >= 0) {
+      out += static_cast<char>(HexValue(text[i + 1]) * 16 + HexValue(text[i + 2]));
+      i += 2;
+    } else {
+      out += (plusIsSpace && c == '+') ? ' ' : c;
+    }
+  }
   return out;
 }
 
@@ -40,10 +54,23 @@ const char* Reason(int status) {
     case 302: return "Found";
     case 400: return "Bad Request";
     case 404: return "Not Found";
+    case 405: return "Method Not Allowed";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "";
   }
+}
+
+std::string PeerOf(h2o_req_t* req) {
+  sockaddr_storage address{};
+  const socklen_t length = req->conn->callbacks->get_peername(req->conn, reinterpret_cast<sockaddr*>(&address));
+  if (length == 0) return "";
+  char text[INET6_ADDRSTRLEN] = "";
+  if (address.ss_family == AF_INET)
+    inet_ntop(AF_INET, &reinterpret_cast<sockaddr_in*>(&address)->sin_addr, text, sizeof text);
+  else if (address.ss_family == AF_INET6)
+    inet_ntop(AF_INET6, &reinterpret_cast<sockaddr_in6*>(&address)->sin6_addr, text, sizeof text);
+  return text;
 }
 
 }  // namespace
@@ -66,71 +93,80 @@ std::string HttpRequest::Param(const std::string& name) const {
 
 struct HttpServer::Impl {
   struct Loop;
-  // A slow request on its way to a worker and back.
+  // A slow request on its way to a worker and back to its loop.
   struct Job {
-    Loop* loop;
-    evhttp_request* req;
+    Loop* loop = nullptr;
+    h2o_req_t* req = nullptr;  // null once the connection is gone
+    Job** slot = nullptr;      // in the request's memory: how the request finds its job
     HttpRequest request;
     HttpAnswer answer;
   };
+  // What other threads send a loop: a finished job, or (job null) the stop.
+  struct Message {
+    h2o_multithread_message_t message;  // first: messages are found from it
+    Job* job;
+  };
+  struct Handler {
+    h2o_handler_t base;  // first: h2o hands this back as an h2o_handler_t*
+    Impl* owner;
+  };
   struct Loop {
     Impl* owner = nullptr;
-    event_base* base = nullptr;
-    evhttp* http = nullptr;
-    evhttp_bound_socket* bound = nullptr;
     int fd = -1;
+    h2o_context_t context{};
+    h2o_accept_ctx_t accept{};
+    h2o_socket_t* listener = nullptr;
+    h2o_multithread_queue_t* queue = nullptr;
+    h2o_multithread_receiver_t receiver{};
     std::thread thread;
-    // Other threads hand answers and the stop over through `done` and
-    // `stopAsked` (under the owner's jobLock) and wake the loop by `wakeFd`;
-    // libevent itself is then used by the loop's thread alone.
-    int wakeFd = -1;
-    event* wake = nullptr;
-    std::vector<Job*> done;
-    bool stopAsked = false;
+    bool stopping = false;  // on the loop's thread
+    std::chrono::steady_clock::time_point end;
   };
 
-  int loopCount;
-  int workerCount;
-  std::vector<std::unique_ptr<Loop>> loops;
+  int loopCount = 1;
+  int workerCount = 1;
+  h2o_globalconf_t config{};
+  std::vector<Loop*> loops;
   Quick quick;
   Slow slow;
 
   std::mutex jobLock;
   std::condition_variable jobWake;
   std::deque<Job*> queue;
-  std::set<Job*> jobs;  // every job not yet answered, freed at the end
   bool stopping = false;
   std::vector<std::thread> workers;
 
-  static void Send(evhttp_request* req, const HttpAnswer& a, bool nodelay) {
-    if (nodelay) {
-      // A page of several segments would otherwise wait for an acknowledgement.
-      evhttp_connection* conn = evhttp_request_get_connection(req);
-      bufferevent* bev = conn ? evhttp_connection_get_bufferevent(conn) : nullptr;
-      const int fd = bev ? static_cast<int>(bufferevent_getfd(bev)) : -1;
-      const int one = 1;
-      if (fd >= 0) setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    evkeyvalq* headers = evhttp_request_get_output_headers(req);
-    evhttp_add_header(headers, "Content-Type", a.type.c_str());
-    evhttp_add_header(headers, "Cache-Control", "no-store");
-    if (!a.location.empty()) evhttp_add_header(headers, "Location", a.location.c_str());
-    evbuffer* body = evbuffer_new();
-    evbuffer_add(body, a.body.data(), a.body.size());
-    evhttp_send_reply(req, a.status, Reason(a.status), body);
-    evbuffer_free(body);
+  static void Send(h2o_req_t* req, const HttpAnswer& a) {
+    req->res.status = a.status;
+    req->res.reason = Reason(a.status);
+    req->res.content_length = a.body.size();
+    h2o_add_header(&req->pool, &req->res.headers, H2O_TOKEN_CONTENT_TYPE, nullptr,
+                   h2o_strdup(&req->pool, a.type.data(), a.type.size()).base, a.type.size());
+    h2o_add_header(&req->pool, &req->res.headers, H2O_TOKEN_CACHE_CONTROL, nullptr, H2O_STRLIT("no-store"));
+    if (!a.location.empty())
+      h2o_add_header(&req->pool, &req->res.headers, H2O_TOKEN_LOCATION, nullptr,
+                     h2o_strdup(&req->pool, a.location.data(), a.location.size()).base, a.location.size());
+    h2o_send_inline(req, a.body.data(), a.body.size());  // copies the body
   }
 
-  static void OnRequest(evhttp_request* req, void* arg) {
-    Loop* loop = static_cast<Loop*>(arg);
-    Impl* self = loop->owner;
+  // The request's memory is freed: its job must not answer it.
+  static void OnRequestGone(void* slot) {
+    Job* job = *static_cast<Job**>(slot);
+    if (job) job->req = nullptr;
+  }
+
+  static int OnRequest(h2o_handler_t* base, h2o_req_t* req) {
+    Impl* self = reinterpret_cast<Handler*>(base)->owner;
+    Loop* loop = static_cast<Loop*>(h2o_context_get_handler_context(req->conn->ctx, base));
+    if (!h2o_memis(req->method.base, req->method.len, H2O_STRLIT("GET")) &&
+        !h2o_memis(req->method.base, req->method.len, H2O_STRLIT("HEAD"))) {
+      Send(req, HttpAnswer{405, "method not allowed\n"});
+      return 0;
+    }
     HttpRequest r;
-    r.target = evhttp_request_get_uri(req);
+    r.target.assign(req->path.base, req->path.len);
     r.path = Decode(r.target.substr(0, r.target.find('?')), false);
-    char* address = nullptr;
-    ev_uint16_t port = 0;
-    if (evhttp_connection* conn = evhttp_request_get_connection(req)) evhttp_connection_get_peer(conn, &address, &port);
-    if (address) r.client = address;
+    r.client = PeerOf(req);
     std::optional<HttpAnswer> answer;
     try {
       answer = self->quick(r);
@@ -139,51 +175,58 @@ struct HttpServer::Impl {
       answer = HttpAnswer{500, "server error\n"};
     }
     if (answer) {
-      Send(req, *answer, false);
-      return;
+      Send(req, *answer);
+      return 0;
     }
-    Job* job = new Job{loop, req, std::move(r), {}};
+    Job* job = new Job;
+    job->loop = loop;
+    job->req = req;
+    job->slot = static_cast<Job**>(h2o_mem_alloc_shared(&req->pool, sizeof(Job*), OnRequestGone));
+    *job->slot = job;
+    job->request = std::move(r);
     {
       std::lock_guard<std::mutex> lock(self->jobLock);
-      self->jobs.insert(job);
       self->queue.push_back(job);
     }
     self->jobWake.notify_one();
+    return 0;
   }
 
-  static void Wake(Loop* loop) {
-    const uint64_t one = 1;
-    if (write(loop->wakeFd, &one, sizeof one) != sizeof one) {
-      // The counter is full: the loop has wake-ups waiting already.
-    }
+  static void OnAccept(h2o_socket_t* listener, const char* err) {
+    if (err) return;
+    h2o_socket_t* sock = h2o_evloop_socket_accept(listener);
+    if (sock) h2o_accept(static_cast<h2o_accept_ctx_t*>(listener->data), sock);
   }
 
   // On the loop's thread: answers the workers finished, and the stop.
-  static void OnWake(evutil_socket_t fd, short, void* arg) {
-    Loop* loop = static_cast<Loop*>(arg);
-    uint64_t count = 0;
-    if (read(fd, &count, sizeof count) < 0) count = 0;
-    std::vector<Job*> done;
-    bool stop;
-    {
-      std::lock_guard<std::mutex> lock(loop->owner->jobLock);
-      done.swap(loop->done);
-      stop = loop->stopAsked;
+  static void OnMessages(h2o_multithread_receiver_t* receiver, h2o_linklist_t* messages) {
+    Loop* loop = H2O_STRUCT_FROM_MEMBER(Loop, receiver, receiver);
+    while (!h2o_linklist_is_empty(messages)) {
+      h2o_multithread_message_t* m = H2O_STRUCT_FROM_MEMBER(h2o_multithread_message_t, link, messages->next);
+      h2o_linklist_unlink(&m->link);
+      Message* message = reinterpret_cast<Message*>(m);
+      Job* job = message->job;
+      delete message;
+      if (job) {
+        if (job->req) {
+          *job->slot = nullptr;
+          Send(job->req, job->answer);
+        }
+        delete job;
+      } else if (!loop->stopping) {
+        // No new connections; what was read is answered and sent meanwhile.
+        loop->stopping = true;
+        loop->end = std::chrono::steady_clock::now() + std::chrono::milliseconds(200);
+        h2o_socket_read_stop(loop->listener);
+        h2o_socket_close(loop->listener);
+        loop->listener = nullptr;
+      }
     }
-    for (Job* job : done) {
-      Send(job->req, job->answer, true);
-      std::lock_guard<std::mutex> lock(loop->owner->jobLock);
-      loop->owner->jobs.erase(job);
-      delete job;
-    }
-    if (stop && loop->bound) {
-      // No new connections; the loop ends once what was read has been
-      // answered and sent.
-      evhttp_del_accept_socket(loop->http, loop->bound);
-      loop->bound = nullptr;
-      const timeval grace{0, 200000};
-      event_base_loopexit(loop->base, &grace);
-    }
+  }
+
+  static void Post(Loop* loop, Job* job) {
+    Message* message = new Message{{}, job};
+    h2o_multithread_send_message(&loop->receiver, &message->message);
   }
 
   void Work() {
@@ -202,29 +245,36 @@ struct HttpServer::Impl {
         Log("GET %s: %s", job->request.path.c_str(), e.what());
         job->answer = HttpAnswer{500, "server error\n"};
       }
-      {
-        std::lock_guard<std::mutex> lock(jobLock);
-        job->loop->done.push_back(job);
-      }
-      Wake(job->loop);
+      Post(job->loop, job);
     }
+  }
+
+  static void Run(Loop* loop) {
+    pthread_setname_np(pthread_self(), "gd-http");
+    while (!loop->stopping || std::chrono::steady_clock::now() < loop->end)
+      h2o_evloop_run(loop->context.loop, 50);
   }
 };
 
 HttpServer::HttpServer(int loops, int workers) : m(std::make_unique<Impl>()) {
   m->loopCount = loops < 1 ? 1 : loops;
   m->workerCount = workers < 1 ? 1 : workers;
+  h2o_config_init(&m->config);
+  m->config.server_name = h2o_iovec_init(H2O_STRLIT("gdserver"));
+  m->config.max_request_entity_size = 64 * 1024;
+  h2o_hostconf_t* host = h2o_config_register_host(&m->config, h2o_iovec_init(H2O_STRLIT("default")), 65535);
+  h2o_pathconf_t* path = h2o_config_register_path(host, "/", 0);
+  auto* handler = reinterpret_cast<Impl::Handler*>(h2o_create_handler(path, sizeof(Impl::Handler)));
+  handler->owner = m.get();
+  handler->base.on_req = Impl::OnRequest;
 }
 
 HttpServer::~HttpServer() {
-  for (auto& loop : m->loops)
-    if (loop->http) evhttp_free(loop->http);  // closes the connections and the listening socket
-  for (Impl::Job* job : m->jobs) delete job;
-  for (auto& loop : m->loops) {
-    if (loop->wake) event_free(loop->wake);
-    if (loop->wakeFd >= 0) close(loop->wakeFd);
-    if (loop->base) event_base_free(loop->base);
-  }
+  // h2o 2.2 has no way to close the connections still open, so the loops and
+  // their contexts stay as they are; the process is ending.
+  static std::vector<Impl::Loop*>* ending = new std::vector<Impl::Loop*>;
+  ending->insert(ending->end(), m->loops.begin(), m->loops.end());
+  for (Impl::Job* job : m->queue) delete job;
 }
 
 int HttpServer::Bind(const std::string& host, int port) {
@@ -254,29 +304,21 @@ int HttpServer::Bind(const std::string& host, int port) {
       socklen_t got = sizeof address;
       getsockname(fd, reinterpret_cast<sockaddr*>(&address), &got);
     }
-    auto loop = std::make_unique<Impl::Loop>();
+    auto* loop = new Impl::Loop;
     loop->owner = m.get();
     loop->fd = fd;
-    // Interest in a socket is switched on and off around each answer; the
-    // change list hands the kernel only the net change of a loop turn.
-    event_config* config = event_config_new();
-    event_config_set_flag(config, EVENT_BASE_FLAG_EPOLL_USE_CHANGELIST);
-    loop->base = event_base_new_with_config(config);
-    event_config_free(config);
-    loop->http = evhttp_new(loop->base);
-    if (!loop->base || !loop->http) return 0;
-    evhttp_set_allowed_methods(loop->http, EVHTTP_REQ_GET | EVHTTP_REQ_HEAD);
-    evhttp_set_max_headers_size(loop->http, 64 * 1024);
-    evhttp_set_max_body_size(loop->http, 64 * 1024);
-    evhttp_set_timeout(loop->http, 120);
-    evhttp_set_gencb(loop->http, Impl::OnRequest, loop.get());
-    loop->wakeFd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    if (loop->wakeFd < 0) return 0;
-    loop->wake = event_new(loop->base, loop->wakeFd, EV_READ | EV_PERSIST, Impl::OnWake, loop.get());
-    if (!loop->wake || event_add(loop->wake, nullptr) != 0) return 0;
-    loop->bound = evhttp_accept_socket_with_handle(loop->http, fd);
-    if (!loop->bound) return 0;
-    m->loops.push_back(std::move(loop));
+    h2o_context_init(&loop->context, h2o_evloop_create(), &m->config);
+    // Each loop finds itself from the handler's per-context slot.
+    h2o_pathconf_t* path = &m->config.hosts[0]->paths.entries[0];
+    h2o_context_set_handler_context(&loop->context, path->handlers.entries[0], loop);
+    loop->accept.ctx = &loop->context;
+    loop->accept.hosts = m->config.hosts;
+    loop->queue = h2o_multithread_create_queue(loop->context.loop);
+    h2o_multithread_register_receiver(loop->queue, &loop->receiver, Impl::OnMessages);
+    loop->listener = h2o_evloop_socket_create(loop->context.loop, fd, H2O_SOCKET_FLAG_DONT_READ);
+    loop->listener->data = &loop->accept;
+    h2o_socket_read_start(loop->listener, Impl::OnAccept);
+    m->loops.push_back(loop);
   }
   return ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<sockaddr_in6*>(&address)->sin6_port
                                              : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
@@ -290,14 +332,8 @@ void HttpServer::Serve(Quick quick, Slow slow) {
       pthread_setname_np(pthread_self(), "gd-query");
       m->Work();
     });
-  for (auto& loop : m->loops) {
-    Impl::Loop* l = loop.get();
-    l->thread = std::thread([l] {
-      pthread_setname_np(pthread_self(), "gd-http");
-      event_base_dispatch(l->base);
-    });
-  }
-  for (auto& loop : m->loops) loop->thread.join();
+  for (Impl::Loop* loop : m->loops) loop->thread = std::thread([loop] { Impl::Run(loop); });
+  for (Impl::Loop* loop : m->loops) loop->thread.join();
   {
     std::lock_guard<std::mutex> lock(m->jobLock);
     m->stopping = true;
@@ -308,11 +344,5 @@ void HttpServer::Serve(Quick quick, Slow slow) {
 }
 
 void HttpServer::Stop() {
-  for (auto& loop : m->loops) {
-    {
-      std::lock_guard<std::mutex> lock(m->jobLock);
-      loop->stopAsked = true;
-    }
-    Impl::Wake(loop.get());
-  }
+  for (Impl::Loop* loop : m->loops) Impl::Post(loop, nullptr);
 }
