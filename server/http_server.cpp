@@ -9,6 +9,8 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -125,6 +127,7 @@ struct HttpServer::Impl {
 
   int loopCount = 1;
   int workerCount = 1;
+  int loopNice = 0;
   h2o_globalconf_t config{};
   std::vector<Loop*> loops;
   Quick quick;
@@ -251,12 +254,16 @@ struct HttpServer::Impl {
 
   static void Run(Loop* loop) {
     pthread_setname_np(pthread_self(), "gd-http");
+    // Raising a thread's nice value needs no privilege; a failure leaves it as it is.
+    if (loop->owner->loopNice > 0)
+      setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), loop->owner->loopNice);
     while (!loop->stopping || std::chrono::steady_clock::now() < loop->end)
       h2o_evloop_run(loop->context.loop, 50);
   }
 };
 
-HttpServer::HttpServer(int loops, int workers) : m(std::make_unique<Impl>()) {
+HttpServer::HttpServer(int loops, int workers, int loopNice) : m(std::make_unique<Impl>()) {
+  m->loopNice = loopNice;
   m->loopCount = loops < 1 ? 1 : loops;
   m->workerCount = workers < 1 ? 1 : workers;
   h2o_config_init(&m->config);

@@ -24,8 +24,8 @@ struct HttpAnswer {
   std::string location;  // for redirects
 };
 
-// An HTTP/1.1 server on libevent: one event loop per thread, each with its
-// own listening socket on the same port (SO_REUSEPORT), so that connections
+// An HTTP/1.1 server on h2o: one event loop per thread, each with its own
+// listening socket on the same port (SO_REUSEPORT), so that connections
 // spread over the cores without a lock between them. A quick handler runs on
 // the loop's thread; what it passes on (database queries) runs on a worker
 // thread and is answered on the loop's thread when done.
@@ -34,7 +34,8 @@ class HttpServer {
   using Quick = std::function<std::optional<HttpAnswer>(const HttpRequest&)>;
   using Slow = std::function<HttpAnswer(const HttpRequest&)>;
 
-  HttpServer(int loops, int workers);
+  // The loops' threads run at nice value `loopNice` (0: as the process).
+  HttpServer(int loops, int workers, int loopNice);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
