@@ -11,7 +11,7 @@ namespace {
 std::string GameFilter(const std::string& game, std::vector<Cell>& params) {
   if (game.empty()) return "";
   params.emplace_back(game);
-  return " AND game = ?";
+  return " AND game_no = (SELECT no FROM games WHERE game = ?)";
 }
 
 int64_t Number(const Cell& c) { return c ? std::stoll(*c) : 0; }
@@ -31,7 +31,7 @@ Funnel QueryFunnel(Store& store, const std::string& game) {
   // index instead of sorting. Across games the players of each game add up.
   const auto rows = store.Query(
       "SELECT action, cg, COUNT(DISTINCT mid) FROM reports"
-      " WHERE action IN ('1', '2', '5') AND mid <> ''" + filter + " GROUP BY game, action, cg",
+      " WHERE action IN ('1', '2', '5') AND mid <> ''" + filter + " GROUP BY game_no, action, cg",
       params);
   Funnel f;
   for (const Row& r : rows) {
@@ -65,7 +65,7 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
         "SELECT day, SUM(CASE WHEN action = '2' THEN 1 ELSE 0 END),"
         " SUM(CASE WHEN action = '5' AND cg = '1' THEN 1 ELSE 0 END),"
         " SUM(CASE WHEN action = '5' AND cg = '0' THEN 1 ELSE 0 END)"
-        " FROM reports WHERE action IN ('2', '5') AND day >= ?" + filter + " GROUP BY game, day",
+        " FROM reports WHERE action IN ('2', '5') AND day >= ?" + filter + " GROUP BY game_no, day",
         params);
   });
   auto versions = std::async(std::launch::async, [&] {
@@ -73,7 +73,7 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
     std::vector<Cell> params{since};
     const std::string filter = GameFilter(game, params);
     return store.Query("SELECT COALESCE(ver, ''), COUNT(DISTINCT mid) FROM reports"
-                       " WHERE action = '1' AND mid <> '' AND day >= ?" + filter + " GROUP BY game, COALESCE(ver, '')",
+                       " WHERE action = '1' AND mid <> '' AND day >= ?" + filter + " GROUP BY game_no, COALESCE(ver, '')",
                        params);
   });
   {
@@ -98,7 +98,7 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
   }
   {
     std::vector<Cell> params;
-    const std::string where = game.empty() ? "" : " WHERE game = ?";
+    const std::string where = game.empty() ? "" : " WHERE game_no = (SELECT no FROM games WHERE game = ?)";
     if (!game.empty()) params.emplace_back(game);
     auto rows = store.Query("SELECT COUNT(*) FROM reports" + where, params);
     if (!rows.empty()) f.reports = Number(rows[0][0]);
@@ -114,7 +114,9 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
 
 std::vector<Labelled> QueryGames(Store& store) {
   // Grouped by the bare column so that the index's order does the grouping.
-  return Labels(store.Query("SELECT COALESCE(game, ''), COUNT(*) FROM reports GROUP BY game ORDER BY 2 DESC, 1 LIMIT 200",
+  return Labels(store.Query("SELECT COALESCE(g.game, ''), r.n FROM"
+                            " (SELECT game_no, COUNT(*) AS n FROM reports GROUP BY game_no) r"
+                            " LEFT JOIN games g ON g.no = r.game_no ORDER BY 2 DESC, 1 LIMIT 200",
                             {}));
 }
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -33,6 +34,18 @@ class Store {
   virtual int64_t Execute(const std::string& sql, const std::vector<Cell>& params) = 0;
   virtual std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) = 0;
   virtual const char* Kind() const = 0;
+
+ protected:
+  // A statement on the writer's connection, inside InsertBatch's transaction.
+  virtual std::vector<Row> WriteQuery(const std::string& sql, const std::vector<Cell>& params) = 0;
+  // The number of the report's game (NULL without one), numbering a new
+  // game in the running transaction; new numbers go to `fresh` until
+  // KeepGameNumbers is called after the commit.
+  Cell GameNumber(const Report& r, std::map<std::string, std::string>& fresh);
+  void KeepGameNumbers(std::map<std::string, std::string>& fresh);
+
+ private:
+  std::map<std::string, std::string> m_gameNumbers;  // committed numbers, by game text
 };
 
 // "postgresql://..." or "postgres://..." opens PostgreSQL, anything else is
@@ -40,10 +53,10 @@ class Store {
 std::unique_ptr<Store> OpenStore(const std::string& where);
 
 extern const char* const kSchema[];   // statements run at open, in order
-extern const char kInsertReport[];    // 13 parameters, see Store::InsertBatch
+extern const char kInsertReport[];    // 14 parameters, see ReportParams
 extern const char kSaveMark[];        // journal, generation, position
 std::vector<Cell> MarkParams(const JournalMark& mark);
-std::vector<Cell> ReportParams(const Report& r);
+std::vector<Cell> ReportParams(const Report& r, const Cell& gameNo);
 
 std::unique_ptr<Store> OpenSqliteStore(const std::string& path);
 std::unique_ptr<Store> OpenPostgresStore(const std::string& conninfo);

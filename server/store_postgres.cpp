@@ -1,5 +1,6 @@
 #include <libpq-fe.h>
 
+#include <map>
 #include <memory>
 #include <mutex>
 
@@ -16,6 +17,19 @@ std::string Numbered(const std::string& sql) {
     else out += c;
   }
   return out;
+}
+
+std::vector<Row> Rows(PGresult* res) {
+  std::vector<Row> rows;
+  for (int r = 0, nr = PQntuples(res); r < nr; ++r) {
+    Row row;
+    for (int c = 0, nc = PQnfields(res); c < nc; ++c) {
+      if (PQgetisnull(res, r, c)) row.emplace_back(std::nullopt);
+      else row.emplace_back(std::string(PQgetvalue(res, r, c), PQgetlength(res, r, c)));
+    }
+    rows.push_back(std::move(row));
+  }
+  return rows;
 }
 
 class PgConnection {
@@ -76,13 +90,14 @@ class PostgresStore : public Store {
     const size_t kChunk = 500;
     const std::string head = Numbered(kInsertReport).substr(0, std::string(kInsertReport).find(" VALUES"));
     m_write.Exec("BEGIN");
+    std::map<std::string, std::string> fresh;
     try {
       for (size_t at = 0; at < reports.size(); at += kChunk) {
         std::string sql = head + " VALUES ";
         std::vector<Cell> params;
         int n = 0;
         for (size_t i = at; i < reports.size() && i < at + kChunk; ++i) {
-          std::vector<Cell> p = ReportParams(reports[i]);
+          std::vector<Cell> p = ReportParams(reports[i], GameNumber(reports[i], fresh));
           sql += (i == at ? "(" : ",(");
           for (size_t k = 0; k < p.size(); ++k) sql += (k ? ",$" : "$") + std::to_string(++n);
           sql += ")";
@@ -99,6 +114,7 @@ class PostgresStore : public Store {
       }
       throw;
     }
+    KeepGameNumbers(fresh);
   }
 
   int64_t Execute(const std::string& sql, const std::vector<Cell>& params) override {
@@ -126,21 +142,21 @@ class PostgresStore : public Store {
       GiveBack(std::move(conn));
       throw;
     }
-    std::vector<Row> rows;
-    for (int r = 0, nr = PQntuples(res); r < nr; ++r) {
-      Row row;
-      for (int c = 0, nc = PQnfields(res); c < nc; ++c) {
-        if (PQgetisnull(res, r, c)) row.emplace_back(std::nullopt);
-        else row.emplace_back(std::string(PQgetvalue(res, r, c), PQgetlength(res, r, c)));
-      }
-      rows.push_back(std::move(row));
-    }
+    std::vector<Row> rows = Rows(res);
     PQclear(res);
     GiveBack(std::move(conn));
     return rows;
   }
 
   const char* Kind() const override { return "postgresql"; }
+
+ protected:
+  std::vector<Row> WriteQuery(const std::string& sql, const std::vector<Cell>& params) override {
+    PGresult* res = m_write.Run(Numbered(sql), params, false);
+    std::vector<Row> rows = Rows(res);
+    PQclear(res);
+    return rows;
+  }
 
  private:
   void GiveBack(std::unique_ptr<PgConnection> conn) {

@@ -1,6 +1,7 @@
 #include <sqlite3.h>
 
 #include <chrono>
+#include <map>
 #include <condition_variable>
 #include <mutex>
 #include <string>
@@ -64,9 +65,10 @@ class SqliteStore : public Store {
 
   void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
     Exec(m_write, "BEGIN IMMEDIATE");
+    std::map<std::string, std::string> fresh;
     try {
       for (const Report& r : reports) {
-        Bind(m_insert, ReportParams(r));
+        Bind(m_insert, ReportParams(r, GameNumber(r, fresh)));
         const int rc = sqlite3_step(m_insert);
         sqlite3_reset(m_insert);
         if (rc != SQLITE_DONE) Fail(m_write, "insert");
@@ -80,6 +82,7 @@ class SqliteStore : public Store {
       sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
+    KeepGameNumbers(fresh);
     // Under a steady stream the background checkpoints never reach the end
     // of the log, so it would grow without end; between two commits nothing
     // is appended, and a checkpoint here lets the next commit start it anew.
@@ -102,32 +105,22 @@ class SqliteStore : public Store {
   // figures of one page are counted side by side.
   std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
     sqlite3* db = TakeReader();
-    std::vector<Row> rows;
-    int rc = SQLITE_OK;
-    std::string failure;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
-      failure = sqlite3_errmsg(db);
-    } else {
-      Bind(st, params);
-      while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        Row row;
-        for (int i = 0, n = sqlite3_column_count(st); i < n; ++i) {
-          const unsigned char* text = sqlite3_column_text(st, i);
-          if (text) row.emplace_back(std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(st, i)));
-          else row.emplace_back(std::nullopt);
-        }
-        rows.push_back(std::move(row));
-      }
-      if (rc != SQLITE_DONE) failure = sqlite3_errmsg(db);
-      sqlite3_finalize(st);
+    try {
+      std::vector<Row> rows = Run(db, sql, params);
+      GiveBack(db);
+      return rows;
+    } catch (...) {
+      GiveBack(db);
+      throw;
     }
-    GiveBack(db);
-    if (!failure.empty()) throw StoreError("sqlite query: " + failure);
-    return rows;
   }
 
   const char* Kind() const override { return "sqlite"; }
+
+ protected:
+  std::vector<Row> WriteQuery(const std::string& sql, const std::vector<Cell>& params) override {
+    return Run(m_write, sql, params);
+  }
 
  private:
   sqlite3* TakeReader() {
@@ -175,6 +168,30 @@ class SqliteStore : public Store {
     // Several servers may share the file; wait for each other's commits.
     sqlite3_busy_timeout(db, 10000);
     return db;
+  }
+  static std::vector<Row> Run(sqlite3* db, const std::string& sql, const std::vector<Cell>& params) {
+    std::vector<Row> rows;
+    int rc = SQLITE_OK;
+    std::string failure;
+    sqlite3_stmt* st = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+      failure = sqlite3_errmsg(db);
+    } else {
+      Bind(st, params);
+      while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        Row row;
+        for (int i = 0, n = sqlite3_column_count(st); i < n; ++i) {
+          const unsigned char* text = sqlite3_column_text(st, i);
+          if (text) row.emplace_back(std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(st, i)));
+          else row.emplace_back(std::nullopt);
+        }
+        rows.push_back(std::move(row));
+      }
+      if (rc != SQLITE_DONE) failure = sqlite3_errmsg(db);
+      sqlite3_finalize(st);
+    }
+    if (!failure.empty()) throw StoreError("sqlite query: " + failure);
+    return rows;
   }
   [[noreturn]] static void Fail(sqlite3* db, const char* what) {
     throw StoreError(std::string("sqlite ") + what + ": " + sqlite3_errmsg(db));

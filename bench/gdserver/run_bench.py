@@ -146,6 +146,7 @@ def fill(db, rows):
     now = int(time.time() * 1000)
     con = sqlite3.connect(db)
     con.execute("PRAGMA journal_mode=WAL")
+    con.executemany("INSERT INTO games (no, game) VALUES (?, ?)", [(n + 1, g) for n, g in enumerate(games)])
     batch = []
     made = 0
     player = 0
@@ -170,14 +171,14 @@ def fill(db, rows):
             q = "action=" + action + ("&tg=" + tg if tg else "") + ("&cg=" + cg if cg else "") + \
                 ("&cwdm=" + cwdm if cwdm else "") + "&game=%s&mid=%s&ver=%s" % (game, mid, ver)
             batch.append((t, t // 86400000, "10.0.%d.%d" % (player % 250, player % 200), "/s.php", q,
-                          action, tg, cg, cwdm, game, mid, ver, 0))
+                          action, tg, cg, cwdm, game, mid, ver, 0, games.index(game) + 1))
             made += 1
         if len(batch) >= 50000:
-            con.executemany("INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", batch)
+            con.executemany("INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)", batch)
             con.commit()
             batch = []
     if batch:
-        con.executemany("INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?)", batch)
+        con.executemany("INSERT INTO reports VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?)", batch)
         con.commit()
     con.close()
     return player
