@@ -68,7 +68,9 @@ class SqliteStore : public Store {
     std::map<std::string, std::string> fresh;
     try {
       for (const Report& r : reports) {
-        Bind(m_insert, ReportParams(r, GameNumber(r, fresh)));
+        // Bound without a copy: `params` outlives the step.
+        const std::vector<Cell> params = ReportParams(r, GameNumber(r, fresh));
+        Bind(m_insert, params, SQLITE_STATIC);
         const int rc = sqlite3_step(m_insert);
         sqlite3_reset(m_insert);
         if (rc != SQLITE_DONE) Fail(m_write, "insert");
@@ -204,10 +206,10 @@ class SqliteStore : public Store {
     if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) Fail(db, "prepare");
     return st;
   }
-  static void Bind(sqlite3_stmt* st, const std::vector<Cell>& params) {
+  static void Bind(sqlite3_stmt* st, const std::vector<Cell>& params, sqlite3_destructor_type keep = SQLITE_TRANSIENT) {
     for (size_t i = 0; i < params.size(); ++i) {
       const int at = static_cast<int>(i) + 1;
-      if (params[i]) sqlite3_bind_text(st, at, params[i]->data(), static_cast<int>(params[i]->size()), SQLITE_TRANSIENT);
+      if (params[i]) sqlite3_bind_text(st, at, params[i]->data(), static_cast<int>(params[i]->size()), keep);
       else sqlite3_bind_null(st, at);
     }
   }
@@ -231,4 +233,9 @@ class SqliteStore : public Store {
 
 }  // namespace
 
-std::unique_ptr<Store> OpenSqliteStore(const std::string& path) { return std::make_unique<SqliteStore>(path); }
+std::unique_ptr<Store> OpenSqliteStore(const std::string& path) {
+  // Before the first connection: no counting of SQLite's allocations, which
+  // takes a lock at each of them (ignored when SQLite is already in use).
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  return std::make_unique<SqliteStore>(path);
+}
