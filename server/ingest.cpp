@@ -13,8 +13,8 @@ namespace {
 // Reports land all over the indexes, so a commit writes about as many pages
 // as the indexes have: the more reports per commit, the fewer writes each.
 constexpr size_t kBatchRecords = 50000;
-constexpr int64_t kGatherBytes = 256 << 10;
-constexpr auto kGatherTime = std::chrono::milliseconds(20);
+constexpr int64_t kGatherBytes = 8 << 20;
+constexpr auto kGatherTime = std::chrono::milliseconds(100);
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -41,10 +41,17 @@ void Ingest::Poke() {
 
 bool Ingest::WaitStored(Journal::Tip tip, int waitMs) {
   std::unique_lock<std::mutex> lock(m_lock);
-  return m_storedWake.wait_for(lock, std::chrono::milliseconds(waitMs), [&] {
+  auto stored = [&] {
     return m_storedTo.generation > tip.generation ||
            (m_storedTo.generation == tip.generation && m_storedTo.end >= tip.end);
-  });
+  };
+  if (stored()) return true;
+  ++m_barrierWaiters;
+  m_poked = true;
+  m_wake.notify_one();
+  const bool done = m_storedWake.wait_for(lock, std::chrono::milliseconds(waitMs), stored);
+  --m_barrierWaiters;
+  return done;
 }
 
 void Ingest::SetStoredTo(Journal::Tip tip) {
@@ -150,10 +157,12 @@ void Ingest::Run() {
         from = next;
         // Under a stream of reports, gather some before the next commit:
         // each commit writes every page it touched, and the reports of a
-        // larger batch share more of them.
+        // larger batch share more of them (with 100 ms rather than 20 ms,
+        // 0.50-0.57 of nginx's rate rather than 0.48-0.55). A page or figure
+        // waiting for the reports before it cuts the gathering short.
         if (m_journal.End() - from < kGatherBytes) {
           std::unique_lock<std::mutex> lock(m_lock);
-          m_wake.wait_for(lock, kGatherTime, [&] { return m_stopping; });
+          m_wake.wait_for(lock, kGatherTime, [&] { return m_stopping || m_barrierWaiters > 0; });
         }
         continue;
       }

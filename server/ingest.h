@@ -52,6 +52,7 @@ class Ingest {
   std::condition_variable m_storedWake;  // WaitStored sleeps on it
   std::atomic<bool> m_sleeping{false};
   bool m_poked = false;
+  int m_barrierWaiters = 0;  // WaitStored calls waiting
   bool m_stopping = false;
   std::atomic<uint64_t> m_stored{0};    // reports stored by this process
   Journal::Tip m_storedTo{0, 0};          // the journal is stored up to here
