@@ -25,6 +25,22 @@ const char* const kSchema[] = {
     nullptr,
 };
 
+// A reports table made before games had numbers: the column is added and
+// filled, and the indexes that held the game key are made again.
+const char* const kAddGameNumbers[] = {
+    "ALTER TABLE reports ADD COLUMN game_no INTEGER",
+    "CREATE TABLE IF NOT EXISTS games (no INTEGER PRIMARY KEY, game TEXT NOT NULL UNIQUE)",
+    "INSERT INTO games (no, game) SELECT COALESCE((SELECT MAX(no) FROM games), 0) + ROW_NUMBER() OVER (ORDER BY game),"
+    " game FROM (SELECT DISTINCT game FROM reports WHERE game IS NOT NULL) g WHERE 1 = 1 ON CONFLICT (game) DO NOTHING",
+    "UPDATE reports SET game_no = (SELECT no FROM games WHERE games.game = reports.game)",
+    "DROP INDEX IF EXISTS reports_funnel",
+    "DROP INDEX IF EXISTS reports_days",
+    "DROP INDEX IF EXISTS reports_malformed",
+    nullptr,
+};
+const char kHasReports[] = "SELECT 1 FROM reports WHERE 1 = 0";
+const char kHasGameNumbers[] = "SELECT game_no FROM reports WHERE 1 = 0";
+
 const char kInsertReport[] =
     "INSERT INTO reports (received, day, client, path, query, action, tg, cg, cwdm, game, mid, ver, malformed, game_no)"
     " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";

@@ -53,6 +53,11 @@ class Store {
 std::unique_ptr<Store> OpenStore(const std::string& where);
 
 extern const char* const kSchema[];   // statements run at open, in order
+// Run in one transaction before kSchema when kHasReports works and
+// kHasGameNumbers fails (a table of the first version).
+extern const char* const kAddGameNumbers[];
+extern const char kHasReports[];
+extern const char kHasGameNumbers[];
 extern const char kInsertReport[];    // 14 parameters, see ReportParams
 extern const char kSaveMark[];        // journal, generation, position
 std::vector<Cell> MarkParams(const JournalMark& mark);

@@ -77,6 +77,26 @@ class PostgresStore : public Store {
     // CREATE statements apart.
     m_write.Exec("SELECT pg_advisory_lock(4711017)");
     try {
+      bool oldTable = false;
+      try {
+        m_write.Exec(kHasReports);
+        try {
+          m_write.Exec(kHasGameNumbers);
+        } catch (const StoreError&) {
+          oldTable = true;
+        }
+      } catch (const StoreError&) {
+      }
+      if (oldTable) {
+        m_write.Exec("BEGIN");
+        try {
+          for (const char* const* s = kAddGameNumbers; *s; ++s) m_write.Exec(*s);
+          m_write.Exec("COMMIT");
+        } catch (...) {
+          m_write.Exec("ROLLBACK");
+          throw;
+        }
+      }
       for (const char* const* s = kSchema; *s; ++s) m_write.Exec(*s);
     } catch (...) {
       m_write.Exec("SELECT pg_advisory_unlock(4711017)");

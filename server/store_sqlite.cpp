@@ -31,6 +31,17 @@ class SqliteStore : public Store {
     // keep their pages in memory rather than read them again at each batch.
     Exec(m_write, "PRAGMA cache_size=-131072");
     Exec(m_write, "PRAGMA mmap_size=4294967296");
+    if (sqlite3_exec(m_write, kHasReports, nullptr, nullptr, nullptr) == SQLITE_OK &&
+        sqlite3_exec(m_write, kHasGameNumbers, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      Exec(m_write, "BEGIN IMMEDIATE");
+      try {
+        for (const char* const* s = kAddGameNumbers; *s; ++s) Exec(m_write, *s);
+        Exec(m_write, "COMMIT");
+      } catch (...) {
+        sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
+    }
     for (const char* const* s = kSchema; *s; ++s) Exec(m_write, *s);
     m_path = path;
     m_insert = Prepare(m_write, kInsertReport);

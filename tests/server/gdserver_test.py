@@ -480,6 +480,20 @@ class GdserverTest(unittest.TestCase):
         with open(foreign) as f:
             self.assertEqual(f.read(), "precious data\n")
 
+    def test_a_table_of_the_first_version_gets_game_numbers(self):
+        # Made before games had numbers: no game_no column, indexes on the key.
+        self.database.execute("CREATE TABLE reports (received BIGINT NOT NULL, day INTEGER NOT NULL, client TEXT NOT NULL,"
+                              " path TEXT NOT NULL, query TEXT NOT NULL, action TEXT, tg TEXT, cg TEXT, cwdm TEXT,"
+                              " game TEXT, mid TEXT, ver TEXT, malformed INTEGER NOT NULL)")
+        self.database.execute("CREATE INDEX reports_funnel ON reports (game, action, cg, mid)")
+        for action in ("1", "2"):
+            self.database.execute("INSERT INTO reports VALUES (1765000000000, 20428, '1.2.3.4', '/s.php', 'q', '%s',"
+                                  " NULL, NULL, NULL, '%s', 'old', '1', 0)" % (action, GAME))
+        server = self.start()
+        self.assertEqual(server.get("/s.php?action=5&cg=1&game=%s&mid=old&ver=1" % GAME)[0], 200)
+        funnel = server.json("/api/funnel?game=" + urllib.parse.quote(GAME))
+        self.assertEqual(funnel, {"initial": 1, "start": 1, "complete": 1, "failed": 0})
+
     def test_an_emptied_journal_stores_every_report_once_across_kills(self):
         # A journal emptied every few hundred bytes, and kill -9 in between:
         # no report is lost or stored twice.
