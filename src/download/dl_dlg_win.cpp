@@ -14,6 +14,7 @@
 #include "engine/download_manager.h"
 #include "net/http_download.h"
 #include "prompts/prompt_dlg_win.h"
+#include "skin/html_url.h"
 #include "skin/html_view_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
@@ -354,7 +355,9 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       return;
     case kCmdPromotion: {
       const std::wstring link = DownloaderConfig().GetTextPromotionLink();
-      OpenUrl(link.empty() ? std::wstring(kPortalHomePage) : link);
+      // Publishers write "www.example.com/..." as often as a full address.
+      const std::wstring address = ShellWebAddress(link);
+      OpenUrl(link.empty() ? std::wstring(kPortalHomePage) : address.empty() ? link : address);
       return;
     }
     case kCmdRedownload:

@@ -22,7 +22,7 @@ constexpr size_t kMaxValueChars = 259;
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f'; }
 
 // A listed file that could be named inside the directory at all.
-bool UsableName(const std::wstring& name) { return !name.empty() && IsSafeFileName(name); }
+bool UsableName(const std::wstring& name) { return StaysInFolder(name); }
 
 void RestartFromFirstItem(const std::vector<GameFileEntry>& fileList, ResumeProgress& progress) {
   progress.completedBytes = 0;

@@ -113,6 +113,10 @@ CheckOutcome CheckDocument(const ProfileDocument& doc, Reporter& report) {
   };
   outcome.parsed = ParseConfiguration(lookup, outcome.values);
 
+  if (!outcome.values.droppedCompanion.empty()) {
+    report.Warning(U8(outcome.values.droppedCompanion) + ": the program runs no companion");
+  }
+
   std::wstring sizes = doc.Lookup(L"GameConfig", L"GameSize");
   std::wstring links = doc.Lookup(L"GameConfig", L"GameDownloadLink");
   std::wstring md5s = doc.Lookup(L"GameConfig", L"GameMd5");
