@@ -203,6 +203,7 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   read(L"Gardbox", L"CancelDownloadTips", v.cancelDownloadTips);
   read(L"Gardbox", L"DomainName", v.domainName);
   read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
+  read(L"GameConfig", L"PeerSharing", v.peerSharing);
 
   // The companion is optional: one whose name would leave the temporary
   // folder it is saved in and run from is left out, not the whole game.

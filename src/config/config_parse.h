@@ -29,6 +29,7 @@ struct ConfigValues {
   std::wstring gardboxMd5;  // optional: the companion runs only when its file matches
   std::wstring safecheck;
   std::wstring domainName;
+  std::wstring peerSharing;  // "0": the publisher keeps players from sharing this game
   std::vector<GameFileEntry> files;
   // Why a present value was refused; empty when the parse succeeded or a
   // required key was missing.

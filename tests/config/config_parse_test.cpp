@@ -183,7 +183,8 @@ TEST(ParseConfiguration, ReadsKeysInTheFixedOrder) {
                                         L"DownLoader/TextPromotionLink",
                                         L"Gardbox/CancelDownloadTips",
                                         L"Gardbox/DomainName",
-                                        L"Gardbox/GardboxMd5"};  // the newer optional key comes last
+                                        L"Gardbox/GardboxMd5",  // the newer optional keys come last
+                                        L"GameConfig/PeerSharing"};
   EXPECT_EQ(ini.readOrder, expected);
 }
 

@@ -208,6 +208,18 @@ class Meta4Test(Scratch):
                            "-o", self.path("c.ini"), path)
         self.assertEqual(code, 2)
 
+    def test_no_peers_writes_peer_sharing_0_and_check_accepts_it(self):
+        path = self.random_file("g/x.bin", 10)
+        for extra, expected in (((), None), (("--no-peers",), "PeerSharing=0")):
+            code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--no-meta4", *extra,
+                               "-o", self.path("c.ini"), path)
+            self.assertEqual(code, 0, err)
+            with open(self.path("c.ini"), "rb") as f:
+                text = f.read().decode("utf-16")
+            self.assertEqual("PeerSharing=0" in text, expected is not None, text)
+            code, _, err = run("check", self.path("c.ini"))
+            self.assertEqual((code, err), (0, ""))
+
 
 class CheckTest(Scratch):
     def test_parallel_lists_and_first_item_rule(self):
