@@ -1175,6 +1175,10 @@ bool DownloadTask::Start() {
   if (m_state == kStateFinished) return true;
   // A stop still on its way out finishes first; it takes one poll interval.
   if (m_thread.joinable()) m_thread.join();
+  // A stop that came after the last byte does not keep the file from its
+  // check and rename: that run may have finished the file. Run again, it
+  // would open a new side file beside the finished target and fetch it all.
+  if (m_state == kStateFinished) return true;
   m_stop = false;
   m_state = kStateRunning;
   m_active = true;

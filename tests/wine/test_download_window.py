@@ -658,6 +658,50 @@ class DownloadFlowTest(DownloadWindowTest):
         self.answer_prompt(PROMPT_CLOSE_LABEL)
         self.close_program(proc)
 
+    def test_file_that_ends_just_before_a_pause_leaves_no_side_file_beside_it(self):
+        files = [("data1.bin", os.urandom(400000), {"chunk_size": 16384, "chunk_delay": 0.05}),
+                 ("data2.bin", os.urandom(100000), {}), ("marker.exe", self.marker, {})]
+        for attempt in range(3):
+            self.server.clear_requests()
+            self.serve_game(files, game_start="marker.exe")
+            self.start_program()
+            self.command(10)
+            self.assertTrue(self.wait_file(self.game_file("data1.bin.P2P")))
+            # The pause comes the moment file 1 is in place, before the next
+            # poll: the list does not know yet that the file has ended.
+            self.assertTrue(harness.wait_until(lambda: os.path.exists(self.game_file("data1.bin")), 60, 0.005))
+            self.command(12)
+            self.assertEqual(1, self.wait_mode(1))
+            if not self.downloads("data2.bin"):
+                break
+            # The poll was first and file 2 started: try again.
+            self.wine.kill_all()
+            self.clean_disk()
+        else:
+            self.skipTest("the poll saw file 1 end before the pause every time")
+        # The server goes away; continue, a few seconds, pause, then a kill.
+        for name, _, _ in files:
+            self.server.add("/g/" + name, body=b"", status=503)
+        self.command(11)
+        time.sleep(4)
+        self.command(12)
+        self.assertEqual(1, self.wait_mode(1))
+        self.wine.kill_all()
+        self.assertFalse(os.path.exists(self.game_file("data1.bin.P2P")), "a side file beside the finished file 1")
+        # The server is back: the next start finishes the list.
+        self.serve_game(files, game_start="marker.exe")
+        proc, _ = self.start_program()
+        self.assertEqual(1, self.wait_mode(1))
+        self.command(11)
+        prompt = self.find_prompt(60)
+        self.assertIsNotNone(prompt, "no install prompt after continuing")
+        for name, data, _ in files:
+            with open(self.game_file(name), "rb") as f:
+                self.assertEqual(data, f.read(), name)
+        self.assertEqual(["data1.bin", "data2.bin", "marker.exe"], sorted(os.listdir(self.download_dir)))
+        self.answer_prompt(PROMPT_CLOSE_LABEL)
+        self.close_program(proc)
+
     def test_read_only_directory_gives_the_permission_message(self):
         self.serve_game([("game.exe", os.urandom(1000), {})])
         os.makedirs(self.download_dir)
