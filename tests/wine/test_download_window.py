@@ -211,8 +211,11 @@ class DownloadWindowTest(harness.WineServerTestCase):
     def wait_file(self, path, timeout=30, min_size=1):
         return harness.wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= min_size, timeout, 0.2)
 
-    def close_program(self, proc):
-        """Ends the program the way a player does: the notification menu's 关闭."""
+    # The notification menu's items, all of one height, top to bottom.
+    TRAY_ITEMS = ("打开下载器", "与其他玩家共享下载", "关闭")
+
+    def click_tray_item(self, text):
+        """Hides the window to the notification area and picks an item of its menu."""
         self.command(13)
         self.assertIsNotNone(self.find(visible=False))
         code, _ = self.wine.driver("message", "--class", self.key, "--msg", "2025", "--wparam", "32513",
@@ -220,12 +223,17 @@ class DownloadWindowTest(harness.WineServerTestCase):
         self.assertEqual(0, code)
         code, out = self.wine.driver("menu", "--timeout", "10000")
         self.assertEqual(0, code, out)
-        # Two items of one height: "打开下载器", then "关闭".
         x, y, cx, cy = (int(v) for v in out.split())
+        index, count = self.TRAY_ITEMS.index(text), len(self.TRAY_ITEMS)
         env = dict(os.environ, DISPLAY=self.display.name)
-        subprocess.run(["xdotool", "mousemove", str(x + cx // 2), str(y + cy * 3 // 4)], env=env, check=True)
+        subprocess.run(["xdotool", "mousemove", str(x + cx // 2), str(y + cy * (2 * index + 1) // (2 * count))],
+                       env=env, check=True)
         time.sleep(0.3)
         subprocess.run(["xdotool", "click", "1"], env=env, check=True)
+
+    def close_program(self, proc):
+        """Ends the program the way a player does: the notification menu's 关闭."""
+        self.click_tray_item("关闭")
         self.assertEqual(0, proc.wait(20))
 
 
@@ -427,6 +435,23 @@ class DownloadFlowTest(DownloadWindowTest):
         self.wine.driver("message", "--class", self.key, "--msg", "2025", "--wparam", "32513",
                          "--lparam", str(WM_LBUTTONUP))
         self.assertIsNotNone(self.find(visible=True))
+        self.close_program(proc)
+
+    def test_sharing_chosen_in_the_tray_menu_is_remembered_across_runs(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})])
+        proc, _ = self.start_program()
+        self.assertTrue(harness.wait_until(lambda: os.path.exists(self.resume_path()), 10))
+        self.assertNotIn("peersharing", self.resume_values())
+        self.click_tray_item("与其他玩家共享下载")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("peersharing") == "0", 10),
+                        self.resume_values())
+        self.close_program(proc)
+        # Nothing was downloaded: the next start begins afresh and keeps the choice.
+        proc, _ = self.start_program()
+        time.sleep(1)
+        self.assertEqual(self.resume_values().get("peersharing"), "0")
+        self.click_tray_item("与其他玩家共享下载")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("peersharing") == "1", 10))
         self.close_program(proc)
 
     def test_feedback_and_promotion_open_their_pages_and_minimize_iconifies(self):
