@@ -16,6 +16,8 @@ class RandomFile {
   RandomFile& operator=(const RandomFile&) = delete;
 
   bool Open(const std::string& path, bool create);
+  // Read-only, beside a writer that has the file open.
+  bool OpenForReading(const std::string& path);
   bool IsOpen() const;
   void Close();
   bool ReadAt(uint64_t offset, void* data, size_t size);

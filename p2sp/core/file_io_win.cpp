@@ -20,6 +20,15 @@ bool RandomFile::Open(const std::string& path, bool create) {
   return IsOpen();
 }
 
+bool RandomFile::OpenForReading(const std::string& path) {
+  Close();
+  std::wstring wide = Utf8ToWide(path);
+  // The downloader keeps its handle with write access, so this one must share writing.
+  m_handle = ::CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return IsOpen();
+}
+
 bool RandomFile::IsOpen() const { return H(m_handle) != INVALID_HANDLE_VALUE; }
 
 void RandomFile::Close() {
