@@ -109,17 +109,72 @@ std::vector<std::string> ParseSeedAnswer(const std::string& body, size_t maxSour
   return out;
 }
 
-std::string SeedQueryUrl(const std::string& seedUrl, const std::string& h1, const std::string& name, uint64_t size) {
+std::string SeedQueryUrl(const std::string& seedUrl, const std::string& h1, const std::string& name, uint64_t size,
+                         const std::string& sha256, uint16_t port) {
   std::string url = seedUrl;
   url += url.find('?') == std::string::npos ? '?' : '&';
   url += "h1=" + UrlEncode(h1) + "&name=" + UrlEncode(name) + "&size=" + std::to_string(size);
+  if (!sha256.empty()) {
+    url += "&sha256=" + UrlEncode(sha256);
+    if (port != 0) url += "&port=" + std::to_string(port);
+  }
   return url;
 }
 
 std::string FileNameOfUrl(const std::string& url) {
-  std::string path = url.substr(0, url.find_first_of("?#"));
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t slash = url.find_last_of('/');
+  const std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
+  return name.substr(0, name.find_first_of("?#"));
+}
+
+namespace {
+
+// Dotted IPv4 or, in brackets, IPv6 text: the seed service names addresses it
+// saw, never host names.
+bool IsPeerHost(const std::string& host) {
+  if (host.size() > 2 && host.front() == '[' && host.back() == ']') {
+    const std::string inner = host.substr(1, host.size() - 2);
+    return inner.size() <= 45 && inner.find(':') != std::string::npos &&
+           inner.find_first_not_of("0123456789abcdefABCDEF:.") == std::string::npos;
+  }
+  int parts = 0;
+  size_t pos = 0;
+  while (pos <= host.size()) {
+    size_t dot = host.find('.', pos);
+    if (dot == std::string::npos) dot = host.size();
+    uint64_t value = 0;
+    if (dot - pos > 3 || !ParseU64(host.substr(pos, dot - pos), &value) || value > 255) return false;
+    ++parts;
+    pos = dot + 1;
+  }
+  return parts == 4;
+}
+
+}  // namespace
+
+std::vector<PeerAddress> ParseSeedPeers(const std::string& body, size_t maxPeers) {
+  std::vector<PeerAddress> out;
+  size_t pos = 0;
+  while (pos < body.size() && out.size() < maxPeers) {
+    size_t nl = body.find('\n', pos);
+    const std::string line = Trim(body.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
+    pos = nl == std::string::npos ? body.size() : nl + 1;
+    if (line.compare(0, 5, "peer ") != 0) continue;
+    const std::string where = line.substr(5);
+    const size_t colon = where.find_last_of(':');
+    uint64_t port = 0;
+    if (colon == std::string::npos || !ParseU64(where.substr(colon + 1), &port) || port == 0 || port > 65535) continue;
+    PeerAddress peer{where.substr(0, colon), static_cast<uint16_t>(port)};
+    if (!IsPeerHost(peer.host)) continue;
+    bool seen = false;
+    for (const auto& p : out) seen = seen || p == peer;
+    if (!seen) out.push_back(peer);
+  }
+  return out;
+}
+
+std::string PeerPieceUrl(const PeerAddress& peer, const std::string& sha256) {
+  return "http://" + peer.host + ":" + std::to_string(peer.port) + "/p/" + sha256;
 }
 
 bool ParseU64(const std::string& text, uint64_t* value) {
