@@ -21,6 +21,7 @@
 #include "range_set.h"
 #include "segment_scheduler.h"
 #include "side_query.h"
+#include "source_health.h"
 #include "tail_hasher.h"
 #include "text.h"
 #include "tls_check.h"
@@ -129,8 +130,7 @@ class Session {
     bool primary = false;
     bool alive = true;
     bool verified = false;  // served the expected size at least once
-    int failures = 0;
-    Clock::time_point nextTry{};
+    SourceHealth health;
     int connections = 0;
     RangeSet wrote;  // what this run took from it, for blame after a failed check
   };
@@ -185,7 +185,7 @@ class Session {
   void CloseFile();
   bool BlameSources(uint64_t checkedFrom);
   void Publish();
-  void SourceFailed(Source& s, bool progressed, Clock::time_point now);
+  void SourceFailed(Source& s, bool progressed, Clock::time_point asked, Clock::time_point now);
   uint64_t TrustedFrom(const Source& s) const;
 
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
@@ -253,6 +253,7 @@ Session::Session(DownloadTask& task) : m_task(task), m_opt(task.m_options) {
   m_sidePath = SidePath(task.m_target);
   m_multi.reset(curl_multi_init());
   Source primary;
+  primary.health = SourceHealth(m_opt.retries);
   primary.url = m_link.url;
   primary.primary = true;
   m_sources.push_back(primary);
@@ -588,7 +589,7 @@ void Session::StartConnections(Clock::time_point now) {
     // One stream at a time until the size is known, and for servers without ranges.
     if (!m_conns.empty() || m_streamDone) return;
     Source& s = m_sources[0];
-    if (!s.alive || now < s.nextTry) return;
+    if (!s.alive || now < s.health.NextTry()) return;
     Launch(0, m_sizeKnown ? Mode::kStream : Mode::kProbe, {0, kUnknownSize}, m_nextId++);
     return;
   }
@@ -602,7 +603,7 @@ void Session::StartConnections(Clock::time_point now) {
     int pickRoom = 0;
     for (size_t i = 0; i < m_sources.size(); ++i) {
       Source& s = m_sources[i];
-      if (!s.alive || idle[i] || now < s.nextTry) continue;
+      if (!s.alive || idle[i] || now < s.health.NextTry()) continue;
       int allowance = (s.primary || s.verified) ? m_perSource : 1;
       int room = allowance - s.connections;
       if (room > pickRoom) {
@@ -736,14 +737,9 @@ void Session::AbortAll() {
   while (!m_conns.empty()) Abort(m_conns.begin()->first);
 }
 
-void Session::SourceFailed(Source& s, bool progressed, Clock::time_point now) {
-  s.failures = progressed ? 1 : s.failures + 1;
-  if (s.failures > m_opt.retries) {
-    s.alive = false;
-    return;
-  }
-  auto delay = std::chrono::milliseconds(std::min(4000, 250 << std::min(s.failures - 1, 5)));
-  s.nextTry = now + delay;
+void Session::SourceFailed(Source& s, bool progressed, Clock::time_point asked, Clock::time_point now) {
+  if (progressed) s.health.Gained(now);
+  if (!s.health.Failed(asked, now)) s.alive = false;
 }
 
 void Session::Finish(Conn* c, CURLcode code) {
@@ -775,7 +771,7 @@ void Session::Finish(Conn* c, CURLcode code) {
       m_sched.MarkDone(0, size);
       m_sizeKnown = true;
       m_streamDone = true;
-      s.failures = 0;
+      s.health.Gained(now);
       Publish();
       return;
     }
@@ -792,7 +788,7 @@ void Session::Finish(Conn* c, CURLcode code) {
   if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
-    s.failures = 0;
+    s.health.Gained(now);
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
     if (Request(c)) return;
   }
@@ -800,14 +796,15 @@ void Session::Finish(Conn* c, CURLcode code) {
         static_cast<unsigned long long>(c->pos - c->begin), c->rejected ? ", refused" : "",
         c->reachedEnd ? ", lease ended" : "");
   const bool modeChange = c->modeChange;
+  const Clock::time_point asked = c->reqStarted;
   Abort(id);
   if (m_localError) return;
   if (ok) {
-    if (progressed) s.failures = 0;
+    if (progressed) s.health.Gained(now);
     return;
   }
   if (!s.alive || modeChange) return;
-  SourceFailed(s, progressed, now);
+  SourceFailed(s, progressed, asked, now);
 }
 
 bool Session::Validate(Conn* c) {
@@ -958,6 +955,7 @@ void Session::AddSource(const std::string& url, const char* from) {
   }
   if (extra >= 2 * kMaxSeedSources) return;
   Source s;
+  s.health = SourceHealth(m_opt.retries);
   s.url = url;
   m_sources.push_back(std::move(s));
   Debug("extra source %s (%s)", url.c_str(), from);
