@@ -185,7 +185,7 @@ class Session {
   void CloseFile();
   bool BlameSources(uint64_t checkedFrom);
   void Publish();
-  void SourceFailed(Source& s, bool progressed, Clock::time_point asked, Clock::time_point now);
+  void SourceFailed(Source& s, Clock::time_point asked, Clock::time_point now);
   uint64_t TrustedFrom(const Source& s) const;
 
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
@@ -737,8 +737,7 @@ void Session::AbortAll() {
   while (!m_conns.empty()) Abort(m_conns.begin()->first);
 }
 
-void Session::SourceFailed(Source& s, bool progressed, Clock::time_point asked, Clock::time_point now) {
-  if (progressed) s.health.Gained(now);
+void Session::SourceFailed(Source& s, Clock::time_point asked, Clock::time_point now) {
   if (!s.health.Failed(asked, now)) s.alive = false;
 }
 
@@ -771,7 +770,6 @@ void Session::Finish(Conn* c, CURLcode code) {
       m_sched.MarkDone(0, size);
       m_sizeKnown = true;
       m_streamDone = true;
-      s.health.Gained(now);
       Publish();
       return;
     }
@@ -788,7 +786,6 @@ void Session::Finish(Conn* c, CURLcode code) {
   if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
-    s.health.Gained(now);
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
     if (Request(c)) return;
   }
@@ -799,12 +796,9 @@ void Session::Finish(Conn* c, CURLcode code) {
   const Clock::time_point asked = c->reqStarted;
   Abort(id);
   if (m_localError) return;
-  if (ok) {
-    if (progressed) s.health.Gained(now);
-    return;
-  }
+  if (ok) return;
   if (!s.alive || modeChange) return;
-  SourceFailed(s, progressed, asked, now);
+  SourceFailed(s, asked, now);
 }
 
 bool Session::Validate(Conn* c) {
@@ -913,6 +907,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
   (s.primary ? m_serverBytes : m_peerBytes) += take;
   c->pos += take;
   c->lastProgress = Clock::now();
+  s.health.Gained(c->lastProgress);
   if (take < size) {
     c->reachedEnd = true;
     return 0;
