@@ -1,0 +1,12 @@
+#pragma once
+
+namespace p2sp {
+
+// P2SP_DEBUG=1 in the environment traces the engine's decisions on standard error.
+void Debug(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+}  // namespace p2sp
