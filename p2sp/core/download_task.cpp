@@ -4,17 +4,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <vector>
 
 #include "answer.h"
+#include "fault_point.h"
 #include "file_io.h"
 #include "metalink.h"
-#include "piece_checker.h"
+#include "path_lock.h"
 #include "pacer.h"
+#include "piece_checker.h"
 #include "piece_ledger.h"
 #include "progress_record.h"
 #include "proxy.h"
@@ -41,27 +40,6 @@ constexpr uint64_t kWritebackStep = 16u << 20;
 constexpr const char* kUserAgent = "TarnP2SP/1.0";
 // A manifest lists one hash per piece: 4 GiB in 1 KiB pieces would be 4 MiB.
 constexpr size_t kMaxManifestBytes = 8u << 20;
-
-// One download at a time per target path, even across tasks made for it.
-std::shared_ptr<std::mutex> PathMutex(const std::string& path) {
-  static std::mutex registryMutex;
-  static std::map<std::string, std::weak_ptr<std::mutex>> registry;
-  std::lock_guard<std::mutex> lock(registryMutex);
-  auto& slot = registry[path];
-  auto m = slot.lock();
-  if (!m) {
-    m = std::make_shared<std::mutex>();
-    slot = m;
-  }
-  return m;
-}
-
-// P2SP_FAULT=<name> ends the process at once at that point, as a kill there
-// would, for the tests of what survives it.
-void FaultPoint(const char* name) {
-  static const char* wanted = std::getenv("P2SP_FAULT");
-  if (wanted && std::strcmp(wanted, name) == 0) std::_Exit(9);
-}
 
 }  // namespace
 
