@@ -3,10 +3,6 @@
 namespace p2sp {
 
 // P2SP_DEBUG=1 in the environment traces the engine's decisions on standard error.
-void Debug(const char* format, ...)
-#if defined(__GNUC__)
-    __attribute__((format(printf, 1, 2)))
-#endif
-    ;
+void Debug(const char* format, ...);
 
 }  // namespace p2sp
