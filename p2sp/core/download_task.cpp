@@ -707,12 +707,13 @@ void Session::Finish(Conn* c, CURLcode code) {
         static_cast<unsigned long long>(c->pos - c->begin), c->rejected ? ", refused" : "",
         c->reachedEnd ? ", lease ended" : "");
   const bool modeChange = c->modeChange;
+  const size_t source = c->source;
   const Clock::time_point asked = c->reqStarted;
-  Abort(id);
+  Abort(id);  // c is gone from here on
   if (m_localError) return;
   if (ok) return;
   if (!s.alive || modeChange) return;
-  m_sources.Failed(c->source, asked, now);
+  m_sources.Failed(source, asked, now);
 }
 
 bool Session::Validate(Conn* c) {
