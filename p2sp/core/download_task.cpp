@@ -10,6 +10,7 @@
 #include "answer.h"
 #include "fault_point.h"
 #include "file_io.h"
+#include "links.h"
 #include "metalink.h"
 #include "path_lock.h"
 #include "pacer.h"
