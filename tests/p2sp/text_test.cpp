@@ -1,3 +1,6 @@
+#include "core/answer.h"
+#include "core/links.h"
+#include "core/proxy.h"
 #include "core/text.h"
 
 #include <gtest/gtest.h>
