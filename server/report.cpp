@@ -75,8 +75,11 @@ Report ParseReportTarget(const std::string& target) {
       else if (key == "mid") field = &r.mid;
       else if (key == "ver") field = &r.ver;
       if (field) {
-        if (field->has) r.malformed = true;  // the first one counts
-        else {
+        if (field->has) {
+          r.malformed = true;  // the first one counts
+        } else if (piece.size() - eq - 1 > kMaxFieldBytes) {
+          r.malformed = true;  // kept in the raw query only
+        } else {
           field->has = true;
           field->value = piece.substr(eq + 1);
         }
