@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <condition_variable>
 #include <future>
 #include <map>
 #include <mutex>
@@ -245,7 +246,9 @@ int main(int argc, char** argv) {
     std::chrono::steady_clock::time_point at;
   };
   std::mutex computedLock;
+  std::condition_variable computedWake;
   std::map<std::string, Computed> computed;
+  std::set<std::string> computing;  // keys a worker is computing now
   auto slow = [&](const HttpRequest& req) -> HttpAnswer {
     const std::string& path = req.path;
     if (path == "/api/server") {
@@ -266,15 +269,34 @@ int main(int argc, char** argv) {
     const std::string key = path + "\n" + game;
     const Journal::Tip tip = journal->Now();
     {
-      std::lock_guard<std::mutex> lock(computedLock);
+      std::unique_lock<std::mutex> lock(computedLock);
+      // The same figures being computed by another worker: wait for them
+      // rather than count them twice.
+      const bool waited = computing.count(key) > 0;
+      computedWake.wait(lock, [&] { return computing.count(key) == 0; });
       const auto found = computed.find(key);
       if (found != computed.end()) {
         const auto age = std::chrono::steady_clock::now() - found->second.at;
         const bool same = found->second.tip.generation == tip.generation && found->second.tip.end == tip.end;
-        if ((same && age < std::chrono::seconds(15)) || (age < std::chrono::seconds(3) && server.Queued() > 0))
+        if ((same && age < std::chrono::seconds(15)) ||
+            (age < std::chrono::seconds(3) && (waited || server.Queued() > 0)))
           return found->second.answer;
       }
+      computing.insert(key);
     }
+    struct Done {
+      std::mutex& lock;
+      std::condition_variable& wake;
+      std::set<std::string>& computing;
+      const std::string& key;
+      ~Done() {
+        {
+          std::lock_guard<std::mutex> guard(lock);
+          computing.erase(key);
+        }
+        wake.notify_all();
+      }
+    } done{computedLock, computedWake, computing, key};
     if (!ingest.WaitStored(tip, 2000)) Log("%s: answering before the last reports are stored", path.c_str());
     HttpAnswer answer;
     if (path == "/api/funnel") {
