@@ -7,6 +7,7 @@ is skipped, exit 77, only when PostgreSQL cannot start). GDSERVER and
 REPORT_URLS name the built server and the tool that prints the program's own
 report URLs.
 """
+import base64
 import http.client
 import json
 import os
@@ -593,7 +594,8 @@ class GdserverTest(unittest.TestCase):
         else:
             self.database.execute("CREATE TRIGGER refuse BEFORE INSERT ON reports WHEN NEW.mid = 'poison'"
                                   " BEGIN SELECT RAISE(ABORT, 'refused'); END")
-        long_mid = "m" * 3000
+        # Text that does not compress: an index row cannot hold it.
+        long_mid = base64.urlsafe_b64encode(os.urandom(3000)).decode()
         statuses = self.send_all(server, ["/s.php?action=1&game=g&mid=%s&ver=1" % long_mid,
                                           "/s.php?action=1&game=g&mid=after1&ver=1",
                                           "/s.php?action=1&game=g&mid=poison&ver=1",
