@@ -351,11 +351,13 @@ HttpServer::HttpServer(int loops, int workers, int loopNice) : m(std::make_uniqu
 }
 
 HttpServer::~HttpServer() {
-  // h2o 2.2 has no way to close the connections still open, so the loops and
-  // their contexts stay as they are; the process is ending.
-  static std::vector<Impl::Loop*>* ending = new std::vector<Impl::Loop*>;
-  ending->insert(ending->end(), m->loops.begin(), m->loops.end());
+  // h2o 2.2 has no way to close the connections still open, so the loops,
+  // their contexts and the configuration they point to stay as they are;
+  // the process is ending.
   for (Impl::Job* job : m->queue) delete job;
+  m->queue.clear();
+  static std::vector<Impl*>* ending = new std::vector<Impl*>;
+  ending->push_back(m.release());
 }
 
 uint64_t HttpServer::Dropped() const { return m->dropped.load(); }

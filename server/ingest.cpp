@@ -66,6 +66,7 @@ void Ingest::SetStoredTo(Journal::Tip tip) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     m_storedTo = tip;
+    m_progress = std::chrono::steady_clock::now();
   }
   m_storedWake.notify_all();
 }
@@ -80,10 +81,12 @@ void Ingest::Stop() {
   if (!m_thread.joinable()) return;
   {
     // A write that waits for a lock held elsewhere (another process's
-    // transaction) is cut short once the time for stopping is up.
+    // transaction) is cut short once the time for stopping is up; one that
+    // is storing a long backlog batch after batch goes on.
     std::unique_lock<std::mutex> lock(m_lock);
     while (!m_finished) {
-      if (std::chrono::steady_clock::now() >= m_stopDeadline) m_store.Interrupt();
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= m_stopDeadline && now - m_progress > std::chrono::seconds(1)) m_store.Interrupt();
       m_storedWake.wait_for(lock, std::chrono::milliseconds(100));
     }
   }

@@ -60,6 +60,7 @@ class Ingest {
   bool m_stopping = false;
   bool m_finished = false;  // the thread has ended
   std::chrono::steady_clock::time_point m_stopDeadline;
+  std::chrono::steady_clock::time_point m_progress;  // the last batch stored
   std::atomic<uint64_t> m_stored{0};    // reports stored by this process
   std::atomic<uint64_t> m_quarantined{0};  // and set aside
   Journal::Tip m_storedTo{0, 0};          // the journal is stored up to here
