@@ -728,6 +728,24 @@ class GdserverTest(unittest.TestCase):
         waited = time.time() - started
         self.assertLess(waited, max(2.0, 3 * one), "one page %.2f s" % one)
         self.assertGreater(server.json("/api/server")["dropped"], 0)
+        # Held up (here by reports that cannot be stored yet), the queue
+        # fills, and what comes beyond it is answered 503 at once.
+        release = self.hold_write_lock()
+        try:
+            self.assertEqual(server.get("/s.php?action=1&game=g&mid=held&ver=1")[0], 200)
+            statuses = []
+            threads = [threading.Thread(target=lambda i=i: statuses.append(server.get("/api/funnel?game=k%d" % i)[0]))
+                       for i in range(90)]
+            for t in threads:
+                t.start()
+            time.sleep(1)
+        finally:
+            release()
+        for t in threads:
+            t.join()
+        self.assertEqual(len(statuses), 90)
+        self.assertIn(503, statuses)
+        self.assertEqual(set(statuses), {200, 503})
 
     def test_figures_count_each_player_once(self):
         server = self.start()
