@@ -254,6 +254,7 @@ class GdserverTest(unittest.TestCase):
             (b"/s.php?action=99999999999", 400, True),
             (b"/s.php?action=1&unknown=7&&mid=m2", 400, True),
             (b"/s.php?action=1&mid=" + b"x" * 10000, 414, False),  # over the request-target limit: not kept
+            (b"/s.php?action=1&ver=" + b"v" * 300 + b"&ver=1&mid=m4", 400, True),  # too long, then given again
             (b"/s.php?action=2&tg=1&mid=m3\x00x", None, None),
         ]
         for target, status, _ in cases:
