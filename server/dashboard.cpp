@@ -3,6 +3,7 @@
 #include "contract/engine_contract.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cctype>
 #include <cstdio>
 #include <ctime>
@@ -18,6 +19,38 @@ const char* const kDayColours[3] = {"#5fbfae", "#7cc66e", "#e5808a"};
 namespace {
 
 std::string Str(int64_t n) { return std::to_string(n); }
+
+// Characters that reorder or hide the text around them.
+bool Invisible(uint32_t c) {
+  return c == 0x061C || c == 0x180E || (c >= 0x200B && c <= 0x200F) || (c >= 0x202A && c <= 0x202E) ||
+         (c >= 0x2060 && c <= 0x2064) || (c >= 0x2066 && c <= 0x2069) || c == 0xFEFF;
+}
+
+// Text from reports or requests as a label: at most `maxChars` characters,
+// those that reorder or hide text shown as their code, escaped for HTML.
+std::string Label(const std::string& text, size_t maxChars = 48) {
+  std::string out;
+  size_t chars = 0;
+  for (size_t i = 0; i < text.size();) {
+    const unsigned char c = static_cast<unsigned char>(text[i]);
+    const size_t n = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 1;
+    uint32_t cp = n == 1 ? c : c & (0x7F >> n);
+    for (size_t k = 1; k < n && i + k < text.size(); ++k) cp = (cp << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+    if (++chars > maxChars) {
+      out += "…";
+      break;
+    }
+    if (Invisible(cp)) {
+      char code[16];
+      std::snprintf(code, sizeof code, "[U+%04X]", static_cast<unsigned>(cp));
+      out += code;
+    } else {
+      out.append(text, i, n);
+    }
+    i += n;
+  }
+  return HtmlEscape(out);
+}
 
 std::string Percent(int64_t part, int64_t whole) {
   if (whole <= 0) return "";
@@ -41,10 +74,10 @@ std::string HorizontalBars(const std::vector<Labelled>& items, const std::vector
     const int y = static_cast<int>(k) * rowHeight;
     const int64_t w = std::max<int64_t>(items[k].count ? 3 : 0, (width - 10) * items[k].count / top);
     const std::string& colour = colours[k % colours.size()];
-    svg += "<text x=\"0\" y=\"" + Str(y + 20) + "\" class=\"lbl\">" + HtmlEscape(items[k].label) + " — " +
+    svg += "<text x=\"0\" y=\"" + Str(y + 20) + "\" class=\"lbl\">" + Label(items[k].label) + " — " +
            Str(items[k].count) + (k < notes.size() ? notes[k] : "") + "</text>";
     svg += "<rect class=\"" + cssClass + "\" x=\"0\" y=\"" + Str(y + 27) + "\" width=\"" + Str(w) +
-           "\" height=\"24\" rx=\"3\" fill=\"" + colour + "\"><title>" + HtmlEscape(items[k].label) + ": " +
+           "\" height=\"24\" rx=\"3\" fill=\"" + colour + "\"><title>" + Label(items[k].label, 200) + ": " +
            Str(items[k].count) + "</title></rect>";
   }
   return svg + "</svg>";
@@ -145,8 +178,8 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
       "<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\">"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
       "<meta http-equiv=\"refresh\" content=\"15\"><title>Downloads — " +
-      HtmlEscape(title) + "</title><style>" + kStyle + "</style></head><body><header><h1>Downloads — " +
-      HtmlEscape(title) + "</h1>";
+      Label(title, 80) + "</title><style>" + kStyle + "</style></head><body><header><h1>Downloads — " +
+      Label(title, 80) + "</h1>";
   if (!game.empty()) html += "<a href=\"/dashboard\">all games</a> · ";
   html += "<a href=\"/api/figures" + (game.empty() ? std::string() : "?game=" + UrlEncode(game)) +
           "\">figures as JSON</a></header><main>";
@@ -162,7 +195,13 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
                      {"", Percent(fu.start, fu.initial), Percent(fu.complete, fu.start), Percent(fu.failed, fu.start)});
   html += "<p class=\"muted\">Players are counted by machine identifier. " + Str(f.reports) + " reports stored";
   if (f.malformed) html += ", " + Str(f.malformed) + " of them malformed";
-  html += ".</p></section>";
+  html += ".</p>";
+  const Funnel& un = f.unidentified;
+  if (un.initial || un.start || un.complete || un.failed)
+    html += "<p class=\"muted\">Without a machine identifier (counted once per address, version and day, not in the "
+            "bars): opened " + Str(un.initial) + ", started " + Str(un.start) + ", finished " + Str(un.complete) +
+            ", failed " + Str(un.failed) + ".</p>";
+  html += "</section>";
 
   html += "<section class=\"card wide\"><h2>Downloads per day (last " + Str(kDays) +
           " days, UTC)</h2><div class=\"key muted\"><span style=\"background:" + std::string(kDayColours[0]) +
@@ -171,7 +210,8 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
           DailyChart(f.days, today) + "</section>";
 
   std::vector<Labelled> reasons;
-  for (const Labelled& l : f.failures) reasons.push_back({FailureReason(l.label) + " (cwdm " + l.label + ")", l.count});
+  for (const Labelled& l : f.failures)
+    reasons.push_back({FailureReason(l.label) + (l.label == "other" ? "" : " (cwdm " + l.label + ")"), l.count});
   html += "<section class=\"card\"><h2>Failures by reason</h2>" +
           (reasons.empty() ? std::string("<p class=\"muted\">No failed downloads.</p>")
                            : HorizontalBars(reasons, {"#c0392b", "#e07b39", "#b5446e", "#8d5a97"}, "failure")) +
@@ -187,8 +227,8 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
     for (const Labelled& g : games) {
       const auto n = names.find(g.label);
       html += "<tr><td><a href=\"/dashboard?game=" + UrlEncode(g.label) + "\">" +
-              HtmlEscape(n != names.end() ? n->second : (g.label.empty() ? "(no game key)" : g.label)) +
-              "</a></td><td class=\"muted\">" + HtmlEscape(g.label) + "</td><td>" + Str(g.count) + " reports</td></tr>";
+              Label(n != names.end() ? n->second : (g.label.empty() ? "(no game key)" : g.label)) +
+              "</a></td><td class=\"muted\">" + Label(g.label) + "</td><td>" + Str(g.count) + " reports</td></tr>";
     }
     if (games.empty()) html += "<tr><td class=\"muted\">No reports yet.</td></tr>";
     html += "</table></section>";

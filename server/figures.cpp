@@ -16,6 +16,8 @@ std::string GameFilter(const std::string& game, std::vector<Cell>& params) {
 
 int64_t Number(const Cell& c) { return c ? std::stoll(*c) : 0; }
 
+Funnel FunnelOf(const std::vector<Row>& rows);
+
 std::vector<Labelled> Labels(const std::vector<Row>& rows) {
   std::vector<Labelled> out;
   for (const Row& r : rows) out.push_back({r[0].value_or(""), Number(r[1])});
@@ -30,9 +32,57 @@ Funnel QueryFunnel(Store& store, const std::string& game) {
   // Grouped in the order of the funnel index, so the distinct count walks the
   // index instead of sorting. Across games the players of each game add up.
   const auto rows = store.Query(
-      "SELECT action, cg, COUNT(DISTINCT mid) FROM reports"
+      "SELECT action, cg, COUNT(DISTINCT mid), game_no FROM reports"
       " WHERE action IN ('1', '2', '5') AND mid <> ''" + filter + " GROUP BY game_no, action, cg",
       params);
+  // Actions 1 and 2 count a player once whatever cg they carry. The program
+  // sends them with one cg value, so a game and action seen with several is
+  // rare: only those are counted again across cg, which the index's order
+  // does not serve (three times slower).
+  std::map<std::pair<Cell, std::string>, int> groups;
+  for (const Row& r : rows)
+    if (r[0] != std::string("5")) ++groups[{r[3], *r[0]}];
+  std::vector<Row> out;
+  std::map<std::pair<Cell, std::string>, int64_t> recounted;
+  for (const auto& [key, n] : groups) {
+    if (n < 2) continue;
+    const std::string where = key.first ? "game_no = ?" : "game_no IS NULL";
+    std::vector<Cell> p{key.second};
+    if (key.first) p.push_back(key.first);
+    const auto counted =
+        store.Query("SELECT COUNT(DISTINCT mid) FROM reports WHERE action = ? AND mid <> '' AND " + where, p);
+    recounted[key] = counted.empty() ? 0 : Number(counted[0][0]);
+  }
+  for (const Row& r : rows) {
+    if (r[0] == std::string("5")) {
+      out.push_back(r);
+      continue;
+    }
+    const auto again = recounted.find({r[3], *r[0]});
+    if (again == recounted.end()) {
+      out.push_back({r[0], std::nullopt, r[2]});
+    } else if (again->second >= 0) {
+      out.push_back({r[0], std::nullopt, std::to_string(again->second)});
+      again->second = -1;  // once per game and action
+    }
+  }
+  return FunnelOf(out);
+}
+
+Funnel QueryUnidentified(Store& store, const std::string& game) {
+  std::vector<Cell> params;
+  const std::string filter = GameFilter(game, params);
+  const auto rows = store.Query(
+      "SELECT action, CASE WHEN action = '5' THEN cg END,"
+      " COUNT(DISTINCT client || ' ' || COALESCE(ver, '') || ' ' || CAST(day AS TEXT)) FROM reports"
+      " WHERE action IN ('1', '2', '5') AND mid = ''" + filter +
+          " GROUP BY game_no, action, CASE WHEN action = '5' THEN cg END",
+      params);
+  return FunnelOf(rows);
+}
+
+namespace {
+Funnel FunnelOf(const std::vector<Row>& rows) {
   Funnel f;
   for (const Row& r : rows) {
     const std::string action = r[0].value_or(""), cg = r[1].value_or("");
@@ -44,17 +94,22 @@ Funnel QueryFunnel(Store& store, const std::string& game) {
   }
   return f;
 }
+}  // namespace
 
 Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
   // Each figure is its own query on its own connection; they run side by
   // side, so the page takes about as long as the slowest of them.
   Figures f;
   auto funnel = std::async(std::launch::async, [&] { return QueryFunnel(store, game); });
+  auto unidentified = std::async(std::launch::async, [&] { return QueryUnidentified(store, game); });
   auto failures = std::async(std::launch::async, [&] {
     std::vector<Cell> params;
     const std::string filter = GameFilter(game, params);
-    return Labels(store.Query("SELECT COALESCE(cwdm, ''), COUNT(*) FROM reports WHERE action = '5' AND cg = '0'" +
-                                  filter + " GROUP BY COALESCE(cwdm, '') ORDER BY 2 DESC, 1",
+    // The reasons the program sends, and all else as one.
+    return Labels(store.Query("SELECT CASE WHEN cwdm IN ('2', '3', '4') THEN cwdm ELSE 'other' END, COUNT(*)"
+                              " FROM reports WHERE action = '5' AND cg = '0'" + filter +
+                                  " GROUP BY CASE WHEN cwdm IN ('2', '3', '4') THEN cwdm ELSE 'other' END"
+                                  " ORDER BY 2 DESC, 1",
                               params));
   });
   const std::string since = std::to_string(nowMs / 86400000 - kDays + 1);
@@ -72,8 +127,10 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
     // Players by the version they ran in the last kDays days.
     std::vector<Cell> params{since};
     const std::string filter = GameFilter(game, params);
-    return store.Query("SELECT COALESCE(ver, ''), COUNT(DISTINCT mid) FROM reports"
-                       " WHERE action = '1' AND mid <> '' AND day >= ?" + filter + " GROUP BY game_no, COALESCE(ver, '')",
+    return store.Query("SELECT ver, SUM(n) FROM (SELECT COALESCE(ver, '') AS ver, COUNT(DISTINCT mid) AS n FROM reports"
+                       " WHERE action = '1' AND mid <> '' AND day >= ?" + filter +
+                           " GROUP BY game_no, COALESCE(ver, '')) v GROUP BY ver ORDER BY 2 DESC, 1 LIMIT " +
+                           std::to_string(kVersions),
                        params);
   });
   {
@@ -88,14 +145,8 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
     }
     for (const auto& entry : byDay) f.days.push_back(entry.second);
   }
-  {
-    std::map<std::string, int64_t> byVersion;
-    for (const Row& r : versions.get()) byVersion[r[0].value_or("")] += Number(r[1]);
-    for (const auto& [ver, n] : byVersion) f.versions.push_back({ver, n});
-    std::stable_sort(f.versions.begin(), f.versions.end(),
-                     [](const Labelled& a, const Labelled& b) { return a.count > b.count; });
-    if (f.versions.size() > 12) f.versions.resize(12);
-  }
+  f.versions = Labels(versions.get());
+  f.unidentified = unidentified.get();
   {
     std::vector<Cell> params;
     const std::string where = game.empty() ? "" : " WHERE game_no = (SELECT no FROM games WHERE game = ?)";
@@ -165,7 +216,8 @@ std::string FiguresJson(const Figures& f) {
             ", \"finished\": " + std::to_string(d.finished) + ", \"failed\": " + std::to_string(d.failed) + "}";
   }
   days += "]";
-  return "{\"funnel\": " + FunnelJson(f.funnel) + ", \"failures\": " + LabelledJson(f.failures, "cwdm") +
+  return "{\"funnel\": " + FunnelJson(f.funnel) + ", \"unidentified\": " + FunnelJson(f.unidentified) +
+         ", \"failures\": " + LabelledJson(f.failures, "cwdm") +
          ", \"days\": " + days + ", \"versions\": " + LabelledJson(f.versions, "ver") +
          ", \"reports\": " + std::to_string(f.reports) + ", \"malformed\": " + std::to_string(f.malformed) + "}";
 }
@@ -185,6 +237,5 @@ std::string FailureReason(const std::string& cwdm) {
   if (cwdm == "2") return "stalled";
   if (cwdm == "3") return "file check failed";
   if (cwdm == "4") return "download failed";
-  if (cwdm.empty()) return "no reason given";
-  return "code " + cwdm;
+  return "other or no reason";
 }

@@ -30,15 +30,20 @@ struct Labelled {
 // Every figure of one game (game empty: all games).
 struct Figures {
   Funnel funnel;
-  std::vector<Labelled> failures;  // by cwdm, failed downloads (reports)
+  // Players whose machine identifier could not be had (mid empty): one per
+  // address, version and day.
+  Funnel unidentified;
+  std::vector<Labelled> failures;  // by cwdm 2, 3, 4 and "other", failed downloads (reports)
   std::vector<DayFigures> days;    // the last `kDays` days with data
-  std::vector<Labelled> versions;  // players by downloader version
+  std::vector<Labelled> versions;  // players by downloader version, the kVersions most used
   int64_t reports = 0, malformed = 0;
 };
 
 constexpr int kDays = 30;
+constexpr int kVersions = 12;
 
 Funnel QueryFunnel(Store& store, const std::string& game);
+Funnel QueryUnidentified(Store& store, const std::string& game);
 Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs);
 std::vector<Labelled> QueryGames(Store& store);  // reports per game key
 
@@ -47,5 +52,5 @@ std::string FunnelJson(const Funnel& f);
 std::string FiguresJson(const Figures& f);
 std::string GamesJson(const std::vector<Labelled>& games, const std::map<std::string, std::string>& names);
 
-// What the program's cwdm codes mean.
+// What the program's cwdm codes mean ("other": any other or none).
 std::string FailureReason(const std::string& cwdm);

@@ -1,9 +1,10 @@
 #include "games.h"
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
-#include <fstream>
-#include <sstream>
 
 #include "config/config_parse.h"
 #include "config/profile_text.h"
@@ -23,6 +24,25 @@ std::string PathOfUrl(const std::string& url) {
   return path;
 }
 
+namespace {
+
+// A FIFO or a device would block or never end: only regular files are read,
+// opened without waiting for a writer.
+bool ReadRegularFile(const std::string& path, std::string* out) {
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size <= (1 << 20);
+  if (ok) {
+    out->resize(static_cast<size_t>(st.st_size));
+    ok = pread(fd, out->data(), out->size(), 0) == static_cast<ssize_t>(out->size());
+  }
+  close(fd);
+  return ok;
+}
+
+}  // namespace
+
 GameDirectory ReadConfigurations(const std::string& dir) {
   GameDirectory out;
   DIR* d = opendir(dir.c_str());
@@ -34,10 +54,12 @@ GameDirectory ReadConfigurations(const std::string& dir) {
     const std::string file = e->d_name;
     if (file.size() <= 5 || file.compare(file.size() - 5, 5, ".html") != 0) continue;
     const std::string key = file.substr(0, file.size() - 5);
-    std::ifstream in(dir + "/" + file, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    const ProfileDocument doc(DecodeProfileBytes(bytes.str()).text);
+    std::string bytes;
+    if (!ReadRegularFile(dir + "/" + file, &bytes)) {
+      Log("configs: skipped %s: not a regular file of at most 1 MiB", file.c_str());
+      continue;
+    }
+    const ProfileDocument doc(DecodeProfileBytes(bytes).text);
     ConfigValues values;
     std::wstring name, domain;
     if (ParseConfiguration([&doc](const wchar_t* s, const wchar_t* k) { return doc.Lookup(s, k); }, values)) {

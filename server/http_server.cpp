@@ -7,6 +7,7 @@
 #include <h2o/socket/evloop.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <pthread.h>
 #include <sys/socket.h>
 #include <sys/resource.h>
@@ -14,10 +15,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <set>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -57,6 +60,7 @@ const char* Reason(int status) {
     case 400: return "Bad Request";
     case 404: return "Not Found";
     case 405: return "Method Not Allowed";
+    case 414: return "URI Too Long";
     case 500: return "Internal Server Error";
     case 503: return "Service Unavailable";
     default: return "";
@@ -98,7 +102,8 @@ struct HttpServer::Impl {
   // A slow request on its way to a worker and back to its loop.
   struct Job {
     Loop* loop = nullptr;
-    h2o_req_t* req = nullptr;  // null once the connection is gone
+    h2o_req_t* req = nullptr;  // null once the request is gone (the loop's thread)
+    std::atomic<bool> gone{false};  // the client went away: not worth running
     Job** slot = nullptr;      // in the request's memory: how the request finds its job
     HttpRequest request;
     HttpAnswer answer;
@@ -123,9 +128,16 @@ struct HttpServer::Impl {
     std::thread thread;
     bool stopping = false;  // on the loop's thread
     std::chrono::steady_clock::time_point end;
+    int bindIndex = 0;  // which Bind made it
+    std::set<Job*>* pending = new std::set<Job*>;  // jobs at a worker, on the loop's thread
+    std::chrono::steady_clock::time_point nextCheck;
+    bool acceptPaused = false;  // out of file descriptors
+    std::chrono::steady_clock::time_point acceptAgain;
   };
 
   int loopCount = 1;
+  int binds = 0;
+  std::atomic<uint64_t> dropped{0}, refused{0};
   int workerCount = 1;
   int loopNice = 0;
   h2o_globalconf_t config{};
@@ -146,6 +158,8 @@ struct HttpServer::Impl {
     h2o_add_header(&req->pool, &req->res.headers, H2O_TOKEN_CONTENT_TYPE, nullptr,
                    h2o_strdup(&req->pool, a.type.data(), a.type.size()).base, a.type.size());
     h2o_add_header(&req->pool, &req->res.headers, H2O_TOKEN_CACHE_CONTROL, nullptr, H2O_STRLIT("no-store"));
+    h2o_add_header_by_str(&req->pool, &req->res.headers, H2O_STRLIT("x-content-type-options"), 0, nullptr,
+                          H2O_STRLIT("nosniff"));
     if (!a.location.empty())
       h2o_add_header(&req->pool, &req->res.headers, H2O_TOKEN_LOCATION, nullptr,
                      h2o_strdup(&req->pool, a.location.data(), a.location.size()).base, a.location.size());
@@ -155,7 +169,23 @@ struct HttpServer::Impl {
   // The request's memory is freed: its job must not answer it.
   static void OnRequestGone(void* slot) {
     Job* job = *static_cast<Job**>(slot);
-    if (job) job->req = nullptr;
+    if (!job) return;
+    job->req = nullptr;
+    job->gone = true;
+    job->loop->pending->erase(job);
+  }
+
+  // On the loop's thread: a client that closed its connection while its
+  // request waits (HTTP/1 does not read again before answering, so h2o does
+  // not see it) will not read the answer. Cancelled HTTP/2 streams free
+  // their requests, which OnRequestGone sees.
+  static void CheckPending(Loop* loop) {
+    for (Job* job : *loop->pending) {
+      h2o_socket_t* sock = job->req->conn->callbacks->get_socket(job->req->conn);
+      if (!sock) continue;
+      pollfd p{h2o_socket_get_fd(sock), POLLRDHUP, 0};
+      if (poll(&p, 1, 0) == 1 && (p.revents & (POLLRDHUP | POLLHUP | POLLERR))) job->gone = true;
+    }
   }
 
   static int OnRequest(h2o_handler_t* base, h2o_req_t* req) {
@@ -166,7 +196,13 @@ struct HttpServer::Impl {
       Send(req, HttpAnswer{405, "method not allowed\n"});
       return 0;
     }
+    if (req->path.len > kMaxTarget) {
+      Send(req, HttpAnswer{414, "request target too long\n"});
+      return 0;
+    }
     HttpRequest r;
+    r.head = h2o_memis(req->method.base, req->method.len, H2O_STRLIT("HEAD"));
+    r.listener = loop->bindIndex;
     r.target.assign(req->path.base, req->path.len);
     r.path = Decode(r.target.substr(0, r.target.find('?')), false);
     r.client = PeerOf(req);
@@ -181,12 +217,21 @@ struct HttpServer::Impl {
       Send(req, *answer);
       return 0;
     }
+    {
+      std::lock_guard<std::mutex> lock(self->jobLock);
+      if (self->queue.size() >= kMaxQueued) {
+        ++self->refused;
+        Send(req, HttpAnswer{503, "busy, try again\n"});
+        return 0;
+      }
+    }
     Job* job = new Job;
     job->loop = loop;
     job->req = req;
     job->slot = static_cast<Job**>(h2o_mem_alloc_shared(&req->pool, sizeof(Job*), OnRequestGone));
     *job->slot = job;
     job->request = std::move(r);
+    loop->pending->insert(job);
     {
       std::lock_guard<std::mutex> lock(self->jobLock);
       self->queue.push_back(job);
@@ -197,8 +242,20 @@ struct HttpServer::Impl {
 
   static void OnAccept(h2o_socket_t* listener, const char* err) {
     if (err) return;
+    errno = 0;
     h2o_socket_t* sock = h2o_evloop_socket_accept(listener);
-    if (sock) h2o_accept(static_cast<h2o_accept_ctx_t*>(listener->data), sock);
+    if (sock) {
+      h2o_accept(static_cast<h2o_accept_ctx_t*>(listener->data), sock);
+    } else if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+      // The connection stays in the backlog and the socket stays readable:
+      // rather than spin on it, take no connections for a while.
+      Loop* loop = H2O_STRUCT_FROM_MEMBER(Loop, accept, static_cast<h2o_accept_ctx_t*>(listener->data));
+      h2o_socket_read_stop(listener);
+      loop->acceptPaused = true;
+      loop->acceptAgain = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+      static std::atomic<int> logged{0};
+      if (logged++ % 100 == 0) Log("out of file descriptors: taking no connections for 100 ms");
+    }
   }
 
   // On the loop's thread: answers the workers finished, and the stop.
@@ -213,6 +270,7 @@ struct HttpServer::Impl {
       if (job) {
         if (job->req) {
           *job->slot = nullptr;
+          loop->pending->erase(job);
           Send(job->req, job->answer);
         }
         delete job;
@@ -242,6 +300,12 @@ struct HttpServer::Impl {
         job = queue.front();
         queue.pop_front();
       }
+      if (job->gone) {
+        ++dropped;
+        job->answer = HttpAnswer{503, "client gone\n"};
+        Post(job->loop, job);
+        continue;
+      }
       try {
         job->answer = slow(job->request);
       } catch (const std::exception& e) {
@@ -257,8 +321,18 @@ struct HttpServer::Impl {
     // Raising a thread's nice value needs no privilege; a failure leaves it as it is.
     if (loop->owner->loopNice > 0)
       setpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)), loop->owner->loopNice);
-    while (!loop->stopping || std::chrono::steady_clock::now() < loop->end)
+    while (!loop->stopping || std::chrono::steady_clock::now() < loop->end) {
       h2o_evloop_run(loop->context.loop, 50);
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= loop->nextCheck) {
+        if (!loop->pending->empty()) CheckPending(loop);
+        loop->nextCheck = now + std::chrono::milliseconds(50);
+      }
+      if (loop->acceptPaused && now >= loop->acceptAgain) {
+        loop->acceptPaused = false;
+        if (loop->listener) h2o_socket_read_start(loop->listener, OnAccept);
+      }
+    }
   }
 };
 
@@ -277,14 +351,23 @@ HttpServer::HttpServer(int loops, int workers, int loopNice) : m(std::make_uniqu
 }
 
 HttpServer::~HttpServer() {
-  // h2o 2.2 has no way to close the connections still open, so the loops and
-  // their contexts stay as they are; the process is ending.
-  static std::vector<Impl::Loop*>* ending = new std::vector<Impl::Loop*>;
-  ending->insert(ending->end(), m->loops.begin(), m->loops.end());
+  // h2o 2.2 has no way to close the connections still open, so the loops,
+  // their contexts and the configuration they point to stay as they are;
+  // the process is ending.
   for (Impl::Job* job : m->queue) delete job;
+  m->queue.clear();
+  static std::vector<Impl*>* ending = new std::vector<Impl*>;
+  ending->push_back(m.release());
 }
 
-int HttpServer::Bind(const std::string& host, int port) {
+uint64_t HttpServer::Dropped() const { return m->dropped.load(); }
+uint64_t HttpServer::Refused() const { return m->refused.load(); }
+size_t HttpServer::Queued() const {
+  std::lock_guard<std::mutex> lock(m->jobLock);
+  return m->queue.size();
+}
+
+int HttpServer::Bind(const std::string& host, int port, int loops) {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -296,7 +379,22 @@ int HttpServer::Bind(const std::string& host, int port) {
   const socklen_t length = found->ai_addrlen;
   const int family = found->ai_family;
   freeaddrinfo(found);
-  for (int i = 0; i < m->loopCount; ++i) {
+  {
+    // SO_REUSEPORT would let a second server share the port and take half
+    // of its connections: a socket without it finds the port in use (and
+    // picks the free port when asked for port 0).
+    const int probe = socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (probe < 0) return 0;
+    const int one = 1;
+    setsockopt(probe, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    socklen_t got = sizeof address;
+    const bool free = bind(probe, reinterpret_cast<sockaddr*>(&address), length) == 0 &&
+                      getsockname(probe, reinterpret_cast<sockaddr*>(&address), &got) == 0;
+    close(probe);
+    if (!free) return 0;
+  }
+  const int bindIndex = m->binds++;
+  for (int i = 0; i < (loops > 0 ? loops : m->loopCount); ++i) {
     const int fd = socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (fd < 0) return 0;
     const int one = 1;
@@ -306,13 +404,9 @@ int HttpServer::Bind(const std::string& host, int port) {
       close(fd);
       return 0;
     }
-    if (i == 0) {
-      // Port 0 took a free port: the other loops listen on the same one.
-      socklen_t got = sizeof address;
-      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &got);
-    }
     auto* loop = new Impl::Loop;
     loop->owner = m.get();
+    loop->bindIndex = bindIndex;
     loop->fd = fd;
     h2o_context_init(&loop->context, h2o_evloop_create(), &m->config);
     // Each loop finds itself from the handler's per-context slot.

@@ -11,6 +11,8 @@ struct HttpRequest {
   std::string target;  // exactly as sent: path and query
   std::string path;    // the path, percent-decoded
   std::string client;  // peer address
+  bool head = false;   // HEAD rather than GET
+  int listener = 0;    // the Bind call whose address it came to, from 0
   // The first query parameter `name`, decoded ('+' is a space); "" when absent.
   std::string Param(const std::string& name) const;
 };
@@ -24,11 +26,14 @@ struct HttpAnswer {
   std::string location;  // for redirects
 };
 
-// An HTTP/1.1 server on h2o: one event loop per thread, each with its own
-// listening socket on the same port (SO_REUSEPORT), so that connections
-// spread over the cores without a lock between them. A quick handler runs on
-// the loop's thread; what it passes on (database queries) runs on a worker
-// thread and is answered on the loop's thread when done.
+// An HTTP/1.1 and HTTP/2 server on h2o: one event loop per thread, each with
+// its own listening socket on the same port (SO_REUSEPORT), so that
+// connections spread over the cores without a lock between them. A quick
+// handler runs on the loop's thread; what it passes on (database queries)
+// runs on a worker thread and is answered on the loop's thread when done.
+// Request targets longer than kMaxTarget are answered 414; at most
+// kMaxQueued requests wait for a worker (more are answered 503), and one
+// whose client has gone is dropped without running.
 class HttpServer {
  public:
   using Quick = std::function<std::optional<HttpAnswer>(const HttpRequest&)>;
@@ -40,8 +45,19 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Returns the port (port 0 picks a free one), or 0 when it cannot listen.
-  int Bind(const std::string& host, int port);
+  static constexpr size_t kMaxTarget = 4096;
+  static constexpr size_t kMaxQueued = 64;
+
+  // Returns the port (port 0 picks a free one), or 0 when it cannot listen
+  // (a port another process listens on included). `loops` event loops take
+  // its connections (0: as many as the server was made with).
+  int Bind(const std::string& host, int port, int loops = 0);
+  // Requests that waited for a worker and were dropped: their client had gone.
+  uint64_t Dropped() const;
+  // Requests waiting for a worker now.
+  size_t Queued() const;
+  // Requests answered 503 because the queue was full.
+  uint64_t Refused() const;
   // Serves until Stop; requests already read are answered before it returns.
   void Serve(Quick quick, Slow slow);
   // From any thread.

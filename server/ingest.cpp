@@ -13,8 +13,12 @@ namespace {
 // Reports land all over the indexes, so a commit writes about as many pages
 // as the indexes have: the more reports per commit, the fewer writes each.
 constexpr size_t kBatchRecords = 50000;
+// And at most this many bytes of records in memory at once.
+constexpr size_t kBatchBytes = 16 << 20;
 constexpr int64_t kGatherBytes = 8 << 20;
 constexpr auto kGatherTime = std::chrono::milliseconds(100);
+// How long a stop keeps trying a database that fails or is locked.
+constexpr auto kStopTime = std::chrono::seconds(3);
 
 int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
@@ -41,9 +45,13 @@ void Ingest::Poke() {
 
 bool Ingest::WaitStored(Journal::Tip tip, int waitMs) {
   std::unique_lock<std::mutex> lock(m_lock);
+  // A tip of the generation before the last restart moved with the records
+  // that were not stored then.
   auto stored = [&] {
-    return m_storedTo.generation > tip.generation ||
-           (m_storedTo.generation == tip.generation && m_storedTo.end >= tip.end);
+    Journal::Tip t = tip;
+    if (t.generation == m_moved.generation && m_storedTo.generation == m_moved.generation + 1)
+      t = t.end <= m_moved.end ? Journal::Tip{0, 0} : Journal::Tip{t.generation + 1, t.end - m_moved.end + m_movedTo};
+    return m_storedTo.generation > t.generation || (m_storedTo.generation == t.generation && m_storedTo.end >= t.end);
   };
   if (stored()) return true;
   ++m_barrierWaiters;
@@ -58,6 +66,7 @@ void Ingest::SetStoredTo(Journal::Tip tip) {
   {
     std::lock_guard<std::mutex> lock(m_lock);
     m_storedTo = tip;
+    m_progress = std::chrono::steady_clock::now();
   }
   m_storedWake.notify_all();
 }
@@ -65,10 +74,23 @@ void Ingest::SetStoredTo(Journal::Tip tip) {
 void Ingest::Stop() {
   {
     std::lock_guard<std::mutex> lock(m_lock);
+    if (!m_stopping) m_stopDeadline = std::chrono::steady_clock::now() + kStopTime;
     m_stopping = true;
   }
   m_wake.notify_one();
-  if (m_thread.joinable()) m_thread.join();
+  if (!m_thread.joinable()) return;
+  {
+    // A write that waits for a lock held elsewhere (another process's
+    // transaction) is cut short once the time for stopping is up; one that
+    // is storing a long backlog batch after batch goes on.
+    std::unique_lock<std::mutex> lock(m_lock);
+    while (!m_finished) {
+      const auto now = std::chrono::steady_clock::now();
+      if (now >= m_stopDeadline && now - m_progress > std::chrono::seconds(1)) m_store.Interrupt();
+      m_storedWake.wait_for(lock, std::chrono::milliseconds(100));
+    }
+  }
+  m_thread.join();
 }
 
 void Ingest::Prune() {
@@ -85,6 +107,7 @@ void Ingest::Prune() {
 // Where the database's mark says this journal was taken up to.
 int64_t Ingest::StartPosition() {
   const JournalMark mark = m_store.ReadMark(m_journal.Id());
+  if (mark.generation == m_journal.Generation() && mark.position > m_journal.End()) return -1;
   if (mark.generation == m_journal.Generation() && mark.position >= m_journal.Start() &&
       mark.position <= m_journal.End()) {
     if (mark.position < m_journal.End())
@@ -100,7 +123,7 @@ int64_t Ingest::StartPosition() {
 }
 
 int64_t Ingest::TakeBatch(int64_t from) {
-  Journal::Batch batch = m_journal.Read(from, kBatchRecords);
+  Journal::Batch batch = m_journal.Read(from, kBatchRecords, kBatchBytes);
   if (batch.records.empty()) {
     if (batch.next != from) SetStoredTo({m_journal.Generation(), batch.next});
     return batch.next;
@@ -113,14 +136,48 @@ int64_t Ingest::TakeBatch(int64_t from) {
     report.client = std::move(record.client);
     reports.push_back(std::move(report));
   }
-  m_store.InsertBatch(reports, JournalMark{m_journal.Id(), m_journal.Generation(), batch.next});
-  m_stored += reports.size();
+  const JournalMark mark{m_journal.Id(), m_journal.Generation(), batch.next};
+  size_t quarantined = 0;
+  try {
+    m_store.InsertBatch(reports, mark);
+  } catch (const StoreError& e) {
+    if (!e.rowFault) throw;
+    // One report the database refuses must not hold up the others: they
+    // are stored a row at a time and the refused ones set aside.
+    quarantined = m_store.InsertEach(reports, mark);
+    Log("database: %zu reports refused (%s) and set aside in the quarantine table", quarantined, e.what());
+  }
+  m_quarantined += quarantined;
+  m_stored += reports.size() - quarantined;
   SetStoredTo({m_journal.Generation(), batch.next});
   return batch.next;
 }
 
+// Empties the journal up to `from`, all of it stored; what follows moves to
+// the start of the next generation.
+void Ingest::Restart(int64_t& from) {
+  const Journal::Tip before{m_journal.Generation(), from};
+  if (!m_journal.Restart(from)) return;
+  from = m_journal.Start();
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_moved = before;
+    m_movedTo = from;
+  }
+  SetStoredTo({m_journal.Generation(), from});
+}
+
 void Ingest::Run() {
   pthread_setname_np(pthread_self(), "gd-ingest");
+  Storing();
+  {
+    std::lock_guard<std::mutex> lock(m_lock);
+    m_finished = true;
+  }
+  m_storedWake.notify_all();
+}
+
+void Ingest::Storing() {
   auto nextPrune = std::chrono::steady_clock::now();
   int failures = 0;
   bool haveStart = false;
@@ -132,7 +189,7 @@ void Ingest::Run() {
       stopping = m_stopping;
     }
     if (failures) {
-      if (stopping && failures > 50) {
+      if (stopping && std::chrono::steady_clock::now() >= m_stopDeadline) {
         Log("database: giving up at stop; %lld bytes of reports stay in the journal for the next start",
             static_cast<long long>(m_journal.End() - from));
         return;
@@ -143,6 +200,11 @@ void Ingest::Run() {
     try {
       if (!haveStart) {
         from = StartPosition();
+        if (from < 0) {
+          Log("journal: %s is shorter than the database says it stored; storing nothing from it (it is not this "
+              "server's journal, or it was cut)", m_journal.Id().c_str());
+          return;
+        }
         haveStart = true;
         SetStoredTo({m_journal.Generation(), from});
       }
@@ -155,6 +217,7 @@ void Ingest::Run() {
       failures = 0;
       if (next != from) {
         from = next;
+        if (from - m_journal.Start() > m_journalMax) Restart(from);
         // Under a stream of reports, gather some before the next commit:
         // each commit writes every page it touched, and the reports of a
         // larger batch share more of them (with 100 ms rather than 20 ms,
@@ -172,10 +235,7 @@ void Ingest::Run() {
     }
     // Everything is stored.
     if (stopping) return;
-    if (from - m_journal.Start() > m_journalMax && m_journal.Restart(from)) {
-      from = m_journal.Start();
-      SetStoredTo({m_journal.Generation(), from});
-    }
+    if (from - m_journal.Start() > m_journalMax) Restart(from);
     std::unique_lock<std::mutex> lock(m_lock);
     m_sleeping = true;
     if (m_journal.End() == from && !m_stopping)

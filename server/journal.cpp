@@ -15,6 +15,8 @@ namespace {
 
 const char kMagic[] = "gdserver journal ";
 constexpr size_t kMaxRecord = 1 << 20;  // far above any request line we accept
+// A journal is emptied with at most this much not stored yet in it.
+constexpr int64_t kMaxTail = 4 << 20;
 
 std::string NewId() {
   std::random_device random;
@@ -79,33 +81,37 @@ Journal::Journal(const std::string& path) : m_path(path) {
     WriteHeader(1);
     return;
   }
-  // The header, then every record up to the first that does not read back.
-  std::string text(static_cast<size_t>(st.st_size), '\0');
-  if (pread(m_fd, text.data(), text.size(), 0) != static_cast<ssize_t>(text.size()))
-    throw JournalError("cannot read journal " + path);
-  const size_t newline = text.find('\n');
+  // The header, then the records, read a batch at a time. A record that
+  // does not read back (a damaged byte) is skipped up to the next good one;
+  // what follows the last good record is one torn by a crash, and cut off.
+  char head[256] = {};
+  const ssize_t got = pread(m_fd, head, sizeof head - 1, 0);
+  const char* newline = got > 0 ? static_cast<const char*>(std::memchr(head, '\n', static_cast<size_t>(got))) : nullptr;
   char id[64] = {};
   long long generation = 0;
-  if (text.compare(0, sizeof kMagic - 1, kMagic) != 0 || newline == std::string::npos ||
-      std::sscanf(text.c_str() + sizeof kMagic - 1, "%63s %lld", id, &generation) != 2 || generation < 1) {
+  if (got <= 0 || std::strncmp(head, kMagic, sizeof kMagic - 1) != 0 || !newline ||
+      std::sscanf(head + sizeof kMagic - 1, "%63s %lld", id, &generation) != 2 || generation < 1) {
     close(m_fd);
     throw JournalError(path + " is not a gdserver journal; not touching it");
   }
   m_id = id;
   m_generation = generation;
-  m_headerSize = newline + 1;
-  size_t at = m_headerSize;
-  JournalRecord record;
-  while (at < text.size()) {
-    const long n = ParseRecord(text.data() + at, text.size() - at, &record);
-    if (n <= 0) break;
-    at += static_cast<size_t>(n);
+  m_headerSize = static_cast<size_t>(newline - head) + 1;
+  m_end = st.st_size;
+  int64_t at = static_cast<int64_t>(m_headerSize);
+  int64_t lastGood = at;
+  while (at < st.st_size) {
+    const Batch batch = Read(at, 100000, 16 << 20);
+    if (!batch.records.empty()) lastGood = batch.records.back().end;
+    if (batch.next == at) break;
+    at = batch.next;
   }
-  if (at < text.size()) {
-    Log("journal: cutting %zu bytes of a record torn by a crash off %s", text.size() - at, path.c_str());
-    if (ftruncate(m_fd, static_cast<off_t>(at)) != 0) throw JournalError("cannot cut journal " + path);
+  if (lastGood < st.st_size) {
+    Log("journal: cutting %lld bytes of a record torn by a crash off %s", static_cast<long long>(st.st_size - lastGood),
+        path.c_str());
+    if (ftruncate(m_fd, static_cast<off_t>(lastGood)) != 0) throw JournalError("cannot cut journal " + path);
   }
-  m_end = static_cast<int64_t>(at);
+  m_end = lastGood;
 }
 
 Journal::~Journal() {
@@ -140,13 +146,14 @@ bool Journal::Append(int64_t receivedMs, const std::string& client, const std::s
   return false;
 }
 
-Journal::Batch Journal::Read(int64_t from, size_t maxRecords) const {
+Journal::Batch Journal::Read(int64_t from, size_t maxRecords, size_t maxBytes) const {
   Batch batch;
   batch.next = from;
+  size_t bytes = 0;
   const int64_t end = m_end.load();
   std::string chunk;
   int64_t chunkSize = 256 << 10;
-  while (batch.records.size() < maxRecords && batch.next < end) {
+  while (batch.records.size() < maxRecords && bytes < maxBytes && batch.next < end) {
     // Enough for a batch of ordinary records; more when one is longer.
     const size_t want = static_cast<size_t>(std::min<int64_t>(end - batch.next, chunkSize));
     chunk.resize(want);
@@ -156,21 +163,18 @@ Journal::Batch Journal::Read(int64_t from, size_t maxRecords) const {
       break;
     }
     chunk.resize(static_cast<size_t>(got));
+    // Records up to the end are whole (the end moves after a whole write),
+    // so one cut off by the end is damaged, not still being written.
+    const bool reachesEnd = batch.next + got >= end;
     size_t at = 0;
-    bool more = true;
-    while (batch.records.size() < maxRecords && at < chunk.size()) {
+    while (batch.records.size() < maxRecords && bytes < maxBytes && at < chunk.size()) {
       JournalRecord record;
-      const long n = ParseRecord(chunk.data() + at, chunk.size() - at, &record);
+      long n = ParseRecord(chunk.data() + at, chunk.size() - at, &record);
+      if (n == 0 && reachesEnd) n = -1;
       if (n == 0) {
         // Cut off by the chunk: read on from this record, with a larger
         // chunk when it is the first.
-        if (at == 0) {
-          if (chunkSize >= static_cast<int64_t>(2 * kMaxRecord) || static_cast<int64_t>(chunk.size()) < chunkSize) {
-            more = false;  // cut off by the end: not a whole record yet
-          } else {
-            chunkSize *= 2;
-          }
-        }
+        if (at == 0) chunkSize *= 2;
         break;
       }
       if (n < 0) {
@@ -182,11 +186,11 @@ Journal::Batch Journal::Read(int64_t from, size_t maxRecords) const {
         continue;
       }
       at += static_cast<size_t>(n);
+      bytes += static_cast<size_t>(n);
       record.end = batch.next + static_cast<int64_t>(at);
       batch.records.push_back(std::move(record));
     }
     batch.next += static_cast<int64_t>(at);
-    if (!more) break;
   }
   return batch;
 }
@@ -198,10 +202,36 @@ Journal::Tip Journal::Now() {
 
 bool Journal::Restart(int64_t storedEnd) {
   std::lock_guard<std::mutex> lock(m_appendLock);
-  if (m_broken || m_end.load() != storedEnd) return false;
-  if (ftruncate(m_fd, 0) != 0) return false;
-  // A crash from here on leaves a header of the new generation (or an empty
-  // file); the database's mark names the old one, so reading starts anew.
-  WriteHeader(m_generation.load() + 1);
+  const int64_t end = m_end.load();
+  if (m_broken || storedEnd > end || end - storedEnd > kMaxTail) return false;
+  if (end == storedEnd) {
+    if (ftruncate(m_fd, 0) != 0) return false;
+    // A crash from here on leaves a header of the new generation (or an
+    // empty file); the database's mark names the old one, so reading starts
+    // anew.
+    WriteHeader(m_generation.load() + 1);
+    return true;
+  }
+  // Records not stored yet move to a new file of the next generation, which
+  // replaces this one by a rename: a crash leaves one file or the other,
+  // each with every record the database does not have.
+  std::string tail(static_cast<size_t>(end - storedEnd), '\0');
+  if (pread(m_fd, tail.data(), tail.size(), storedEnd) != static_cast<ssize_t>(tail.size())) return false;
+  const std::string next = m_path + ".new";
+  const int fd = open(next.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0640);
+  if (fd < 0) return false;
+  const std::string header = kMagic + m_id + " " + std::to_string(m_generation.load() + 1) + "\n";
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 || !WriteAll(fd, header.data(), header.size()) ||
+      !WriteAll(fd, tail.data(), tail.size()) || rename(next.c_str(), m_path.c_str()) != 0) {
+    Log("journal: cannot write %s: %s; keeping the journal as it is", next.c_str(), std::strerror(errno));
+    close(fd);
+    unlink(next.c_str());
+    return false;
+  }
+  close(m_fd);
+  m_fd = fd;
+  m_headerSize = header.size();
+  m_generation = m_generation.load() + 1;
+  m_end = static_cast<int64_t>(header.size() + tail.size());
   return true;
 }

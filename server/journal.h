@@ -2,6 +2,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstddef>
+#include <cstdint>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -65,16 +67,17 @@ class Journal {
   Tip Now();
 
   // Records from `from` (of the current generation) up to the end, at most
-  // `maxRecords`; `next` is where reading goes on. Bytes that do not read
+  // `maxRecords` and about `maxBytes`; `next` is where reading goes on. Bytes that do not read
   // back as a record are skipped up to the next newline and logged.
   struct Batch {
     std::vector<JournalRecord> records;
     int64_t next = 0;
   };
-  Batch Read(int64_t from, size_t maxRecords) const;
+  Batch Read(int64_t from, size_t maxRecords, size_t maxBytes = SIZE_MAX) const;
 
-  // Empties the file and starts generation + 1, but only while nothing was
-  // appended after `storedEnd`; returns whether it did.
+  // Starts generation + 1 with what follows `storedEnd` (a few MiB at most),
+  // dropping the records before it; returns whether it did. The records
+  // kept begin at Start() of the new generation.
   bool Restart(int64_t storedEnd);
 
  private:

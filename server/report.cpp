@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include <cstdio>
+#include <set>
 
 namespace {
 
@@ -56,6 +57,7 @@ Report ParseReportTarget(const std::string& target) {
   }
   r.query = CleanText(target.substr(q + 1));
   const std::string& query = r.query;
+  std::set<const Report::Field*> tooLong;
   size_t start = 0;
   while (start <= query.size()) {
     size_t end = query.find('&', start);
@@ -75,8 +77,12 @@ Report ParseReportTarget(const std::string& target) {
       else if (key == "mid") field = &r.mid;
       else if (key == "ver") field = &r.ver;
       if (field) {
-        if (field->has) r.malformed = true;  // the first one counts
-        else {
+        if (field->has || tooLong.count(field)) {
+          r.malformed = true;  // the first one counts
+        } else if (piece.size() - eq - 1 > kMaxFieldBytes) {
+          r.malformed = true;  // kept in the raw query only
+          tooLong.insert(field);
+        } else {
           field->has = true;
           field->value = piece.substr(eq + 1);
         }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -19,12 +20,16 @@ struct Report {
   bool malformed = false;
 };
 
+// The program's fields are a few dozen bytes; longer ones are not indexed.
+constexpr size_t kMaxFieldBytes = 256;
+
 // Splits the raw request target (path and query, exactly as sent) into a
 // report. Values are kept as they come: the program encodes nothing, so no
 // percent-decoding happens; bytes that are not UTF-8 text or are control
 // characters are written as %XX so that every database takes them. A query
 // is malformed when it has no numeric action, a piece without "=", or a
-// field given twice; it is still kept.
+// field given twice, or a field longer than kMaxFieldBytes (then only the raw
+// query keeps it); it is still kept.
 Report ParseReportTarget(const std::string& target);
 
 // The same rule for any stored text.

@@ -19,6 +19,10 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS reports_funnel ON reports (game_no, action, cg, mid)",
     "CREATE INDEX IF NOT EXISTS reports_days ON reports (game_no, day, action, cg, ver, mid)",
     "CREATE INDEX IF NOT EXISTS reports_malformed ON reports (game_no) WHERE malformed = 1",
+    // Reports the database refused, as they came, with its reason; nothing
+    // reads them but the publisher.
+    "CREATE TABLE IF NOT EXISTS quarantine ("
+    " received BIGINT NOT NULL, client TEXT NOT NULL, target TEXT NOT NULL, reason TEXT NOT NULL)",
     // How far each server's journal is stored (one row per journal).
     "CREATE TABLE IF NOT EXISTS journal_marks ("
     " journal TEXT PRIMARY KEY, generation BIGINT NOT NULL, position BIGINT NOT NULL)",
@@ -53,8 +57,17 @@ const char kAddGame[] =
     " ON CONFLICT (game) DO NOTHING";
 const char kGameNo[] = "SELECT no FROM games WHERE game = ?";
 
+const char kQuarantine[] = "INSERT INTO quarantine (received, client, target, reason) VALUES (?, ?, ?, ?)";
+
+namespace {
+// Game numbers kept in memory; a hostile stream of made-up keys empties it
+// rather than growing it.
+constexpr size_t kMaxGameNumbers = 10000;
+}  // namespace
+
 Cell Store::GameNumber(const Report& r, std::map<std::string, std::string>& fresh) {
-  if (!r.game.has) return std::nullopt;
+  // An empty game key is no game, as an absent one.
+  if (!r.game.has || r.game.value.empty()) return std::nullopt;
   auto known = m_gameNumbers.find(r.game.value);
   if (known != m_gameNumbers.end()) return known->second;
   auto added = fresh.find(r.game.value);
@@ -66,8 +79,40 @@ Cell Store::GameNumber(const Report& r, std::map<std::string, std::string>& fres
 }
 
 void Store::KeepGameNumbers(std::map<std::string, std::string>& fresh) {
+  if (m_gameNumbers.size() + fresh.size() > kMaxGameNumbers) m_gameNumbers.clear();
   m_gameNumbers.insert(fresh.begin(), fresh.end());
   fresh.clear();
+}
+
+size_t Store::InsertEachIn(const std::vector<Report>& reports,
+                           const std::function<void(const Report&, const Cell&)>& insert,
+                           const std::function<void(const char*)>& exec,
+                           std::map<std::string, std::string>& fresh) {
+  size_t quarantined = 0;
+  for (const Report& r : reports) {
+    // A second try first: two servers numbering a new game at once fail one
+    // of them, and the number is there the next time.
+    for (int attempt = 0;; ++attempt) {
+      const bool known = fresh.count(r.game.value) > 0;
+      exec("SAVEPOINT one_report");
+      try {
+        insert(r, GameNumber(r, fresh));
+        exec("RELEASE SAVEPOINT one_report");
+        break;
+      } catch (const StoreError& e) {
+        if (!e.rowFault) throw;
+        exec("ROLLBACK TO SAVEPOINT one_report");
+        exec("RELEASE SAVEPOINT one_report");
+        if (!known) fresh.erase(r.game.value);
+        if (attempt == 0) continue;
+        const std::string target = r.query.empty() ? r.path : r.path + "?" + r.query;
+        WriteQuery(kQuarantine, {std::to_string(r.receivedMs), r.client, target, CleanText(e.what())});
+        ++quarantined;
+        break;
+      }
+    }
+  }
+  return quarantined;
 }
 
 const char kSaveMark[] =

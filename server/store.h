@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <optional>
@@ -12,7 +13,11 @@
 #include "report.h"
 
 struct StoreError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  // rowFault: the database refused the row itself (too long for an index, a
+  // constraint, bad data), not the connection or the disk; the same row
+  // would fail again.
+  explicit StoreError(const std::string& what, bool rowFault_ = false) : std::runtime_error(what), rowFault(rowFault_) {}
+  bool rowFault;
 };
 
 // A query parameter or result cell; nullopt is SQL NULL.
@@ -28,6 +33,12 @@ class Store {
   // All reports and the journal's new mark in one transaction; throws
   // StoreError and stores none of them when it fails.
   virtual void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) = 0;
+  // The same, a row at a time: a row the database refuses (rowFault) goes
+  // to the quarantine table with the reason instead; returns how many did.
+  // Throws StoreError when anything else fails, and stores none of them.
+  virtual size_t InsertEach(const std::vector<Report>& reports, const JournalMark& mark) = 0;
+  // From another thread: a write waiting for a lock gives up soon.
+  virtual void Interrupt() {}
   // The mark of journal `id`; generation 0 when there is none.
   JournalMark ReadMark(const std::string& id);
   // A statement on the writer's connection (deletes); returns rows changed.
@@ -43,6 +54,10 @@ class Store {
   // KeepGameNumbers is called after the commit.
   Cell GameNumber(const Report& r, std::map<std::string, std::string>& fresh);
   void KeepGameNumbers(std::map<std::string, std::string>& fresh);
+  // InsertEach on the writer's transaction, already begun: `insert` stores
+  // one report, `exec` runs a plain statement; game numbers as GameNumber.
+  size_t InsertEachIn(const std::vector<Report>& reports, const std::function<void(const Report&, const Cell&)>& insert,
+                      const std::function<void(const char*)>& exec, std::map<std::string, std::string>& fresh);
 
  private:
   std::map<std::string, std::string> m_gameNumbers;  // committed numbers, by game text
@@ -59,7 +74,8 @@ extern const char* const kAddGameNumbers[];
 extern const char kHasReports[];
 extern const char kHasGameNumbers[];
 extern const char kInsertReport[];    // 14 parameters, see ReportParams
-extern const char kSaveMark[];        // journal, generation, position
+extern const char kSaveMark[];
+extern const char kQuarantine[];      // received, client, target, reason        // journal, generation, position
 std::vector<Cell> MarkParams(const JournalMark& mark);
 std::vector<Cell> ReportParams(const Report& r, const Cell& gameNo);
 

@@ -1,5 +1,7 @@
 #include <libpq-fe.h>
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -35,7 +37,18 @@ std::vector<Row> Rows(PGresult* res) {
 class PgConnection {
  public:
   explicit PgConnection(const std::string& conninfo) : m_conninfo(conninfo) { Connect(); }
-  ~PgConnection() { PQfinish(m_conn); }
+  ~PgConnection() {
+    std::lock_guard<std::mutex> lock(m_cancelLock);
+    if (m_cancel) PQfreeCancel(m_cancel);
+    PQfinish(m_conn);
+  }
+
+  // From another thread: the statement running now fails soon.
+  void Cancel() {
+    std::lock_guard<std::mutex> lock(m_cancelLock);
+    char error[256];
+    if (m_cancel) PQcancel(m_cancel, error, sizeof error);
+  }
 
   // Runs one statement; a broken connection is opened again once.
   PGresult* Run(const std::string& sql, const std::vector<Cell>& params, bool retry = true) {
@@ -46,12 +59,18 @@ class PgConnection {
     const ExecStatusType st = PQresultStatus(res);
     if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) return res;
     std::string message = PQerrorMessage(m_conn);
+    // Classes 22 (data), 23 (constraints), 54 (limits: an index row too
+    // long) and P0 (raised by a trigger) belong to the row.
+    const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+    const std::string cls = state ? std::string(state, std::min<size_t>(2, std::strlen(state))) : "";
+    const bool rowFault = cls == "22" || cls == "23" || cls == "54" || cls == "P0";
     PQclear(res);
     if (retry && PQstatus(m_conn) != CONNECTION_OK) {
       PQreset(m_conn);
+      KeepCancel();
       if (PQstatus(m_conn) == CONNECTION_OK) return Run(sql, params, false);
     }
-    throw StoreError("postgresql: " + message);
+    throw StoreError("postgresql: " + message, rowFault);
   }
   void Exec(const std::string& sql) { PQclear(Run(sql, {})); }
 
@@ -65,9 +84,17 @@ class PgConnection {
       throw StoreError("cannot connect to postgresql: " + message);
     }
     PQclear(PQexec(m_conn, "SET client_min_messages = warning"));
+    KeepCancel();
+  }
+  void KeepCancel() {
+    std::lock_guard<std::mutex> lock(m_cancelLock);
+    if (m_cancel) PQfreeCancel(m_cancel);
+    m_cancel = PQgetCancel(m_conn);
   }
   std::string m_conninfo;
   PGconn* m_conn = nullptr;
+  std::mutex m_cancelLock;
+  PGcancel* m_cancel = nullptr;
 };
 
 class PostgresStore : public Store {
@@ -105,26 +132,28 @@ class PostgresStore : public Store {
     m_write.Exec("SELECT pg_advisory_unlock(4711017)");
   }
 
-  void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
-    // One multi-row INSERT per chunk: a round trip per row would cap the rate.
-    const size_t kChunk = 500;
+  // One multi-row INSERT per chunk: a round trip per row would cap the rate.
+  static constexpr size_t kChunk = 500;
+  void InsertChunk(const std::vector<Report>& reports, size_t at, std::map<std::string, std::string>& fresh) {
     const std::string head = Numbered(kInsertReport).substr(0, std::string(kInsertReport).find(" VALUES"));
+    std::string sql = head + " VALUES ";
+    std::vector<Cell> params;
+    int n = 0;
+    for (size_t i = at; i < reports.size() && i < at + kChunk; ++i) {
+      std::vector<Cell> p = ReportParams(reports[i], GameNumber(reports[i], fresh));
+      sql += (i == at ? "(" : ",(");
+      for (size_t k = 0; k < p.size(); ++k) sql += (k ? ",$" : "$") + std::to_string(++n);
+      sql += ")";
+      for (Cell& c : p) params.push_back(std::move(c));
+    }
+    PQclear(m_write.Run(sql, params, false));
+  }
+
+  void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
     m_write.Exec("BEGIN");
     std::map<std::string, std::string> fresh;
     try {
-      for (size_t at = 0; at < reports.size(); at += kChunk) {
-        std::string sql = head + " VALUES ";
-        std::vector<Cell> params;
-        int n = 0;
-        for (size_t i = at; i < reports.size() && i < at + kChunk; ++i) {
-          std::vector<Cell> p = ReportParams(reports[i], GameNumber(reports[i], fresh));
-          sql += (i == at ? "(" : ",(");
-          for (size_t k = 0; k < p.size(); ++k) sql += (k ? ",$" : "$") + std::to_string(++n);
-          sql += ")";
-          for (Cell& c : p) params.push_back(std::move(c));
-        }
-        PQclear(m_write.Run(sql, params, false));
-      }
+      for (size_t at = 0; at < reports.size(); at += kChunk) InsertChunk(reports, at, fresh);
       PQclear(m_write.Run(Numbered(kSaveMark), MarkParams(mark), false));
       m_write.Exec("COMMIT");
     } catch (...) {
@@ -136,6 +165,50 @@ class PostgresStore : public Store {
     }
     KeepGameNumbers(fresh);
   }
+
+  // Chunk by chunk as InsertBatch; a chunk the database refuses is stored a
+  // row at a time.
+  size_t InsertEach(const std::vector<Report>& reports, const JournalMark& mark) override {
+    m_write.Exec("BEGIN");
+    std::map<std::string, std::string> fresh;
+    size_t quarantined = 0;
+    try {
+      for (size_t at = 0; at < reports.size(); at += kChunk) {
+        const std::map<std::string, std::string> before = fresh;
+        m_write.Exec("SAVEPOINT chunk");
+        try {
+          InsertChunk(reports, at, fresh);
+          m_write.Exec("RELEASE SAVEPOINT chunk");
+          continue;
+        } catch (const StoreError& e) {
+          if (!e.rowFault) throw;
+        }
+        m_write.Exec("ROLLBACK TO SAVEPOINT chunk");
+        m_write.Exec("RELEASE SAVEPOINT chunk");
+        fresh = before;
+        const std::vector<Report> chunk(reports.begin() + static_cast<std::ptrdiff_t>(at),
+                                        reports.begin() + static_cast<std::ptrdiff_t>(std::min(reports.size(), at + kChunk)));
+        quarantined += InsertEachIn(
+            chunk,
+            [this](const Report& r, const Cell& gameNo) {
+              PQclear(m_write.Run(Numbered(kInsertReport), ReportParams(r, gameNo), false));
+            },
+            [this](const char* sql) { PQclear(m_write.Run(sql, {}, false)); }, fresh);
+      }
+      PQclear(m_write.Run(Numbered(kSaveMark), MarkParams(mark), false));
+      m_write.Exec("COMMIT");
+    } catch (...) {
+      try {
+        m_write.Exec("ROLLBACK");
+      } catch (const StoreError&) {
+      }
+      throw;
+    }
+    KeepGameNumbers(fresh);
+    return quarantined;
+  }
+
+  void Interrupt() override { m_write.Cancel(); }
 
   int64_t Execute(const std::string& sql, const std::vector<Cell>& params) override {
     PGresult* res = m_write.Run(Numbered(sql), params);

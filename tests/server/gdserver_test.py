@@ -7,6 +7,7 @@ is skipped, exit 77, only when PostgreSQL cannot start). GDSERVER and
 REPORT_URLS name the built server and the tool that prints the program's own
 report URLs.
 """
+import base64
 import http.client
 import json
 import os
@@ -120,7 +121,7 @@ class Server:
                 time.sleep(0.05)
         assert self.port, self.text()
 
-    def get(self, target, raw=False):
+    def get(self, target, raw=False, method="GET", headers=False):
         """GET with the target sent exactly as given (no encoding)."""
         conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
         try:
@@ -135,9 +136,11 @@ class Server:
                     data += piece
                 status = int(data.split(b" ", 2)[1])
                 return status, data.split(b"\r\n\r\n", 1)[1].decode(errors="replace")
-            conn.putrequest("GET", target, skip_accept_encoding=True)
+            conn.putrequest(method, target, skip_accept_encoding=True)
             conn.endheaders()
             res = conn.getresponse()
+            if headers:
+                return res.status, res.read().decode("utf-8"), dict((k.lower(), v) for k, v in res.getheaders())
             return res.status, res.read().decode("utf-8")
         finally:
             conn.close()
@@ -193,7 +196,7 @@ class GdserverTest(unittest.TestCase):
         if self.pg:
             # A fresh schema-less database each test: drop the table.
             self.db = self.pg.url
-            Database(self.db).execute("DROP TABLE IF EXISTS reports")
+            Database(self.db).execute("DROP TABLE IF EXISTS reports; DROP TABLE IF EXISTS quarantine")
         else:
             self.db = os.path.join(self.tmp, "stats.sqlite")
         self.database = Database(self.db)
@@ -216,7 +219,7 @@ class GdserverTest(unittest.TestCase):
         deadline = time.time() + 30
         while live and time.time() < deadline:
             counts = live[-1].json("/api/server")
-            if counts["stored"] >= counts["received"] - counts["unstored"]:
+            if counts["stored"] + counts.get("quarantined", 0) >= counts["received"] - counts["unstored"]:
                 break
             time.sleep(0.1)
         cols = ", ".join(FIELDS)
@@ -250,7 +253,8 @@ class GdserverTest(unittest.TestCase):
             (b"/s.php?action=1&mid=%ZZ%&ver=\xff\xfe&game=\xe6\x98\x9f", 200, False),
             (b"/s.php?action=99999999999", 400, True),
             (b"/s.php?action=1&unknown=7&&mid=m2", 400, True),
-            (b"/s.php?action=1&mid=" + b"x" * 10000, None, False),  # over the request-line limit
+            (b"/s.php?action=1&mid=" + b"x" * 10000, 414, False),  # over the request-target limit: not kept
+            (b"/s.php?action=1&ver=" + b"v" * 300 + b"&ver=1&mid=m4", 400, True),  # too long, then given again
             (b"/s.php?action=2&tg=1&mid=m3\x00x", None, None),
         ]
         for target, status, _ in cases:
@@ -565,6 +569,290 @@ class GdserverTest(unittest.TestCase):
         while time.time() < deadline and len(self.stored()) != 1:
             time.sleep(0.1)
         self.assertEqual([r[5] for r in self.stored()], ["new"])
+
+    def send_all(self, server, targets):
+        """Sends each target on one kept-alive connection; returns the statuses."""
+        conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=30)
+        statuses = []
+        for target in targets:
+            conn.request("GET", target)
+            res = conn.getresponse()
+            res.read()
+            statuses.append(res.status)
+        conn.close()
+        return statuses
+
+    def test_a_long_field_or_a_refused_row_does_not_stop_storing(self):
+        # A field longer than any the program sends stays in the raw query
+        # only; a row the database refuses (here a trigger) is set aside; the
+        # reports after either are stored.
+        server = self.start()
+        if self.pg:
+            self.database.execute(
+                "CREATE OR REPLACE FUNCTION refuse() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+                " IF NEW.mid = 'poison' THEN RAISE EXCEPTION 'refused'; END IF; RETURN NEW; END $$;"
+                " CREATE TRIGGER refuse BEFORE INSERT ON reports FOR EACH ROW EXECUTE FUNCTION refuse()")
+        else:
+            self.database.execute("CREATE TRIGGER refuse BEFORE INSERT ON reports WHEN NEW.mid = 'poison'"
+                                  " BEGIN SELECT RAISE(ABORT, 'refused'); END")
+        # Text that does not compress: an index row cannot hold it.
+        long_mid = base64.urlsafe_b64encode(os.urandom(3000)).decode()
+        statuses = self.send_all(server, ["/s.php?action=1&game=g&mid=%s&ver=1" % long_mid,
+                                          "/s.php?action=1&game=g&mid=after1&ver=1",
+                                          "/s.php?action=1&game=g&mid=poison&ver=1",
+                                          "/s.php?action=1&game=g&mid=after2&ver=1"])
+        self.assertEqual(statuses, [400, 200, 200, 200])
+        rows = self.stored()
+        self.assertEqual([(r[5], r[10]) for r in rows], [(None, "1"), ("after1", "0"), ("after2", "0")])
+        self.assertIn(long_mid, rows[0][9])
+        self.assertEqual(server.json("/api/server")["quarantined"], 1)
+        quarantined = self.database.rows("SELECT client, target, reason FROM quarantine")
+        self.assertEqual(len(quarantined), 1, quarantined)
+        self.assertEqual(quarantined[0][:2], ["127.0.0.1", "/s.php?action=1&game=g&mid=poison&ver=1"])
+        self.assertIn("refused", quarantined[0][2])
+        self.assertEqual(server.stop(), 0)
+
+    def test_output_and_requests_stay_bounded(self):
+        server = self.start()
+        base = "/s.php?game=%s&ver=" % GAME
+        targets = []
+        for i in range(1000):
+            junk = "%04d" % i + "z" * 150
+            targets.append("/s.php?action=5&cg=0&cwdm=%s&game=%s&mid=f%d&ver=1" % (junk, GAME, i))
+            targets.append("/s.php?action=1&game=%s&mid=v%d&ver=%s" % (GAME, i, junk))
+        # The most used version carries characters that reorder text.
+        bidi = "1.0\u202eevil\u200b"
+        targets += ["/s.php?action=1&game=%s&mid=b%d&ver=%s" % (GAME, i, urllib.parse.quote(bidi)) for i in range(3)]
+        self.assertEqual(set(self.send_all(server, targets[:-3])), {200})
+        for i in range(3):  # raw UTF-8, as the program sends its fields
+            status, _ = server.get(("/s.php?action=1&game=%s&mid=b%d&ver=" % (GAME, i)).encode() + bidi.encode(),
+                                   raw=True)
+            self.assertEqual(status, 200)
+        figures = server.json("/api/figures?game=" + urllib.parse.quote(GAME))
+        self.assertEqual(figures["failures"], [{"cwdm": "other", "count": 1000}])
+        self.assertEqual(len(figures["versions"]), 12)
+        self.assertEqual(figures["versions"][0], {"ver": bidi, "count": 3})
+        for target in ("/dashboard", "/dashboard?game=" + urllib.parse.quote(GAME)):
+            status, html = server.get(target)
+            self.assertEqual(status, 200, target)
+            self.assertLess(len(html), 40000, target)
+            self.assertNotIn("\u202e", html, target)
+            self.assertNotIn("\u200b", html, target)
+        self.assertIn("[U+202E]", html)
+        # A target far longer than any report is refused and not kept.
+        received = server.json("/api/server")["received"]
+        self.assertEqual(server.get(base + "x" * 20000)[0], 414)
+        self.assertEqual(server.json("/api/server")["received"], received)
+
+    def test_a_damaged_journal_loses_only_the_damaged_record_and_never_stores_twice(self):
+        def whole(mid):
+            r = b"1700000000000 10.0.0.9 /s.php?action=1&game=g&mid=" + mid + b"&ver=1"
+            return b"%d:%s\n" % (len(r), r)
+        cases = [  # the middle one of three records as damaged on disk
+            ("length not a number", lambda r: b"6x" + r[2:]),
+            ("length longer than the record", lambda r: b"9" + r[1:]),
+            ("time not a number", lambda r: r.replace(b":1700", b":17x0")),
+            ("length past the end of the file", lambda r: b"99999:" + r.split(b":", 1)[1]),
+        ]
+        path = os.path.join(self.tmp, "incoming")
+        for n, (name, damage) in enumerate(cases):
+            with open(path, "wb") as f:
+                f.write(b"gdserver journal 00c0ffee%08d 1\n" % n)
+                f.write(whole(b"a%d" % n) + damage(whole(b"b%d" % n)) + whole(b"c%d" % n))
+            server = self.start()
+            mids = [r[5] for r in self.stored("mid LIKE '_%d'" % n)]
+            server.stop()
+            self.assertEqual(mids, ["a%d" % n, "c%d" % n], name)
+            self.assertIn("skipping", server.text(), name)
+            os.remove(path)
+        # A journal cut short of what the database took is not stored again.
+        server = self.start()
+        self.assertEqual(set(self.send_all(server, ["/s.php?action=1&game=g&mid=s%d&ver=1" % i for i in range(5)])), {200})
+        self.stored()
+        server.stop()
+        path = os.path.join(self.tmp, "incoming")
+        with open(path, "rb") as f:
+            data = f.read()
+        with open(path, "wb") as f:
+            f.write(data[:data.index(b"\n", data.index(b"mid=s1")) + 1])
+        proc = subprocess.run([GDSERVER, "--listen", "127.0.0.1:0", "--db", self.db, "--journal", path],
+                              stderr=subprocess.PIPE, timeout=30)
+        self.assertEqual(proc.returncode, 1, proc.stderr.decode())
+        self.assertIn("not storing it again", proc.stderr.decode())
+        self.assertEqual(self.database.rows("SELECT COUNT(*) FROM reports WHERE mid LIKE 's%'"), [["5"]])
+
+    def test_a_steady_stream_keeps_the_journal_small(self):
+        # Emptied while reports keep coming, not only once they stop.
+        server = self.start("--journal-max-kib", "2")
+        sent, largest = [], 0
+        conn = http.client.HTTPConnection("127.0.0.1", server.port, timeout=30)
+        deadline = time.time() + 5
+        while time.time() < deadline:
+            mid = "st%04d" % len(sent)
+            conn.request("GET", "/s.php?action=1&game=g&mid=%s&ver=1" % mid)
+            res = conn.getresponse()
+            res.read()
+            self.assertEqual(res.status, 200)
+            sent.append(mid)
+            largest = max(largest, os.path.getsize(os.path.join(self.tmp, "incoming")))
+            time.sleep(0.005)
+        conn.close()
+        self.assertEqual(sorted(r[5] for r in self.stored()), sent)
+        self.assertGreater(len(sent) * 60, 4 * 8192)
+        self.assertLess(largest, 8192)
+
+    def test_aborted_dashboard_requests_do_not_hold_up_the_next_query(self):
+        # Enough reports that one page takes a noticeable time.
+        server = self.start()
+        server.stop()
+        day = int(time.time()) // 86400
+        if self.pg:
+            self.database.execute("INSERT INTO reports (received, day, client, path, query, action, cg, mid, ver,"
+                                  " malformed) SELECT %d, %d, '10.0.0.1', '/s.php', 'q', CAST(1 + i %% 2 AS TEXT), '1',"
+                                  " 'm' || CAST(i AS TEXT), CAST(i %% 7 AS TEXT), 0 FROM generate_series(1, 300000) i;"
+                                  " ANALYZE reports" % (day * 86400000, day))
+        else:
+            import sqlite3
+            with sqlite3.connect(self.db) as db:
+                db.executemany("INSERT INTO reports (received, day, client, path, query, action, cg, mid, ver, malformed)"
+                               " VALUES (?, ?, '10.0.0.1', '/s.php', 'q', ?, '1', ?, ?, 0)",
+                               ((day * 86400000, day, str(1 + i % 2), "m%d" % i, str(i % 7)) for i in range(300000)))
+        server = self.start()
+        started = time.time()
+        self.assertEqual(server.get("/api/figures")[0], 200)
+        one = time.time() - started
+        for i in range(50):
+            with socket.create_connection(("127.0.0.1", server.port)) as s:
+                s.sendall(b"GET /dashboard?from=%d HTTP/1.1\r\nHost: x\r\n\r\n" % i)
+        started = time.time()
+        self.assertEqual(server.json("/api/funnel?game=g")["initial"], 0)
+        waited = time.time() - started
+        self.assertLess(waited, max(2.0, 3 * one), "one page %.2f s" % one)
+        self.assertGreater(server.json("/api/server")["dropped"], 0)
+        # Held up (here by reports that cannot be stored yet), the queue
+        # fills, and what comes beyond it is answered 503 at once.
+        release = self.hold_write_lock()
+        try:
+            self.assertEqual(server.get("/s.php?action=1&game=g&mid=held&ver=1")[0], 200)
+            statuses = []
+            threads = [threading.Thread(target=lambda i=i: statuses.append(server.get("/api/funnel?game=k%d" % i)[0]))
+                       for i in range(90)]
+            for t in threads:
+                t.start()
+            time.sleep(1)
+        finally:
+            release()
+        for t in threads:
+            t.join()
+        self.assertEqual(len(statuses), 90)
+        self.assertIn(503, statuses)
+        self.assertEqual(set(statuses), {200, 503})
+
+    def test_figures_count_each_player_once(self):
+        server = self.start()
+        statuses = self.send_all(server, [
+            "/s.php?action=1&game=g&mid=p&ver=1", "/s.php?action=1&cg=1&game=g&mid=p&ver=1",
+            "/s.php?action=2&cg=0&game=g&mid=p&ver=1", "/s.php?action=2&game=g&mid=p&ver=1",
+            "/s.php?action=1&game=g&mid=&ver=1", "/s.php?action=1&game=g&mid=&ver=1",
+            "/s.php?action=1&game=g&mid=&ver=2", "/s.php?action=2&game=g&mid=&ver=2"])
+        self.assertEqual(set(statuses), {200})
+        self.assertEqual(server.json("/api/funnel?game=g"), {"initial": 1, "start": 1, "complete": 0, "failed": 0})
+        # Without a machine identifier: one player per address, version and day.
+        self.assertEqual(server.json("/api/figures?game=g")["unidentified"],
+                         {"initial": 2, "start": 1, "complete": 0, "failed": 0})
+
+    def test_stop_is_quick_while_another_process_holds_the_database(self):
+        server = self.start()
+        release = self.hold_write_lock()
+        try:
+            self.assertEqual(server.get("/s.php?action=1&game=g&mid=held&ver=1")[0], 200)
+            started = time.time()
+            self.assertEqual(server.stop(), 0)
+            self.assertLess(time.time() - started, 8)
+        finally:
+            release()
+        again = self.start()
+        self.assertEqual([r[5] for r in self.stored()], ["held"])
+        self.assertEqual(again.stop(), 0)
+
+    def test_out_of_file_descriptors_the_server_waits_instead_of_spinning(self):
+        import resource
+
+        def few_files():
+            resource.setrlimit(resource.RLIMIT_NOFILE, (64, 64))
+        server = self.start("--threads", "2", preexec_fn=few_files)
+        conns = [socket.create_connection(("127.0.0.1", server.port)) for _ in range(120)]
+        time.sleep(0.5)
+
+        def cpu():
+            with open("/proc/%d/stat" % server.proc.pid) as f:
+                fields = f.read().rsplit(")", 1)[1].split()
+            return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+        before = cpu()
+        time.sleep(2)
+        used = cpu() - before
+        for c in conns:
+            c.close()
+        self.assertLess(used, 0.5)
+        self.assertEqual(server.get("/s.php?action=1&game=g&mid=after&ver=1")[0], 200)
+
+    def test_small_things(self):
+        configs = os.path.join(self.tmp, "configs")
+        os.mkdir(configs)
+        os.mkfifo(os.path.join(configs, GAME + ".html"))  # read by no one: must not hang the start
+        server = self.start("--configs", configs)
+        # A second server on the same port is refused.
+        proc = subprocess.Popen([GDSERVER, "--listen", "127.0.0.1:%d" % server.port, "--db", self.db, "--journal",
+                                 os.path.join(self.tmp, "second")], stderr=subprocess.PIPE)
+        try:
+            self.assertEqual(proc.wait(timeout=10), 1)
+        finally:
+            if proc.poll() is None:
+                proc.kill()
+                proc.wait()
+        self.assertIn("cannot listen", proc.stderr.read().decode())
+        proc.stderr.close()
+        # HEAD is no report; every answer says not to sniff.
+        status, _, headers = server.get("/s.php?action=1&game=g&mid=head&ver=1", method="HEAD", headers=True)
+        self.assertEqual(status, 405)
+        self.assertEqual(headers.get("x-content-type-options"), "nosniff")
+        # No game key and an empty one are one row; odd bytes in a looked-up key answer.
+        self.assertEqual(set(self.send_all(server, ["/s.php?action=1&mid=a&ver=1", "/s.php?action=1&game=&mid=b&ver=1",
+                                                    "/s.php?action=1&game=G&mid=c&ver=1"])), {200})
+        self.assertEqual(sorted((g["game"], g["reports"]) for g in server.json("/api/games")), [("", 2), ("G", 1)])
+        self.assertEqual(server.json("/api/funnel?game=G%00x")["initial"], 0)
+        self.assertEqual(server.get("/api/funnel?game=%FF")[0], 200)
+        self.assertEqual(server.get("/dashboard?game=%FF")[0], 200)
+        # Seed queries are counted, not logged one by one.
+        log_size = len(server.text())
+        self.assertEqual(set(self.send_all(server, ["/seed?h1=00&name=" + "n" * 2000 for _ in range(100)])), {200})
+        self.assertEqual(server.json("/api/server")["seed"], 100)
+        self.assertLess(len(server.text()) - log_size, 2000)
+        # SIGHUP stops the server as SIGTERM does.
+        self.assertEqual(server.stop(signal.SIGHUP), 0)
+        self.assertIn("stopped:", server.text())
+        self.assertEqual(self.database.rows("SELECT COUNT(*) FROM reports WHERE mid = 'head'"), [["0"]])
+        # A report path that would take over one of the server's pages is refused.
+        for path in ("/dashboard", "/seed", "/api/funnel"):
+            proc = subprocess.run([GDSERVER, "--listen", "127.0.0.1:0", "--db", self.db, "--journal",
+                                   os.path.join(self.tmp, "third"), "--report-path", path],
+                                  stderr=subprocess.PIPE, timeout=30)
+            self.assertEqual(proc.returncode, 2, path)
+            self.assertIn("one of the server's own pages", proc.stderr.decode(), path)
+
+    def test_the_dashboard_can_have_an_address_of_its_own(self):
+        port = free_port()
+        server = self.start("--dashboard-listen", "127.0.0.1:%d" % port)
+        self.assertEqual(server.get("/s.php?action=1&game=g&mid=a&ver=1")[0], 200)
+        for target in ("/dashboard", "/api/funnel", "/api/server", "/"):
+            self.assertEqual(server.get(target)[0], 404, target)
+        public = server.port
+        server.port = port
+        self.assertEqual(server.json("/api/funnel?game=g")["initial"], 1)
+        self.assertEqual(server.get("/dashboard")[0], 200)
+        self.assertEqual(server.get("/s.php?action=1&game=g&mid=b&ver=1")[0], 404)
+        self.assertEqual(server.get("/seed?name=x")[0], 404)
+        server.port = public
 
 
 if __name__ == "__main__":
