@@ -48,6 +48,10 @@ enum Option : int {
   kOptionMaxConnections = 100,  // int32
   kOptionStallSeconds = 101,    // int32
   kOptionRetries = 102,         // int32
+  // Sharing verified pieces with other players: process-wide, at once.
+  kOptionPeerSharing = 103,     // int32: 0 neither serve nor announce, 1 both (default)
+  kOptionUploadCap = 104,       // int32 bytes per second over all peers served (default 1 MiB/s)
+  kOptionMaxPeersServed = 105,  // int32 1..16 peers served at once (default 4)
 };
 
 // ---- Task link ------------------------------------------------------------------

@@ -3,6 +3,9 @@
 #include <cctype>
 #include <cstdlib>
 
+#include "contract/engine_contract.h"
+#include "text.h"
+
 namespace p2sp {
 namespace {
 
@@ -97,6 +100,28 @@ std::string ResolveUrl(const std::string& base, const std::string& ref) {
   std::string path = pathStart == std::string::npos ? "/" : base.substr(pathStart);
   path = path.substr(0, path.find_first_of("?#"));
   return origin + path.substr(0, path.rfind('/') + 1) + ref;
+}
+
+ContentRange ParseContentRange(const std::string& value) {
+  ContentRange cr;
+  std::string v = engine_contract::TrimBlanks(value);
+  if (!engine_contract::StartsWithNoCase(v, "bytes ")) return cr;
+  v = engine_contract::TrimBlanks(v.substr(6));
+  size_t slash = v.find('/');
+  if (slash == std::string::npos) return cr;
+  std::string span = v.substr(0, slash), total = v.substr(slash + 1);
+  ContentRange out;
+  if (total != "*" && !ParseU64(total, &out.total)) return cr;
+  if (span == "*") {
+    out.valid = out.total != kUnknownTotal;  // the form of a 416 answer
+    return out.valid ? out : cr;
+  }
+  size_t dash = span.find('-');
+  if (dash == std::string::npos) return cr;
+  if (!ParseU64(span.substr(0, dash), &out.first) || !ParseU64(span.substr(dash + 1), &out.last)) return cr;
+  if (out.last < out.first || (out.total != kUnknownTotal && out.last >= out.total)) return cr;
+  out.valid = true;
+  return out;
 }
 
 }  // namespace p2sp

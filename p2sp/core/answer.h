@@ -3,9 +3,15 @@
 #include <cstdint>
 #include <string>
 
-#include "text.h"
-
 namespace p2sp {
+
+// A Content-Range value: "bytes 0-99/1000", "bytes */1000", "bytes 0-99/*".
+constexpr uint64_t kUnknownTotal = UINT64_MAX;
+struct ContentRange {
+  bool valid = false;
+  uint64_t first = kUnknownTotal, last = kUnknownTotal, total = kUnknownTotal;
+};
+ContentRange ParseContentRange(const std::string& value);
 
 // What one HTTP answer said about its body, from its status line and headers.
 struct Answer {

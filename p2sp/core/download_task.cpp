@@ -4,16 +4,16 @@
 
 #include <algorithm>
 #include <chrono>
-#include <cstdarg>
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
 #include <vector>
 
 #include "answer.h"
+#include "fault_point.h"
 #include "file_io.h"
+#include "links.h"
 #include "metalink.h"
+#include "path_lock.h"
+#include "pacer.h"
 #include "piece_checker.h"
 #include "piece_ledger.h"
 #include "progress_record.h"
@@ -21,9 +21,11 @@
 #include "range_set.h"
 #include "segment_scheduler.h"
 #include "side_query.h"
+#include "source_book.h"
 #include "tail_hasher.h"
 #include "text.h"
 #include "tls_check.h"
+#include "trace.h"
 #include "verify/md5.h"
 #include "worker.h"
 
@@ -33,59 +35,12 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr uint64_t kUnknownSize = kUnknownTotal;
 constexpr int kMaxSeedSources = 8;
-// Each request asks for about a second of its connection's transfer: short
-// enough that splits and kills waste little, long enough to keep round trips rare.
-constexpr uint64_t kFirstChunk = 2u << 20;
-constexpr uint64_t kMinChunk = 1u << 20;
-constexpr uint64_t kMaxChunk = 32u << 20;
 // Written data is pushed towards the disk in steps of this size, so the flushes
 // before each record and before the rename find little left to do.
 constexpr uint64_t kWritebackStep = 16u << 20;
-constexpr auto kRecordInterval = std::chrono::milliseconds(250);
-constexpr auto kGrowInterval = std::chrono::milliseconds(500);
-// A connection that wrote nothing for this long may lose its last lease to a
-// free one near the end of the file, where there is nothing left to split.
-constexpr auto kTakeOverIdle = std::chrono::seconds(3);
 constexpr const char* kUserAgent = "TarnP2SP/1.0";
 // A manifest lists one hash per piece: 4 GiB in 1 KiB pieces would be 4 MiB.
 constexpr size_t kMaxManifestBytes = 8u << 20;
-
-// One download at a time per target path, even across tasks made for it.
-std::shared_ptr<std::mutex> PathMutex(const std::string& path) {
-  static std::mutex registryMutex;
-  static std::map<std::string, std::weak_ptr<std::mutex>> registry;
-  std::lock_guard<std::mutex> lock(registryMutex);
-  auto& slot = registry[path];
-  auto m = slot.lock();
-  if (!m) {
-    m = std::make_shared<std::mutex>();
-    slot = m;
-  }
-  return m;
-}
-
-// P2SP_DEBUG=1 in the environment traces decisions on standard error.
-void Debug(const char* format, ...) {
-  static const bool enabled = [] {
-    const char* v = std::getenv("P2SP_DEBUG");
-    return v && *v && *v != '0';
-  }();
-  if (!enabled) return;
-  va_list args;
-  va_start(args, format);
-  static const auto started = Clock::now();
-  std::fprintf(stderr, "p2sp %7.3f: ", std::chrono::duration<double>(Clock::now() - started).count());
-  std::vfprintf(stderr, format, args);
-  std::fputc('\n', stderr);
-  va_end(args);
-}
-
-// P2SP_FAULT=<name> ends the process at once at that point, as a kill there
-// would, for the tests of what survives it.
-void FaultPoint(const char* name) {
-  static const char* wanted = std::getenv("P2SP_FAULT");
-  if (wanted && std::strcmp(wanted, name) == 0) std::_Exit(9);
-}
 
 }  // namespace
 
@@ -124,16 +79,7 @@ class Session {
   uint8_t Run();
 
  private:
-  struct Source {
-    std::string url;
-    bool primary = false;
-    bool alive = true;
-    bool verified = false;  // served the expected size at least once
-    int failures = 0;
-    Clock::time_point nextTry{};
-    int connections = 0;
-    RangeSet wrote;  // what this run took from it, for blame after a failed check
-  };
+  using Source = SourceBook::Source;
   enum class Mode { kProbe, kRange, kStream };
   struct Conn {
     Session* owner = nullptr;
@@ -144,7 +90,7 @@ class Session {
     uint64_t begin = 0;   // where the current request starts
     uint64_t reqEnd = 0;  // and where it ends (exclusive)
     uint64_t pos = 0;
-    uint64_t chunk = kFirstChunk;
+    uint64_t chunk = Pacer::kFirstChunk;
     Clock::time_point reqStarted;
     Answer answer;
     bool checked = false;
@@ -185,7 +131,6 @@ class Session {
   void CloseFile();
   bool BlameSources(uint64_t checkedFrom);
   void Publish();
-  void SourceFailed(Source& s, bool progressed, Clock::time_point now);
   uint64_t TrustedFrom(const Source& s) const;
 
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
@@ -229,10 +174,10 @@ class Session {
   uint64_t m_orphanLength = 0;
 
   CurlMulti m_multi;
-  std::vector<Source> m_sources;
+  SourceBook m_sources;
   std::map<int, std::unique_ptr<Conn>> m_conns;
   int m_nextId = 1;
-  int m_perSource = 1;  // connections each verified source may have
+  Pacer m_pacer;
 
   SideQuery m_seedQuery{64 * 1024, 10};  // a list of links is small
   SideQuery m_manifestQuery{kMaxManifestBytes, 10};
@@ -240,23 +185,19 @@ class Session {
 
   uint64_t m_serverBytes = 0, m_peerBytes = 0;
   uint64_t m_lastServerBytes = 0, m_lastPeerBytes = 0;
-  Clock::time_point m_lastSpeed, m_lastRecord, m_lastGrow, m_transferStart;
-  uint64_t m_transferStartBytes = 0;
-  uint64_t m_growBytes = 0;
+  Clock::time_point m_lastSpeed, m_lastRecord;
   uint64_t m_writebackBytes = 0;
-  double m_growRate = 0;
 };
 
-Session::Session(DownloadTask& task) : m_task(task), m_opt(task.m_options) {
-  m_link = ParseTaskLink(task.m_link);
+Session::Session(DownloadTask& task)
+    : m_task(task),
+      m_opt(task.m_options),
+      m_link(ParseTaskLink(task.m_link)),
+      m_sources(m_link.url, m_opt.retries),
+      m_pacer(m_opt.initialConnections, m_opt.maxConnections) {
   m_h1 = m_link.h1;
   m_sidePath = SidePath(task.m_target);
   m_multi.reset(curl_multi_init());
-  Source primary;
-  primary.url = m_link.url;
-  primary.primary = true;
-  m_sources.push_back(primary);
-  m_perSource = std::max(1, std::min(m_opt.initialConnections, m_opt.maxConnections));
 }
 
 Session::~Session() {
@@ -505,8 +446,8 @@ void Session::WaitFlusher() {
 }
 
 Session::Result Session::Transfer() {
-  m_lastSpeed = m_lastRecord = m_lastGrow = m_transferStart = Clock::now();
-  m_growBytes = m_transferStartBytes = m_serverBytes + m_peerBytes;
+  m_lastSpeed = m_lastRecord = Clock::now();
+  m_pacer.Start(m_lastSpeed, m_serverBytes + m_peerBytes);
   for (;;) {
     if (m_task.m_stop) {
       AbortAll();
@@ -550,11 +491,7 @@ Session::Result Session::Transfer() {
     UpdatePieces();
     FeedHasher();
     StartConnections(now);
-    if (m_conns.empty()) {
-      bool anyAlive = false;
-      for (const auto& s : m_sources) anyAlive = anyAlive || s.alive;
-      if (!anyAlive) return kFailed;
-    }
+    if (m_conns.empty() && !m_sources.AnyAlive()) return kFailed;
     int running = 0;
     curl_multi_perform(m_multi.get(), &running);
     int left = 0;
@@ -587,29 +524,15 @@ void Session::StartConnections(Clock::time_point now) {
   if (!m_sizeKnown || m_stream) {
     // One stream at a time until the size is known, and for servers without ranges.
     if (!m_conns.empty() || m_streamDone) return;
-    Source& s = m_sources[0];
-    if (!s.alive || now < s.nextTry) return;
+    if (!m_sources.MayConnect(0, now)) return;
     Launch(0, m_sizeKnown ? Mode::kStream : Mode::kProbe, {0, kUnknownSize}, m_nextId++);
     return;
   }
   if (m_sched.Complete()) return;
   // Sources with nothing they may fetch this round.
-  std::vector<bool> idle(m_sources.size(), false);
+  std::vector<bool> idle(m_sources.Size(), false);
   for (;;) {
-    // The live source furthest below its allowance; a source not yet seen to
-    // serve the right size gets one connection to prove itself.
-    int pick = -1;
-    int pickRoom = 0;
-    for (size_t i = 0; i < m_sources.size(); ++i) {
-      Source& s = m_sources[i];
-      if (!s.alive || idle[i] || now < s.nextTry) continue;
-      int allowance = (s.primary || s.verified) ? m_perSource : 1;
-      int room = allowance - s.connections;
-      if (room > pickRoom) {
-        pick = static_cast<int>(i);
-        pickRoom = room;
-      }
-    }
+    int pick = m_sources.Pick(m_pacer.PerSource(), idle, now);
     if (pick < 0) return;
     const uint64_t from = TrustedFrom(m_sources[pick]);
     int id = m_nextId++;
@@ -620,8 +543,8 @@ void Session::StartConnections(Clock::time_point now) {
       // stall timeout, or a slow server would see its requests moved forever.
       int victim = -1;
       for (const auto& c : m_conns) {
-        if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos > c.second->begin &&
-            c.second->pos >= from && now - c.second->lastProgress > kTakeOverIdle) {
+        if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos >= from &&
+            Pacer::MayTakeOver(c.second->pos > c.second->begin, c.second->lastProgress, now)) {
           victim = c.first;
           break;
         }
@@ -662,7 +585,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   c->easy.reset(curl_easy_init());
   if (!c->easy) return false;
   CURL* e = c->easy.get();
-  Source& s = m_sources[sourceIndex];
+  const Source& s = m_sources[sourceIndex];
   curl_easy_setopt(e, CURLOPT_URL, s.url.c_str());
   curl_easy_setopt(e, CURLOPT_PRIVATE, c.get());
   curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Session::WriteCb);
@@ -683,7 +606,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
   if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
   Conn* conn = c.get();
-  ++s.connections;
+  m_sources.Connected(sourceIndex);
   m_conns[id] = std::move(c);
   if (!Request(conn)) {
     Abort(id);
@@ -709,8 +632,7 @@ bool Session::Request(Conn* c) {
     // leave its connection fetching alone while the others sit idle, so none
     // asks for more than its share of what is still missing.
     uint64_t missing = m_sched.FileSize() - m_sched.Done().Covered();
-    uint64_t conns = std::max<uint64_t>(m_conns.size(), static_cast<uint64_t>(m_perSource));
-    uint64_t ask = std::max(kMinChunk, std::min(c->chunk, missing / (2 * conns)));
+    uint64_t ask = m_pacer.Ask(c->chunk, missing, m_conns.size());
     c->reqEnd = std::min(lease.end, c->pos + ask);
     range = std::to_string(c->pos) + "-" + std::to_string(c->reqEnd - 1);
     m_sched.Commit(c->id, c->reqEnd);
@@ -727,7 +649,7 @@ void Session::Abort(int id) {
   Conn* c = it->second.get();
   curl_multi_remove_handle(m_multi.get(), c->easy.get());
   c->easy.reset();
-  --m_sources[c->source].connections;
+  m_sources.Disconnected(c->source);
   if (m_sched.HasLease(id)) m_sched.Release(id);
   m_conns.erase(it);
 }
@@ -736,19 +658,9 @@ void Session::AbortAll() {
   while (!m_conns.empty()) Abort(m_conns.begin()->first);
 }
 
-void Session::SourceFailed(Source& s, bool progressed, Clock::time_point now) {
-  s.failures = progressed ? 1 : s.failures + 1;
-  if (s.failures > m_opt.retries) {
-    s.alive = false;
-    return;
-  }
-  auto delay = std::chrono::milliseconds(std::min(4000, 250 << std::min(s.failures - 1, 5)));
-  s.nextTry = now + delay;
-}
-
 void Session::Finish(Conn* c, CURLcode code) {
   int id = c->id;
-  Source& s = m_sources[c->source];
+  const Source& s = m_sources[c->source];
   bool progressed = c->pos > c->begin;
   long status = 0;
   curl_easy_getinfo(c->easy.get(), CURLINFO_RESPONSE_CODE, &status);
@@ -775,7 +687,6 @@ void Session::Finish(Conn* c, CURLcode code) {
       m_sched.MarkDone(0, size);
       m_sizeKnown = true;
       m_streamDone = true;
-      s.failures = 0;
       Publish();
       return;
     }
@@ -785,14 +696,11 @@ void Session::Finish(Conn* c, CURLcode code) {
       ok = false;
   }
   if (ok && progressed) {
-    double secs = std::chrono::duration<double>(now - c->reqStarted).count();
-    double rate = (c->pos - c->begin) / std::max(secs, 1e-3);
-    c->chunk = std::min(kMaxChunk, std::max(kMinChunk, static_cast<uint64_t>(rate)));
+    c->chunk = Pacer::NextChunk(c->pos - c->begin, std::chrono::duration<double>(now - c->reqStarted).count());
   }
   if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
-    s.failures = 0;
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
     if (Request(c)) return;
   }
@@ -800,18 +708,17 @@ void Session::Finish(Conn* c, CURLcode code) {
         static_cast<unsigned long long>(c->pos - c->begin), c->rejected ? ", refused" : "",
         c->reachedEnd ? ", lease ended" : "");
   const bool modeChange = c->modeChange;
-  Abort(id);
+  const size_t source = c->source;
+  const Clock::time_point asked = c->reqStarted;
+  Abort(id);  // c is gone from here on
   if (m_localError) return;
-  if (ok) {
-    if (progressed) s.failures = 0;
-    return;
-  }
+  if (ok) return;
   if (!s.alive || modeChange) return;
-  SourceFailed(s, progressed, now);
+  m_sources.Failed(source, asked, now);
 }
 
 bool Session::Validate(Conn* c) {
-  Source& s = m_sources[c->source];
+  const Source& s = m_sources[c->source];
   AnswerContext context;
   context.probe = c->mode == Mode::kProbe;
   context.stream = c->mode == Mode::kStream;
@@ -822,7 +729,7 @@ bool Session::Validate(Conn* c) {
   const Answer& a = c->answer;
   switch (Judge(a, context)) {
     case Verdict::kTake:
-      s.verified = true;
+      m_sources.Verified(c->source);
       return true;
     case Verdict::kLearnSize: {
       m_describedBy = a.describedBy;
@@ -835,7 +742,7 @@ bool Session::Validate(Conn* c) {
       if (!m_sched.Assign(c->id, &lease) || lease.begin != 0) return false;
       m_sched.Commit(c->id, c->reqEnd);
       c->mode = Mode::kRange;
-      s.verified = true;
+      m_sources.Verified(c->source);
       return true;
     }
     case Verdict::kStream:
@@ -864,7 +771,7 @@ bool Session::Validate(Conn* c) {
       if (s.primary)
         m_restart = true;  // the link's file changed
       else
-        s.alive = false;  // a different file
+        m_sources.Drop(c->source, "it serves a different file");
       return false;
     case Verdict::kNoRanges:
       if (s.primary) {
@@ -875,7 +782,7 @@ bool Session::Validate(Conn* c) {
         m_restart = true;
         c->modeChange = true;
       } else {
-        s.alive = false;
+        m_sources.Drop(c->source, "it does not honour ranges");
       }
       return false;
     case Verdict::kRefuse:
@@ -911,11 +818,10 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
     return 0;
   }
   m_sched.Written(c->id, c->pos, take);
-  Source& s = m_sources[c->source];
-  s.wrote.Add(c->pos, c->pos + take);
-  (s.primary ? m_serverBytes : m_peerBytes) += take;
-  c->pos += take;
   c->lastProgress = Clock::now();
+  m_sources.Wrote(c->source, c->pos, c->pos + take, c->lastProgress);
+  (m_sources[c->source].primary ? m_serverBytes : m_peerBytes) += take;
+  c->pos += take;
   if (take < size) {
     c->reachedEnd = true;
     return 0;
@@ -951,15 +857,7 @@ void Session::FinishSeedQuery(CURLcode code) {
 }
 
 void Session::AddSource(const std::string& url, const char* from) {
-  size_t extra = 0;
-  for (const auto& s : m_sources) {
-    if (s.url == url) return;
-    extra += !s.primary;
-  }
-  if (extra >= 2 * kMaxSeedSources) return;
-  Source s;
-  s.url = url;
-  m_sources.push_back(std::move(s));
+  if (!m_sources.Add(url, 2 * kMaxSeedSources)) return;
   Debug("extra source %s (%s)", url.c_str(), from);
 }
 
@@ -1061,17 +959,7 @@ void Session::UpdatePieces() {
 // in an earlier run blame nobody.
 void Session::PieceFailed(uint64_t index) {
   const uint64_t b = m_pieces.Range(index).begin, e = m_pieces.Range(index).end;
-  bool linkServed = false;
-  for (Source& s : m_sources) {
-    if (s.wrote.CoveredIn(b, e) == 0) continue;
-    s.wrote.Remove(b, e);
-    if (s.primary) {
-      linkServed = true;
-      continue;
-    }
-    if (s.alive) Debug("piece %llu failed; dropping %s", static_cast<unsigned long long>(index), s.url.c_str());
-    s.alive = false;
-  }
+  const bool linkServed = m_sources.BlamePiece(b, e);
   // Connections of dropped sources stop now; their leases are free again.
   std::vector<int> doomed;
   for (const auto& c : m_conns)
@@ -1087,8 +975,8 @@ void Session::PieceFailed(uint64_t index) {
         linkServed ? " from the link's server" : "");
   if (!linkServed) return;
   // Another source should bring it; the link's server only when none is left.
-  for (size_t i = 0; i < m_sources.size(); ++i) {
-    Source& s = m_sources[i];
+  for (size_t i = 0; i < m_sources.Size(); ++i) {
+    const Source& s = m_sources[i];
     if (s.primary || !s.alive) continue;
     int id = m_nextId++;
     if (!m_sched.AssignExact(id, {b, e})) break;
@@ -1102,16 +990,9 @@ void Session::PieceFailed(uint64_t index) {
 }
 
 bool Session::BlameSources(uint64_t checkedFrom) {
-  bool blamed = false;
-  for (Source& s : m_sources) {
-    if (s.primary || s.wrote.CoveredIn(checkedFrom, kUnknownSize) == 0) continue;
-    s.alive = false;
-    Debug("check failed; dropping %s and fetching its %llu bytes again", s.url.c_str(),
-          static_cast<unsigned long long>(s.wrote.Covered()));
-    for (const auto& r : s.wrote.Ranges()) m_sched.MarkMissing(r.begin, r.end);
-    s.wrote.Clear();
-    blamed = true;
-  }
+  RangeSet again = m_sources.BlameFrom(checkedFrom);
+  for (const auto& r : again.Ranges()) m_sched.MarkMissing(r.begin, r.end);
+  const bool blamed = again.Count() > 0;
   if (blamed) FlushRecord();
   return blamed;
 }
@@ -1135,30 +1016,16 @@ void Session::Tick(Clock::time_point now) {
   }
   FeedHasher();
   if (m_flushFailed) m_localError = true;
-  if (m_sizeKnown && m_sched.FileSize() != kUnknownSize && now - m_lastRecord >= kRecordInterval &&
-      m_sched.Done().Covered() != m_recordedBytes && m_disk.Idle()) {
-    // When the rest should arrive within another interval, the flush before the
-    // rename comes soon anyway; a record now would only add a journal commit
-    // that the writes have to wait for. Should the speed drop, records resume.
-    double secs = std::chrono::duration<double>(now - m_transferStart).count();
-    double rate = (written - m_transferStartBytes) / std::max(secs, 1e-3);
-    double left = static_cast<double>(m_sched.FileSize() - m_sched.Done().Covered());
-    if (left > rate * std::chrono::duration<double>(kRecordInterval).count()) FlushRecord(true);
+  // A record would only add a journal commit for the writes to wait for when
+  // the flush before the rename comes soon anyway; should the speed drop,
+  // records resume.
+  if (m_sizeKnown && m_sched.FileSize() != kUnknownSize && m_sched.Done().Covered() != m_recordedBytes &&
+      m_disk.Idle() &&
+      m_pacer.RecordDue(now, m_lastRecord, written, m_sched.FileSize() - m_sched.Done().Covered())) {
+    FlushRecord(true);
   }
-  // More connections while they bring more speed; the first step is always taken.
-  auto sinceGrow = now - m_lastGrow;
-  if (sinceGrow >= kGrowInterval) {
-    uint64_t bytes = m_serverBytes + m_peerBytes;
-    double rate = (bytes - m_growBytes) / std::chrono::duration<double>(sinceGrow).count();
-    if (!m_stream && m_sizeKnown && m_perSource < m_opt.maxConnections && rate > m_growRate * 1.1 &&
-        !m_sched.Complete()) {
-      m_perSource = std::min(m_opt.maxConnections, m_perSource + 4);
-      Debug("more connections: %d per source at %.1f MB/s", m_perSource, rate / 1e6);
-    }
-    m_growRate = std::max(m_growRate, rate);
-    m_growBytes = bytes;
-    m_lastGrow = now;
-  }
+  if (m_pacer.Grow(now, written, !m_stream && m_sizeKnown && !m_sched.Complete()))
+    Debug("more connections: %d per source at %.1f MB/s", m_pacer.PerSource(), m_pacer.GrowRate() / 1e6);
 }
 
 DownloadTask::DownloadTask(const std::string& link, const std::string& target, const TaskOptions& options)
@@ -1175,6 +1042,10 @@ bool DownloadTask::Start() {
   if (m_state == kStateFinished) return true;
   // A stop still on its way out finishes first; it takes one poll interval.
   if (m_thread.joinable()) m_thread.join();
+  // A stop that came after the last byte does not keep the file from its
+  // check and rename: that run may have finished the file. Run again, it
+  // would open a new side file beside the finished target and fetch it all.
+  if (m_state == kStateFinished) return true;
   m_stop = false;
   m_state = kStateRunning;
   m_active = true;

@@ -20,8 +20,8 @@ constexpr uint8_t kStateFailedCheck = engine_contract::kStateDamaged;
 struct TaskOptions {
   int maxConnections = 16;
   int initialConnections = 8;
-  // Consecutive failed attempts on a source, without a byte gained, before the
-  // source is given up.
+  // Failed rounds of attempts on a source, without a byte gained, before the
+  // source is given up (answers that fail together are one round).
   int retries = 6;
   int stallSeconds = 15;
   int connectSeconds = 15;

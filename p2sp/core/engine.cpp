@@ -76,6 +76,14 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   if (option == kOptionMaxConnections && v >= 1) m_options.maxConnections = v > 16 ? 16 : v;
   if (option == kOptionStallSeconds && v >= 1) m_options.stallSeconds = v;
   if (option == kOptionRetries && v >= 0) m_options.retries = v;
+  if (option == kOptionPeerSharing && (v == 0 || v == 1)) m_sharing.share = v == 1;
+  if (option == kOptionUploadCap && v >= 0) m_sharing.uploadBytesPerSecond = static_cast<uint32_t>(v);
+  if (option == kOptionMaxPeersServed && v >= 1) m_sharing.maxPeersServed = v > 16 ? 16 : v;
+}
+
+SharingOptions Engine::Sharing() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_sharing;
 }
 
 TaskOptions Engine::Options() const {

@@ -13,6 +13,9 @@
 namespace p2sp {
 
 using engine_contract::kOptionMaxConnections;
+using engine_contract::kOptionMaxPeersServed;
+using engine_contract::kOptionPeerSharing;
+using engine_contract::kOptionUploadCap;
 using engine_contract::kOptionRetries;
 using engine_contract::kOptionSeedUrl;
 using engine_contract::kOptionStallSeconds;
@@ -22,6 +25,13 @@ using engine_contract::kStatusRecordSize;
 void FillStatusRecord(const TaskStatus& status, uint8_t* record);
 
 // The task table behind the exports. Every call returns at once.
+// What this process offers other players: process-wide, changed at once.
+struct SharingOptions {
+  bool share = true;  // serve verified pieces and announce them
+  uint32_t uploadBytesPerSecond = 1u << 20;
+  int maxPeersServed = 4;
+};
+
 class Engine {
  public:
   Engine();
@@ -32,6 +42,7 @@ class Engine {
   void Uninit();
   void SetOption(int option, const void* value, int bytes);
   TaskOptions Options() const;
+  SharingOptions Sharing() const;
 
   // > 0; a link that cannot be used still gets a task, which fails at once, so
   // the caller sees state 5 rather than a task that never moves.
@@ -46,6 +57,7 @@ class Engine {
 
   mutable std::mutex m_mutex;
   TaskOptions m_options;
+  SharingOptions m_sharing;
   std::map<int, std::shared_ptr<DownloadTask>> m_tasks;
   std::vector<std::shared_ptr<DownloadTask>> m_removed;  // joined at Uninit
   int m_nextId = 1;

@@ -20,6 +20,12 @@ bool RandomFile::Open(const std::string& path, bool create) {
   return m_fd >= 0;
 }
 
+bool RandomFile::OpenForReading(const std::string& path) {
+  Close();
+  m_fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  return m_fd >= 0;
+}
+
 bool RandomFile::IsOpen() const { return m_fd >= 0; }
 
 void RandomFile::Close() {

@@ -1,6 +1,5 @@
 #include "text.h"
 
-#include <cctype>
 #include <cstdio>
 
 namespace p2sp {
@@ -86,42 +85,6 @@ std::wstring Utf8ToWide(const std::string& text) {
   return out;
 }
 
-using engine_contract::IsHttpUrl;
-using engine_contract::StartsWithNoCase;
-
-namespace {
-std::string Trim(const std::string& s) { return engine_contract::TrimBlanks(s); }
-}  // namespace
-
-std::vector<std::string> ParseSeedAnswer(const std::string& body, size_t maxSources) {
-  std::vector<std::string> out;
-  size_t pos = 0;
-  while (pos < body.size() && out.size() < maxSources) {
-    size_t nl = body.find('\n', pos);
-    std::string line = Trim(body.substr(pos, nl == std::string::npos ? std::string::npos : nl - pos));
-    pos = nl == std::string::npos ? body.size() : nl + 1;
-    if (line.empty() || line[0] == '#' || !IsHttpUrl(line)) continue;
-    if (line.find_first_of(" \t") != std::string::npos) continue;
-    bool seen = false;
-    for (const auto& u : out) seen = seen || u == line;
-    if (!seen) out.push_back(line);
-  }
-  return out;
-}
-
-std::string SeedQueryUrl(const std::string& seedUrl, const std::string& h1, const std::string& name, uint64_t size) {
-  std::string url = seedUrl;
-  url += url.find('?') == std::string::npos ? '?' : '&';
-  url += "h1=" + UrlEncode(h1) + "&name=" + UrlEncode(name) + "&size=" + std::to_string(size);
-  return url;
-}
-
-std::string FileNameOfUrl(const std::string& url) {
-  std::string path = url.substr(0, url.find_first_of("?#"));
-  size_t slash = path.find_last_of('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
 bool ParseU64(const std::string& text, uint64_t* value) {
   if (text.empty() || text.size() > 20) return false;
   uint64_t v = 0;
@@ -133,105 +96,6 @@ bool ParseU64(const std::string& text, uint64_t* value) {
   }
   *value = v;
   return true;
-}
-
-ContentRange ParseContentRange(const std::string& value) {
-  ContentRange cr;
-  std::string v = Trim(value);
-  if (!StartsWithNoCase(v, "bytes ")) return cr;
-  v = Trim(v.substr(6));
-  size_t slash = v.find('/');
-  if (slash == std::string::npos) return cr;
-  std::string span = v.substr(0, slash), total = v.substr(slash + 1);
-  ContentRange out;
-  if (total != "*" && !ParseU64(total, &out.total)) return cr;
-  if (span == "*") {
-    out.valid = out.total != kUnknownTotal;  // the form of a 416 answer
-    return out.valid ? out : cr;
-  }
-  size_t dash = span.find('-');
-  if (dash == std::string::npos) return cr;
-  if (!ParseU64(span.substr(0, dash), &out.first) || !ParseU64(span.substr(dash + 1), &out.last)) return cr;
-  if (out.last < out.first || (out.total != kUnknownTotal && out.last >= out.total)) return cr;
-  out.valid = true;
-  return out;
-}
-
-std::string HostOfUrl(const std::string& url) {
-  size_t start = url.find("://");
-  start = start == std::string::npos ? 0 : start + 3;
-  size_t end = url.find_first_of("/?#", start);
-  std::string host = url.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  size_t at = host.rfind('@');
-  if (at != std::string::npos) host = host.substr(at + 1);
-  if (!host.empty() && host[0] == '[') {
-    size_t close = host.find(']');
-    host = host.substr(1, close == std::string::npos ? std::string::npos : close - 1);
-  } else {
-    host = host.substr(0, host.find(':'));
-  }
-  for (char& c : host) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return host;
-}
-
-namespace {
-
-bool WildcardMatch(const std::string& pattern, const std::string& text) {
-  size_t p = 0, t = 0, star = std::string::npos, mark = 0;
-  while (t < text.size()) {
-    if (p < pattern.size() && pattern[p] == '*') {
-      star = p++;
-      mark = t;
-    } else if (p < pattern.size() && std::tolower(static_cast<unsigned char>(pattern[p])) ==
-                                         std::tolower(static_cast<unsigned char>(text[t]))) {
-      ++p;
-      ++t;
-    } else if (star != std::string::npos) {
-      p = star + 1;
-      t = ++mark;
-    } else {
-      return false;
-    }
-  }
-  while (p < pattern.size() && pattern[p] == '*') ++p;
-  return p == pattern.size();
-}
-
-std::vector<std::string> SplitList(const std::string& list) {
-  std::vector<std::string> out;
-  std::string item;
-  for (char c : list + ";") {
-    if (c == ';' || c == ' ' || c == '\t' || c == '\r' || c == '\n') {
-      if (!item.empty()) out.push_back(item);
-      item.clear();
-    } else {
-      item += c;
-    }
-  }
-  return out;
-}
-
-}  // namespace
-
-std::string PickSystemProxy(const std::string& proxyList, const std::string& bypassList, const std::string& url) {
-  std::string host = HostOfUrl(url);
-  if (host == "localhost" || host == "::1" || host.compare(0, 4, "127.") == 0) return {};
-  for (const std::string& pattern : SplitList(bypassList)) {
-    if (pattern == "<local>" ? host.find('.') == std::string::npos : WildcardMatch(pattern, host)) return {};
-  }
-  bool https = StartsWithNoCase(url, "https://");
-  std::string fallback;
-  for (const std::string& entry : SplitList(proxyList)) {
-    size_t eq = entry.find('=');
-    if (eq == std::string::npos) {
-      if (fallback.empty()) fallback = entry;
-      continue;
-    }
-    std::string scheme = entry.substr(0, eq);
-    if (StartsWithNoCase(scheme, https ? "https" : "http") && scheme.size() == (https ? 5u : 4u))
-      return entry.substr(eq + 1);
-  }
-  return fallback;
 }
 
 std::string SizeText(uint64_t bytes) {

@@ -79,10 +79,12 @@ uint64_t ParseSizeText(const std::wstring& text) {
 }
 
 std::wstring FileNameOfLink(const std::wstring& link) {
-  // CDN links carry tokens after "?" or "#"; they are not part of the name.
-  const std::wstring path = link.substr(0, link.find_first_of(L"?#"));
-  size_t slash = path.rfind(L'/');
-  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+  // The name is what follows the last "/" of the whole link, so a script-served
+  // link such as ".../dl.php?file=/game/setup.exe" names setup.exe. CDN links
+  // carry tokens after "?" or "#"; they are cut from that text.
+  size_t slash = link.rfind(L'/');
+  std::wstring name = slash == std::wstring::npos ? link : link.substr(slash + 1);
+  return name.substr(0, name.find_first_of(L"?#"));
 }
 
 bool IsSafeFileName(const std::wstring& name) {
@@ -105,6 +107,31 @@ bool IsSafeFileName(const std::wstring& name) {
     }
   }
   return !IsDeviceName(name);
+}
+
+bool StaysInFolder(const std::wstring& name) {
+  if (name.empty()) return false;
+  // A root ("\\x", "/x") or a UNC name ("\\\\host\\share") starts with a separator.
+  if (name.front() == L'\\' || name.front() == L'/') return false;
+  size_t start = 0;
+  bool namesAFile = false;
+  while (start <= name.size()) {
+    size_t end = name.find_first_of(L"\\/", start);
+    if (end == std::wstring::npos) end = name.size();
+    const std::wstring part = name.substr(start, end - start);
+    // Windows drops trailing dots and blanks from each part, so ".. " and
+    // "..." would climb like "..". A part "." stays where it is.
+    const size_t kept = part.find_last_not_of(L". ");
+    if (kept == std::wstring::npos) {
+      if (!part.empty() && part != L".") return false;
+    } else {
+      if (!IsSafeFileName(part)) return false;
+      namesAFile = true;
+    }
+    start = end + 1;
+  }
+  // "." or ".\\" alone is the folder itself, not a file in it.
+  return namesAFile && name.back() != L'\\' && name.back() != L'/';
 }
 
 std::vector<GameFileEntry> SplitFileLists(std::wstring sizes, std::wstring links, std::wstring md5s) {
@@ -132,38 +159,33 @@ std::vector<GameFileEntry> SplitFileLists(std::wstring sizes, std::wstring links
 bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   v.files.clear();
   v.refusal.clear();
+  v.droppedCompanion.clear();
   auto read = [&](const wchar_t* section, const wchar_t* key, std::wstring& out) {
     out = lookup(section, key);
     return !out.empty();
   };
 
+  // Every key is read before any value is judged, so that a refused game
+  // still has its DomainName and the publisher hears why it fails.
   if (!read(L"GameConfig", L"GameName", v.gameName)) return false;
   std::wstring sizes, links, md5s;
   if (!read(L"GameConfig", L"GameSize", sizes)) return false;
   if (!read(L"GameConfig", L"GameDownloadLink", links)) return false;
   read(L"GameConfig", L"GameMd5", md5s);
-
   std::vector<GameFileEntry> files = SplitFileLists(sizes, links, md5s);
-  for (size_t i = 0; i < files.size(); ++i) {
-    std::wstring name = FileNameOfLink(files[i].downloadLink);
+  const size_t fileCount = files.size();
+  for (size_t i = 0; i < fileCount && v.refusal.empty(); ++i) {
+    const std::wstring name = FileNameOfLink(files[i].downloadLink);
     // An empty name only makes that entry unusable later; anything that could
-    // escape the save directory is refused here.
-    if (!name.empty() && !IsSafeFileName(name)) {
+    // escape the save directory refuses the game once every key is read.
+    if (!name.empty() && !StaysInFolder(name)) {
       v.refusal = L"entry " + std::to_wstring(i + 1) + L": file name \"" + name +
                   L"\" would leave the save directory (GameDownloadLink)";
-      return false;
     }
   }
-  v.files = std::move(files);
-
-  if (v.files.size() >= 2) {
+  if (v.refusal.empty()) v.files = std::move(files);
+  if (fileCount >= 2) {
     if (!read(L"GameConfig", L"GameStart", v.gameStart)) return false;
-    // The installer is run from the save directory, so it is held to the
-    // same rule as the files written there.
-    if (!IsSafeFileName(v.gameStart)) {
-      v.refusal = L"GameStart \"" + v.gameStart + L"\" is not a plain file name inside the save directory";
-      return false;
-    }
   }
   read(L"GameConfig", L"SeedUrl", v.seedUrl);
   read(L"DownLoader", L"SkinLink", v.skinLink);
@@ -173,12 +195,6 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   }
   read(L"DownLoader", L"EmbedLink2", v.embedLink2);
   read(L"Gardbox", L"GardboxDownloaderLink", v.gardboxDownloaderLink);
-  // The companion is saved in, and run silently from, the temporary folder.
-  const std::wstring companionName = FileNameOfLink(v.gardboxDownloaderLink);
-  if (!companionName.empty() && !IsSafeFileName(companionName)) {
-    v.refusal = L"file name \"" + companionName + L"\" of GardboxDownloaderLink would leave the temporary folder";
-    return false;
-  }
   read(L"Gardbox", L"safecheck", v.safecheck);
   read(L"GameConfig", L"GameVersion", v.gameVersion);
   read(L"DownLoader", L"GardBoxInstallTip", v.gardBoxInstallTip);
@@ -187,5 +203,24 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
   read(L"Gardbox", L"CancelDownloadTips", v.cancelDownloadTips);
   read(L"Gardbox", L"DomainName", v.domainName);
   read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
+  read(L"GameConfig", L"PeerSharing", v.peerSharing);
+
+  // The companion is optional: one whose name would leave the temporary
+  // folder it is saved in and run from is left out, not the whole game.
+  const std::wstring companionName = FileNameOfLink(v.gardboxDownloaderLink);
+  if (!companionName.empty() && !StaysInFolder(companionName)) {
+    v.droppedCompanion = L"file name \"" + companionName +
+                         L"\" of GardboxDownloaderLink would leave the temporary folder; the companion is left out";
+    v.gardboxDownloaderLink.clear();
+    v.gardboxMd5.clear();
+  }
+
+  if (!v.refusal.empty()) return false;
+  // The installer is run from the save directory, so it is held to the same
+  // rule as the files written there.
+  if (fileCount >= 2 && !StaysInFolder(v.gameStart)) {
+    v.refusal = L"GameStart \"" + v.gameStart + L"\" would leave the save directory";
+    return false;
+  }
   return true;
 }

@@ -29,19 +29,25 @@ struct ConfigValues {
   std::wstring gardboxMd5;  // optional: the companion runs only when its file matches
   std::wstring safecheck;
   std::wstring domainName;
+  std::wstring peerSharing;  // "0": the publisher keeps players from sharing this game
   std::vector<GameFileEntry> files;
   // Why a present value was refused; empty when the parse succeeded or a
   // required key was missing.
   std::wstring refusal;
+  // Why the companion was left out (its link and MD5 text are then empty);
+  // empty when it was kept or none was configured.
+  std::wstring droppedCompanion;
 };
 
 // Used when the configuration names no download page for a newer downloader.
 extern const wchar_t kDefaultNewVersionDownloaderLink[];
 
 // Reads every key in its fixed order into `values`. Returns false at the first
-// missing required key (members read before it keep their values) or when a
-// listed file name, GameStart or the companion's file name could not be
-// written or run safely inside its directory (then `refusal` says which).
+// missing required key (members read before it keep their values), or, once
+// every key is read, when a listed file name or GameStart would leave the save
+// directory (then `refusal` says which and the file list stays empty for a
+// refused file name). A companion name that would leave its folder drops the
+// companion instead (`droppedCompanion` says why).
 // The file list is emptied first, so a repeated parse never doubles it.
 bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& values);
 
@@ -54,7 +60,7 @@ std::vector<GameFileEntry> SplitFileLists(std::wstring sizes, std::wstring links
 uint64_t ParseSizeText(const std::wstring& text);
 
 // The part of a download link after its last "/" (the whole link without one),
-// leaving out any query or fragment ("?..." or "#...").
+// cut at its first "?" or "#".
 std::wstring FileNameOfLink(const std::wstring& link);
 
 // True when `name` is a plain file name that stays inside its directory:
@@ -62,3 +68,9 @@ std::wstring FileNameOfLink(const std::wstring& link);
 // Windows forbids, no control characters, and not a device name such as NUL.
 // The empty name is not judged here.
 bool IsSafeFileName(const std::wstring& name);
+
+// True when `name`, taken relative to a folder, names a file inside it: parts
+// separated by "\\" or "/" may be "." (".\\setup.exe") or plain names that
+// IsSafeFileName accepts; false for the empty name, "..", a drive, a root, a
+// UNC name, a device name, or a name that ends at a separator.
+bool StaysInFolder(const std::wstring& name);

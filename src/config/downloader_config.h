@@ -58,6 +58,9 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetGameStart() const { return m_values.gameStart; }
   std::wstring GetGardboxDownloaderLink() const { return m_values.gardboxDownloaderLink; }
   std::wstring GetGardboxMd5() const { return m_values.gardboxMd5; }
+  // Players may share this game's files with each other unless the
+  // configuration says PeerSharing=0.
+  bool IsPeerSharingAllowed() const { return m_values.peerSharing != L"0"; }
   std::wstring GetSafecheck() const { return m_values.safecheck; }
   std::wstring GetDomainName() const { return m_values.domainName; }
   std::vector<GameFileEntry> GetFileList() const { return m_values.files; }

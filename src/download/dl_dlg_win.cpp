@@ -10,10 +10,12 @@
 #include "base/scoped_win.h"
 #include "companion/companion_installer_win.h"
 #include "config/downloader_config.h"
+#include "download/peer_sharing.h"
 #include "download/progress_text.h"
 #include "engine/download_manager.h"
 #include "net/http_download.h"
 #include "prompts/prompt_dlg_win.h"
+#include "skin/html_url.h"
 #include "skin/html_view_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
@@ -113,6 +115,8 @@ void CDLDlg::Construct() {
   m_itemMutex.Reset(::CreateMutexW(nullptr, FALSE, nullptr));
   m_driver = std::make_unique<CDownloadDriver>(m_engine, *this, m_disk, m_disk, m_reports, ResumeState(),
                                                SettingsFromConfig());
+  m_sharing = std::make_unique<CPeerSharingChoice>(ResumeState(), m_engine,
+                                                   DownloaderConfig().IsPeerSharingAllowed());
 }
 
 CDLDlg::~CDLDlg() {
@@ -163,6 +167,8 @@ LRESULT CDLDlg::OnCreateMessage(UINT, WPARAM, LPARAM, BOOL& handled) {
   const int code =
       DetectResumeState(ResumeState(), m_disk, config.GetFileList(), config.GetSafecheck(), m_driver->Progress());
   m_driver->OnStartup(code);
+  // After the start-up, which leaves the resume file that keeps the choice.
+  if (m_engine.IsLoaded()) m_sharing->Apply();
   SyncProcessValues();
   return 0;
 }
@@ -346,6 +352,9 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       // The window (and this object) is gone afterwards.
       CloseProgram();
       return;
+    case kCmdTrayShare:
+      m_sharing->Toggle();
+      return;
     case kCmdMinimize:
       ShowWindow(SW_SHOWMINIMIZED);
       return;
@@ -354,7 +363,9 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       return;
     case kCmdPromotion: {
       const std::wstring link = DownloaderConfig().GetTextPromotionLink();
-      OpenUrl(link.empty() ? std::wstring(kPortalHomePage) : link);
+      // Publishers write "www.example.com/..." as often as a full address.
+      const std::wstring address = ShellWebAddress(link);
+      OpenUrl(link.empty() ? std::wstring(kPortalHomePage) : address.empty() ? link : address);
       return;
     }
     case kCmdRedownload:
@@ -403,6 +414,9 @@ void CDLDlg::ShowTrayMenu() {
   ScopedMenu menu(::CreatePopupMenu());
   if (!menu) return;
   ::AppendMenuW(menu.Get(), MF_STRING, kCmdActivate, L"打开下载器");
+  const UINT shareFlags = MF_STRING | (m_sharing->Checked() ? MF_CHECKED : MF_UNCHECKED) |
+                          (m_sharing->Enabled() ? MF_ENABLED : MF_GRAYED);
+  ::AppendMenuW(menu.Get(), shareFlags, kCmdTrayShare, L"与其他玩家共享下载");
   ::AppendMenuW(menu.Get(), MF_STRING, kCmdTrayClose, L"关闭");
   POINT cursor = {};
   ::GetCursorPos(&cursor);

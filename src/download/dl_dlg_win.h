@@ -12,6 +12,7 @@
 #include "download/download_driver.h"
 #include "download/download_engine.h"
 #include "download/download_platform_win.h"
+#include "download/peer_sharing.h"
 #include "skin/html_default_web_wnd_win.h"
 #include "skin/html_view_win.h"
 #include "skin/som_bitmap_win.h"
@@ -180,6 +181,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   CWinDiskSystem m_disk;
   CStatsReportSink m_reports;
   std::unique_ptr<CDownloadDriver> m_driver;
+  std::unique_ptr<CPeerSharingChoice> m_sharing;
 };
 
 // The download window of the process, null until it is created.

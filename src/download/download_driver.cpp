@@ -143,6 +143,12 @@ void CDownloadDriver::RecreateTasks() {
     StopTask(m_gardboxTask);
     StartCompanion(nullptr);
   }
+  // A task that has finished its file is kept. The file may have ended
+  // between two polls, just before a pause or while offline: made again, the
+  // task would start a new side file beside the finished file and fetch it all
+  // once more, and a kill or an absent server would leave that side file there.
+  // The next poll sees the finish and checks the file.
+  if (QueryStatus(m_gameTask).state == kTaskStateFinished) return;
   StopTask(m_gameTask);
   CreateGameTask(false);
 }

@@ -1,5 +1,6 @@
 #include "download/download_engine.h"
 
+#include <cstdint>
 #include <cstring>
 
 TaskStatus ParseTaskStatus(const unsigned char* record) {
@@ -18,6 +19,11 @@ bool CManagerEngine::IsLoaded() { return m_manager.IsLoaded(); }
 void CManagerEngine::Init() { m_manager.Init(0); }
 
 void CManagerEngine::SetSeedUrl(const std::wstring& seedUrl) { m_manager.SetSeedUrl(seedUrl); }
+
+void CManagerEngine::SetPeerSharing(bool on) {
+  const int32_t value = on ? 1 : 0;
+  m_manager.SetP2spOption(engine_contract::kOptionPeerSharing, &value, static_cast<int>(sizeof(value)));
+}
 
 int CManagerEngine::CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) {
   return m_manager.CreateP2SPTask(notifyWindow, url.c_str(), path.c_str());

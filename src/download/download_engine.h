@@ -26,6 +26,8 @@ class IDownloadEngine {
   virtual bool IsLoaded() = 0;
   virtual void Init() = 0;
   virtual void SetSeedUrl(const std::wstring& seedUrl) = 0;
+  // Whether other players may fetch verified pieces from this process.
+  virtual void SetPeerSharing(bool on) { (void)on; }
   // Task identifier, > 0 when created.
   virtual int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) = 0;
   virtual TaskStatus QueryTask(int taskId) = 0;
@@ -47,6 +49,7 @@ class CManagerEngine : public IDownloadEngine {
   bool IsLoaded() override;
   void Init() override;
   void SetSeedUrl(const std::wstring& seedUrl) override;
+  void SetPeerSharing(bool on) override;
   int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) override;
   TaskStatus QueryTask(int taskId) override;
   int StartTask(int taskId) override;

@@ -20,6 +20,8 @@ constexpr int kCmdRedownload = 20;
 // The tray's "打开下载器", a second start of the program, the end of the list.
 constexpr int kCmdActivate = 2025;
 constexpr int kCmdTrayClose = 2026;
+// The tray's sharing item: others may fetch this game's pieces from us.
+constexpr int kCmdTrayShare = 2027;
 // lParam of kCmdDownload when the auto-continue thread starts the next file.
 constexpr int kAutoContinueParam = 5555;
 

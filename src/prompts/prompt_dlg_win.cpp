@@ -5,6 +5,7 @@
 
 #include "base/scoped_win.h"
 #include "prompts/message_wrap.h"
+#include "skin/html_url.h"
 #include "skin/html_view_win.h"
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
@@ -201,12 +202,15 @@ COlderVersionDlg::COlderVersionDlg() : CPromptDlg(PromptKind::OlderVersion) {
 CSomBitmap* COlderVersionDlg::ActionImage() { return &TheSkinTable().m_bmpDownload; }
 void COlderVersionDlg::OnAction(WPARAM wParam) {
   if (wParam != kPromptIdAction) return;
-  const wchar_t* page = m_strUrl.empty() ? kFeedbackForumPage : m_strUrl.c_str();
-  // NewVersionDownloaderLink comes from the server: web addresses only.
+  // NewVersionDownloaderLink comes from the server: web addresses only, and
+  // "www.example.com/..." is one.
+  std::wstring page = m_strUrl.empty() ? std::wstring(kFeedbackForumPage) : m_strUrl;
+  const std::wstring address = ShellWebAddress(page);
+  if (!address.empty()) page = address;
   if (m_opener)
-    m_opener(page);
+    m_opener(page.c_str());
   else
-    OpenUrlExternally(page);
+    OpenUrlExternally(page.c_str());
 }
 
 CInstallGameDlg::CInstallGameDlg() : CPromptWindow(PromptKind::Action) {}

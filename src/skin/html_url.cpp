@@ -30,3 +30,17 @@ bool IsWebAddress(const std::wstring& url) {
     if (c <= 0x20 || c == 0x7F || c == L'"') return false;
   return true;
 }
+
+std::wstring ShellWebAddress(const std::wstring& value) {
+  if (IsWebAddress(value)) return value;
+  size_t host = 0;
+  while (host < value.size() && ((value[host] >= L'a' && value[host] <= L'z') ||
+                                 (value[host] >= L'A' && value[host] <= L'Z') ||
+                                 (value[host] >= L'0' && value[host] <= L'9') || value[host] == L'.' ||
+                                 value[host] == L'-')) {
+    ++host;
+  }
+  if (host == 0 || (host < value.size() && value[host] != L'/')) return std::wstring();
+  const std::wstring address = L"http://" + value;
+  return IsWebAddress(address) ? address : std::wstring();
+}

@@ -7,3 +7,11 @@
 // make the program open local files or start programs. Every place that
 // opens a page goes through this one check.
 bool IsWebAddress(const std::wstring& url);
+
+// The address opened for a page the configuration names (promotion link,
+// newer downloader): the value itself when IsWebAddress accepts it;
+// "http://" + value when the value starts with a host name (letters, digits,
+// dots and hyphens, then "/" or the end), as publishers often write
+// "www.example.com/..."; otherwise empty. Links inside texts keep the strict
+// IsWebAddress rule.
+std::wstring ShellWebAddress(const std::wstring& value);

@@ -2,6 +2,8 @@
 
 #include <climits>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "config/config_parse.h"
 
@@ -14,6 +16,9 @@ const wchar_t kKeyInstallGardboxWrite[] = L"DlGD";
 const wchar_t kKeyInstallGardboxRead[] = L"DLGD";
 const wchar_t kKeyGardboxSize[] = L"GDSize";
 const wchar_t kKeyTotalTime[] = L"DownloadTotalTime";
+// The player's own choices: kept when the download state is reset.
+const wchar_t kKeyPeerSharing[] = L"PeerSharing";
+const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing};
 
 // Anything the private-profile functions hand back for the small keys fits;
 // longer junk is cut like a fixed buffer would cut it.
@@ -22,7 +27,7 @@ constexpr size_t kMaxValueChars = 259;
 bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\n' || c == L'\r' || c == L'\v' || c == L'\f'; }
 
 // A listed file that could be named inside the directory at all.
-bool UsableName(const std::wstring& name) { return !name.empty() && IsSafeFileName(name); }
+bool UsableName(const std::wstring& name) { return StaysInFolder(name); }
 
 void RestartFromFirstItem(const std::vector<GameFileEntry>& fileList, ResumeProgress& progress) {
   progress.completedBytes = 0;
@@ -53,6 +58,28 @@ long long ParseProfileInteger(const std::wstring& text) {
 std::wstring CResumeState::ReadKey(const wchar_t* key, const wchar_t* defaultValue) {
   bool tooLong = false;
   return m_store.Read(key, defaultValue, kMaxValueChars, &tooLong);
+}
+
+void CResumeState::ResetResumeFile() {
+  // A new download forgets the old one's state, not what the player chose.
+  std::vector<std::pair<const wchar_t*, std::wstring>> kept;
+  if (m_store.Exists()) {
+    for (const wchar_t* key : kPlayerChoiceKeys) {
+      std::wstring value = ReadKey(key, L"");
+      if (!value.empty()) kept.emplace_back(key, std::move(value));
+    }
+  }
+  m_store.Reset();
+  for (const auto& choice : kept) m_store.Write(choice.first, choice.second);
+}
+
+void CResumeState::SavePeerSharing(bool on) {
+  if (m_store.Exists()) m_store.Write(kKeyPeerSharing, on ? L"1" : L"0");
+}
+
+bool CResumeState::LoadPeerSharing() {
+  if (!m_store.Exists()) return true;
+  return ReadKey(kKeyPeerSharing, L"1") != L"0";
 }
 
 void CResumeState::SaveDownloadDir(const std::wstring& dir) {

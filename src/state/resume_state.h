@@ -57,7 +57,8 @@ class CResumeState {
   explicit CResumeState(IResumeStore& store) : m_store(store) {}
 
   bool ResumeFileExists() { return m_store.Exists(); }
-  void ResetResumeFile() { m_store.Reset(); }
+  // Leaves an empty file that keeps only the player's choices (sharing).
+  void ResetResumeFile();
 
   void SaveDownloadDir(const std::wstring& dir);
   std::wstring LoadDownloadDir();
@@ -68,6 +69,10 @@ class CResumeState {
   uint64_t LoadGardboxSize();
   void SaveDownloadTotalTime(uint64_t milliseconds);
   uint64_t LoadDownloadTotalTime();
+  // Whether the player lets others fetch from this machine; on unless the
+  // player turned it off.
+  void SavePeerSharing(bool on);
+  bool LoadPeerSharing();
 
  private:
   std::wstring ReadKey(const wchar_t* key, const wchar_t* defaultValue);

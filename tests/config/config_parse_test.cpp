@@ -183,7 +183,8 @@ TEST(ParseConfiguration, ReadsKeysInTheFixedOrder) {
                                         L"DownLoader/TextPromotionLink",
                                         L"Gardbox/CancelDownloadTips",
                                         L"Gardbox/DomainName",
-                                        L"Gardbox/GardboxMd5"};  // the newer optional key comes last
+                                        L"Gardbox/GardboxMd5",  // the newer optional keys come last
+                                        L"GameConfig/PeerSharing"};
   EXPECT_EQ(ini.readOrder, expected);
 }
 
@@ -244,46 +245,73 @@ TEST(ParseConfiguration, EmptyFileNameIsLeftForLaterChecks) {
   EXPECT_EQ(FileNameOfLink(v.files[0].downloadLink), L"");
 }
 
-TEST(FileNameOfLink, QueryAndFragmentAreNotPartOfTheName) {
+TEST(FileNameOfLink, TextAfterTheLastSlashCutAtQueryOrFragment) {
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"http://cdn.example.com/g/data1.pak?token=ab/cd", L"data1.pak"},
-      {L"http://cdn.example.com/g/data1.pak#x/y", L"data1.pak"},
+      {L"http://down.example.com/dl.php?file=/game/setup.exe", L"setup.exe"},
+      {L"http://cdn.example.com/g/data1.pak?token=abcd", L"data1.pak"},
+      {L"http://cdn.example.com/g/data1.pak?token=ab/cd", L"cd"},
+      {L"http://h/g/game#2.exe", L"game"},
       {L"http://h/g/?name=a.exe", L""},
       {L"http://h/g/a.exe?#", L"a.exe"},
   };
   for (const auto& c : cases) EXPECT_EQ(FileNameOfLink(c.first), c.second) << c.first;
 }
 
-TEST(ParseConfiguration, ValuesThatWouldLeaveTheirFolderRefuseTheConfiguration) {
+TEST(StaysInFolder, RefusesOnlyNamesThatLeaveTheirFolder) {
+  for (const wchar_t* bad :
+       {L"", L".", L".\\", L"..", L"..\\a.exe", L"a\\..\\..\\b.exe", L"sub/../../b.exe", L".. \\a.exe",
+        L"...\\a.exe", L"C:evil.exe", L"C:\\Windows\\notepad.exe", L"\\Windows\\a.exe", L"/etc/a",
+        L"\\\\host\\share\\x.exe", L"\\\\?\\C:\\x.exe", L"sub\\NUL", L"com1.exe", L"sub\\",
+        L"\"a.exe\" /evil"}) {
+    EXPECT_FALSE(StaysInFolder(bad)) << bad;
+  }
+  for (const wchar_t* good : {L"setup.exe", L".\\setup.exe", L"./setup.exe", L"sub\\setup.exe", L"sub/a.exe",
+                              L"...data", L"中文安装包.exe"}) {
+    EXPECT_TRUE(StaysInFolder(good)) << good;
+  }
+}
+
+TEST(ParseConfiguration, EveryKeyIsReadBeforeAValueIsRefused) {
   struct Case {
     const wchar_t* section;
     const wchar_t* key;
     const wchar_t* value;
     bool accepted;
+    bool companionKept;
   };
   const Case cases[] = {
-      {L"GameConfig", L"GameStart", L"a.exe", true},
-      {L"GameConfig", L"GameStart", L"..\\..\\Windows\\system32\\calc.exe", false},
-      {L"GameConfig", L"GameStart", L"C:\\Windows\\notepad.exe", false},
-      {L"GameConfig", L"GameStart", L"\\\\host\\share\\x.exe", false},
-      {L"GameConfig", L"GameStart", L"..", false},
-      {L"GameConfig", L"GameStart", L"\"a.exe\" /evil", false},
-      {L"GameConfig", L"GameStart", L"sub/a.exe", false},
-      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/box/setup.exe?v=2", true},
-      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/box/..", false},
-      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/x\\..\\..\\Startup\\run.exe", false},
-      {L"Gardbox", L"GardboxDownloaderLink", L"C:\\evil.exe", false},
-      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/NUL", false},
+      {L"GameConfig", L"GameStart", L"a.exe", true, true},
+      {L"GameConfig", L"GameStart", L".\\a.exe", true, true},
+      {L"GameConfig", L"GameStart", L"sub/a.exe", true, true},
+      {L"GameConfig", L"GameStart", L"..\\..\\Windows\\system32\\calc.exe", false, true},
+      {L"GameConfig", L"GameStart", L"C:\\Windows\\notepad.exe", false, true},
+      {L"GameConfig", L"GameStart", L"\\\\host\\share\\x.exe", false, true},
+      {L"GameConfig", L"GameStart", L"..", false, true},
+      {L"GameConfig", L"GameStart", L"\"a.exe\" /evil", false, true},
+      {L"GameConfig", L"GameDownloadLink", L"http://h/a.exe,http://h/x\\..\\..\\b.bin", false, true},
+      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/box/setup.exe?v=2", true, true},
+      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/box/..", true, false},
+      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/x\\..\\..\\Startup\\run.exe", true, false},
+      {L"Gardbox", L"GardboxDownloaderLink", L"C:\\evil.exe", true, false},
+      {L"Gardbox", L"GardboxDownloaderLink", L"http://h/NUL", true, false},
   };
   for (const Case& c : cases) {
     FakeIni ini = MinimalSingleFile();
     ini.values[{L"GameConfig", L"GameSize"}] = L"100,200";
     ini.values[{L"GameConfig", L"GameDownloadLink"}] = L"http://h/a.exe?k=1,http://h/b.bin#f";
     ini.values[{L"GameConfig", L"GameStart"}] = L"a.exe";
+    ini.values[{L"Gardbox", L"GardboxDownloaderLink"}] = L"http://h/box/gb.exe";
+    ini.values[{L"Gardbox", L"GardboxMd5"}] = L"0123";
+    ini.values[{L"Gardbox", L"DomainName"}] = L"http://stats.example.com/s.php";
     ini.values[{c.section, c.key}] = c.value;
     ConfigValues v;
     EXPECT_EQ(ParseConfiguration(ini.Lookup(), v), c.accepted) << c.value;
     EXPECT_EQ(v.refusal.empty(), c.accepted) << c.value;
+    // The report address is known whatever is refused.
+    EXPECT_EQ(v.domainName, L"http://stats.example.com/s.php") << c.value;
+    EXPECT_EQ(v.gardboxDownloaderLink.empty(), !c.companionKept) << c.value;
+    EXPECT_EQ(v.droppedCompanion.empty(), c.companionKept) << c.value;
+    EXPECT_EQ(v.gardboxMd5.empty(), !c.companionKept) << c.value;
   }
 }
 

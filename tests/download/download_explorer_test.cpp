@@ -40,10 +40,12 @@ enum Kind {
   kReadOnly,
   kDeleteData,  // the player deletes the current side file
   kRestart,     // the program is killed and started again
+  kEngineStep,  // the engine moves on between two polls (a file may end unseen)
   kKindCount
 };
 const char* const kKindNames[] = {"press",   "change-dir",  "toggle-box", "tick",      "thread",      "stall",  "fail",
-                                  "corrupt", "slow-rename", "network",    "read-only", "delete-data", "restart"};
+                                  "corrupt", "slow-rename", "network",    "read-only", "delete-data", "restart",
+                                  "engine-step"};
 
 struct Event {
   Kind kind;
@@ -85,7 +87,7 @@ class World {
     for (int id : window->timers) out << " " << id;
     out << " |";
     for (const std::wstring& path : disk.paths) {
-      if (path.rfind(kDir, 0) == 0) out << " " << std::string(path.begin() + 9, path.end());
+      if (path.size() > 3) out << " " << std::string(path.begin() + 3, path.end());
     }
     return out.str();
   }
@@ -132,7 +134,10 @@ class World {
         }
         break;
       case kEngineFail:
-        if (Live(driver->GameTask())) engine->status[driver->GameTask()].state = kTaskStateFailedDownload;
+        // A task that has finished stays finished.
+        if (Live(driver->GameTask()) && engine->status[driver->GameTask()].state == kTaskStateRunning) {
+          engine->status[driver->GameTask()].state = kTaskStateFailedDownload;
+        }
         break;
       case kCorrupt:
         corrupt.insert(CurrentPath());
@@ -158,6 +163,9 @@ class World {
         break;
       case kRestart:
         Restart(e.arg % 2 != 0);
+        break;
+      case kEngineStep:
+        Progress();
         break;
       default:
         break;
@@ -297,11 +305,8 @@ class World {
       const uint64_t size = companion ? kCompanionSize : kFileSize;
       const std::wstring side = task.path + L".P2P";
       if (!disk.paths.count(side)) {
-        if (disk.paths.count(task.path)) {
-          status = TaskStatus{size, size, 0, 0, kTaskStateFinished};
-          continue;
-        }
-        disk.AddFile(side, 0);  // the engine starts the file over
+        // The engine starts the file over, even beside a complete target.
+        disk.AddFile(side, 0);
         engine->recordH1[task.path] = task.h1;
       }
       const uint64_t done = std::min(size, disk.sizes[side] + (window->online ? kChunk : 0));
@@ -338,11 +343,13 @@ class World {
     pendingRename.clear();
   }
 
+  std::wstring PathOf(const GameFileEntry& entry) const {
+    return driver->Progress().saveDir + entry.downloadLink.substr(entry.downloadLink.rfind(L'/') + 1);
+  }
+
   bool AllFilesGood() {
     for (const GameFileEntry& entry : settings.fileList) {
-      const std::wstring path =
-          driver->Progress().saveDir + entry.downloadLink.substr(entry.downloadLink.rfind(L'/') + 1);
-      if (!disk.IsFileComplete(path, entry.size)) return false;
+      if (!disk.IsFileComplete(PathOf(entry), entry.size)) return false;
     }
     return true;
   }
@@ -386,6 +393,13 @@ class World {
     if ((flow == DownloadFlow::Paused || flow == DownloadFlow::ListStopped) && window->mode != ModePaused) {
       Fail("stopped without the continue button");
     }
+    // A side file beside a finished file makes the next start take the list
+    // for a partial download.
+    if (flow == DownloadFlow::Complete && AllFilesGood()) {
+      for (const GameFileEntry& entry : settings.fileList) {
+        if (disk.paths.count(PathOf(entry) + L".P2P")) Fail("a side file beside a finished file");
+      }
+    }
   }
 
   DownloadSettings settings;
@@ -416,7 +430,7 @@ Sequence Generate(uint32_t seed) {
   s.companion = rng() % 2 != 0;
   const int length = 10 + static_cast<int>(rng() % 50);
   // Ordinary things are frequent, troubles rarer.
-  static const int kWeights[kKindCount] = {6, 1, 1, 10, 5, 1, 1, 1, 1, 2, 1, 1, 1};
+  static const int kWeights[kKindCount] = {6, 1, 1, 10, 5, 1, 1, 1, 1, 2, 1, 1, 1, 2};
   std::discrete_distribution<int> pick(std::begin(kWeights), std::end(kWeights));
   for (int i = 0; i < length; ++i)
     s.events.push_back(Event{static_cast<Kind>(pick(rng)), static_cast<uint32_t>(rng())});

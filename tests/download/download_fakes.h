@@ -84,7 +84,9 @@ class FakeDisk : public IDiskSystem, public IDownloadFiles {
 
 // Behaves as our engine does where the download window can tell: the side
 // file "<target>.P2P" appears only once a task first runs (with the record
-// of its MD5 text); a plain link takes the MD5 text over only from such a
+// of its MD5 text), whether or not the target is there already: a run
+// fetches the file again and renames it over the target; a finished task
+// does not run again; a plain link takes the MD5 text over only from such a
 // record; one run per target. Status records are set by the tests.
 class FakeEngine : public IDownloadEngine {
  public:
@@ -153,7 +155,8 @@ class FakeEngine : public IDownloadEngine {
     auto it = tasks.find(taskId);
     if (it == tasks.end() || !it->second.live) return 1;
     Task& task = it->second;
-    if (!task.running && disk && !disk->paths.count(task.path) && !disk->paths.count(task.path + L".P2P")) {
+    if (status[taskId].state == kTaskStateFinished) return 1;
+    if (!task.running && disk && !disk->paths.count(task.path + L".P2P")) {
       disk->AddFile(task.path + L".P2P", 0);
       recordH1[task.path] = task.h1;
     }

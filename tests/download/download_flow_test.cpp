@@ -225,6 +225,42 @@ TEST_F(FlowTest, PauseDuringTheWaitForAFinishedFileEndsItOnce) {
   EXPECT_EQ(window.timers.count(kTimerFileWait), 0u);
 }
 
+// The engine renamed the file between two polls, and the stop of a pause or
+// of the way offline came too late. Made again, the task would start a side
+// file beside the finished file and fetch it all once more; a kill or an
+// absent server then left that side file there for good.
+TEST_F(FlowTest, FileThatEndedUnseenIsCheckedNotFetchedAgain) {
+  for (const bool offline : {false, true}) {
+    SCOPED_TRACE(offline ? "offline, then back online" : "pause, then continue");
+    engine = FakeEngine();
+    window = LiveWindow();
+    disk = FakeDisk();
+    Make(3);
+    driver->OnDownloadCommand(0);
+    if (offline) {
+      window.online = false;
+      Stall(1);
+      ASSERT_TRUE(window.timers.count(kTimerReconnect));
+    }
+    EngineFinishes();
+    if (offline) {
+      window.online = true;
+      driver->OnReconnectTimer();
+    } else {
+      driver->OnPauseCommand();
+      driver->OnContinueCommand();
+    }
+    EXPECT_FALSE(disk.paths.count(Path(L"a.bin.P2P"))) << "a side file beside the finished file";
+    driver->OnPollTimer();
+    EXPECT_EQ(driver->Progress().pendingItems.size(), 2u) << "the finished file ends its item";
+    EXPECT_EQ(std::count_if(engine.created.begin(), engine.created.end(),
+                            [this](const FakeEngine::Creation& c) { return c.path == Path(L"a.bin"); }),
+              1);
+    window.RunThread();
+    EXPECT_TRUE(Created(L"b.bin"));
+  }
+}
+
 TEST_F(FlowTest, NoNextFileCommandRunsAfterTheEngineIsClosed) {
   Make(2);
   driver->OnDownloadCommand(0);

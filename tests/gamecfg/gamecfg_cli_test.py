@@ -208,6 +208,18 @@ class Meta4Test(Scratch):
                            "-o", self.path("c.ini"), path)
         self.assertEqual(code, 2)
 
+    def test_no_peers_writes_peer_sharing_0_and_check_accepts_it(self):
+        path = self.random_file("g/x.bin", 10)
+        for extra, expected in (((), None), (("--no-peers",), "PeerSharing=0")):
+            code, _, err = run("make", "--name", "G", "--base-url", "http://h/", "--no-meta4", *extra,
+                               "-o", self.path("c.ini"), path)
+            self.assertEqual(code, 0, err)
+            with open(self.path("c.ini"), "rb") as f:
+                text = f.read().decode("utf-16")
+            self.assertEqual("PeerSharing=0" in text, expected is not None, text)
+            code, _, err = run("check", self.path("c.ini"))
+            self.assertEqual((code, err), (0, ""))
+
 
 class CheckTest(Scratch):
     def test_parallel_lists_and_first_item_rule(self):
@@ -250,18 +262,21 @@ class CheckTest(Scratch):
 
     def test_names_that_would_leave_their_folder_are_refused_with_the_reason(self):
         two = [("GameName", "G"), ("GameSize", "5,6"),
-               ("GameDownloadLink", "http://cdn/g/a.exe?token=x/y,http://cdn/g/b.bin#part")]
+               ("GameDownloadLink", "http://cdn/g/a.exe?token=xy,http://cdn/g/b.bin#part")]
         code, out, err = self.check(config(game=two + [("GameStart", "a.exe")]))
         self.assertEqual((code, self.lines(out)[0][3], self.lines(out)[1][3]), (0, "a.exe", "b.bin"), err)
-        for key, value, section in (("GameStart", "..\\..\\evil.exe", "game"),
-                                    ("GardboxDownloaderLink", "http://h/x\\..\\run.exe", "gardbox")):
-            with self.subTest(key):
-                extra = {"game": two + [("GameStart", value)]} if section == "game" else {
-                    "game": two + [("GameStart", "a.exe")], "gardbox": [(key, value)]}
-                code, out, err = self.check(config(**extra))
-                self.assertEqual(code, 1)
-                self.assertIn(key, err)
-                self.assertIn("refuses", err)
+        code, _, err = self.check(config(game=two + [("GameStart", ".\\a.exe")]))
+        self.assertEqual(code, 0, err)
+        code, _, err = self.check(config(game=two + [("GameStart", "..\\..\\evil.exe")]))
+        self.assertEqual(code, 1)
+        self.assertIn("GameStart", err)
+        self.assertIn("refuses", err)
+        # A companion that would leave its folder is dropped with a warning.
+        code, _, err = self.check(config(game=two + [("GameStart", "a.exe")],
+                                         gardbox=[("GardboxDownloaderLink", "http://h/x\\..\\run.exe")]))
+        self.assertEqual(code, 0, err)
+        self.assertIn("GardboxDownloaderLink", err)
+        self.assertIn("no companion", err)
 
     def test_profile_rules(self):
         text = ("\r\n[gameconfig]\r\n  gamename =  \"G\"  \r\nGameName=second\r\nGAMESIZE= 7 \r\n"

@@ -122,6 +122,7 @@ http {{
 
 TAIL_BYTES = 52428800
 BAD_OFFSET = 5 * (1 << 20) + 7
+BURST = 4  # refusals of the badburst mode that land together
 
 
 def meta4(data, name="file.bin", urls=(), piece=1 << 20, size=None):
@@ -155,6 +156,10 @@ class FaultServer:
       laterwhole  honest for the first six requests, then like norange (a server
                 whose later answers come from a cache that drops ranges)
       badrange  every other ranged answer names a range other than the one asked for
+      badburst  the first BURST ranged requests after the first one name a range
+                other than the one asked for, all answered at once when the last
+                of them has come, and later answers 0.2 s after them (several
+                connections' refusals landing together, nothing gained between)
       short     the first three answers end early with a clean close
       busy      503 for the first three requests
       stall     the first answer sends 64 KiB and then nothing for 30 s
@@ -184,6 +189,8 @@ class FaultServer:
         self.seed_lines = []
         self.seed_queries = []
         self.lock = threading.Lock()
+        self.burst_sent = threading.Event()
+        self.burst = threading.Barrier(BURST, action=self.burst_sent.set, timeout=5)
         self.server = None
 
     def url(self, mode, name="file.bin"):
@@ -192,6 +199,8 @@ class FaultServer:
     def reset_counts(self):
         with self.lock:
             self.counts.clear()
+            self.burst_sent = threading.Event()
+            self.burst = threading.Barrier(BURST, action=self.burst_sent.set, timeout=5)
             self.bytes.clear()
             self.spans.clear()
             self.seed_queries.clear()
@@ -293,6 +302,18 @@ class FaultServer:
                 shown = (start, end)
                 if mode == "badrange" and n % 2 == 0:
                     shown = (start + 1, end)  # says it starts elsewhere
+                with outer.lock:
+                    ranged = len(outer.spans.get(mode, [])) - 1  # data requests before this one
+                if mode == "badburst" and 1 <= ranged <= BURST:
+                    shown = (start + 1, end)
+                    try:
+                        outer.burst.wait()
+                    except threading.BrokenBarrierError:
+                        pass
+                elif mode == "badburst" and ranged > BURST:
+                    # No byte of a later answer comes between the refusals.
+                    outer.burst_sent.wait(5)
+                    time.sleep(0.2)
                 self.send_response(206 if self.headers.get("Range") else 200)
                 if self.headers.get("Range"):
                     self.send_header("Content-Range", "bytes %d-%d/%d" % (shown[0], shown[1] - 1, size))

@@ -144,6 +144,12 @@ class Faults(PdownCase):
         self.expect_right_file("badrange")
         self.assertGreaterEqual(self.faults.counts["badrange"], 2)  # the refused answer and the retry
 
+    def test_refusals_landing_together_count_as_one_failure(self):
+        # More refusals at once than --retries 3 allows, with nothing gained
+        # between them: requests sent together fail as one round.
+        self.expect_right_file("badburst")
+        self.assertGreater(len(self.faults.spans["badburst"]), servers.BURST + 1)
+
     def test_short_bodies(self):
         self.expect_right_file("short")
 

@@ -1,3 +1,6 @@
+#include "core/answer.h"
+#include "core/links.h"
+#include "core/proxy.h"
 #include "core/text.h"
 
 #include <gtest/gtest.h>
@@ -44,7 +47,27 @@ TEST(SeedQueryUrl, EncodesItsValuesAndJoinsAnExistingQuery) {
   EXPECT_EQ(SeedQueryUrl("http://s/seed", "abc", "a b&c.exe", 5000000000ull),
             "http://s/seed?h1=abc&name=a%20b%26c.exe&size=5000000000");
   EXPECT_EQ(SeedQueryUrl("http://s/seed?g=1", "", "x", 0), "http://s/seed?g=1&h1=&name=x&size=0");
-  EXPECT_EQ(FileNameOfUrl("http://h/a/b/setup.exe?x=/y#z"), "setup.exe");
+  EXPECT_EQ(SeedQueryUrl("http://s/seed", "", "x", 1, std::string(64, 'a')),
+            "http://s/seed?h1=&name=x&size=1&sha256=" + std::string(64, 'a'));
+  EXPECT_EQ(SeedQueryUrl("http://s/seed", "", "x", 1, std::string(64, 'a'), 7000),
+            "http://s/seed?h1=&name=x&size=1&sha256=" + std::string(64, 'a') + "&port=7000");
+  EXPECT_EQ(SeedQueryUrl("http://s/seed", "", "x", 1, "", 7000), "http://s/seed?h1=&name=x&size=1");
+  // Named as the program names the file: after the last "/", cut at "?" or "#".
+  EXPECT_EQ(FileNameOfUrl("http://h/a/b/setup.exe?x=1#z"), "setup.exe");
+  EXPECT_EQ(FileNameOfUrl("http://h/dl.php?file=/game/setup.exe"), "setup.exe");
+  EXPECT_EQ(FileNameOfUrl("http://h/g/game#2.exe"), "game");
+}
+
+TEST(ParseSeedPeers, ReadsAddressesOnlyAndMirrorsSkipThem) {
+  const std::string body =
+      "http://m1/x.bin\npeer 198.51.100.7:7000\r\npeer [2001:db8::1]:7001\npeer 198.51.100.7:7000\n"
+      "peer example.com:80\npeer 1.2.3:80\npeer 1.2.3.256:80\npeer 1.2.3.4:0\npeer 1.2.3.4:65536\n"
+      "peer 1.2.3.4\npeer [::1]x:80\npeer [a b]:80\n  peer 203.0.113.1:9  ";
+  EXPECT_EQ(ParseSeedPeers(body, 10),
+            (std::vector<PeerAddress>{{"198.51.100.7", 7000}, {"[2001:db8::1]", 7001}, {"203.0.113.1", 9}}));
+  EXPECT_EQ(ParseSeedPeers(body, 1).size(), 1u);
+  EXPECT_EQ(ParseSeedAnswer(body, 10), (std::vector<std::string>{"http://m1/x.bin"}));
+  EXPECT_EQ(PeerPieceUrl({"[2001:db8::1]", 7001}, "ab"), "http://[2001:db8::1]:7001/p/ab");
 }
 
 TEST(Utf8, RoundTripsThroughWideTextIncludingPairsAndChinese) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 TEST(HtmlUrl, WebAddressesGoToTheBrowser) {
   EXPECT_TRUE(IsWebAddress(L"http://www.example.com/"));
   EXPECT_TRUE(IsWebAddress(L"HTTPS://bbs.example.com/forum-62-1.html?a=1&b=2"));
@@ -46,4 +48,23 @@ TEST(HtmlUrl, OnlyPlainWebAddressesPassTheOneShellRule) {
       {L"http://example.com/\x7f", false},
   };
   for (const Case& c : cases) EXPECT_EQ(IsWebAddress(c.url), c.web) << std::wstring(c.url).size();
+}
+
+TEST(HtmlUrl, ConfiguredPagesWrittenAsAHostNameGetHttp) {
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      {L"www.example.com/dl/new.html?a=1", L"http://www.example.com/dl/new.html?a=1"},
+      {L"bbs.example-game.com", L"http://bbs.example-game.com"},
+      {L"https://www.example.com/", L"https://www.example.com/"},
+      // Whatever IsWebAddress refuses and is no host name stays refused.
+      {L"C:\\Windows\\notepad.exe", L""},
+      {L"\\\\host\\share\\x.exe", L""},
+      {L"file:///C:/x.exe", L""},
+      {L"www.example.com:8080/", L""},
+      {L"www.example.com\\x", L""},
+      {L"www.example.com/a b", L""},
+      {L"www.example.com/\"x", L""},
+      {L"/dl/new.html", L""},
+      {L"", L""},
+  };
+  for (const auto& c : cases) EXPECT_EQ(ShellWebAddress(c.first), c.second) << c.first;
 }

@@ -63,6 +63,29 @@ TEST(ResumeKeys, WithoutFileEveryLoadGivesItsDefaultAndSavesWriteNothing) {
   EXPECT_EQ(state.LoadDownloadTotalTime(), 0u);
 }
 
+TEST(ResumeKeys, SharingChoiceOutlivesAResetOfTheDownloadState) {
+  MapStore store;
+  CResumeState state(store);
+  EXPECT_TRUE(state.LoadPeerSharing());
+  state.SaveDownloadDir(L"D:\\games\\");
+  state.SavePeerSharing(false);
+  state.ResetResumeFile();
+  EXPECT_FALSE(state.LoadPeerSharing());
+  EXPECT_EQ(state.LoadDownloadDir(), L"");
+  EXPECT_EQ(store.values.size(), 1u);
+  state.SavePeerSharing(true);
+  state.ResetResumeFile();
+  EXPECT_TRUE(state.LoadPeerSharing());
+  // A file that never existed keeps nothing and makes no key up.
+  MapStore none;
+  none.exists = false;
+  CResumeState fresh(none);
+  fresh.SavePeerSharing(false);
+  EXPECT_TRUE(fresh.LoadPeerSharing());
+  fresh.ResetResumeFile();
+  EXPECT_TRUE(none.values.empty());
+}
+
 TEST(ResumeKeys, ValuesRoundTripThroughTheStoredTexts) {
   MapStore store;
   CResumeState state(store);

@@ -210,15 +210,18 @@ class ConfigTest(harness.WineServerTestCase):
 
 
     def test_values_leaving_their_folder_give_1_and_oversized_bodies_0(self):
-        for extra in ({"GameConfig": {"GameStart": "..\\..\\evil.exe"}},
-                      {"Gardbox": {"GardboxDownloaderLink": "http://h/x\\..\\..\\evil.exe"}}):
+        # A refused GameStart still leaves the report address read; a bad
+        # companion name only drops the companion.
+        for extra, result in (({"GameConfig": {"GameStart": "..\\..\\evil.exe"}}, "1"),
+                              ({"Gardbox": {"GardboxDownloaderLink": "http://h/x\\..\\..\\evil.exe"}}, "5")):
             with self.subTest(extra):
                 self.serve_config(base_config(**extra))
                 _, runs = self.run_probe()
-                self.assertEqual(runs[0]["result"], "1")
+                self.assertEqual(runs[0]["result"], result)
+                self.assertEqual(runs[0]["DomainName"], "http://stats.example/s.php")
         # A query after the file name is no part of it.
         self.serve_config(base_config(GameConfig={"GameSize": "5", "GameMd5": "",
-                                                  "GameDownloadLink": "http://cdn/g/setup.exe?token=a/b"}))
+                                                  "GameDownloadLink": "http://cdn/g/setup.exe?token=ab"}))
         _, runs = self.run_probe()
         self.assertEqual(runs[0]["result"], "5")
         self.server.add(self.config_path, body=utf16(ini_text(base_config())) + b"\0\0" * (1 << 19))

@@ -49,7 +49,8 @@ class HostileConfigTest(test_download_window.DownloadWindowTest):
                 self.close_program(proc)
 
     def test_new_version_link_to_a_local_program_opens_nothing(self):
-        for target in self.targets():
+        # A host name without a scheme is a web page, the rest stays refused.
+        for target in self.targets() + ["www.example.com/dl/new.html"]:
             with self.subTest(target):
                 config = test_config.base_config(DownLoader={"NewVersion": "9.9.9.9",
                                                              "NewVersionDownloaderLink": target})
@@ -60,7 +61,12 @@ class HostileConfigTest(test_download_window.DownloadWindowTest):
                 code, _ = self.wine.driver("find", "--class", PROMPT_CLASS, "--timeout", "30000")
                 self.assertEqual(code, 0, "the older-version prompt")
                 self.wine.driver("command", "--class", PROMPT_CLASS, "--id", "102", "--post")  # 下载
-                self.assert_nothing_ran_or_opened(target)
+                if target.startswith("www."):
+                    time.sleep(3)
+                    self.assertEqual(self.wine.opened_pages()[self.before:], ["http://" + target])
+                    self.before = len(self.wine.opened_pages())
+                else:
+                    self.assert_nothing_ran_or_opened(target)
                 self.wine.driver("command", "--class", PROMPT_CLASS, "--id", "101", "--post")
                 self.assertEqual(proc.wait(30), 0)
 

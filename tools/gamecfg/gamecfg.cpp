@@ -23,7 +23,7 @@ const char kUsage[] =
     "               [--new-version-link URL] [--safecheck 0|1] [--seed-url URL] [--skin-link URL]\n"
     "               [--embed-link URL] [--companion-link URL] [--domain URL] [--game-version TEXT]\n"
     "               [--install-tip TEXT] [--promotion-title TEXT] [--promotion-link URL]\n"
-    "               [--companion FILE] [--no-meta4] [--mirror URL]... [-o OUT] FILE...\n"
+    "               [--companion FILE] [--no-meta4] [--mirror URL]... [--no-peers] [-o OUT] FILE...\n"
     "  gamecfg check CONFIG\n"
     "  gamecfg md5 FILE\n"
     "  gamecfg verify CONFIG DIR\n";
@@ -112,6 +112,10 @@ CheckOutcome CheckDocument(const ProfileDocument& doc, Reporter& report) {
     return lastValue;
   };
   outcome.parsed = ParseConfiguration(lookup, outcome.values);
+
+  if (!outcome.values.droppedCompanion.empty()) {
+    report.Warning(U8(outcome.values.droppedCompanion) + ": the program runs no companion");
+  }
 
   std::wstring sizes = doc.Lookup(L"GameConfig", L"GameSize");
   std::wstring links = doc.Lookup(L"GameConfig", L"GameDownloadLink");
@@ -387,12 +391,17 @@ int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& 
   std::vector<std::string> files;
   std::vector<std::string> mirrors;
   bool writeMeta4 = true;
+  bool peerSharing = true;
   std::set<std::string> known = {"--name", "--base-url", "--start", "--new-version", "--safecheck", "--companion", "-o"};
   for (const MakeOption& o : kValueOptions) known.insert(o.flag);
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     if (a == "--no-meta4") {
       writeMeta4 = false;
+      continue;
+    }
+    if (a == "--no-peers") {
+      peerSharing = false;
       continue;
     }
     if (a == "--mirror") {
@@ -507,6 +516,7 @@ int RunMake(const std::vector<std::string>& args, IGamecfgHost& host, Reporter& 
       {L"GameConfig", L"GameMd5", md5s},
   };
   if (!start.empty()) written.push_back({L"GameConfig", L"GameStart", start});
+  if (!peerSharing) written.push_back({L"GameConfig", L"PeerSharing", L"0"});
   written.push_back({L"DownLoader", L"NewVersion",
                      W(options.count("--new-version") ? options["--new-version"] : GAMECFG_BUILD_VERSION)});
   written.push_back({L"Gardbox", L"safecheck", W(safecheck)});

@@ -1,0 +1,111 @@
+#include "announce_book.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace p2sp {
+
+namespace {
+
+const char kMagic[] = "GDPEER 1 ";
+
+bool IsLowerHex(const std::string& text) {
+  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+// Decimal digits only, no sign, no leading blank; false beyond `max`.
+bool ReadNumber(const std::string& text, uint64_t max, uint64_t* out) {
+  if (text.empty() || text.size() > 20) return false;
+  uint64_t value = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    const uint64_t digit = static_cast<uint64_t>(c - '0');
+    if (value > (max - digit) / 10) return false;
+    value = value * 10 + digit;
+  }
+  *out = value;
+  return true;
+}
+
+}  // namespace
+
+std::string FormatAnnounce(const PeerAnnounce& announce) {
+  return kMagic + announce.sha256 + " " + std::to_string(announce.port) + " " + std::to_string(announce.instance) +
+         "\n";
+}
+
+bool ParseAnnounce(const char* data, size_t size, PeerAnnounce* out) {
+  const size_t magic = sizeof(kMagic) - 1;
+  // 9 + 64 + 1 + 5 + 1 + 20 + 1: a datagram is never longer.
+  if (size < magic || size > 121 || std::memcmp(data, kMagic, magic) != 0 || data[size - 1] != '\n') return false;
+  const std::string rest(data + magic, size - magic - 1);
+  const size_t first = rest.find(' ');
+  const size_t second = first == std::string::npos ? first : rest.find(' ', first + 1);
+  if (second == std::string::npos || rest.find(' ', second + 1) != std::string::npos) return false;
+  PeerAnnounce parsed;
+  parsed.sha256 = rest.substr(0, first);
+  uint64_t port = 0;
+  if (parsed.sha256.size() != 64 || !IsLowerHex(parsed.sha256)) return false;
+  if (!ReadNumber(rest.substr(first + 1, second - first - 1), 65535, &port) || port == 0) return false;
+  if (!ReadNumber(rest.substr(second + 1), UINT64_MAX, &parsed.instance)) return false;
+  parsed.port = static_cast<uint16_t>(port);
+  *out = parsed;
+  return true;
+}
+
+void AnnounceBook::Set(const std::string& sha256, bool wanted, bool sharing, uint64_t now) {
+  if (!wanted && !sharing) {
+    m_files.erase(sha256);
+    return;
+  }
+  auto found = m_files.find(sha256);
+  const bool fresh = found == m_files.end() || (sharing && !found->second.sharing);
+  File& file = m_files[sha256];
+  file.wanted = wanted;
+  file.sharing = sharing;
+  if (fresh) file.due = now;
+}
+
+std::vector<std::string> AnnounceBook::TakeDue(uint64_t now) {
+  std::vector<std::string> due;
+  if (!m_speaks) return due;
+  for (auto& entry : m_files) {
+    File& file = entry.second;
+    if (file.due > now) continue;
+    due.push_back(FormatAnnounce({entry.first, m_port, m_instance}));
+    file.sent = true;
+    file.lastSent = now;
+    file.due = now + kPeriodMs;
+  }
+  return due;
+}
+
+uint64_t AnnounceBook::NextDue() const {
+  uint64_t next = UINT64_MAX;
+  if (!m_speaks) return next;
+  for (const auto& entry : m_files) next = std::min(next, entry.second.due);
+  return next;
+}
+
+bool AnnounceBook::Hear(const PeerAnnounce& announce, const std::string& address, uint64_t now) {
+  if (announce.instance == m_instance) return false;
+  auto file = m_files.find(announce.sha256);
+  if (file == m_files.end()) return false;
+
+  // Old neighbours are forgotten, so the table stays as small as the network.
+  for (auto it = m_heard.begin(); it != m_heard.end();) {
+    it = now - std::min(now, it->second) > kForgetMs ? m_heard.erase(it) : std::next(it);
+  }
+  const std::string key = address + "|" + std::to_string(announce.port) + "|" + announce.sha256;
+  const bool newcomer = m_heard.find(key) == m_heard.end();
+  m_heard[key] = now;
+
+  File& f = file->second;
+  if (newcomer && f.sharing) {
+    const uint64_t earliest = f.sent ? f.lastSent + kAnswerGapMs : now;
+    f.due = std::min(f.due, std::max(now, earliest));
+  }
+  return f.wanted;
+}
+
+}  // namespace p2sp

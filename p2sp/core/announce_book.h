@@ -1,0 +1,73 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace p2sp {
+
+// One announce on the local network: "GDPEER 1 <sha-256 of the file> <port>
+// <instance>\n". The port is the sender's sharing port; the instance is a
+// random number per process, so that a process can tell its own announces,
+// which multicast loops back to it, from a neighbour's.
+struct PeerAnnounce {
+  std::string sha256;  // 64 lower-case hex digits
+  uint16_t port = 0;
+  uint64_t instance = 0;
+};
+
+std::string FormatAnnounce(const PeerAnnounce& announce);
+// Strict: the exact shape above, version 1, a port other than 0; a later
+// version or anything else is ignored by the caller.
+bool ParseAnnounce(const char* data, size_t size, PeerAnnounce* out);
+
+// Which files this process announces and when, on the caller's clock
+// (milliseconds). Pure bookkeeping; the sockets live in LanAnnouncer.
+class AnnounceBook {
+ public:
+  static constexpr uint64_t kPeriodMs = 30000;
+  // A newcomer's announce of a file we share is answered this much after our
+  // last announce of it at the earliest, so that a crowd cannot make us shout.
+  static constexpr uint64_t kAnswerGapMs = 1000;
+  // A neighbour not heard for this long is new again.
+  static constexpr uint64_t kForgetMs = 3 * kPeriodMs;
+
+  // `speaks` false: a process that does not share listens only and
+  // announces nothing.
+  AnnounceBook(uint16_t port, uint64_t instance, bool speaks)
+      : m_port(port), m_instance(instance), m_speaks(speaks) {}
+
+  // What this process does with a file: fetches it, shares it, both (a task
+  // serves its verified pieces while it runs) or neither (forgotten). A file
+  // new to the book, or newly shared, is announced at once.
+  void Set(const std::string& sha256, bool wanted, bool sharing, uint64_t now);
+  bool Empty() const { return m_files.empty(); }
+
+  // The datagrams due at `now`; each is then due again a period later.
+  std::vector<std::string> TakeDue(uint64_t now);
+  // When the next datagram is due (UINT64_MAX: none).
+  uint64_t NextDue() const;
+
+  // An announce from `address`. True when it names a file we fetch (the
+  // caller then adds that peer as a source). A neighbour not heard lately
+  // that names a file we share brings our own announce of it forward.
+  bool Hear(const PeerAnnounce& announce, const std::string& address, uint64_t now);
+
+ private:
+  struct File {
+    bool wanted = false;
+    bool sharing = false;
+    uint64_t due = 0;
+    uint64_t lastSent = 0;
+    bool sent = false;
+  };
+  uint16_t m_port;
+  uint64_t m_instance;
+  bool m_speaks;
+  std::map<std::string, File> m_files;
+  std::map<std::string, uint64_t> m_heard;  // address|port|sha -> last heard
+};
+
+}  // namespace p2sp

@@ -1,0 +1,100 @@
+#include "source_book.h"
+
+#include "trace.h"
+
+namespace p2sp {
+
+SourceBook::SourceBook(const std::string& link, int retries) : m_retries(retries) {
+  Source s;
+  s.url = link;
+  s.primary = true;
+  s.health = SourceHealth(retries);
+  m_sources.push_back(std::move(s));
+}
+
+bool SourceBook::Add(const std::string& url, size_t maxExtra) {
+  size_t extra = 0;
+  for (const auto& s : m_sources) {
+    if (s.url == url) return false;
+    extra += !s.primary;
+  }
+  if (extra >= maxExtra) return false;
+  Source s;
+  s.health = SourceHealth(m_retries);
+  s.url = url;
+  m_sources.push_back(std::move(s));
+  return true;
+}
+
+bool SourceBook::AnyAlive() const {
+  for (const auto& s : m_sources)
+    if (s.alive) return true;
+  return false;
+}
+
+bool SourceBook::MayConnect(size_t i, Clock::time_point now) const {
+  return m_sources[i].alive && now >= m_sources[i].health.NextTry();
+}
+
+int SourceBook::Pick(int perSource, const std::vector<bool>& idle, Clock::time_point now) const {
+  int pick = -1;
+  int pickRoom = 0;
+  for (size_t i = 0; i < m_sources.size(); ++i) {
+    const Source& s = m_sources[i];
+    if ((i < idle.size() && idle[i]) || !MayConnect(i, now)) continue;
+    int allowance = (s.primary || s.verified) ? perSource : 1;
+    int room = allowance - s.connections;
+    if (room > pickRoom) {
+      pick = static_cast<int>(i);
+      pickRoom = room;
+    }
+  }
+  return pick;
+}
+
+void SourceBook::Wrote(size_t i, uint64_t begin, uint64_t end, Clock::time_point now) {
+  m_sources[i].wrote.Add(begin, end);
+  m_sources[i].health.Gained(now);
+}
+
+void SourceBook::Failed(size_t i, Clock::time_point asked, Clock::time_point now) {
+  if (!m_sources[i].health.Failed(asked, now)) Drop(i, "it kept failing");
+}
+
+void SourceBook::Drop(size_t i, const char* why) {
+  Source& s = m_sources[i];
+  if (!s.alive) return;
+  s.alive = false;
+  Debug("dropping %s: %s", s.url.c_str(), why);
+}
+
+bool SourceBook::BlamePiece(uint64_t begin, uint64_t end) {
+  bool linkServed = false;
+  for (size_t i = 0; i < m_sources.size(); ++i) {
+    Source& s = m_sources[i];
+    if (s.wrote.CoveredIn(begin, end) == 0) continue;
+    s.wrote.Remove(begin, end);
+    if (s.primary) {
+      linkServed = true;
+      continue;
+    }
+    Drop(i, "a piece it gave failed its check");
+  }
+  return linkServed;
+}
+
+RangeSet SourceBook::BlameFrom(uint64_t from) {
+  RangeSet again;
+  for (size_t i = 0; i < m_sources.size(); ++i) {
+    Source& s = m_sources[i];
+    if (s.primary || s.wrote.CoveredIn(from, UINT64_MAX) == 0) continue;
+    Debug("check failed; fetching again the %llu bytes of %s", static_cast<unsigned long long>(s.wrote.Covered()),
+          s.url.c_str());
+    Drop(i, "the file failed its check");
+    for (const auto& r : s.wrote.Ranges()) again.Add(r.begin, r.end);
+    s.wrote.Clear();
+  }
+  return again;
+}
+
+}  // namespace p2sp

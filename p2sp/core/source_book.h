@@ -1,0 +1,70 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "range_set.h"
+#include "source_health.h"
+
+namespace p2sp {
+
+// Every source of one run: the link's server (always the first) and the extra
+// sources the seed service or the manifest named. What each is worth, its
+// connections, its failures and back-off, the bytes it wrote (the blame when
+// a check fails), and the one place where a source is dropped.
+class SourceBook {
+ public:
+  using Clock = SourceHealth::Clock;
+
+  struct Source {
+    std::string url;
+    bool primary = false;
+    bool alive = true;
+    bool verified = false;  // served the expected size at least once
+    int connections = 0;
+    SourceHealth health;
+    RangeSet wrote;  // what this run took from it
+  };
+
+  SourceBook(const std::string& link, int retries);
+
+  // An extra source; false when it is known already or `maxExtra` are there.
+  bool Add(const std::string& url, size_t maxExtra);
+  size_t Size() const { return m_sources.size(); }
+  const Source& operator[](size_t i) const { return m_sources[i]; }
+  std::vector<Source>::const_iterator begin() const { return m_sources.begin(); }
+  std::vector<Source>::const_iterator end() const { return m_sources.end(); }
+
+  bool AnyAlive() const;
+  bool MayConnect(size_t i, Clock::time_point now) const;
+  // The live source furthest below its allowance, skipping those marked in
+  // `idle`; a source not yet seen to serve the right size gets one connection
+  // to prove itself. -1: none.
+  int Pick(int perSource, const std::vector<bool>& idle, Clock::time_point now) const;
+
+  void Connected(size_t i) { ++m_sources[i].connections; }
+  void Disconnected(size_t i) { --m_sources[i].connections; }
+  void Verified(size_t i) { m_sources[i].verified = true; }
+  // [begin, end) of the file came from source `i`.
+  void Wrote(size_t i, uint64_t begin, uint64_t end, Clock::time_point now);
+  // A request sent at `asked` failed; the source goes when its failures say so.
+  void Failed(size_t i, Clock::time_point asked, Clock::time_point now);
+  void Drop(size_t i, const char* why);
+
+  // The piece [begin, end) failed its check: what any source wrote there is
+  // forgotten and the extra sources that wrote any of it are dropped. True
+  // when the link's server wrote some of it.
+  bool BlamePiece(uint64_t begin, uint64_t end);
+  // The whole-file check failed: the extra sources that wrote anything from
+  // `from` on are dropped, and all they wrote is returned, to fetch again.
+  RangeSet BlameFrom(uint64_t from);
+
+ private:
+  int m_retries;
+  std::vector<Source> m_sources;
+};
+
+}  // namespace p2sp

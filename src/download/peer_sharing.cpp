@@ -1,0 +1,13 @@
+#include "download/peer_sharing.h"
+
+void CPeerSharingChoice::Apply() {
+  m_playerAllows = m_resume.LoadPeerSharing();
+  m_engine.SetPeerSharing(Checked());
+}
+
+void CPeerSharingChoice::Toggle() {
+  if (!m_publisherAllows) return;
+  m_playerAllows = !m_playerAllows;
+  m_resume.SavePeerSharing(m_playerAllows);
+  m_engine.SetPeerSharing(Checked());
+}

@@ -1,0 +1,97 @@
+#include "core/source_book.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace p2sp {
+namespace {
+
+using Clock = SourceBook::Clock;
+using std::chrono::milliseconds;
+constexpr uint64_t kMiB = 1u << 20;
+
+TEST(SourceBook, AddsEachExtraSourceOnceUpToTheCap) {
+  SourceBook book("http://link/f", 3);
+  EXPECT_FALSE(book.Add("http://link/f", 4));  // the link itself
+  EXPECT_TRUE(book.Add("http://a/f", 2));
+  EXPECT_FALSE(book.Add("http://a/f", 2));
+  EXPECT_TRUE(book.Add("http://b/f", 2));
+  EXPECT_FALSE(book.Add("http://c/f", 2));
+  ASSERT_EQ(book.Size(), 3u);
+  EXPECT_TRUE(book[0].primary);
+  EXPECT_FALSE(book[1].primary);
+}
+
+TEST(SourceBook, PicksTheLiveSourceFurthestBelowItsAllowance) {
+  const Clock::time_point t0 = Clock::now();
+  struct Case {
+    const char* name;
+    std::vector<int> linkAndMirrorConns;  // connections of the link, mirror a, mirror b
+    bool aVerified;
+    bool aFailed;  // a is in back-off
+    std::vector<bool> idle;
+    int pick;
+  };
+  const std::vector<Case> cases = {
+      {"link has room", {2, 0, 0}, false, false, {}, 0},
+      {"an unproven mirror gets one connection", {8, 0, 0}, false, false, {}, 1},
+      {"but only one", {8, 1, 1}, false, false, {}, -1},
+      {"a verified mirror gets the full allowance", {6, 1, 1}, true, false, {}, 1},
+      {"a source in back-off waits", {8, 0, 1}, true, true, {}, -1},
+      {"idle sources are skipped", {2, 0, 0}, true, false, {true, false, false}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SourceBook book("http://link/f", 3);
+    book.Add("http://a/f", 4);
+    book.Add("http://b/f", 4);
+    for (size_t i = 0; i < 3; ++i)
+      for (int n = 0; n < c.linkAndMirrorConns[i]; ++n) book.Connected(i);
+    if (c.aVerified) book.Verified(1);
+    if (c.aFailed) book.Failed(1, t0, t0);
+    EXPECT_EQ(book.Pick(8, c.idle, t0 + milliseconds(1)), c.pick);
+  }
+}
+
+TEST(SourceBook, BlameDropsOnlyExtraSourcesThatWroteThere) {
+  const Clock::time_point t0 = Clock::now();
+  SourceBook book("http://link/f", 3);
+  book.Add("http://a/f", 4);
+  book.Add("http://b/f", 4);
+  book.Wrote(0, 0, 4 * kMiB, t0);
+  book.Wrote(1, 4 * kMiB, 8 * kMiB, t0);
+  book.Wrote(2, 8 * kMiB, 12 * kMiB, t0);
+  // A piece of the link's bytes: nobody is dropped, the link's bytes there are forgotten.
+  EXPECT_TRUE(book.BlamePiece(kMiB, 2 * kMiB));
+  EXPECT_TRUE(book[1].alive && book[2].alive);
+  EXPECT_EQ(book[0].wrote.Covered(), 3 * kMiB);
+  // A piece across the link and mirror a: a goes.
+  EXPECT_TRUE(book.BlamePiece(3 * kMiB, 5 * kMiB));
+  EXPECT_FALSE(book[1].alive);
+  EXPECT_TRUE(book[2].alive);
+  // The whole file failed from 10 MiB on: b goes, and all it wrote comes back.
+  RangeSet again = book.BlameFrom(10 * kMiB);
+  EXPECT_FALSE(book[2].alive);
+  EXPECT_EQ(again.Covered(), 4 * kMiB);
+  EXPECT_TRUE(again.Contains(8 * kMiB, 12 * kMiB));
+  EXPECT_TRUE(book[0].alive);
+  EXPECT_TRUE(book.AnyAlive());
+}
+
+TEST(SourceBook, ASourceFailingEveryRoundIsDropped) {
+  Clock::time_point now = Clock::now();
+  SourceBook book("http://link/f", 2);
+  for (int round = 0; round < 3; ++round) {
+    EXPECT_TRUE(book[0].alive) << "round " << round;
+    book.Failed(0, now, now + milliseconds(1));
+    now = book[0].health.NextTry();
+    EXPECT_FALSE(book.MayConnect(0, now - milliseconds(1)));
+  }
+  EXPECT_FALSE(book[0].alive);
+  EXPECT_FALSE(book.AnyAlive());
+}
+
+}  // namespace
+}  // namespace p2sp
