@@ -28,6 +28,7 @@
 #include "journal.h"
 #include "log.h"
 #include "mirrors.h"
+#include "peer_book.h"
 #include "report.h"
 #include "store.h"
 
@@ -198,6 +199,7 @@ int main(int argc, char** argv) {
   Ingest ingest(*store, *journal, static_cast<int64_t>(options.retentionDays) * 86400000,
                 static_cast<int64_t>(options.journalMaxKib) * 1024);
   Mirrors mirrors(options.mirrors);
+  PeerBook peers;
   std::atomic<uint64_t> received{0}, malformed{0}, unstored{0}, seeds{0};
   const bool ownDashboard = !options.dashboardHost.empty();
 
@@ -231,7 +233,20 @@ int main(int argc, char** argv) {
     }
     if (reportsHere && path == "/seed") {
       ++seeds;
-      return HttpAnswer{200, options.mirrors.empty() ? "" : mirrors.Answer(req.Param("h1"), req.Param("name"))};
+      std::string answer = options.mirrors.empty() ? "" : mirrors.Answer(req.Param("h1"), req.Param("name"));
+      // A newer engine names the file by its SHA-256 and, when it shares, its
+      // port: it becomes a peer of the file and hears of others.
+      const std::string file = PeerBook::FileKey(req.Param("sha256"));
+      if (!file.empty()) {
+        const std::string portText = req.Param("port");
+        const long port = portText.size() <= 5 && !portText.empty() &&
+                                  portText.find_first_not_of("0123456789") == std::string::npos
+                              ? std::stol(portText)
+                              : 0;
+        const uint16_t sharing = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
+        for (const PeerBook::Peer& peer : peers.Meet(file, req.client, sharing, NowMs())) answer += PeerBook::Line(peer);
+      }
+      return HttpAnswer{200, answer};
     }
     if (dashboardHere && path == "/") return HttpAnswer{302, "", "text/plain", "/dashboard"};
     if (dashboardHere && IsDashboardPath(path)) return std::nullopt;

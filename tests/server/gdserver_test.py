@@ -370,6 +370,27 @@ class GdserverTest(unittest.TestCase):
         os.remove(mirrors)
         self.assertEqual(server.get("/seed?h1=00&name=data1.pak&size=5"), (200, ""))
 
+    def test_seed_names_players_sharing_the_file_and_old_queries_stay_as_they_were(self):
+        mirrors = os.path.join(self.tmp, "mirrors.txt")
+        with open(mirrors, "w") as f:
+            f.write("data1.pak http://m1.example/game/\n")
+        server = self.start("--mirrors", mirrors)
+        sha = "ab" * 32
+        old = "h1=00&name=data1.pak&size=5"
+        mirror = "http://m1.example/game/data1.pak\n"
+        cases = [
+            (old + "&sha256=" + sha + "&port=7001", mirror),  # the first sharer hears of nobody
+            (old + "&sha256=" + sha.upper() + "&port=7002", mirror + "peer 127.0.0.1:7001\n"),
+            (old, mirror),  # an old engine's query: mirrors only, not kept
+            (old + "&sha256=" + sha, mirror + "peer 127.0.0.1:7002\npeer 127.0.0.1:7001\n"),
+            (old + "&sha256=" + sha + "&port=0", mirror + "peer 127.0.0.1:7002\npeer 127.0.0.1:7001\n"),
+            (old + "&sha256=" + sha + "&port=99999", mirror + "peer 127.0.0.1:7002\npeer 127.0.0.1:7001\n"),
+            (old + "&sha256=" + sha[:-1] + "&port=7003", mirror),
+            ("sha256=" + "cd" * 32 + "&port=7004", ""),
+        ]
+        for query, answer in cases:
+            self.assertEqual(server.get("/seed?" + query), (200, answer), query)
+
     def burst(self, server, prefix, steps):
         """Eight senders, each report with its own mid, while `steps` run
         (callables, 0.6 s apart); returns the mids answered 200."""
