@@ -150,29 +150,16 @@ class PostgresStore : public Store {
   }
 
   void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
-    m_write.Exec("BEGIN");
-    std::map<std::string, std::string> fresh;
-    try {
+    WithMark(mark, [&](std::map<std::string, std::string>& fresh) {
       for (size_t at = 0; at < reports.size(); at += kChunk) InsertChunk(reports, at, fresh);
-      PQclear(m_write.Run(Numbered(kSaveMark), MarkParams(mark), false));
-      m_write.Exec("COMMIT");
-    } catch (...) {
-      try {
-        m_write.Exec("ROLLBACK");
-      } catch (const StoreError&) {
-      }
-      throw;
-    }
-    KeepGameNumbers(fresh);
+    });
   }
 
   // Chunk by chunk as InsertBatch; a chunk the database refuses is stored a
   // row at a time.
   size_t InsertEach(const std::vector<Report>& reports, const JournalMark& mark) override {
-    m_write.Exec("BEGIN");
-    std::map<std::string, std::string> fresh;
     size_t quarantined = 0;
-    try {
+    WithMark(mark, [&](std::map<std::string, std::string>& fresh) {
       for (size_t at = 0; at < reports.size(); at += kChunk) {
         const std::map<std::string, std::string> before = fresh;
         m_write.Exec("SAVEPOINT chunk");
@@ -195,6 +182,18 @@ class PostgresStore : public Store {
             },
             [this](const char* sql) { PQclear(m_write.Run(sql, {}, false)); }, fresh);
       }
+    });
+    return quarantined;
+  }
+
+  // One transaction: what `body` inserts, then the journal's mark; nothing of
+  // it stays when anything fails.
+  template <class Body>
+  void WithMark(const JournalMark& mark, Body body) {
+    m_write.Exec("BEGIN");
+    std::map<std::string, std::string> fresh;
+    try {
+      body(fresh);
       PQclear(m_write.Run(Numbered(kSaveMark), MarkParams(mark), false));
       m_write.Exec("COMMIT");
     } catch (...) {
@@ -205,7 +204,6 @@ class PostgresStore : public Store {
       throw;
     }
     KeepGameNumbers(fresh);
-    return quarantined;
   }
 
   void Interrupt() override { m_write.Cancel(); }

@@ -86,27 +86,9 @@ class SqliteStore : public Store {
   }
 
   void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
-    Exec(m_write, "BEGIN IMMEDIATE");
-    std::map<std::string, std::string> fresh;
-    try {
-      for (const Report& r : reports) {
-        // Bound without a copy: `params` outlives the step.
-        const std::vector<Cell> params = ReportParams(r, GameNumber(r, fresh));
-        Bind(m_insert, params, SQLITE_STATIC);
-        const int rc = sqlite3_step(m_insert);
-        sqlite3_reset(m_insert);
-        if (rc != SQLITE_DONE) Fail(m_write, "insert");
-      }
-      Bind(m_saveMark, MarkParams(mark));
-      const int rc = sqlite3_step(m_saveMark);
-      sqlite3_reset(m_saveMark);
-      if (rc != SQLITE_DONE) Fail(m_write, "journal mark");
-      Exec(m_write, "COMMIT");
-    } catch (...) {
-      sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
-      throw;
-    }
-    KeepGameNumbers(fresh);
+    WithMark(mark, [&](std::map<std::string, std::string>& fresh) {
+      for (const Report& r : reports) InsertRow(r, GameNumber(r, fresh));
+    });
     // Under a steady stream the background checkpoints never reach the end
     // of the log, so it would grow without end; between two commits nothing
     // is appended, and a checkpoint here lets the next commit start it anew.
@@ -117,20 +99,32 @@ class SqliteStore : public Store {
   }
 
   size_t InsertEach(const std::vector<Report>& reports, const JournalMark& mark) override {
+    size_t quarantined = 0;
+    WithMark(mark, [&](std::map<std::string, std::string>& fresh) {
+      quarantined = InsertEachIn(
+          reports, [this](const Report& r, const Cell& gameNo) { InsertRow(r, gameNo); },
+          [this](const char* sql) { Exec(m_write, sql); }, fresh);
+    });
+    return quarantined;
+  }
+
+  void InsertRow(const Report& r, const Cell& gameNo) {
+    // Bound without a copy: `params` outlives the step.
+    const std::vector<Cell> params = ReportParams(r, gameNo);
+    Bind(m_insert, params, SQLITE_STATIC);
+    const int rc = sqlite3_step(m_insert);
+    sqlite3_reset(m_insert);
+    if (rc != SQLITE_DONE) Fail(m_write, "insert");
+  }
+
+  // One transaction: what `body` inserts, then the journal's mark; nothing of
+  // it stays when anything fails.
+  template <class Body>
+  void WithMark(const JournalMark& mark, Body body) {
     Exec(m_write, "BEGIN IMMEDIATE");
     std::map<std::string, std::string> fresh;
-    size_t quarantined = 0;
     try {
-      quarantined = InsertEachIn(
-          reports,
-          [this](const Report& r, const Cell& gameNo) {
-            const std::vector<Cell> params = ReportParams(r, gameNo);
-            Bind(m_insert, params, SQLITE_STATIC);
-            const int rc = sqlite3_step(m_insert);
-            sqlite3_reset(m_insert);
-            if (rc != SQLITE_DONE) Fail(m_write, "insert");
-          },
-          [this](const char* sql) { Exec(m_write, sql); }, fresh);
+      body(fresh);
       Bind(m_saveMark, MarkParams(mark));
       const int rc = sqlite3_step(m_saveMark);
       sqlite3_reset(m_saveMark);
@@ -141,7 +135,6 @@ class SqliteStore : public Store {
       throw;
     }
     KeepGameNumbers(fresh);
-    return quarantined;
   }
 
   void Interrupt() override { m_interrupted = true; }
