@@ -3,26 +3,19 @@
 #include <algorithm>
 #include <cstring>
 
+#include "sha256.h"
+#include "text.h"
+
 namespace p2sp {
 
 namespace {
 
 const char kMagic[] = "GDPEER 1 ";
 
-bool IsLowerHex(const std::string& text) {
-  return std::all_of(text.begin(), text.end(), [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
-}
-
-// Decimal digits only, no sign, no leading blank; false beyond `max`.
+// Decimal digits only, no sign or blank, at most `max`.
 bool ReadNumber(const std::string& text, uint64_t max, uint64_t* out) {
-  if (text.empty() || text.size() > 20) return false;
   uint64_t value = 0;
-  for (char c : text) {
-    if (c < '0' || c > '9') return false;
-    const uint64_t digit = static_cast<uint64_t>(c - '0');
-    if (value > (max - digit) / 10) return false;
-    value = value * 10 + digit;
-  }
+  if (!ParseU64(text, &value) || value > max) return false;
   *out = value;
   return true;
 }
@@ -45,7 +38,9 @@ bool ParseAnnounce(const char* data, size_t size, PeerAnnounce* out) {
   PeerAnnounce parsed;
   parsed.sha256 = rest.substr(0, first);
   uint64_t port = 0;
-  if (parsed.sha256.size() != 64 || !IsLowerHex(parsed.sha256)) return false;
+  // Lower case only, as every sender writes it.
+  std::string normal = parsed.sha256;
+  if (!NormalizeSha256Text(&normal) || normal != parsed.sha256) return false;
   if (!ReadNumber(rest.substr(first + 1, second - first - 1), 65535, &port) || port == 0) return false;
   if (!ReadNumber(rest.substr(second + 1), UINT64_MAX, &parsed.instance)) return false;
   parsed.port = static_cast<uint16_t>(port);

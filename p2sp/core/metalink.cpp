@@ -1,5 +1,7 @@
 #include "metalink.h"
 
+#include "sha256.h"
+
 #include <expat.h>
 
 #include <cstring>
@@ -9,15 +11,6 @@ namespace {
 
 constexpr const char kNs[] = "urn:ietf:params:xml:ns:metalink";
 constexpr char kNsSep = '\x01';
-
-bool IsHex64(std::string* s) {
-  if (s->size() != 64) return false;
-  for (char& c : *s) {
-    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
-    if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'))) return false;
-  }
-  return true;
-}
 
 std::string Trim(const std::string& s) {
   size_t b = s.find_first_not_of(" \t\r\n");
@@ -111,12 +104,12 @@ void XMLCALL OnEnd(void* user, const char*) {
       st.haveSize = ParseU64(text, &st.m.size);
       if (!st.haveSize) st.error = "<size> is not a number";
     } else if (depth == 3 && local == "hash" && st.hashType == "sha-256") {
-      if (!IsHex64(&text)) st.error = "whole-file sha-256 is not 64 hex digits";
+      if (!NormalizeSha256Text(&text)) st.error = "whole-file sha-256 is not 64 hex digits";
       st.m.sha256 = text;
     } else if (depth == 3 && local == "url") {
       if (!text.empty()) st.m.urls.push_back(text);
     } else if (depth == 4 && local == "hash" && st.path[2] == "pieces" && st.piecesType == "sha-256") {
-      if (!IsHex64(&text)) st.error = "a piece hash is not 64 hex digits";
+      if (!NormalizeSha256Text(&text)) st.error = "a piece hash is not 64 hex digits";
       st.m.pieces.push_back(text);
     } else if (depth == 2 && local == "file") {
       st.inFirstFile = false;

@@ -12,6 +12,8 @@
 #endif
 #include <microhttpd.h>
 
+#include "sha256.h"
+
 namespace p2sp {
 
 bool PieceMap::Covers(uint64_t begin, uint64_t end) const {
@@ -138,33 +140,13 @@ uint64_t TokenBucket::WaitMs(uint64_t nowMs) const {
   return wait > since ? wait - since : 0;
 }
 
-namespace {
-
-bool IsHex64(const std::string& text) {
-  if (text.size() != 64) return false;
-  for (char c : text) {
-    bool hex = (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    if (!hex) return false;
-  }
-  return true;
-}
-
-std::string Lower(std::string text) {
-  for (char& c : text) {
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-  }
-  return text;
-}
-
-}  // namespace
-
 char ParseServePath(const std::string& path, std::string* sha256) {
   if (path.size() != 3 + 64 || path[0] != '/' || path[2] != '/') return 0;
   char route = path[1];
   if (route != 'p' && route != 'm') return 0;
   std::string hex = path.substr(3);
-  if (!IsHex64(hex)) return 0;
-  *sha256 = Lower(hex);
+  if (!NormalizeSha256Text(&hex)) return 0;
+  *sha256 = hex;
   return route;
 }
 
@@ -395,15 +377,18 @@ void PieceServer::Stop() {
 }
 
 bool PieceServer::Register(const std::string& sha256, std::shared_ptr<SharedFile> file) {
-  if (!IsHex64(sha256) || !file) return false;
+  std::string key = sha256;
+  if (!NormalizeSha256Text(&key) || !file) return false;
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_files[Lower(sha256)] = std::move(file);
+  m_files[key] = std::move(file);
   return true;
 }
 
 void PieceServer::Unregister(const std::string& sha256) {
+  std::string key = sha256;
+  if (!NormalizeSha256Text(&key)) return;
   std::lock_guard<std::mutex> lock(m_mutex);
-  m_files.erase(Lower(sha256));
+  m_files.erase(key);
 }
 
 std::shared_ptr<SharedFile> PieceServer::Find(const std::string& sha256) {

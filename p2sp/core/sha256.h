@@ -30,6 +30,8 @@ class Sha256 {
 
 // Lower-case hex, 64 digits.
 std::string Sha256Text(const Sha256Digest& digest);
+// True when `text` is 64 hex digits in either case; it is then made lower-case.
+bool NormalizeSha256Text(std::string* text);
 bool Sha256Of(const void* data, size_t size, Sha256Digest* digest);
 
 }  // namespace p2sp
