@@ -36,6 +36,8 @@ void EncodeStatus(const StatusFields& fields, uint8_t* record) {
   Put(record + kLinkSpeedOffset, fields.linkSpeed, 4);
   Put(record + kOtherSpeedOffset, fields.otherSpeed, 4);
   record[kStateOffset] = fields.state;
+  Put(record + kPeerBytesOffset, fields.peerBytes, 8);
+  Put(record + kServedBytesOffset, fields.servedBytes, 8);
 }
 
 StatusFields DecodeStatus(const uint8_t* record) {
@@ -45,6 +47,8 @@ StatusFields DecodeStatus(const uint8_t* record) {
   fields.linkSpeed = static_cast<uint32_t>(Get(record + kLinkSpeedOffset, 4));
   fields.otherSpeed = static_cast<uint32_t>(Get(record + kOtherSpeedOffset, 4));
   fields.state = record[kStateOffset];
+  fields.peerBytes = Get(record + kPeerBytesOffset, 8);
+  fields.servedBytes = Get(record + kServedBytesOffset, 8);
   return fields;
 }
 

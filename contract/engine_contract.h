@@ -19,6 +19,8 @@ constexpr size_t kDoneOffset = 16;        // uint64: bytes done
 constexpr size_t kLinkSpeedOffset = 60;   // uint32: bytes per second from the task's link
 constexpr size_t kOtherSpeedOffset = 64;  // uint32: bytes per second from other sources
 constexpr size_t kStateOffset = 69;       // uint8: a TaskState
+constexpr size_t kPeerBytesOffset = 72;   // uint64: bytes of this task that came from other players
+constexpr size_t kServedBytesOffset = 80; // uint64: bytes this process served to other players since Init
 
 enum TaskState : uint8_t {
   kStateRunning = 0,
@@ -33,6 +35,8 @@ struct StatusFields {
   uint32_t linkSpeed = 0;
   uint32_t otherSpeed = 0;
   uint8_t state = kStateRunning;
+  uint64_t peerBytes = 0;
+  uint64_t servedBytes = 0;
 };
 
 // Writes the fields into a record of kStatusRecordSize bytes (other bytes are
@@ -52,6 +56,10 @@ enum Option : int {
   kOptionPeerSharing = 103,     // int32: 0 neither serve nor announce, 1 both (default)
   kOptionUploadCap = 104,       // int32 bytes per second over all peers served (default 1 MiB/s)
   kOptionMaxPeersServed = 105,  // int32 1..16 peers served at once (default 4)
+  // The IPv4 address to serve and announce on (UTF-16LE text); empty: every
+  // interface, announces on the system's choice. Tests give 127.0.0.1; so
+  // does the environment variable P2SP_SHARE_ADDRESS, read at Init.
+  kOptionShareAddress = 106,
 };
 
 // ---- Task link ------------------------------------------------------------------

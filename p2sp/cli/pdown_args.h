@@ -2,9 +2,20 @@
 // arguments, the Windows one wchar_t arguments; both accept the same words.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace p2sp {
+
+constexpr const char* kPdownUsage =
+    "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet]\n"
+    "             [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S] LINK TARGET\n";
+
+// The line pdown prints when it ends; tests and benchmarks read it.
+inline std::string PdownSummary(uint64_t done, uint64_t fromPeers, uint64_t served) {
+  return "pdown: " + std::to_string(done) + " bytes, " + std::to_string(fromPeers) + " from peers, " +
+         std::to_string(served) + " served to peers";
+}
 
 template <typename Char>
 struct PdownArgs {
@@ -15,6 +26,12 @@ struct PdownArgs {
   int stallSeconds = 0;
   int retries = -1;  // -1: the engine's default
   bool quiet = false;
+  // Sharing with other players: on unless --no-share.
+  bool share = true;
+  int uploadCap = -1;    // --upload-cap BYTES per second, 0 no cap; -1: the engine's default
+  int peersServed = 0;   // --peers-served N (1..16); 0: the engine's default
+  std::basic_string<Char> shareOn;  // --share-on IPv4: serve and announce only there
+  int lingerSeconds = 0;  // --linger S: keep serving that long after the file is in
 };
 
 namespace detail {
@@ -27,15 +44,15 @@ bool Is(const Char* arg, const char* ascii) {
   return *arg == 0;
 }
 
-// Decimal digits only, min..1000000.
+// Decimal digits only, min..max.
 template <typename Char>
-bool ParseCount(const Char* text, int min, int* out) {
+bool ParseCount(const Char* text, int min, int* out, long max = 1000000) {
   if (!text || !*text) return false;
-  long value = 0;
+  long long value = 0;
   for (; *text; ++text) {
     if (*text < '0' || *text > '9') return false;
     value = value * 10 + (*text - '0');
-    if (value > 1000000) return false;
+    if (value > max) return false;
   }
   if (value < min) return false;
   *out = static_cast<int>(value);
@@ -66,6 +83,21 @@ bool ParsePdownArgs(int argc, Char** argv, PdownArgs<Char>* out) {
       ++i;
     } else if (detail::Is(a, "--quiet")) {
       out->quiet = true;
+    } else if (detail::Is(a, "--no-share")) {
+      out->share = false;
+    } else if (detail::Is(a, "--upload-cap")) {
+      if (!detail::ParseCount(next, 0, &out->uploadCap, 1000000000)) return false;
+      ++i;
+    } else if (detail::Is(a, "--peers-served")) {
+      if (!detail::ParseCount(next, 1, &out->peersServed) || out->peersServed > 16) return false;
+      ++i;
+    } else if (detail::Is(a, "--share-on")) {
+      if (!next || !*next) return false;
+      out->shareOn = next;
+      ++i;
+    } else if (detail::Is(a, "--linger")) {
+      if (!detail::ParseCount(next, 0, &out->lingerSeconds)) return false;
+      ++i;
     } else if (a[0] == '-' && a[1] != 0) {
       return false;
     } else if (out->link.empty()) {

@@ -1,6 +1,8 @@
-// pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET
-// Runs one download to its end. Exit status: 0 finished, 5 download failed,
-// 6 check failed, 2 bad arguments, 3 interrupted (progress kept).
+// pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet]
+//       [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S] LINK TARGET
+// Runs one download to its end, then prints on stdout how many bytes came
+// from other players and how many it served them. Exit status: 0 finished,
+// 5 download failed, 6 check failed, 2 bad arguments, 3 interrupted (progress kept).
 #include <signal.h>
 #include <unistd.h>
 
@@ -20,8 +22,7 @@ std::atomic<bool> g_interrupted{false};
 void OnSignal(int) { g_interrupted = true; }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET\n");
+  std::fprintf(stderr, "%s", p2sp::kPdownUsage);
   return 2;
 }
 
@@ -60,6 +61,13 @@ int main(int argc, char** argv) {
   if (args.connections > 0) engine.SetOption(p2sp::kOptionMaxConnections, &(v = args.connections), 4);
   if (args.stallSeconds > 0) engine.SetOption(p2sp::kOptionStallSeconds, &(v = args.stallSeconds), 4);
   if (args.retries >= 0) engine.SetOption(p2sp::kOptionRetries, &(v = args.retries), 4);
+  engine.SetOption(p2sp::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
+  if (args.uploadCap >= 0) engine.SetOption(p2sp::kOptionUploadCap, &(v = args.uploadCap), 4);
+  if (args.peersServed > 0) engine.SetOption(p2sp::kOptionMaxPeersServed, &(v = args.peersServed), 4);
+  if (!args.shareOn.empty()) {
+    std::u16string wide = ToUtf16(args.shareOn);
+    engine.SetOption(p2sp::kOptionShareAddress, wide.data(), static_cast<int>(wide.size() * 2));
+  }
 
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
@@ -89,8 +97,14 @@ int main(int argc, char** argv) {
     }
     if (over) break;
   }
-  engine.Uninit();
   if (!quiet && tty) std::fputc('\n', stderr);
+  // Other players may still want what this one has now.
+  for (int waited = 0; status.state == p2sp::kStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted;
+       ++waited)
+    usleep(100 * 1000);
+  std::printf("%s\n", p2sp::PdownSummary(status.done, status.peerBytes, engine.ServedBytes()).c_str());
+  std::fflush(stdout);
+  engine.Uninit();
   switch (status.state) {
     case p2sp::kStateFinished:
       return 0;

@@ -34,6 +34,8 @@ struct TaskStatus {
   uint64_t done = 0;
   uint32_t serverSpeed = 0;  // bytes per second from the task's own link
   uint32_t peerSpeed = 0;    // bytes per second from sources the seed service named
+  uint64_t peerBytes = 0;    // bytes of this file that came from other players
+  uint64_t servedBytes = 0;  // bytes the whole process served to other players
   uint8_t state = kStateRunning;
   bool active = false;
 };

@@ -14,6 +14,30 @@ void CurlGlobalInit() {
   (void)done;
 }
 
+// UTF-16LE text of an option, without its terminator.
+std::string OptionText(const uint8_t* p, int bytes) {
+  std::wstring wide;
+  for (int i = 0; i + 1 < bytes; i += 2) wide += static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
+  // UTF-16 pairs were kept as two units; WideToUtf8 joins them only when
+  // wchar_t is 16 bits, so join them here for the native build.
+  std::wstring joined;
+  for (size_t i = 0; i < wide.size(); ++i) {
+    uint32_t c = static_cast<uint32_t>(wide[i]);
+    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size()) {
+      uint32_t low = static_cast<uint32_t>(wide[i + 1]);
+      if (low >= 0xDC00 && low < 0xE000) {
+        joined += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        ++i;
+        continue;
+      }
+    }
+    joined += static_cast<wchar_t>(c);
+  }
+  std::string text = WideToUtf8(joined);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
 }  // namespace
 
 void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
@@ -23,6 +47,8 @@ void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
   fields.linkSpeed = status.serverSpeed;
   fields.otherSpeed = status.peerSpeed;
   fields.state = status.state;
+  fields.peerBytes = status.peerBytes;
+  fields.servedBytes = status.servedBytes;
   engine_contract::EncodeStatus(fields, record);
 }
 
@@ -49,25 +75,11 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const uint8_t* p = static_cast<const uint8_t*>(value);
   if (option == kOptionSeedUrl) {
-    std::wstring wide;
-    for (int i = 0; i + 1 < bytes; i += 2) wide += static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
-    // UTF-16 pairs were kept as two units; WideToUtf8 joins them only when
-    // wchar_t is 16 bits, so join them here for the native build.
-    std::wstring joined;
-    for (size_t i = 0; i < wide.size(); ++i) {
-      uint32_t c = static_cast<uint32_t>(wide[i]);
-      if (sizeof(wchar_t) == 4 && c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size()) {
-        uint32_t low = static_cast<uint32_t>(wide[i + 1]);
-        if (low >= 0xDC00 && low < 0xE000) {
-          joined += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
-          ++i;
-          continue;
-        }
-      }
-      joined += static_cast<wchar_t>(c);
-    }
-    m_options.seedUrl = WideToUtf8(joined);
-    while (!m_options.seedUrl.empty() && m_options.seedUrl.back() == '\0') m_options.seedUrl.pop_back();
+    m_options.seedUrl = OptionText(p, bytes);
+    return;
+  }
+  if (option == kOptionShareAddress) {
+    m_sharing.address = OptionText(p, bytes);
     return;
   }
   if (bytes < 4) return;
@@ -130,7 +142,10 @@ bool Engine::QueryTask(int id, TaskStatus* status) {
   auto task = Find(id);
   if (!task) return false;
   *status = task->Status();
+  status->servedBytes = ServedBytes();
   return true;
 }
+
+uint64_t Engine::ServedBytes() const { return 0; }
 
 }  // namespace p2sp

@@ -18,6 +18,7 @@ using engine_contract::kOptionPeerSharing;
 using engine_contract::kOptionUploadCap;
 using engine_contract::kOptionRetries;
 using engine_contract::kOptionSeedUrl;
+using engine_contract::kOptionShareAddress;
 using engine_contract::kOptionStallSeconds;
 using engine_contract::kStatusRecordSize;
 
@@ -30,6 +31,7 @@ struct SharingOptions {
   bool share = true;  // serve verified pieces and announce them
   uint32_t uploadBytesPerSecond = 1u << 20;
   int maxPeersServed = 4;
+  std::string address;  // IPv4 to serve and announce on; empty: any
 };
 
 class Engine {
@@ -51,6 +53,8 @@ class Engine {
   int StopTask(int id);
   void RemoveTask(int id);
   bool QueryTask(int id, TaskStatus* status);
+  // Bytes served to other players since Init.
+  uint64_t ServedBytes() const;
 
  private:
   std::shared_ptr<DownloadTask> Find(int id);

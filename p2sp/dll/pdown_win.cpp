@@ -1,4 +1,4 @@
-// pdown.exe [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET
+// pdown.exe: the same words as the native pdown (see cli/pdown_args.h).
 // Drives TarnP2SP.dll (beside this program) through its exports only, the way
 // the downloader does. Exit status: 0 finished, 5 download failed, 6 check
 // failed, 2 bad arguments or no engine, 3 interrupted (progress kept).
@@ -31,8 +31,7 @@ BOOL WINAPI OnCtrl(DWORD) {
 }
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet] LINK TARGET\n");
+  std::fprintf(stderr, "%s", p2sp::kPdownUsage);
   return 2;
 }
 
@@ -79,6 +78,11 @@ int wmain(int argc, wchar_t** argv) {
   if (connections > 0) setOption(ec::kOptionMaxConnections, &(v = connections), 4);
   if (stall > 0) setOption(ec::kOptionStallSeconds, &(v = stall), 4);
   if (retries >= 0) setOption(ec::kOptionRetries, &(v = retries), 4);
+  setOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
+  if (args.uploadCap >= 0) setOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
+  if (args.peersServed > 0) setOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
+  if (!args.shareOn.empty())
+    setOption(ec::kOptionShareAddress, args.shareOn.data(), static_cast<int>(args.shareOn.size() * 2));
   ::SetConsoleCtrlHandler(OnCtrl, TRUE);
 
   int task = create(nullptr, link.c_str(), target.c_str());
@@ -89,11 +93,12 @@ int wmain(int argc, wchar_t** argv) {
   }
   uint8_t record[ec::kStatusRecordSize];
   uint8_t state = 0;
+  ec::StatusFields status;
   for (int ticks = 1;; ++ticks) {
     ::Sleep(20);
     std::memset(record, 0, sizeof record);
     query(task, record);
-    const ec::StatusFields status = ec::DecodeStatus(record);
+    status = ec::DecodeStatus(record);
     state = status.state;
     if (!quiet && (ticks % 25 == 0 || state != ec::kStateRunning)) {
       std::string line = p2sp::ProgressLine(status.done, status.total, uint64_t{status.linkSpeed} + status.otherSpeed);
@@ -106,6 +111,13 @@ int wmain(int argc, wchar_t** argv) {
     }
     if (state != ec::kStateRunning) break;
   }
+  for (int waited = 0; state == ec::kStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted; ++waited)
+    ::Sleep(100);
+  std::memset(record, 0, sizeof record);
+  query(task, record);
+  status = ec::DecodeStatus(record);
+  std::printf("%s\n", p2sp::PdownSummary(status.done, status.peerBytes, status.servedBytes).c_str());
+  std::fflush(stdout);
   uninit();
   if (state == ec::kStateFinished) return 0;
   return state == ec::kStateDamaged ? 6 : 5;

@@ -19,6 +19,8 @@ TEST(EngineContract, StatusRecordRoundTripsAtItsOffsetsLittleEndian) {
   in.linkSpeed = 0xA1B2C3D4u;
   in.otherSpeed = 42;
   in.state = kStateDamaged;
+  in.peerBytes = 0x1122334455667788ull;
+  in.servedBytes = 9;
   std::vector<uint8_t> record(kStatusRecordSize, 0xEE);
   EncodeStatus(in, record.data());
   EXPECT_EQ(record[kTotalOffset], 0x08);
@@ -32,6 +34,9 @@ TEST(EngineContract, StatusRecordRoundTripsAtItsOffsetsLittleEndian) {
   EXPECT_EQ(out.linkSpeed, in.linkSpeed);
   EXPECT_EQ(out.otherSpeed, in.otherSpeed);
   EXPECT_EQ(out.state, in.state);
+  EXPECT_EQ(out.peerBytes, in.peerBytes);
+  EXPECT_EQ(out.servedBytes, in.servedBytes);
+  EXPECT_EQ(record[kPeerBytesOffset], 0x88);
 }
 
 TEST(EngineContract, TaskLinkTheProgramBuildsIsTheOneTheEngineReads) {

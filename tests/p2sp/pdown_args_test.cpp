@@ -34,6 +34,18 @@ TEST(PdownArgsTest, OptionsAnywhereAndBothNames) {
   EXPECT_EQ(0, defaults.connections);
   EXPECT_EQ(-1, defaults.retries);
   EXPECT_FALSE(defaults.quiet);
+  EXPECT_TRUE(defaults.share);
+  EXPECT_EQ(-1, defaults.uploadCap);
+
+  p2sp::PdownArgs<char> sharing;
+  ASSERT_TRUE(Parse<char>({"--no-share", "--upload-cap", "0", "--peers-served", "16", "--share-on", "127.0.0.1",
+                           "--linger", "5", "l", "t"},
+                          &sharing));
+  EXPECT_FALSE(sharing.share);
+  EXPECT_EQ(0, sharing.uploadCap);
+  EXPECT_EQ(16, sharing.peersServed);
+  EXPECT_EQ("127.0.0.1", sharing.shareOn);
+  EXPECT_EQ(5, sharing.lingerSeconds);
 }
 
 TEST(PdownArgsTest, WideArgumentsReadTheSameWay) {
@@ -58,6 +70,10 @@ TEST(PdownArgsTest, RefusesWhatItCannotUse) {
       {"l", "t", "--connections", ""},
       {"l", "t", "--retries", "1000001"},
       {"l", "t", "--stall-timeout", "0"},
+      {"l", "t", "--peers-served", "17"},
+      {"l", "t", "--peers-served", "0"},
+      {"l", "t", "--upload-cap", "1000000001"},
+      {"l", "t", "--share-on", ""},
       {"l", "t", "--retries", "99999999999999999999"},
   };
   for (const auto& words : bad) {
