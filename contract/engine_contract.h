@@ -60,6 +60,8 @@ enum Option : int {
   // interface, announces on the system's choice. Tests give 127.0.0.1; so
   // does the environment variable P2SP_SHARE_ADDRESS, read at Init.
   kOptionShareAddress = 106,
+  // int32 1 while a full-screen program runs: no piece leaves until 0 again.
+  kOptionServePaused = 107,
 };
 
 // ---- Task link ------------------------------------------------------------------
