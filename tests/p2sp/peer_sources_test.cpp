@@ -42,8 +42,11 @@ TEST(PeerSources, PiecesGoRarestFirstAndServersTakeWhatNoPeerHolds) {
   ASSERT_EQ(servers.size(), 5u);
   EXPECT_EQ(servers.front(), 3u);
   EXPECT_EQ(servers.back(), 0u);
-  for (const ByteRange& r : peers.PiecesForServers(done))
-    if (r.begin == 4 * kPiece) EXPECT_EQ(r.end, size) << "the short last piece ends at the file's end";
+  for (const ByteRange& r : peers.PiecesForServers(done)) {
+    if (r.begin == 4 * kPiece) {
+      EXPECT_EQ(r.end, size) << "the short last piece ends at the file's end";
+    }
+  }
 
   done.Add(2 * kPiece, 3 * kPiece);
   EXPECT_EQ(Indexes(peers.PiecesFor(1, done)), (std::vector<uint64_t>{1, 0})) << "done pieces are not asked for";
