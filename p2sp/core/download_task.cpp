@@ -198,7 +198,7 @@ class Session {
 
   // Other players: as sources, and as those we serve our verified pieces to.
   PeerSources m_peers{m_sources};
-  bool m_peerOrder = false;  // pieces are handed out rarest first
+  bool m_pieceOrder = false;  // leases go piece by piece (see AssignForSource)
   std::shared_ptr<SharedDiskFile> m_shared;
   std::string m_sharedSha;
   uint64_t m_sharedVerified = 0;
@@ -596,14 +596,16 @@ void Session::StartConnections(Clock::time_point now) {
   }
 }
 
-// A peer is asked only for pieces its map holds, the rarest first. Once any
-// peer's map is known the link's server and mirrors take whole pieces too,
-// those no peer holds first, in an order of this process's own, so that
-// players starting together fetch different pieces and then trade them.
+// While a file can be shared, leases go piece by piece and a quarter piece
+// at most, so that pieces are complete, verified and worth something to other
+// players early, not all at once at the end. A peer is asked only for pieces
+// its map holds, the rarest first; the link's server and mirrors take those
+// no peer holds first, and pieces already begun before new ones.
 bool Session::AssignForSource(size_t source, int id, ByteRange* lease) {
   const Source& s = m_sources[source];
-  if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease);
-  if (m_peerOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease)) return true;
+  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 4, 256 * 1024) : 0;
+  if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease, most);
+  if (m_pieceOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease, most)) return true;
   return m_sched.Assign(id, lease, TrustedFrom(s));
 }
 
@@ -990,6 +992,9 @@ void Session::BeginSharing() {
   if (!m_hub || !m_manifest) return;
   m_peers.Begin(m_manifest->sha256, m_manifest->size, m_manifest->pieceLength, std::random_device()());
   m_sharedSha = m_manifest->sha256;
+  // What the connections have not asked for yet is handed out anew.
+  m_pieceOrder = true;
+  m_sched.TrimLeases();
   m_hub->Want(m_sharedSha, true);
   auto shared = std::make_shared<SharedDiskFile>(m_manifest->size, m_manifest->pieceLength);
   if (!shared->Open(m_sidePath)) return;
@@ -1000,7 +1005,7 @@ void Session::BeginSharing() {
 }
 
 // The verified pieces grow in the map others see; players heard nearby
-// become sources; the order of pieces changes once a peer's map is in.
+// become sources.
 void Session::UpdateSharing(Clock::time_point now) {
   if (m_shared && m_pieces.Verified().Covered() != m_sharedVerified) {
     m_shared->SetVerified(m_pieces.Verified());
@@ -1009,12 +1014,7 @@ void Session::UpdateSharing(Clock::time_point now) {
   if (!m_sharedSha.empty())
     for (const PeerAddress& peer : m_hub->TakeHeard(m_sharedSha)) m_peers.Add(peer, true);
   m_peers.StartQueries(m_multi.get(), now, kUserAgent);
-  if (!m_peerOrder && m_peers.AnyMap()) {
-    // What the connections have not asked for yet is handed out anew.
-    m_peerOrder = true;
-    m_sched.TrimLeases();
-    Debug("peers known: pieces go rarest first");
-  }
+
 }
 
 // `finished`: the target holds the whole file now, every piece verified; it
@@ -1046,7 +1046,7 @@ void Session::DropResumePending() {
 void Session::ForgetManifest() {
   EndSharing(false);
   m_peers.End();
-  m_peerOrder = false;
+  m_pieceOrder = false;
   m_checker.Stop();
   m_wholeHasher.Stop();
   m_pieces.Reset(nullptr);
