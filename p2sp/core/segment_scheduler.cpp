@@ -196,7 +196,8 @@ bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted,
       Lease& v = l.second;
       const uint64_t cut = std::max({v.pos, v.committed, w.begin});
       const uint64_t e = std::min(v.end, wEnd);
-      if (cut >= e || e - cut < kMinCut) continue;
+      // The owner keeps at least what it asked for, and something.
+      if (cut <= v.pos || cut >= e || e - cut < kMinCut || m_done.CoveredIn(cut, e) > 0) continue;
       v.end = cut;
       m_leases[id] = {cut, e, cut};
       *lease = {cut, e};
