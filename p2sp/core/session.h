@@ -32,6 +32,8 @@
 namespace p2sp {
 
 using Clock = std::chrono::steady_clock;
+// How long connections beyond the first wait for the manifest's answer.
+inline constexpr auto kManifestWait = std::chrono::seconds(2);
 inline constexpr uint64_t kUnknownSize = kUnknownTotal;
 inline constexpr const char* kUserAgent = "TarnP2SP/1.0";
 // A manifest lists one hash per piece: 4 GiB in 1 KiB pieces would be 4 MiB.
@@ -155,7 +157,8 @@ class Session {
 
   SideQuery m_seedQuery{64 * 1024, 10};  // a list of links is small
   SideQuery m_manifestQuery{kMaxManifestBytes, 10};
-  bool m_manifestSettled = false;  // the manifest query has ended, one way or the other
+  bool m_manifestSettled = false;
+  Clock::time_point m_manifestAsked{};  // the manifest query has ended, one way or the other
   Clock::time_point m_nextSeedQuery{};
 
   // Other players: as sources, and as those we serve our verified pieces to.

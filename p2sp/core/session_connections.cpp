@@ -28,6 +28,11 @@ void Session::StartConnections(Clock::time_point now) {
     return;
   }
   if (m_sched.Complete()) return;
+  // A file that may be shared is fetched piece by piece once its manifest is
+  // in: the first connection goes on meanwhile, the others wait for the
+  // manifest's answer (one round trip to the link's own server), a while at
+  // most, rather than ask for bytes all over the file.
+  if (m_hub && !m_conns.empty() && m_manifestQuery.Running() && now - m_manifestAsked < kManifestWait) return;
   // Sources with nothing they may fetch this round.
   std::vector<bool> idle(m_sources.Size(), false);
   for (;;) {

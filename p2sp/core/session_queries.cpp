@@ -58,6 +58,7 @@ void Session::StartManifestQuery() {
     url += ".meta4";
   }
   Debug("asking for a manifest: %s", url.c_str());
+  m_manifestAsked = Clock::now();
   if (!m_manifestQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy,
                              kUserAgent))
     m_manifestSettled = true;

@@ -30,6 +30,10 @@ TEST(PeerSources, PiecesGoRarestFirstAndServersTakeWhatNoPeerHolds) {
   ASSERT_EQ(book.Size(), 4u);
   EXPECT_EQ(book[1].mapUrl, "http://10.0.0.1:1/m/" + kSha);
   EXPECT_FALSE(peers.AnyMap());
+  RangeSet begun;
+  begun.Add(3 * kPiece + 5, 3 * kPiece + 9);
+  EXPECT_EQ(Indexes(peers.PiecesForServers(begun)), (std::vector<uint64_t>{3, 0, 1, 2, 4}))
+      << "no peer known: a piece begun, then file order";
   book.SetMap(1, PieceMap{size, kPiece, {true, true, true, false, false}});
   book.SetMap(2, PieceMap{size, kPiece, {true, true, false, false, false}});
   book.SetMap(3, PieceMap{size, kPiece, {true, false, false, false, true}});

@@ -256,6 +256,10 @@ TEST(SegmentScheduler, AssignAmongTakesFreeBytesFirstThenUnaskedPartsOfLeases) {
   EXPECT_FALSE(s.AssignAmong(5, {{0, 4 * kMiB}, {12 * kMiB, 16 * kMiB}}, &lease))
       << "a lease its owner has not asked from yet stays whole";
   EXPECT_FALSE(s.HasLease(5));
+  s.Commit(4, 2 * kMiB);
+  s.Written(4, kMiB, s.Accept(4, kMiB, kMiB / 2));
+  ASSERT_TRUE(s.AssignAmong(6, {{0, 4 * kMiB}}, &lease, kMiB / 4));
+  EXPECT_EQ(lease, (ByteRange{2 * kMiB, 2 * kMiB + kMiB / 4})) << "at most `most` bytes";
 }
 
 TEST(SegmentScheduler, TrimmedLeasesEndWhereTheirRequestsEnd) {

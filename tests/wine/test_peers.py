@@ -1,6 +1,6 @@
 """Two players on one machine's network fetch the same game: two copies of the
 program in two Wine prefixes (two Windows machines, as far as each knows). The
-second starts a few seconds after the first and takes pieces from it, so the
+second starts once the first has the game and takes pieces from it, so the
 publisher's server sends less than the game twice. Sharing stays on loopback
 (P2SP_SHARE_ADDRESS), as everywhere in the tests."""
 import os
@@ -14,7 +14,7 @@ sys.path.insert(0, os.path.join(harness.ROOT, "tests", "p2sp"))
 import servers  # noqa: E402
 
 PIECE = 4 << 20
-SIZE = 32 << 20
+SIZE = 24 << 20
 
 
 def range_bytes(requests):
@@ -63,14 +63,15 @@ class PeersTest(EndToEndTest):
             os.unlink(resume_b)
 
         first = self.start_and_download(program, key)
-        time.sleep(6)
+        # The first player has the whole game when the second starts: it
+        # serves it from the install prompt on, until it is closed.
+        self.wait_install_prompt(timeout=120)
         second = self.wine_b.start(program)
         self.procs.append(second)
         self.assertEqual(self.wine_b.driver("find", "--class", key, "--timeout", "30000")[0], 0, "B's window")
         self.assertEqual(self.wine_b.driver("command", "--class", key, "--id", "10", "--post")[0], 0)
-        for wine in (self.wine, self.wine_b):
-            code, _ = wine.driver("find", "--title", "DownloadFinished", "--timeout", "150000", timeout=180)
-            self.assertEqual(code, 0, "the install prompt of the player in %s" % wine.prefix)
+        code, _ = self.wine_b.driver("find", "--title", "DownloadFinished", "--timeout", "120000", timeout=150)
+        self.assertEqual(code, 0, "the second player's install prompt")
 
         self.assert_files_match(paths)
         target_b = os.path.join(save_b, "shared.pak")
@@ -87,7 +88,8 @@ class PeersTest(EndToEndTest):
             days[0]["finished"], days[0]["peerBytes"] / 1048576.0, days[0]["servedBytes"] / 1048576.0))
         self.assertEqual(days[0]["finished"], 2)
         self.assertGreaterEqual(days[0]["peerBytes"], PIECE)
-        self.assertGreaterEqual(days[0]["servedBytes"], PIECE)
+        # Served bytes are reported with the completion: the first player
+        # served the second after its own report, so they do not show here.
         sent = range_bytes([r for r in self.server.requests() if r["path"].endswith("/shared.pak")])
         # Asked for, not sent: requests cut short count whole.
         print("the publisher was asked for %.1f MiB for two copies of %.1f MiB" % (sent / 1048576.0,
