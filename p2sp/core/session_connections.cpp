@@ -78,7 +78,7 @@ void Session::StartConnections(Clock::time_point now) {
 // no peer holds first, and pieces already begun before new ones.
 bool Session::AssignForSource(size_t source, int id, ByteRange* lease) {
   const Source& s = m_sources[source];
-  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 4, 256 * 1024) : 0;
+  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 4, 1u << 20) : 0;
   if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease, most);
   if (m_pieceOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease, most)) return true;
   return m_sched.Assign(id, lease, TrustedFrom(s));
@@ -226,6 +226,14 @@ void Session::Finish(Conn* c, CURLcode code) {
   if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
+    curl_multi_remove_handle(m_multi.get(), c->easy.get());
+    if (Request(c)) return;
+  }
+  ByteRange next;
+  if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_pieceOrder && !m_task.m_stop && s.alive &&
+      AssignForSource(c->source, id, &next)) {
+    // Piece by piece, leases are short: the connection takes the next one.
+    c->pos = next.begin;
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
     if (Request(c)) return;
   }
