@@ -38,9 +38,16 @@ void PeerSources::Add(const PeerAddress& peer, bool nearby) {
   const std::string url = PeerPieceUrl(peer, m_sha256);
   std::string mapUrl = url;
   mapUrl.replace(mapUrl.rfind("/p/"), 3, "/m/");
+  const size_t before = m_book.Size();
   if (!m_book.AddPeer(url, mapUrl, nearby, kMaxPeers)) return;
-  Debug("peer %s (%s)", url.c_str(), nearby ? "local network" : "seed service");
-  m_nextMap[m_book.Size() - 1] = Clock::time_point{};
+  size_t index = m_book.Size() - 1;
+  if (m_book.Size() == before) {  // a peer dropped for now, back
+    for (size_t i = 0; i < m_book.Size(); ++i)
+      if (m_book[i].url == url) index = i;
+  } else {
+    Debug("peer %s (%s)", url.c_str(), nearby ? "local network" : "seed service");
+  }
+  m_nextMap[index] = Clock::time_point{};
 }
 
 void PeerSources::StartQueries(CURLM* multi, Clock::time_point now, const char* userAgent) {
@@ -81,7 +88,10 @@ void PeerSources::Finish(CURL* easy, CURLcode code, Clock::time_point now) {
   m_queries.erase(it);
   if (!Active() || !m_book[i].alive) return;
   if (!ok) {
-    m_book.Drop(i, status == 200 ? "its map is unreadable" : "its map cannot be had");
+    if (status == 200)
+      m_book.Drop(i, "its map is unreadable");
+    else
+      m_book.DropForNow(i, "its map cannot be had");
     return;
   }
   if (map.size != m_size || map.pieceLength != m_pieceLength) {

@@ -128,6 +128,18 @@ TEST(SourceBook, PeersWaitForTheirMapAndNearbyOnesTakeTheirPlace) {
   EXPECT_EQ(book[3].connections, SourceBook::kPeerConnections);
   book.Drop(0, "test");
   EXPECT_FALSE(book.AnyAlive()) << "peers alone do not keep a download waiting";
+
+  // Dropped for want of an answer, a peer comes back on the next hint, its
+  // map to be fetched again; one dropped for anything else does not.
+  book.DropForNow(3, "no map");
+  ASSERT_TRUE(book.AddPeer("http://192.168.1.5:1/p/x", "m", true, 2));
+  EXPECT_EQ(book.Size(), 4u);
+  EXPECT_TRUE(book[3].alive);
+  EXPECT_FALSE(book.MayConnect(3, now + milliseconds(2000))) << "its map is fetched again first";
+  book.Drop(3, "lied");
+  EXPECT_FALSE(book.AddPeer("http://192.168.1.5:1/p/x", "m", true, 2));
+  book.DropForNow(1, "no map");
+  EXPECT_FALSE(book.AddPeer("http://10.0.0.2:1/p/x", "m", true, 2)) << "it gave bytes before: no second chance";
 }
 
 }  // namespace p2sp
