@@ -211,6 +211,18 @@ bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted,
   return false;
 }
 
+bool SegmentScheduler::Cut(int victim, uint64_t at, int thief, ByteRange* lease) {
+  auto it = m_leases.find(victim);
+  if (thief == victim || it == m_leases.end() || at <= it->second.pos || at >= it->second.end) return false;
+  Release(thief);
+  Lease& v = m_leases[victim];
+  m_leases[thief] = {at, v.end, at};
+  *lease = {at, v.end};
+  v.end = at;
+  v.committed = std::min(v.committed, at);
+  return true;
+}
+
 void SegmentScheduler::TrimLeases() {
   for (auto& l : m_leases) l.second.end = std::max(l.second.pos, std::min(l.second.end, l.second.committed));
 }

@@ -43,6 +43,9 @@ class SegmentScheduler {
   // (the owner keeps what lies before it; what lies after is free again).
   // The lease holds at most `most` bytes.
   bool AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease, uint64_t most = UINT64_MAX);
+  // `victim`'s lease ends at `at` (inside its unwritten part), even where its
+  // owner has asked for more, and [at, its old end) goes to `thief`.
+  bool Cut(int victim, uint64_t at, int thief, ByteRange* lease);
   // Every lease ends where its owner's requests end: the rest is free, to be
   // handed out anew in a different order.
   void TrimLeases();

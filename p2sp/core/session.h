@@ -32,6 +32,10 @@
 namespace p2sp {
 
 using Clock = std::chrono::steady_clock;
+// A peer takes half of a server connection's lease when the connection would
+// need longer than this for it at its speed, and the half is at least kMinSteal.
+inline constexpr double kStealAfter = 4.0;
+inline constexpr uint64_t kMinSteal = 256 * 1024;
 // How long connections beyond the first wait for the manifest's answer.
 inline constexpr auto kManifestWait = std::chrono::seconds(2);
 inline constexpr uint64_t kUnknownSize = kUnknownTotal;
@@ -91,6 +95,7 @@ class Session {
   void AdoptManifest(const Manifest& manifest);
   void AddSource(const std::string& url, const char* from);
   bool AssignForSource(size_t source, int id, ByteRange* lease);
+  bool StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_point now);
   void BeginSharing();
   void UpdateSharing(Clock::time_point now);
   void EndSharing(bool finished);

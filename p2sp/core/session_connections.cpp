@@ -43,7 +43,14 @@ void Session::StartConnections(Clock::time_point now) {
     ByteRange lease;
     if (!AssignForSource(static_cast<size_t>(pick), id, &lease)) {
       if (m_sources[pick].peer) {
-        idle[pick] = true;  // it holds nothing we still need
+        if (!StealForPeer(static_cast<size_t>(pick), id, &lease, now)) {
+          idle[pick] = true;  // it holds nothing we still need
+          continue;
+        }
+        if (!Launch(static_cast<size_t>(pick), Mode::kRange, lease, id)) {
+          m_sched.Release(id);
+          return;
+        }
         continue;
       }
       // Nothing to split: take over a connection that went quiet in the middle
@@ -69,6 +76,39 @@ void Session::StartConnections(Clock::time_point now) {
       return;
     }
   }
+}
+
+// A peer with room and nothing free in its pieces takes the second half of
+// a slow server connection's lease inside them: a server shared by many
+// players sends each connection little, and its leases would keep the
+// pieces from a peer that has them at hand. The server's request is cut
+// short where the half begins (its connection is then made anew).
+bool Session::StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_point now) {
+  const Source& peer = m_sources[source];
+  int victim = -1;
+  double longest = kStealAfter;
+  uint64_t cut = 0;
+  for (const auto& entry : m_conns) {
+    const Conn& c = *entry.second;
+    if (c.mode != Mode::kRange || m_sources[c.source].peer || !m_sched.HasLease(c.id)) continue;
+    const ByteRange l = m_sched.LeaseOf(c.id);
+    if (l.Length() < 2 * kMinSteal) continue;
+    const uint64_t at = l.begin + l.Length() / 2;
+    if (!peer.map.Covers(at, l.end)) continue;
+    const double secs = std::chrono::duration<double>(now - c.reqStarted).count();
+    if (secs < 1.0) continue;  // too early to tell its speed
+    const double rate = std::max(1.0, static_cast<double>(c.pos - c.begin) / secs);
+    const double left = static_cast<double>(l.Length()) / rate;
+    if (left > longest) {
+      longest = left;
+      victim = c.id;
+      cut = at;
+    }
+  }
+  if (victim < 0 || !m_sched.Cut(victim, cut, id, lease)) return false;
+  Debug("conn %d of a peer takes [%llu, %llu) from slow conn %d", id, static_cast<unsigned long long>(lease->begin),
+        static_cast<unsigned long long>(lease->end), victim);
+  return true;
 }
 
 // While a file can be shared, leases go piece by piece and a quarter piece

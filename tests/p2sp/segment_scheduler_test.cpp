@@ -262,6 +262,20 @@ TEST(SegmentScheduler, AssignAmongTakesFreeBytesFirstThenUnaskedPartsOfLeases) {
   EXPECT_EQ(lease, (ByteRange{2 * kMiB, 2 * kMiB + kMiB / 4})) << "at most `most` bytes";
 }
 
+TEST(SegmentScheduler, ACutTakesTheRestOfALeaseEvenWhereItWasAskedFor) {
+  SegmentScheduler s(8 * kMiB);
+  ByteRange a, b;
+  ASSERT_TRUE(s.Assign(1, &a));
+  s.Commit(1, 8 * kMiB);
+  s.Written(1, 0, s.Accept(1, 0, kMiB));
+  EXPECT_FALSE(s.Cut(1, kMiB, 2, &b)) << "not at or before what arrived";
+  EXPECT_FALSE(s.Cut(1, 8 * kMiB, 2, &b));
+  ASSERT_TRUE(s.Cut(1, 5 * kMiB, 2, &b));
+  EXPECT_EQ(b, (ByteRange{5 * kMiB, 8 * kMiB}));
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{kMiB, 5 * kMiB}));
+  EXPECT_EQ(s.Accept(1, kMiB, 6 * kMiB), 4 * kMiB) << "the owner's bytes past the cut are not taken";
+}
+
 TEST(SegmentScheduler, TrimmedLeasesEndWhereTheirRequestsEnd) {
   SegmentScheduler s(8 * kMiB);
   ByteRange a, b;

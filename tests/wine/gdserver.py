@@ -65,7 +65,7 @@ class GdServer:
 
     def reports(self, game=None):
         """Stored reports in arrival order, each a dict of the fields present."""
-        fields = ["action", "tg", "cg", "cwdm", "game", "mid", "ver"]
+        fields = ["action", "tg", "cg", "cwdm", "game", "mid", "ver", "pb", "ps"]
         with sqlite3.connect(self.db) as db:
             rows = db.execute("SELECT %s FROM reports ORDER BY received, rowid" % ", ".join(fields)).fetchall()
         found = [{k: v for k, v in zip(fields, row) if v is not None} for row in rows]

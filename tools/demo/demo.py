@@ -8,8 +8,11 @@ names, and gdserver stores every report and draws the dashboard. A branded copy 
 the program runs under Wine: on $DISPLAY when there is one (the player clicks),
 otherwise on a virtual display where the demo presses the download button
 itself, follows the download to the install prompt, starts the installer and
-saves a screenshot of each stage under build/demo/. It ends with a summary, the
-dashboard's address and a picture of it.
+saves a screenshot of each stage under build/demo/. A second branded copy, in a
+Wine prefix of its own (another player on the same network), starts a few
+seconds after the first and takes pieces from it. It ends with a summary, the
+share of the game the second player got from the first, the dashboard's address
+and a picture of it.
 """
 import atexit
 import hashlib
@@ -119,7 +122,7 @@ class Services:
     def print_new(self):
         reports = self.server.reports()
         for r in reports[self.printed:]:
-            extra = " ".join("%s=%s" % (k, r[k]) for k in ("tg", "cg", "cwdm") if k in r)
+            extra = " ".join("%s=%s" % (k, r[k]) for k in ("tg", "cg", "cwdm", "pb", "ps") if k in r)
             print("  [%s] report stored: action=%s (%s)%s" % (time.strftime("%H:%M:%S"), r.get("action"),
                                                             EVENTS.get(r.get("action"), "?"),
                                                             (" " + extra) if extra else ""), flush=True)
@@ -288,6 +291,49 @@ def drive(wine, stage, save_dir, files):
     return True
 
 
+SECOND_DELAY = 5  # seconds between the two players' download buttons
+PER_CONNECTION = 64 * 1024  # bytes per second on each connection to the download server and the mirror
+
+
+def second_player(wine_b, program, save_b, notes):
+    """The second player: its own prefix, the same branded copy, its download
+    button pressed a few seconds after the first's; it stops at its install
+    prompt."""
+    proc = wine_b.start(program)
+    try:
+        if not find(wine_b, "--class", KEY, timeout=30000):
+            notes.append("the second player's download window did NOT appear")
+            return
+        command(wine_b, cls=KEY, ident=DOWNLOAD_COMMAND)
+        notes.append("second player: download button pressed")
+        if find(wine_b, "--title", "DownloadFinished", timeout=240000):
+            notes.append("second player: install prompt shown")
+        else:
+            notes.append("second player: the install prompt did NOT appear within 240 s")
+        command(wine_b, cls=KEY, ident=QUIT_COMMAND)
+        proc.wait(30)
+    except subprocess.TimeoutExpired:
+        notes.append("second player: the program did not end; stopped")
+    finally:
+        wine_b.kill_all()
+
+
+def sharing_summary(services, files, save_b):
+    """What the second player got from the first, from its own report."""
+    total = sum(os.path.getsize(source) for _, source in files)
+    right = all(os.path.exists(os.path.join(save_b, name)) and
+                md5_text(os.path.join(save_b, name)) == md5_text(source) for name, source in files)
+    done = [r for r in services.server.reports()[services.earlier:] if r.get("action") == "5" and "pb" in r]
+    print("  second player: files %s (in %s)" % ("verified" if right else "NOT all right", save_b))
+    if len(done) < 2:
+        print("  second player: no completion report to read the share from")
+        return right
+    got = int(done[-1]["pb"])
+    print("  second player got %.1f MiB of %.1f MiB from the first player: share %.2f "
+          "(its CompleteDownload report, pb=%d)" % (got / 1048576.0, total / 1048576.0, got / float(total), got))
+    return right
+
+
 def summary(stage, services, server, mirror, wine, files, save_dir, headless):
     print()
     print("what happened:")
@@ -350,17 +396,20 @@ def main():
 
     server = TestServer(root=WWW)
     server.start()
-    throttle(server, 4 * 1024 * 1024)
+    # The publisher's uplink, slow enough that the second player finds pieces
+    # at the first before the publisher has sent them again.
+    throttle(server, PER_CONNECTION)
     mirror = TestServer(root=WWW)
     mirror.start()
+    throttle(mirror, PER_CONNECTION)
     base = "http://127.0.0.1:%d" % server.port
     services = Services("http://127.0.0.1:%d" % mirror.port, {"setup.exe"} | {n for n, _ in DATA_FILES})
     files, config = build_game(wine, base, services.base, harness.exe("marker.exe"),
                                "http://127.0.0.1:%d" % mirror.port)
     # gdserver reads the configuration for the game's name and the report path.
     services.start(os.path.dirname(config))
-    print("demo server: %s (serving %s, 4 MiB/s per connection); mirror: %s; gdserver (seed and statistics): %s" % (
-        base, WWW, "http://127.0.0.1:%d" % mirror.port, services.base))
+    print("demo server: %s (serving %s, %d KiB/s per connection, the mirror too); mirror: %s; gdserver (seed and statistics): %s" % (
+        base, WWW, PER_CONNECTION // 1024, "http://127.0.0.1:%d" % mirror.port, services.base))
     print("dashboard: %s (gdserver's log: %s)" % (services.server.url("/dashboard"), services.server.log_path))
     print("configuration: %s (made by gamecfg)" % config)
     for name, path in files:
@@ -368,6 +417,10 @@ def main():
 
     save_dir = os.path.join(wine.prefix, "drive_c", "download")
     clean_previous_run(wine, save_dir, files)
+    wine_b = harness.Wine(display.name, prefix=os.path.join(harness.BUILD, "wine", "prefix-b"))
+    wine_b.ensure_prefix()
+    save_b = os.path.join(wine_b.prefix, "drive_c", "download")
+    clean_previous_run(wine_b, save_b, files)
     program = harness.branded_copy(harness.exe("GameDownloader.exe"), OUT, game_key=KEY,
                                    server=base + "/tool/muldown/", wine=wine)
     print("branded copy: %s" % program)
@@ -378,15 +431,25 @@ def main():
     started = time.time()
     proc = wine.start(program)
     ok = True
+    second_notes = []
+    second = threading.Thread(target=lambda: (time.sleep(SECOND_DELAY + 8),
+                                              second_player(wine_b, program, save_b, second_notes)), daemon=True)
     try:
         if headless:
+            second.start()
             ok = drive(wine, stage, save_dir, files)
+            second.join(300)
+            for text in second_notes:
+                stage.note(text)
             command(wine, cls=KEY, ident=QUIT_COMMAND)
             proc.wait(30)
         else:
             print("  the program runs on %s; download the game, then choose 关闭 in its "
-                  "notification-area menu to end the demo" % display.name, flush=True)
+                  "notification-area menu to end the demo (a second player starts by itself "
+                  "a few seconds after the first's window appears)" % display.name, flush=True)
+            second.start()
             proc.wait()
+            second.join(300)
         stage.note("program ended with exit code %s after %.0f s" % (proc.returncode, time.time() - started))
         time.sleep(1.0)  # the last reports
     except subprocess.TimeoutExpired:
@@ -398,6 +461,7 @@ def main():
         mirror.stop()
         server.stop()
     verified = summary(stage, services, server, mirror, wine, files, save_dir, headless)
+    verified = sharing_summary(services, files, save_b) and verified
     funnel = services.server.funnel(KEY)
     url, shot = services.dashboard()
     services.stop()
