@@ -94,7 +94,7 @@ class Session {
   void FinishManifestQuery(CURLcode code);
   void AdoptManifest(const Manifest& manifest);
   void AddSource(const std::string& url, const char* from);
-  bool AssignForSource(size_t source, int id, ByteRange* lease);
+  bool AssignForSource(size_t source, int id, ByteRange* lease, uint64_t chunk);
   bool StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_point now);
   void BeginSharing();
   void UpdateSharing(Clock::time_point now);

@@ -41,7 +41,9 @@ void Session::StartConnections(Clock::time_point now) {
     const uint64_t from = TrustedFrom(m_sources[pick]);
     int id = m_nextId++;
     ByteRange lease;
-    if (!AssignForSource(static_cast<size_t>(pick), id, &lease)) {
+    uint64_t chunk = Pacer::kFirstChunk;  // what Launch gives the new connection
+    for (const auto& c : m_conns) chunk = std::max(chunk, c.second->chunk);
+    if (!AssignForSource(static_cast<size_t>(pick), id, &lease, chunk)) {
       if (m_sources[pick].peer) {
         if (!StealForPeer(static_cast<size_t>(pick), id, &lease, now)) {
           idle[pick] = true;  // it holds nothing we still need
@@ -111,14 +113,15 @@ bool Session::StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_
   return true;
 }
 
-// While a file can be shared, leases go piece by piece and a quarter piece
-// at most, so that pieces are complete, verified and worth something to other
+// While a file can be shared, leases go piece by piece, a quarter piece at
+// most for a connection slower than that a second (`chunk`, its request
+// size), so that pieces are complete, verified and worth something to other
 // players early, not all at once at the end. A peer is asked only for pieces
 // its map holds, the rarest first; the link's server and mirrors take those
 // no peer holds first, and pieces already begun before new ones.
-bool Session::AssignForSource(size_t source, int id, ByteRange* lease) {
+bool Session::AssignForSource(size_t source, int id, ByteRange* lease, uint64_t chunk) {
   const Source& s = m_sources[source];
-  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 4, 1u << 20) : 0;
+  const uint64_t most = m_manifest ? std::max<uint64_t>({m_manifest->pieceLength / 4, 1u << 20, chunk}) : 0;
   if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease, most);
   if (m_pieceOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease, most)) return true;
   return m_sched.Assign(id, lease, TrustedFrom(s));
@@ -271,7 +274,7 @@ void Session::Finish(Conn* c, CURLcode code) {
   }
   ByteRange next;
   if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_pieceOrder && !m_task.m_stop && s.alive &&
-      AssignForSource(c->source, id, &next)) {
+      AssignForSource(c->source, id, &next, c->chunk)) {
     // Piece by piece, leases are short: the connection takes the next one.
     c->pos = next.begin;
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
