@@ -41,8 +41,9 @@ void Session::StartConnections(Clock::time_point now) {
     const uint64_t from = TrustedFrom(m_sources[pick]);
     int id = m_nextId++;
     ByteRange lease;
-    uint64_t chunk = Pacer::kFirstChunk;  // what Launch gives the new connection
-    for (const auto& c : m_conns) chunk = std::max(chunk, c.second->chunk);
+    // About a second of one connection's share of the speed so far.
+    const uint64_t chunk =
+        m_conns.empty() ? Pacer::kMinChunk : static_cast<uint64_t>(m_pacer.GrowRate() / m_conns.size());
     if (!AssignForSource(static_cast<size_t>(pick), id, &lease, chunk)) {
       if (m_sources[pick].peer) {
         if (!StealForPeer(static_cast<size_t>(pick), id, &lease, now)) {
