@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <map>
+#include <random>
 #include <vector>
 
 #include "answer.h"
@@ -14,12 +15,14 @@
 #include "metalink.h"
 #include "path_lock.h"
 #include "pacer.h"
+#include "peer_sources.h"
 #include "piece_checker.h"
 #include "piece_ledger.h"
 #include "progress_record.h"
 #include "proxy.h"
 #include "range_set.h"
 #include "segment_scheduler.h"
+#include "sharing_hub.h"
 #include "side_query.h"
 #include "source_book.h"
 #include "tail_hasher.h"
@@ -41,6 +44,10 @@ constexpr uint64_t kWritebackStep = 16u << 20;
 constexpr const char* kUserAgent = "TarnP2SP/1.0";
 // A manifest lists one hash per piece: 4 GiB in 1 KiB pieces would be 4 MiB.
 constexpr size_t kMaxManifestBytes = 8u << 20;
+// The seed service forgets a peer not heard for 10 minutes.
+constexpr auto kSeedRefresh = std::chrono::minutes(4);
+// A player that turned us away is asked again after this.
+constexpr auto kPeerBusyPause = std::chrono::seconds(2);
 
 }  // namespace
 
@@ -113,12 +120,16 @@ class Session {
   size_t OnData(Conn* c, const char* data, size_t size);
   void OnHeader(Conn* c, const char* data, size_t size);
   void Tick(Clock::time_point now);
-  void StartSeedQuery();
+  void StartSeedQuery(Clock::time_point now);
   void FinishSeedQuery(CURLcode code);
   void StartManifestQuery();
   void FinishManifestQuery(CURLcode code);
   void AdoptManifest(const Manifest& manifest);
   void AddSource(const std::string& url, const char* from);
+  bool AssignForSource(size_t source, int id, ByteRange* lease);
+  void BeginSharing();
+  void UpdateSharing(Clock::time_point now);
+  void EndSharing(bool finished);
   void UpdatePieces();
   void PieceFailed(uint64_t index);
   bool PiecesSettled() const;
@@ -138,6 +149,7 @@ class Session {
 
   DownloadTask& m_task;
   const TaskOptions& m_opt;
+  const std::shared_ptr<SharingHub> m_hub;
   TaskLink m_link;
   std::string m_h1;
   std::string m_sidePath;
@@ -181,6 +193,15 @@ class Session {
 
   SideQuery m_seedQuery{64 * 1024, 10};  // a list of links is small
   SideQuery m_manifestQuery{kMaxManifestBytes, 10};
+  bool m_manifestSettled = false;  // the manifest query has ended, one way or the other
+  Clock::time_point m_nextSeedQuery{};
+
+  // Other players: as sources, and as those we serve our verified pieces to.
+  PeerSources m_peers{m_sources};
+  bool m_peerOrder = false;  // pieces are handed out rarest first
+  std::shared_ptr<SharedDiskFile> m_shared;
+  std::string m_sharedSha;
+  uint64_t m_sharedVerified = 0;
   std::string m_describedBy;  // the manifest the link's first answer names
 
   uint64_t m_serverBytes = 0, m_peerBytes = 0;
@@ -192,6 +213,7 @@ class Session {
 Session::Session(DownloadTask& task)
     : m_task(task),
       m_opt(task.m_options),
+      m_hub(task.m_hub),
       m_link(ParseTaskLink(task.m_link)),
       m_sources(m_link.url, m_opt.retries),
       m_pacer(m_opt.initialConnections, m_opt.maxConnections) {
@@ -205,6 +227,8 @@ Session::~Session() {
   AbortAll();
   m_seedQuery.Cancel();
   m_manifestQuery.Cancel();
+  m_peers.CancelAll();
+  EndSharing(false);
 }
 
 void Session::Publish() {
@@ -280,6 +304,7 @@ uint8_t Session::Run() {
     CloseFile();
     FaultPoint("before-rename");
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
+    EndSharing(true);
     Debug("renamed%s", m_manifest ? (", " + std::to_string(m_pieces.Checked()) + " pieces checked").c_str() : "");
     return kStateFinished;
   }
@@ -486,7 +511,7 @@ Session::Result Session::Transfer() {
     }
     Clock::time_point now = Clock::now();
     // Not from inside a curl callback: the multi handle refuses new transfers there.
-    if (m_sizeKnown) StartSeedQuery();
+    if (m_sizeKnown) StartSeedQuery(now);
     if (m_sizeKnown && !m_stream) StartManifestQuery();
     UpdatePieces();
     FeedHasher();
@@ -505,6 +530,10 @@ Session::Result Session::Transfer() {
       }
       if (m_manifestQuery.Owns(msg->easy_handle)) {
         FinishManifestQuery(msg->data.result);
+        continue;
+      }
+      if (m_peers.Owns(msg->easy_handle)) {
+        m_peers.Finish(msg->easy_handle, msg->data.result, Clock::now());
         continue;
       }
       Conn* conn = nullptr;
@@ -537,7 +566,11 @@ void Session::StartConnections(Clock::time_point now) {
     const uint64_t from = TrustedFrom(m_sources[pick]);
     int id = m_nextId++;
     ByteRange lease;
-    if (!m_sched.Assign(id, &lease, from)) {
+    if (!AssignForSource(static_cast<size_t>(pick), id, &lease)) {
+      if (m_sources[pick].peer) {
+        idle[pick] = true;  // it holds nothing we still need
+        continue;
+      }
       // Nothing to split: take over a connection that went quiet in the middle
       // of its answer. One still waiting for its first byte is left to the
       // stall timeout, or a slow server would see its requests moved forever.
@@ -561,6 +594,17 @@ void Session::StartConnections(Clock::time_point now) {
       return;
     }
   }
+}
+
+// A peer is asked only for pieces its map holds, the rarest first. Once any
+// peer's map is known the link's server and mirrors take whole pieces too,
+// those no peer holds first, in an order of this process's own, so that
+// players starting together fetch different pieces and then trade them.
+bool Session::AssignForSource(size_t source, int id, ByteRange* lease) {
+  const Source& s = m_sources[source];
+  if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease);
+  if (m_peerOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease)) return true;
+  return m_sched.Assign(id, lease, TrustedFrom(s));
 }
 
 // Where a source's bytes may go. The link's server is the authority; bytes of
@@ -603,8 +647,12 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   RequireVerifiedServer(e);
-  std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
-  if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+  if (s.peer) {
+    curl_easy_setopt(e, CURLOPT_PROXY, "");  // players answer directly
+  } else {
+    std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
+    if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+  }
   Conn* conn = c.get();
   m_sources.Connected(sourceIndex);
   m_conns[id] = std::move(c);
@@ -713,7 +761,16 @@ void Session::Finish(Conn* c, CURLcode code) {
   Abort(id);  // c is gone from here on
   if (m_localError) return;
   if (ok) return;
-  if (!s.alive || modeChange) return;
+  if (!m_sources[source].alive || modeChange) return;
+  if (m_sources[source].peer) {
+    // A player serves only what its map holds; one that turns us away
+    // serves others now. Anything else ends it for this run.
+    if (status == 503)
+      m_sources.Busy(source, now + kPeerBusyPause);
+    else
+      m_sources.Drop(source, "it did not serve a piece of its map");
+    return;
+  }
   m_sources.Failed(source, asked, now);
 }
 
@@ -821,6 +878,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
   c->lastProgress = Clock::now();
   m_sources.Wrote(c->source, c->pos, c->pos + take, c->lastProgress);
   (m_sources[c->source].primary ? m_serverBytes : m_peerBytes) += take;
+  if (m_sources[c->source].peer) m_task.m_peerBytes += take;
   c->pos += take;
   if (take < size) {
     c->reachedEnd = true;
@@ -842,9 +900,19 @@ size_t Session::HeaderCb(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
-void Session::StartSeedQuery() {
-  if (m_seedQuery.Started() || m_opt.seedUrl.empty() || !m_sizeKnown) return;
-  std::string url = SeedQueryUrl(m_opt.seedUrl, m_h1, FileNameOfUrl(m_link.url), m_sched.FileSize());
+// After the manifest query, so that the seed service hears the file's
+// SHA-256 and our sharing port; with a manifest it is asked again now and
+// then, which keeps us in its book of peers and names newcomers.
+void Session::StartSeedQuery(Clock::time_point now) {
+  if (m_opt.seedUrl.empty() || !m_sizeKnown || !(m_manifestSettled || m_stream)) return;
+  if (m_seedQuery.Started()) {
+    if (!m_manifest || m_seedQuery.Running() || now < m_nextSeedQuery) return;
+    m_seedQuery.Reset();
+  }
+  m_nextSeedQuery = now + kSeedRefresh;
+  const std::string sha = m_manifest ? m_manifest->sha256 : std::string();
+  const uint16_t port = m_manifest && m_hub ? m_hub->Port() : 0;
+  std::string url = SeedQueryUrl(m_opt.seedUrl, m_h1, FileNameOfUrl(m_link.url), m_sched.FileSize(), sha, port);
   Debug("asking the seed service: %s", url.c_str());
   m_seedQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
 }
@@ -854,6 +922,7 @@ void Session::FinishSeedQuery(CURLcode code) {
   Debug("seed service: curl %d, http %ld, %zu bytes", static_cast<int>(code), status, m_seedQuery.Body().size());
   if (status != 200) return;  // the link alone, as before
   for (const std::string& url : ParseSeedAnswer(m_seedQuery.Body(), kMaxSeedSources)) AddSource(url, "seed service");
+  for (const PeerAddress& peer : ParseSeedPeers(m_seedQuery.Body(), kMaxSeedSources)) m_peers.Add(peer, false);
 }
 
 void Session::AddSource(const std::string& url, const char* from) {
@@ -871,11 +940,14 @@ void Session::StartManifestQuery() {
     url += ".meta4";
   }
   Debug("asking for a manifest: %s", url.c_str());
-  m_manifestQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy, kUserAgent);
+  if (!m_manifestQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy,
+                             kUserAgent))
+    m_manifestSettled = true;
 }
 
 void Session::FinishManifestQuery(CURLcode code) {
   long status = m_manifestQuery.Finish(code);
+  m_manifestSettled = true;
   Manifest manifest;
   std::string why;
   if (status != 200) {
@@ -911,6 +983,55 @@ void Session::AdoptManifest(const Manifest& manifest) {
   for (const std::string& url : m_manifest->urls) {
     if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) AddSource(url, "manifest");
   }
+  BeginSharing();
+}
+
+void Session::BeginSharing() {
+  if (!m_hub || !m_manifest) return;
+  m_peers.Begin(m_manifest->sha256, m_manifest->size, m_manifest->pieceLength, std::random_device()());
+  m_sharedSha = m_manifest->sha256;
+  m_hub->Want(m_sharedSha, true);
+  auto shared = std::make_shared<SharedDiskFile>(m_manifest->size, m_manifest->pieceLength);
+  if (!shared->Open(m_sidePath)) return;
+  shared->SetVerified(m_pieces.Verified());
+  m_sharedVerified = m_pieces.Verified().Covered();
+  m_shared = shared;
+  m_hub->Offer(m_sharedSha, m_shared);
+}
+
+// The verified pieces grow in the map others see; players heard nearby
+// become sources; the order of pieces changes once a peer's map is in.
+void Session::UpdateSharing(Clock::time_point now) {
+  if (m_shared && m_pieces.Verified().Covered() != m_sharedVerified) {
+    m_shared->SetVerified(m_pieces.Verified());
+    m_sharedVerified = m_pieces.Verified().Covered();
+  }
+  if (!m_sharedSha.empty())
+    for (const PeerAddress& peer : m_hub->TakeHeard(m_sharedSha)) m_peers.Add(peer, true);
+  m_peers.StartQueries(m_multi.get(), now, kUserAgent);
+  if (!m_peerOrder && m_peers.AnyMap()) {
+    // What the connections have not asked for yet is handed out anew.
+    m_peerOrder = true;
+    m_sched.TrimLeases();
+    Debug("peers known: pieces go rarest first");
+  }
+}
+
+// `finished`: the target holds the whole file now, every piece verified; it
+// is served until the engine stops, through the same open file, so that
+// answers under way go on.
+void Session::EndSharing(bool finished) {
+  if (m_sharedSha.empty()) return;
+  if (finished && m_shared && m_manifest) {
+    RangeSet all;
+    all.Add(0, m_manifest->size);
+    m_shared->SetVerified(all);
+  } else {
+    m_hub->Withdraw(m_sharedSha);
+  }
+  m_hub->Want(m_sharedSha, false);
+  m_shared.reset();
+  m_sharedSha.clear();
 }
 
 // Pending bytes of an earlier run that no manifest of the same hash will check.
@@ -923,6 +1044,9 @@ void Session::DropResumePending() {
 }
 
 void Session::ForgetManifest() {
+  EndSharing(false);
+  m_peers.End();
+  m_peerOrder = false;
   m_checker.Stop();
   m_wholeHasher.Stop();
   m_pieces.Reset(nullptr);
@@ -959,14 +1083,17 @@ void Session::UpdatePieces() {
 // in an earlier run blame nobody.
 void Session::PieceFailed(uint64_t index) {
   const uint64_t b = m_pieces.Range(index).begin, e = m_pieces.Range(index).end;
-  const bool linkServed = m_sources.BlamePiece(b, e);
+  bool othersWrote = false;
+  const bool linkServed = m_sources.BlamePiece(b, e, &othersWrote);
   // Connections of dropped sources stop now; their leases are free again.
   std::vector<int> doomed;
   for (const auto& c : m_conns)
     if (!m_sources[c.second->source].alive) doomed.push_back(c.first);
   for (int id : doomed) Abort(id);
   m_sched.MarkMissing(b, e);
-  if (linkServed && m_pieces.StrikeLink(index)) {
+  // The link's server is blamed only for a piece it gave alone: a peer's
+  // lie must not use up the server's chances.
+  if (linkServed && !othersWrote && m_pieces.StrikeLink(index)) {
     Debug("piece %llu failed twice from the link's server", static_cast<unsigned long long>(index));
     m_checkFailed = true;
     return;
@@ -977,7 +1104,7 @@ void Session::PieceFailed(uint64_t index) {
   // Another source should bring it; the link's server only when none is left.
   for (size_t i = 0; i < m_sources.Size(); ++i) {
     const Source& s = m_sources[i];
-    if (s.primary || !s.alive) continue;
+    if (s.primary || !s.alive || s.peer) continue;
     int id = m_nextId++;
     if (!m_sched.AssignExact(id, {b, e})) break;
     if (!Launch(i, Mode::kRange, {b, e}, id)) {
@@ -993,6 +1120,8 @@ bool Session::BlameSources(uint64_t checkedFrom) {
   RangeSet again = m_sources.BlameFrom(checkedFrom);
   for (const auto& r : again.Ranges()) m_sched.MarkMissing(r.begin, r.end);
   const bool blamed = again.Count() > 0;
+  // Verified pieces are fetched again: none of them is served meanwhile.
+  if (blamed) EndSharing(false);
   if (blamed) FlushRecord();
   return blamed;
 }
@@ -1015,6 +1144,7 @@ void Session::Tick(Clock::time_point now) {
     m_writebackBytes = written;
   }
   FeedHasher();
+  UpdateSharing(now);
   if (m_flushFailed) m_localError = true;
   // A record would only add a journal commit for the writes to wait for when
   // the flush before the rename comes soon anyway; should the speed drop,
@@ -1028,8 +1158,9 @@ void Session::Tick(Clock::time_point now) {
     Debug("more connections: %d per source at %.1f MB/s", m_pacer.PerSource(), m_pacer.GrowRate() / 1e6);
 }
 
-DownloadTask::DownloadTask(const std::string& link, const std::string& target, const TaskOptions& options)
-    : m_link(link), m_target(target), m_options(options) {}
+DownloadTask::DownloadTask(const std::string& link, const std::string& target, const TaskOptions& options,
+                           std::shared_ptr<SharingHub> hub)
+    : m_link(link), m_target(target), m_options(options), m_hub(std::move(hub)) {}
 
 DownloadTask::~DownloadTask() {
   Stop();
@@ -1069,6 +1200,7 @@ TaskStatus DownloadTask::Status() const {
   s.done = m_done;
   s.serverSpeed = m_serverSpeed;
   s.peerSpeed = m_peerSpeed;
+  s.peerBytes = m_peerBytes;
   s.state = m_state;
   s.active = m_active;
   return s;

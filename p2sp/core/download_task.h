@@ -11,6 +11,8 @@
 
 namespace p2sp {
 
+class SharingHub;
+
 // Task states as the status record carries them.
 constexpr uint8_t kStateRunning = engine_contract::kStateRunning;  // running, stopped or not finished
 constexpr uint8_t kStateFinished = engine_contract::kStateFinished;
@@ -44,7 +46,10 @@ struct TaskStatus {
 // return at once; the transfer runs on the task's own thread.
 class DownloadTask {
  public:
-  DownloadTask(const std::string& link, const std::string& target, const TaskOptions& options);
+  // `hub` (may be null: no sharing) serves the verified pieces of a file
+  // with a manifest to other players and tells of the players heard nearby.
+  DownloadTask(const std::string& link, const std::string& target, const TaskOptions& options,
+               std::shared_ptr<SharingHub> hub = nullptr);
   ~DownloadTask();
   DownloadTask(const DownloadTask&) = delete;
   DownloadTask& operator=(const DownloadTask&) = delete;
@@ -64,6 +69,7 @@ class DownloadTask {
   const std::string m_link;
   const std::string m_target;
   const TaskOptions m_options;
+  const std::shared_ptr<SharingHub> m_hub;
 
   std::mutex m_lifeMutex;
   std::thread m_thread;
@@ -74,6 +80,7 @@ class DownloadTask {
   std::atomic<uint64_t> m_done{0};
   std::atomic<uint32_t> m_serverSpeed{0};
   std::atomic<uint32_t> m_peerSpeed{0};
+  std::atomic<uint64_t> m_peerBytes{0};
 };
 
 // The name of the side file that holds a download until it is complete.

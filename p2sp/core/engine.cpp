@@ -2,6 +2,7 @@
 
 #include <curl/curl.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "text.h"
@@ -52,7 +53,11 @@ void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
   engine_contract::EncodeStatus(fields, record);
 }
 
-Engine::Engine() = default;
+Engine::Engine() : m_hub(std::make_shared<SharingHub>()) {
+  // Tests keep every socket of sharing on one address (loopback).
+  if (const char* address = std::getenv("P2SP_SHARE_ADDRESS")) m_sharing.address = address;
+  m_hub->Configure(m_sharing);
+}
 
 Engine::~Engine() { Uninit(); }
 
@@ -68,6 +73,7 @@ void Engine::Uninit() {
   }
   for (auto& t : all) t->Stop();
   for (auto& t : all) t->Join();
+  m_hub->Shutdown();
 }
 
 void Engine::SetOption(int option, const void* value, int bytes) {
@@ -80,6 +86,7 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   }
   if (option == kOptionShareAddress) {
     m_sharing.address = OptionText(p, bytes);
+    m_hub->Configure(m_sharing);
     return;
   }
   if (bytes < 4) return;
@@ -91,6 +98,8 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   if (option == kOptionPeerSharing && (v == 0 || v == 1)) m_sharing.share = v == 1;
   if (option == kOptionUploadCap && v >= 0) m_sharing.uploadBytesPerSecond = static_cast<uint32_t>(v);
   if (option == kOptionMaxPeersServed && v >= 1) m_sharing.maxPeersServed = v > 16 ? 16 : v;
+  if (option == kOptionServePaused && (v == 0 || v == 1)) m_sharing.paused = v == 1;
+  m_hub->Configure(m_sharing);
 }
 
 SharingOptions Engine::Sharing() const {
@@ -107,7 +116,7 @@ int Engine::CreateTask(const std::string& link, const std::string& target) {
   CurlGlobalInit();
   std::lock_guard<std::mutex> lock(m_mutex);
   int id = m_nextId++;
-  m_tasks[id] = std::make_shared<DownloadTask>(link, target, m_options);
+  m_tasks[id] = std::make_shared<DownloadTask>(link, target, m_options, m_hub);
   return id;
 }
 
@@ -146,6 +155,6 @@ bool Engine::QueryTask(int id, TaskStatus* status) {
   return true;
 }
 
-uint64_t Engine::ServedBytes() const { return 0; }
+uint64_t Engine::ServedBytes() const { return m_hub->Served(); }
 
 }  // namespace p2sp

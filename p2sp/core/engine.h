@@ -9,6 +9,7 @@
 
 #include "contract/engine_contract.h"
 #include "download_task.h"
+#include "sharing_hub.h"
 
 namespace p2sp {
 
@@ -18,6 +19,7 @@ using engine_contract::kOptionPeerSharing;
 using engine_contract::kOptionUploadCap;
 using engine_contract::kOptionRetries;
 using engine_contract::kOptionSeedUrl;
+using engine_contract::kOptionServePaused;
 using engine_contract::kOptionShareAddress;
 using engine_contract::kOptionStallSeconds;
 using engine_contract::kStatusRecordSize;
@@ -26,13 +28,6 @@ using engine_contract::kStatusRecordSize;
 void FillStatusRecord(const TaskStatus& status, uint8_t* record);
 
 // The task table behind the exports. Every call returns at once.
-// What this process offers other players: process-wide, changed at once.
-struct SharingOptions {
-  bool share = true;  // serve verified pieces and announce them
-  uint32_t uploadBytesPerSecond = 1u << 20;
-  int maxPeersServed = 4;
-  std::string address;  // IPv4 to serve and announce on; empty: any
-};
 
 class Engine {
  public:
@@ -62,6 +57,7 @@ class Engine {
   mutable std::mutex m_mutex;
   TaskOptions m_options;
   SharingOptions m_sharing;
+  std::shared_ptr<SharingHub> m_hub;
   std::map<int, std::shared_ptr<DownloadTask>> m_tasks;
   std::vector<std::shared_ptr<DownloadTask>> m_removed;  // joined at Uninit
   int m_nextId = 1;

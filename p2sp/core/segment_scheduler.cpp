@@ -174,6 +174,42 @@ bool SegmentScheduler::Assign(int id, ByteRange* lease, uint64_t from) {
   return true;
 }
 
+bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease) {
+  Release(id);
+  // Cutting a lease for less than this costs a request more than it gains.
+  const uint64_t kMinCut = 64 * 1024;
+  const std::vector<ByteRange> free = FreeRuns();
+  // Free bytes in any wanted piece before a cut into someone's lease.
+  for (const ByteRange& w : wanted) {
+    const uint64_t wEnd = std::min(w.end, m_fileSize);
+    for (const ByteRange& g : free) {
+      const uint64_t b = std::max(g.begin, w.begin), e = std::min(g.end, wEnd);
+      if (b >= e) continue;
+      m_leases[id] = {b, e, b};
+      *lease = {b, e};
+      return true;
+    }
+  }
+  for (const ByteRange& w : wanted) {
+    const uint64_t wEnd = std::min(w.end, m_fileSize);
+    for (auto& l : m_leases) {
+      Lease& v = l.second;
+      const uint64_t cut = std::max({v.pos, v.committed, w.begin});
+      const uint64_t e = std::min(v.end, wEnd);
+      if (cut >= e || e - cut < kMinCut) continue;
+      v.end = cut;
+      m_leases[id] = {cut, e, cut};
+      *lease = {cut, e};
+      return true;
+    }
+  }
+  return false;
+}
+
+void SegmentScheduler::TrimLeases() {
+  for (auto& l : m_leases) l.second.end = std::max(l.second.pos, std::min(l.second.end, l.second.committed));
+}
+
 bool SegmentScheduler::AssignExact(int id, const ByteRange& range) {
   Release(id);
   if (range.begin >= range.end || range.end > m_fileSize) return false;

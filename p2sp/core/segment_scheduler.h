@@ -37,6 +37,14 @@ class SegmentScheduler {
   // With `from` above 0 the lease lies wholly at or after `from` (a source
   // whose bytes are trusted only in that part).
   bool Assign(int id, ByteRange* lease, uint64_t from = 0);
+  // Gives `id` a lease inside the first of `wanted` (pieces, in the caller's
+  // order of preference) that has bytes nobody fetches yet: a free run there,
+  // or else the part of another lease there that its owner has not asked for
+  // (the owner keeps what lies before it; what lies after is free again).
+  bool AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease);
+  // Every lease ends where its owner's requests end: the rest is free, to be
+  // handed out anew in a different order.
+  void TrimLeases();
   // Gives `id` exactly `range` when no byte of it is done or leased.
   bool AssignExact(int id, const ByteRange& range);
   // Moves the unwritten rest of `victim`'s lease to `thief` (a stuck connection

@@ -11,7 +11,8 @@ size_t SideQuery::WriteCb(char* data, size_t size, size_t n, void* user) {
   return size * n;
 }
 
-bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent) {
+bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent,
+                      bool direct) {
   m_started = true;
   m_url = url;
   m_easy.reset(curl_easy_init());
@@ -25,7 +26,7 @@ bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& p
   curl_easy_setopt(m_easy.get(), CURLOPT_TIMEOUT, m_timeout);
   curl_easy_setopt(m_easy.get(), CURLOPT_USERAGENT, userAgent);
   RequireVerifiedServer(m_easy.get());
-  if (!proxy.empty()) curl_easy_setopt(m_easy.get(), CURLOPT_PROXY, proxy.c_str());
+  if (!proxy.empty() || direct) curl_easy_setopt(m_easy.get(), CURLOPT_PROXY, direct ? "" : proxy.c_str());
   if (curl_multi_add_handle(multi, m_easy.get()) != CURLM_OK) {
     m_easy.reset();
     return false;

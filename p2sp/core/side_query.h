@@ -17,8 +17,17 @@ class SideQuery {
   SideQuery(const SideQuery&) = delete;
   SideQuery& operator=(const SideQuery&) = delete;
 
-  bool Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent);
+  // `direct`: never through a proxy, not even one the environment names.
+  bool Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent,
+             bool direct = false);
+  // Ready to start again.
+  void Reset() {
+    Cancel();
+    m_started = false;
+    m_body.clear();
+  }
   bool Started() const { return m_started; }
+  bool Running() const { return m_easy != nullptr; }
   bool Owns(CURL* easy) const { return easy && easy == m_easy.get(); }
   // Ends the transfer (libcurl reported it done); returns the HTTP status, 0 on failure.
   long Finish(CURLcode code);

@@ -1,5 +1,7 @@
 #include "source_book.h"
 
+#include <algorithm>
+
 #include "trace.h"
 
 namespace p2sp {
@@ -26,14 +28,52 @@ bool SourceBook::Add(const std::string& url, size_t maxExtra) {
   return true;
 }
 
-bool SourceBook::AnyAlive() const {
+bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers) {
   for (const auto& s : m_sources)
-    if (s.alive) return true;
+    if (s.url == url) return false;
+  if (LivePeers() >= maxPeers) {
+    if (!nearby) return false;
+    int distant = -1;
+    for (size_t i = 0; i < m_sources.size(); ++i) {
+      const Source& s = m_sources[i];
+      if (s.peer && s.alive && !s.nearby && s.bytes == 0) distant = static_cast<int>(i);
+    }
+    if (distant < 0) return false;
+    Drop(static_cast<size_t>(distant), "a peer on our own network takes its place");
+  }
+  Source s;
+  s.health = SourceHealth(m_retries);
+  s.url = url;
+  s.mapUrl = mapUrl;
+  s.peer = true;
+  s.nearby = nearby;
+  m_sources.push_back(std::move(s));
+  return true;
+}
+
+size_t SourceBook::LivePeers() const {
+  size_t n = 0;
+  for (const auto& s : m_sources) n += s.peer && s.alive;
+  return n;
+}
+
+void SourceBook::SetMap(size_t i, const PieceMap& map) {
+  m_sources[i].map = map;
+  m_sources[i].mapKnown = true;
+}
+
+bool SourceBook::AnyAlive() const {
+  // Peers come and go and may never hold the missing pieces: alone they do
+  // not keep a download waiting.
+  for (const auto& s : m_sources)
+    if (s.alive && !s.peer) return true;
   return false;
 }
 
 bool SourceBook::MayConnect(size_t i, Clock::time_point now) const {
-  return m_sources[i].alive && now >= m_sources[i].health.NextTry();
+  const Source& s = m_sources[i];
+  if (s.peer && (!s.mapKnown || now < s.busyUntil)) return false;
+  return s.alive && now >= s.health.NextTry();
 }
 
 int SourceBook::Pick(int perSource, const std::vector<bool>& idle, Clock::time_point now) const {
@@ -43,6 +83,7 @@ int SourceBook::Pick(int perSource, const std::vector<bool>& idle, Clock::time_p
     const Source& s = m_sources[i];
     if ((i < idle.size() && idle[i]) || !MayConnect(i, now)) continue;
     int allowance = (s.primary || s.verified) ? perSource : 1;
+    if (s.peer) allowance = std::min(perSource, kPeerConnections);
     int room = allowance - s.connections;
     if (room > pickRoom) {
       pick = static_cast<int>(i);
@@ -54,6 +95,7 @@ int SourceBook::Pick(int perSource, const std::vector<bool>& idle, Clock::time_p
 
 void SourceBook::Wrote(size_t i, uint64_t begin, uint64_t end, Clock::time_point now) {
   m_sources[i].wrote.Add(begin, end);
+  m_sources[i].bytes += end - begin;
   m_sources[i].health.Gained(now);
 }
 
@@ -68,8 +110,9 @@ void SourceBook::Drop(size_t i, const char* why) {
   Debug("dropping %s: %s", s.url.c_str(), why);
 }
 
-bool SourceBook::BlamePiece(uint64_t begin, uint64_t end) {
+bool SourceBook::BlamePiece(uint64_t begin, uint64_t end, bool* othersWrote) {
   bool linkServed = false;
+  if (othersWrote) *othersWrote = false;
   for (size_t i = 0; i < m_sources.size(); ++i) {
     Source& s = m_sources[i];
     if (s.wrote.CoveredIn(begin, end) == 0) continue;
@@ -78,6 +121,7 @@ bool SourceBook::BlamePiece(uint64_t begin, uint64_t end) {
       linkServed = true;
       continue;
     }
+    if (othersWrote) *othersWrote = true;
     Drop(i, "a piece it gave failed its check");
   }
   return linkServed;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "piece_server.h"
 #include "range_set.h"
 #include "source_health.h"
 
@@ -27,12 +28,32 @@ class SourceBook {
     int connections = 0;
     SourceHealth health;
     RangeSet wrote;  // what this run took from it
+    // Another player: serves only the pieces of its map, and only once that
+    // map has been fetched.
+    bool peer = false;
+    bool nearby = false;  // heard on the local network
+    bool mapKnown = false;
+    PieceMap map;
+    std::string mapUrl;
+    Clock::time_point busyUntil{};  // it turned us away (it serves enough others)
+    uint64_t bytes = 0;             // what it gave, checked or not
   };
+  // Connections to one peer at once: a player's upload is capped over all
+  // it serves, so more would only take turns from other players.
+  static constexpr int kPeerConnections = 2;
 
   SourceBook(const std::string& link, int retries);
 
   // An extra source; false when it is known already or `maxExtra` are there.
   bool Add(const std::string& url, size_t maxExtra);
+  // Another player serving the file at `url` with its map at `mapUrl`; false
+  // when known already or `maxPeers` live peers are there. A peer heard on
+  // the local network takes the place of a live distant one that has given
+  // nothing yet.
+  bool AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers);
+  size_t LivePeers() const;
+  void SetMap(size_t i, const PieceMap& map);
+  void Busy(size_t i, Clock::time_point until) { m_sources[i].busyUntil = until; }
   size_t Size() const { return m_sources.size(); }
   const Source& operator[](size_t i) const { return m_sources[i]; }
   std::vector<Source>::const_iterator begin() const { return m_sources.begin(); }
@@ -56,8 +77,9 @@ class SourceBook {
 
   // The piece [begin, end) failed its check: what any source wrote there is
   // forgotten and the extra sources that wrote any of it are dropped. True
-  // when the link's server wrote some of it.
-  bool BlamePiece(uint64_t begin, uint64_t end);
+  // when the link's server wrote some of it; `othersWrote` tells whether an
+  // extra source did too.
+  bool BlamePiece(uint64_t begin, uint64_t end, bool* othersWrote = nullptr);
   // The whole-file check failed: the extra sources that wrote anything from
   // `from` on are dropped, and all they wrote is returned, to fetch again.
   RangeSet BlameFrom(uint64_t from);
