@@ -230,7 +230,10 @@ def main():
                               "+ 1 lying, cap %s" % show_rate(caps[0])).run(sha, size, timeout)
                 finally:
                     liar.stop()
-                report(n - 1, r, ", the liar sent %.1f MiB in %d answers" % (liar.bytes_sent / MiB, liar.answers))
+                # "from peers" counts the liar's bytes too, thrown away or not.
+                honest = max(0.0, r["from_peers"] - liar.bytes_sent / float((n - 1) * size))
+                report(n - 1, r, ", the liar sent %.1f MiB in %d answers; from honest peers >= %.1f %%"
+                       % (liar.bytes_sent / MiB, liar.answers, 100 * honest))
                 ratios.append(("%d procs, 1 lying: wrong files (must be 0)" % n, r["wrong"], "%d"))
             if plain:
                 for cap, r in shared.items():
