@@ -583,6 +583,8 @@ class FakePeer:
               away as a killed process does: connections reset, port closed,
               no more announces
       stall   the first byte answer sends `cut` bytes and then nothing
+      late    honest, but its first map request gets 404, as from a player
+              whose announce went out before its file was registered
     """
 
     def __init__(self, path, sha256, piece=4 << 20, mode="ok", period=1.0, cut=1 << 20):
@@ -638,6 +640,10 @@ class FakePeer:
                 if sha.lower() != outer.sha256 or route not in ("m", "p"):
                     return self.answer(404, b"", head)
                 if route == "m":
+                    with outer.lock:
+                        maps = sum(1 for r in outer.requests if r[1] == "m")
+                    if outer.mode == "late" and maps == 1:
+                        return self.answer(404, b"", head)
                     return self.answer(200, piece_map_text(outer.size, outer.piece), head)
                 span = parse_range(self.headers.get("Range"), outer.size)
                 if not self.headers.get("Range"):

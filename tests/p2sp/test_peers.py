@@ -184,6 +184,23 @@ class PeerCase(unittest.TestCase):
                 self.assertTrue(fake.byte_requests(), "%s: the peer was never asked%s" % (mode, run.tail()))
                 fake.stop()
 
+    # Known fault: the engine drops a peer whose first map request fails and
+    # never takes it back, though it announces again. Remove the mark with the
+    # fix (an unexpected success fails the run).
+    @unittest.expectedFailure
+    def test_a_peer_heard_before_its_map_is_ready(self):
+        # Players starting together hear each other before every one of them
+        # can answer for its file; such a peer announces again and must then
+        # be used.
+        case = "map not ready"
+        fake = self.fake("late")
+        run = self.start("late")
+        _, peers, _ = self.finish(run, case)
+        maps = [r for r in fake.requests if r[1] == "m"]
+        self.assertTrue(maps, "%s: the peer's map was never asked for%s" % (case, run.tail()))
+        self.assertGreater(peers, 0, "%s: the peer was never used after its first map request failed%s"
+                           % (case, run.tail()))
+
     def test_no_share_serves_and_announces_nothing(self):
         case = "--no-share"
         fake = self.fake("ok")
