@@ -128,6 +128,67 @@ std::string DailyChart(const std::vector<DayFigures>& days, int64_t today) {
   return svg + "</svg>";
 }
 
+std::string ByteText(double bytes) {
+  const char* const units[] = {"B", "KB", "MB", "GB", "TB", "PB"};
+  int unit = 0;
+  while (bytes >= 1024 && unit < 5) {
+    bytes /= 1024;
+    ++unit;
+  }
+  char buf[32];
+  std::snprintf(buf, sizeof buf, unit ? "%.1f %s" : "%.0f %s", bytes, units[unit]);
+  return buf;
+}
+
+std::string ShareText(const SharingFigures& s) {
+  const double share = s.Share();
+  if (share < 0) return "—";
+  char buf[16];
+  std::snprintf(buf, sizeof buf, "%.1f%%", 100 * share);
+  return buf;
+}
+
+// What the players of finished downloads got from each other: per day for
+// one game, per game for all of them.
+std::string SharingCard(const std::string& game, const Figures& f, const std::map<std::string, std::string>& names) {
+  const SharingFigures& t = f.sharingTotal;
+  std::string html = "<section class=\"card wide\"><h2>Bytes from other players (finished downloads, last " +
+                     Str(kDays) + " days)</h2>";
+  if (t.finished == 0) return html + "<p class=\"muted\">No finished downloads.</p></section>";
+  html += "<p>" + ByteText(t.peerBytes) + " came from other players" +
+          (t.Share() >= 0 ? ", " + ShareText(t) + " of the " + ByteText(t.deliveredBytes) + " delivered" : "") +
+          "; players served " + ByteText(t.servedBytes) + ".</p>";
+  std::vector<SharingFigures> rows;
+  if (game.empty()) {
+    std::map<std::string, SharingFigures> byGame;
+    for (const SharingFigures& s : f.sharing) {
+      SharingFigures& g = byGame[s.game];
+      g.game = s.game;
+      g.Add(s);
+    }
+    for (const auto& entry : byGame) rows.push_back(entry.second);
+    std::sort(rows.begin(), rows.end(),
+              [](const SharingFigures& a, const SharingFigures& b) { return a.peerBytes > b.peerBytes; });
+    if (rows.size() > 20) rows.resize(20);
+  } else {
+    rows = f.sharing;
+  }
+  html += "<table><tr><td>" + std::string(game.empty() ? "game" : "day") +
+          "</td><td>finished</td><td>from players</td><td>share</td><td>served</td></tr>";
+  for (const SharingFigures& s : rows) {
+    std::string label = DateText(s.day, "%Y-%m-%d");
+    if (game.empty()) {
+      const auto n = names.find(s.game);
+      label = Label(n != names.end() ? n->second : (s.game.empty() ? "(no game key)" : s.game));
+    }
+    html += "<tr><td>" + label + "</td><td>" + Str(s.finished) + "</td><td>" + ByteText(s.peerBytes) + "</td><td>" +
+            ShareText(s) + "</td><td>" + ByteText(s.servedBytes) + "</td></tr>";
+  }
+  html += "</table><p class=\"muted\">Share: bytes from players of the game's size per finished download (its "
+          "configuration in --configs; — without one). Reports of older downloaders count as nothing from players.</p>";
+  return html + "</section>";
+}
+
 const char kStyle[] =
     "body{font-family:'WenQuanYi Micro Hei',system-ui,sans-serif;margin:0;background:#f4f5f7;color:#222}"
     "header{background:#263247;color:#fff;padding:12px 16px}header h1{font-size:20px;margin:0}"
@@ -208,6 +269,8 @@ std::string RenderDashboard(const std::string& game, const Figures& f, const std
           "\"></span>started<span style=\"background:" + kDayColours[1] +
           "\"></span>finished<span style=\"background:" + kDayColours[2] + "\"></span>failed</div>" +
           DailyChart(f.days, today) + "</section>";
+
+  html += SharingCard(game, f, names);
 
   std::vector<Labelled> reasons;
   for (const Labelled& l : f.failures)

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <future>
 #include <ctime>
 
@@ -15,6 +16,10 @@ std::string GameFilter(const std::string& game, std::vector<Cell>& params) {
 }
 
 int64_t Number(const Cell& c) { return c ? std::stoll(*c) : 0; }
+
+// Sums of byte counts: taken as floating point, so that no number of
+// reports makes them overflow (exact up to 2^53 bytes).
+double Bytes(const Cell& c) { return c ? std::strtod(c->c_str(), nullptr) : 0; }
 
 Funnel FunnelOf(const std::vector<Row>& rows);
 
@@ -96,7 +101,21 @@ Funnel FunnelOf(const std::vector<Row>& rows) {
 }
 }  // namespace
 
-Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
+double SharingFigures::Share() const {
+  if (deliveredBytes <= 0) return -1;
+  return peerBytesSized / std::max(peerBytesSized, deliveredBytes);
+}
+
+void SharingFigures::Add(const SharingFigures& other) {
+  finished += other.finished;
+  peerBytes += other.peerBytes;
+  servedBytes += other.servedBytes;
+  deliveredBytes += other.deliveredBytes;
+  peerBytesSized += other.peerBytesSized;
+}
+
+Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs,
+                     const std::map<std::string, uint64_t>& sizes) {
   // Each figure is its own query on its own connection; they run side by
   // side, so the page takes about as long as the slowest of them.
   Figures f;
@@ -133,6 +152,17 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
                            std::to_string(kVersions),
                        params);
   });
+  auto sharing = std::async(std::launch::async, [&] {
+    std::vector<Cell> params{since};
+    const std::string filter = GameFilter(game, params);
+    // The conditions of the index reports_peers.
+    return store.Query(
+        "SELECT r.day, COALESCE(g.game, ''), COUNT(*), SUM(CAST(r.pb AS DOUBLE PRECISION)),"
+        " SUM(CAST(r.ps AS DOUBLE PRECISION)) FROM reports r LEFT JOIN games g ON g.no = r.game_no"
+        " WHERE r.action = '5' AND r.cg = '1' AND r.day >= ?" + filter +
+            " GROUP BY r.game_no, r.day, g.game ORDER BY r.day DESC, 3 DESC LIMIT " + std::to_string(kSharingRows),
+        params);
+  });
   {
     std::map<int64_t, DayFigures> byDay;
     const auto rows = days.get();
@@ -145,6 +175,24 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs) {
     }
     for (const auto& entry : byDay) f.days.push_back(entry.second);
   }
+  for (const Row& r : sharing.get()) {
+    SharingFigures s;
+    s.day = Number(r[0]);
+    s.game = r[1].value_or("");
+    s.finished = Number(r[2]);
+    s.peerBytes = Bytes(r[3]);
+    s.servedBytes = Bytes(r[4]);
+    const auto size = sizes.find(s.game);
+    if (size != sizes.end()) {
+      s.deliveredBytes = static_cast<double>(size->second) * static_cast<double>(s.finished);
+      s.peerBytesSized = s.peerBytes;
+    }
+    f.sharingTotal.Add(s);
+    f.sharing.push_back(s);
+  }
+  std::sort(f.sharing.begin(), f.sharing.end(), [](const SharingFigures& a, const SharingFigures& b) {
+    return a.day != b.day ? a.day < b.day : a.game < b.game;
+  });
   f.versions = Labels(versions.get());
   f.unidentified = unidentified.get();
   {
@@ -203,6 +251,28 @@ std::string LabelledJson(const std::vector<Labelled>& items, const char* name) {
 }
 }  // namespace
 
+namespace {
+std::string DateOf(int64_t day) {
+  char date[16];
+  const time_t t = static_cast<time_t>(day) * 86400;
+  std::tm tm{};
+  gmtime_r(&t, &tm);
+  std::strftime(date, sizeof date, "%Y-%m-%d", &tm);
+  return date;
+}
+
+std::string SharingJson(const SharingFigures& s) {
+  char buf[256];
+  const double share = s.Share();
+  char shareText[32] = "null";
+  if (share >= 0) std::snprintf(shareText, sizeof shareText, "%.4f", share);
+  std::snprintf(buf, sizeof buf,
+                "\"finished\": %lld, \"peerBytes\": %.0f, \"servedBytes\": %.0f, \"deliveredBytes\": %.0f, \"share\": %s",
+                static_cast<long long>(s.finished), s.peerBytes, s.servedBytes, s.deliveredBytes, shareText);
+  return buf;
+}
+}  // namespace
+
 std::string FiguresJson(const Figures& f) {
   std::string days = "[";
   for (size_t i = 0; i < f.days.size(); ++i) {
@@ -216,10 +286,16 @@ std::string FiguresJson(const Figures& f) {
             ", \"finished\": " + std::to_string(d.finished) + ", \"failed\": " + std::to_string(d.failed) + "}";
   }
   days += "]";
+  std::string sharing = "{" + SharingJson(f.sharingTotal) + ", \"days\": [";
+  for (size_t i = 0; i < f.sharing.size(); ++i)
+    sharing += (i ? ", " : "") + std::string("{\"date\": \"") + DateOf(f.sharing[i].day) +
+               "\", \"game\": " + JsonString(f.sharing[i].game) + ", " + SharingJson(f.sharing[i]) + "}";
+  sharing += "]}";
   return "{\"funnel\": " + FunnelJson(f.funnel) + ", \"unidentified\": " + FunnelJson(f.unidentified) +
          ", \"failures\": " + LabelledJson(f.failures, "cwdm") +
          ", \"days\": " + days + ", \"versions\": " + LabelledJson(f.versions, "ver") +
-         ", \"reports\": " + std::to_string(f.reports) + ", \"malformed\": " + std::to_string(f.malformed) + "}";
+         ", \"reports\": " + std::to_string(f.reports) + ", \"malformed\": " + std::to_string(f.malformed) +
+         ", \"sharing\": " + sharing + "}";
 }
 
 std::string GamesJson(const std::vector<Labelled>& games, const std::map<std::string, std::string>& names) {

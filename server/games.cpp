@@ -65,6 +65,9 @@ GameDirectory ReadConfigurations(const std::string& dir) {
     if (ParseConfiguration([&doc](const wchar_t* s, const wchar_t* k) { return doc.Lookup(s, k); }, values)) {
       name = values.gameName;
       domain = values.domainName;
+      uint64_t size = 0;
+      for (const GameFileEntry& f : values.files) size = f.size > UINT64_MAX - size ? UINT64_MAX : size + f.size;
+      if (size > 0) out.sizes[key] = size;
     } else {
       // The program would refuse it, but its name still labels its reports.
       Log("configs: %s is not a configuration the program accepts", file.c_str());

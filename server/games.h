@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <set>
 #include <string>
@@ -8,6 +9,9 @@
 // its game key, and the report paths their DomainName values name.
 struct GameDirectory {
   std::map<std::string, std::string> names;  // game key -> GameName (UTF-8)
+  // game key -> the bytes of all its files (GameSize), for configurations
+  // the program accepts and whose sizes add up to more than 0.
+  std::map<std::string, uint64_t> sizes;
   std::set<std::string> reportPaths;
 };
 

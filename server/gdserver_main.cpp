@@ -317,13 +317,13 @@ int main(int argc, char** argv) {
     if (path == "/api/funnel") {
       answer = HttpAnswer{200, FunnelJson(QueryFunnel(*store, game)) + "\n", "application/json"};
     } else if (path == "/api/figures") {
-      answer = HttpAnswer{200, FiguresJson(QueryFigures(*store, game, NowMs())) + "\n", "application/json"};
+      answer = HttpAnswer{200, FiguresJson(QueryFigures(*store, game, NowMs(), games.sizes)) + "\n", "application/json"};
     } else if (path == "/api/games") {
       answer = HttpAnswer{200, GamesJson(QueryGames(*store), games.names) + "\n", "application/json"};
     } else {
       auto list =
           std::async(std::launch::async, [&] { return game.empty() ? QueryGames(*store) : std::vector<Labelled>{}; });
-      const Figures f = QueryFigures(*store, game, NowMs());
+      const Figures f = QueryFigures(*store, game, NowMs(), games.sizes);
       answer = HttpAnswer{200, RenderDashboard(game, f, list.get(), games.names), "text/html; charset=utf-8"};
     }
     std::lock_guard<std::mutex> lock(computedLock);

@@ -76,6 +76,8 @@ Report ParseReportTarget(const std::string& target) {
       else if (key == "game") field = &r.game;
       else if (key == "mid") field = &r.mid;
       else if (key == "ver") field = &r.ver;
+      else if (key == "pb") field = &r.pb;
+      else if (key == "ps") field = &r.ps;
       if (field) {
         if (field->has || tooLong.count(field)) {
           r.malformed = true;  // the first one counts
@@ -89,6 +91,15 @@ Report ParseReportTarget(const std::string& target) {
       }
     }
     start = end + 1;
+  }
+  // Stored as numbers: anything else stays in the raw query only.
+  for (Report::Field* bytes : {&r.pb, &r.ps}) {
+    const std::string& v = bytes->value;
+    if (bytes->has && (v.empty() || v.size() > kMaxByteDigits || v.find_first_not_of("0123456789") != std::string::npos)) {
+      bytes->has = false;
+      bytes->value.clear();
+      r.malformed = true;
+    }
   }
   const std::string& a = r.action.value;
   if (!r.action.has || a.empty() || a.size() > 9 || a.find_first_not_of("0123456789") != std::string::npos)

@@ -17,8 +17,15 @@ struct Report {
     std::string value;
   };
   Field action, tg, cg, cwdm, game, mid, ver;
+  // "CompleteDownload" of a newer program: the game's bytes from other
+  // players and the bytes served to them; absent in older reports, and
+  // when not a number of at most kMaxByteDigits digits.
+  Field pb, ps;
   bool malformed = false;
 };
+
+// Byte counts above 999 TB are no count a player's run can reach.
+constexpr size_t kMaxByteDigits = 15;
 
 // The program's fields are a few dozen bytes; longer ones are not indexed.
 constexpr size_t kMaxFieldBytes = 256;
@@ -27,9 +34,9 @@ constexpr size_t kMaxFieldBytes = 256;
 // report. Values are kept as they come: the program encodes nothing, so no
 // percent-decoding happens; bytes that are not UTF-8 text or are control
 // characters are written as %XX so that every database takes them. A query
-// is malformed when it has no numeric action, a piece without "=", or a
-// field given twice, or a field longer than kMaxFieldBytes (then only the raw
-// query keeps it); it is still kept.
+// is malformed when it has no numeric action, a piece without "=", a field
+// given twice, a field longer than kMaxFieldBytes, or a pb or ps that is not
+// a byte count (then only the raw query keeps it); it is still kept.
 Report ParseReportTarget(const std::string& target);
 
 // The same rule for any stored text.

@@ -9,7 +9,10 @@ const char* const kSchema[] = {
     " query TEXT NOT NULL,"
     " action TEXT, tg TEXT, cg TEXT, cwdm TEXT, game TEXT, mid TEXT, ver TEXT,"
     " malformed INTEGER NOT NULL,"
-    " game_no INTEGER)",  // the game's number in `games`, NULL without a game
+    " game_no INTEGER,"  // the game's number in `games`, NULL without a game
+    // Bytes from other players and bytes served, of a newer program's
+    // "CompleteDownload"; NULL in other and older reports.
+    " pb BIGINT, ps BIGINT)",
     // A number for each game text, so that the indexes hold a small number
     // rather than the 38 characters of a game key (stored 40 % faster).
     "CREATE TABLE IF NOT EXISTS games (no INTEGER PRIMARY KEY, game TEXT NOT NULL UNIQUE)",
@@ -19,6 +22,8 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS reports_funnel ON reports (game_no, action, cg, mid)",
     "CREATE INDEX IF NOT EXISTS reports_days ON reports (game_no, day, action, cg, ver, mid)",
     "CREATE INDEX IF NOT EXISTS reports_malformed ON reports (game_no) WHERE malformed = 1",
+    // The sharing figures of finished downloads, read without the table.
+    "CREATE INDEX IF NOT EXISTS reports_peers ON reports (game_no, day, pb, ps) WHERE action = '5' AND cg = '1'",
     // Reports the database refused, as they came, with its reason; nothing
     // reads them but the publisher.
     "CREATE TABLE IF NOT EXISTS quarantine ("
@@ -45,9 +50,18 @@ const char* const kAddGameNumbers[] = {
 const char kHasReports[] = "SELECT 1 FROM reports WHERE 1 = 0";
 const char kHasGameNumbers[] = "SELECT game_no FROM reports WHERE 1 = 0";
 
+// A reports table made before the sharing figures: the columns are added,
+// NULL in every report it holds.
+const char* const kAddPeerBytes[] = {
+    "ALTER TABLE reports ADD COLUMN pb BIGINT",
+    "ALTER TABLE reports ADD COLUMN ps BIGINT",
+    nullptr,
+};
+const char kHasPeerBytes[] = "SELECT pb, ps FROM reports WHERE 1 = 0";
+
 const char kInsertReport[] =
-    "INSERT INTO reports (received, day, client, path, query, action, tg, cg, cwdm, game, mid, ver, malformed, game_no)"
-    " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
+    "INSERT INTO reports (received, day, client, path, query, action, tg, cg, cwdm, game, mid, ver, malformed, game_no,"
+    " pb, ps) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)";
 
 // Numbers are given by the servers themselves (the same SQL on both
 // databases); two servers numbering a new game at once make one of their
@@ -138,7 +152,7 @@ std::vector<Cell> ReportParams(const Report& r, const Cell& gameNo) {
   auto field = [](const Report::Field& f) -> Cell { return f.has ? Cell(f.value) : std::nullopt; };
   return {std::to_string(r.receivedMs), std::to_string(r.receivedMs / 86400000), r.client, r.path, r.query,
           field(r.action), field(r.tg), field(r.cg), field(r.cwdm), field(r.game), field(r.mid), field(r.ver),
-          std::string(r.malformed ? "1" : "0"), gameNo};
+          std::string(r.malformed ? "1" : "0"), gameNo, field(r.pb), field(r.ps)};
 }
 
 std::unique_ptr<Store> OpenStore(const std::string& where) {

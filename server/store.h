@@ -73,7 +73,11 @@ extern const char* const kSchema[];   // statements run at open, in order
 extern const char* const kAddGameNumbers[];
 extern const char kHasReports[];
 extern const char kHasGameNumbers[];
-extern const char kInsertReport[];    // 14 parameters, see ReportParams
+// Run in one transaction before kSchema when kHasReports works and
+// kHasPeerBytes fails (a table made before the sharing figures).
+extern const char* const kAddPeerBytes[];
+extern const char kHasPeerBytes[];
+extern const char kInsertReport[];    // 16 parameters, see ReportParams
 extern const char kSaveMark[];
 extern const char kQuarantine[];      // received, client, target, reason        // journal, generation, position
 std::vector<Cell> MarkParams(const JournalMark& mark);

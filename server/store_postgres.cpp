@@ -104,7 +104,7 @@ class PostgresStore : public Store {
     // CREATE statements apart.
     m_write.Exec("SELECT pg_advisory_lock(4711017)");
     try {
-      bool oldTable = false;
+      bool oldTable = false, noPeerBytes = false;
       try {
         m_write.Exec(kHasReports);
         try {
@@ -112,18 +112,25 @@ class PostgresStore : public Store {
         } catch (const StoreError&) {
           oldTable = true;
         }
+        try {
+          m_write.Exec(kHasPeerBytes);
+        } catch (const StoreError&) {
+          noPeerBytes = true;
+        }
       } catch (const StoreError&) {
       }
-      if (oldTable) {
+      const auto migrate = [this](const char* const* statements) {
         m_write.Exec("BEGIN");
         try {
-          for (const char* const* s = kAddGameNumbers; *s; ++s) m_write.Exec(*s);
+          for (const char* const* s = statements; *s; ++s) m_write.Exec(*s);
           m_write.Exec("COMMIT");
         } catch (...) {
           m_write.Exec("ROLLBACK");
           throw;
         }
-      }
+      };
+      if (oldTable) migrate(kAddGameNumbers);
+      if (noPeerBytes) migrate(kAddPeerBytes);
       for (const char* const* s = kSchema; *s; ++s) m_write.Exec(*s);
     } catch (...) {
       m_write.Exec("SELECT pg_advisory_unlock(4711017)");

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <condition_variable>
 #include <mutex>
@@ -47,6 +48,18 @@ class SqliteStore : public Store {
       Exec(m_write, "BEGIN IMMEDIATE");
       try {
         for (const char* const* s = kAddGameNumbers; *s; ++s) Exec(m_write, *s);
+        Exec(m_write, "COMMIT");
+      } catch (...) {
+        sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
+    }
+    if (sqlite3_exec(m_write, kHasReports, nullptr, nullptr, nullptr) == SQLITE_OK) {
+      // Looked at inside the transaction: another server may be adding them.
+      Exec(m_write, "BEGIN IMMEDIATE");
+      try {
+        if (sqlite3_exec(m_write, kHasPeerBytes, nullptr, nullptr, nullptr) != SQLITE_OK)
+          for (const char* const* s = kAddPeerBytes; *s; ++s) Exec(m_write, *s);
         Exec(m_write, "COMMIT");
       } catch (...) {
         sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -228,6 +241,13 @@ class SqliteStore : public Store {
       while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         Row row;
         for (int i = 0, n = sqlite3_column_count(st); i < n; ++i) {
+          if (sqlite3_column_type(st, i) == SQLITE_FLOAT) {
+            // SQLite's own text of a real keeps 15 digits; sums of bytes need all.
+            char exact[32];
+            std::snprintf(exact, sizeof exact, "%.17g", sqlite3_column_double(st, i));
+            row.emplace_back(std::string(exact));
+            continue;
+          }
           const unsigned char* text = sqlite3_column_text(st, i);
           if (text) row.emplace_back(std::string(reinterpret_cast<const char*>(text), sqlite3_column_bytes(st, i)));
           else row.emplace_back(std::nullopt);

@@ -38,9 +38,16 @@ void PeerSources::Add(const PeerAddress& peer, bool nearby) {
   const std::string url = PeerPieceUrl(peer, m_sha256);
   std::string mapUrl = url;
   mapUrl.replace(mapUrl.rfind("/p/"), 3, "/m/");
+  const size_t before = m_book.Size();
   if (!m_book.AddPeer(url, mapUrl, nearby, kMaxPeers)) return;
-  Debug("peer %s (%s)", url.c_str(), nearby ? "local network" : "seed service");
-  m_nextMap[m_book.Size() - 1] = Clock::time_point{};
+  size_t index = m_book.Size() - 1;
+  if (m_book.Size() == before) {  // a peer dropped for now, back
+    for (size_t i = 0; i < m_book.Size(); ++i)
+      if (m_book[i].url == url) index = i;
+  } else {
+    Debug("peer %s (%s)", url.c_str(), nearby ? "local network" : "seed service");
+  }
+  m_nextMap[index] = Clock::time_point{};
 }
 
 void PeerSources::StartQueries(CURLM* multi, Clock::time_point now, const char* userAgent) {
@@ -81,7 +88,10 @@ void PeerSources::Finish(CURL* easy, CURLcode code, Clock::time_point now) {
   m_queries.erase(it);
   if (!Active() || !m_book[i].alive) return;
   if (!ok) {
-    m_book.Drop(i, status == 200 ? "its map is unreadable" : "its map cannot be had");
+    if (status == 200)
+      m_book.Drop(i, "its map is unreadable");
+    else
+      m_book.DropForNow(i, "its map cannot be had");
     return;
   }
   if (map.size != m_size || map.pieceLength != m_pieceLength) {
@@ -108,19 +118,32 @@ ByteRange PeerSources::Piece(uint64_t i) const {
   return {i * m_pieceLength, std::min(m_size, (i + 1) * m_pieceLength)};
 }
 
-std::vector<ByteRange> PeerSources::Order(const std::vector<uint64_t>& pieces) const {
-  std::vector<std::pair<std::pair<int, uint32_t>, uint64_t>> keyed;
+std::vector<ByteRange> PeerSources::Order(const std::vector<uint64_t>& pieces, const RangeSet& done) const {
+  const bool peersKnown = AnyMap();
+  struct Keyed {
+    int holders;
+    bool fresh;         // nothing of it is here yet
+    uint64_t tieBreak;  // the process's own order once peers are known, else file order
+    uint64_t piece;
+    bool operator<(const Keyed& o) const {
+      if (holders != o.holders) return holders < o.holders;
+      if (fresh != o.fresh) return !fresh;
+      return tieBreak < o.tieBreak;
+    }
+  };
+  std::vector<Keyed> keyed;
   keyed.reserve(pieces.size());
   for (uint64_t p : pieces) {
     int holders = 0;
     for (const auto& s : m_book)
       if (s.peer && s.alive && s.mapKnown && p < s.map.verified.size() && s.map.verified[p]) ++holders;
-    keyed.push_back({{holders, m_tieBreak[p]}, p});
+    const ByteRange r = Piece(p);
+    keyed.push_back({holders, done.CoveredIn(r.begin, r.end) == 0, peersKnown ? m_tieBreak[p] : p, p});
   }
   std::sort(keyed.begin(), keyed.end());
   std::vector<ByteRange> out;
   out.reserve(keyed.size());
-  for (const auto& k : keyed) out.push_back(Piece(k.second));
+  for (const auto& k : keyed) out.push_back(Piece(k.piece));
   return out;
 }
 
@@ -131,7 +154,7 @@ std::vector<ByteRange> PeerSources::PiecesFor(size_t i, const RangeSet& done) co
     const ByteRange r = Piece(p);
     if (s.map.verified[p] && !done.Contains(r.begin, r.end)) pieces.push_back(p);
   }
-  return Order(pieces);
+  return Order(pieces, done);
 }
 
 std::vector<ByteRange> PeerSources::PiecesForServers(const RangeSet& done) const {
@@ -140,7 +163,7 @@ std::vector<ByteRange> PeerSources::PiecesForServers(const RangeSet& done) const
     const ByteRange r = Piece(p);
     if (!done.Contains(r.begin, r.end)) pieces.push_back(p);
   }
-  return Order(pieces);
+  return Order(pieces, done);
 }
 
 }  // namespace p2sp

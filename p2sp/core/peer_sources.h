@@ -52,7 +52,7 @@ class PeerSources {
   // peers first.
   std::vector<ByteRange> PiecesFor(size_t i, const RangeSet& done) const;
   // Pieces not yet done for the link's server and mirrors: those no peer
-  // holds first, then the rarest.
+  // holds first, then the rarest; in file order while no peer is known.
   std::vector<ByteRange> PiecesForServers(const RangeSet& done) const;
 
  private:
@@ -60,7 +60,8 @@ class PeerSources {
     size_t source;
     std::unique_ptr<SideQuery> query;
   };
-  std::vector<ByteRange> Order(const std::vector<uint64_t>& pieces) const;
+  // Rarest first; among equals, pieces begun before new ones.
+  std::vector<ByteRange> Order(const std::vector<uint64_t>& pieces, const RangeSet& done) const;
   ByteRange Piece(uint64_t i) const;
 
   SourceBook& m_book;

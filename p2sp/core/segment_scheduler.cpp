@@ -174,7 +174,8 @@ bool SegmentScheduler::Assign(int id, ByteRange* lease, uint64_t from) {
   return true;
 }
 
-bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease) {
+bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease, uint64_t most) {
+  if (most == 0) most = UINT64_MAX;
   Release(id);
   // Cutting a lease for less than this costs a request more than it gains.
   const uint64_t kMinCut = 64 * 1024;
@@ -183,8 +184,10 @@ bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted,
   for (const ByteRange& w : wanted) {
     const uint64_t wEnd = std::min(w.end, m_fileSize);
     for (const ByteRange& g : free) {
-      const uint64_t b = std::max(g.begin, w.begin), e = std::min(g.end, wEnd);
+      const uint64_t b = std::max(g.begin, w.begin);
+      uint64_t e = std::min(g.end, wEnd);
       if (b >= e) continue;
+      if (e - b > most) e = b + most;
       m_leases[id] = {b, e, b};
       *lease = {b, e};
       return true;
@@ -195,8 +198,10 @@ bool SegmentScheduler::AssignAmong(int id, const std::vector<ByteRange>& wanted,
     for (auto& l : m_leases) {
       Lease& v = l.second;
       const uint64_t cut = std::max({v.pos, v.committed, w.begin});
-      const uint64_t e = std::min(v.end, wEnd);
-      if (cut >= e || e - cut < kMinCut) continue;
+      uint64_t e = std::min(v.end, wEnd);
+      if (e > cut && e - cut > most) e = cut + most;
+      // The owner keeps at least what it asked for, and something.
+      if (cut <= v.pos || cut >= e || e - cut < kMinCut || m_done.CoveredIn(cut, e) > 0) continue;
       v.end = cut;
       m_leases[id] = {cut, e, cut};
       *lease = {cut, e};

@@ -41,7 +41,8 @@ class SegmentScheduler {
   // order of preference) that has bytes nobody fetches yet: a free run there,
   // or else the part of another lease there that its owner has not asked for
   // (the owner keeps what lies before it; what lies after is free again).
-  bool AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease);
+  // The lease holds at most `most` bytes.
+  bool AssignAmong(int id, const std::vector<ByteRange>& wanted, ByteRange* lease, uint64_t most = UINT64_MAX);
   // Every lease ends where its owner's requests end: the rest is free, to be
   // handed out anew in a different order.
   void TrimLeases();

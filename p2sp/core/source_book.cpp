@@ -29,8 +29,10 @@ bool SourceBook::Add(const std::string& url, size_t maxExtra) {
 }
 
 bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers) {
-  for (const auto& s : m_sources)
-    if (s.url == url) return false;
+  int known = -1;
+  for (size_t i = 0; i < m_sources.size(); ++i)
+    if (m_sources[i].url == url) known = static_cast<int>(i);
+  if (known >= 0 && (m_sources[known].alive || !m_sources[known].retryable)) return false;
   if (LivePeers() >= maxPeers) {
     if (!nearby) return false;
     int distant = -1;
@@ -40,6 +42,15 @@ bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool
     }
     if (distant < 0) return false;
     Drop(static_cast<size_t>(distant), "a peer on our own network takes its place");
+  }
+  if (known >= 0) {
+    Source& again = m_sources[known];
+    again.alive = true;
+    again.retryable = false;
+    again.mapKnown = false;
+    again.health = SourceHealth(m_retries);
+    Debug("peer %s is back", url.c_str());
+    return true;
   }
   Source s;
   s.health = SourceHealth(m_retries);
@@ -101,6 +112,11 @@ void SourceBook::Wrote(size_t i, uint64_t begin, uint64_t end, Clock::time_point
 
 void SourceBook::Failed(size_t i, Clock::time_point asked, Clock::time_point now) {
   if (!m_sources[i].health.Failed(asked, now)) Drop(i, "it kept failing");
+}
+
+void SourceBook::DropForNow(size_t i, const char* why) {
+  Drop(i, why);
+  m_sources[i].retryable = m_sources[i].bytes == 0;
 }
 
 void SourceBook::Drop(size_t i, const char* why) {

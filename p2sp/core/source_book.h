@@ -36,6 +36,7 @@ class SourceBook {
     PieceMap map;
     std::string mapUrl;
     Clock::time_point busyUntil{};  // it turned us away (it serves enough others)
+    bool retryable = false;         // dropped before it gave anything: a new hint brings it back
     uint64_t bytes = 0;             // what it gave, checked or not
   };
   // Connections to one peer at once: a player's upload is capped over all
@@ -47,7 +48,8 @@ class SourceBook {
   // An extra source; false when it is known already or `maxExtra` are there.
   bool Add(const std::string& url, size_t maxExtra);
   // Another player serving the file at `url` with its map at `mapUrl`; false
-  // when known already or `maxPeers` live peers are there. A peer heard on
+  // when known already (unless dropped for now: it comes back, map unknown)
+  // or `maxPeers` live peers are there. A peer heard on
   // the local network takes the place of a live distant one that has given
   // nothing yet.
   bool AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers);
@@ -74,6 +76,8 @@ class SourceBook {
   // A request sent at `asked` failed; the source goes when its failures say so.
   void Failed(size_t i, Clock::time_point asked, Clock::time_point now);
   void Drop(size_t i, const char* why);
+  // Dropped, but only for want of an answer: a later hint may bring it back.
+  void DropForNow(size_t i, const char* why);
 
   // The piece [begin, end) failed its check: what any source wrote there is
   // forgotten and the extra sources that wrote any of it are dropped. True

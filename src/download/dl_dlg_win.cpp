@@ -117,6 +117,7 @@ void CDLDlg::Construct() {
                                                SettingsFromConfig());
   m_sharing = std::make_unique<CPeerSharingChoice>(ResumeState(), m_engine,
                                                    DownloaderConfig().IsPeerSharingAllowed());
+  m_servePause = std::make_unique<CServePause>(m_engine);
 }
 
 CDLDlg::~CDLDlg() {
@@ -315,7 +316,11 @@ LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
       m_driver->OnFileWaitTimer();
       break;
     default:
-      // The element manager's own tick.
+      // The element manager's own tick, which runs as long as the window,
+      // shown or in the notification area.
+      if (wParam == kTickTimerId && !m_closing && m_engine.IsLoaded()) {
+        m_servePause->OnTick(::GetTickCount(), [] { return IsFullScreenAppActive(); });
+      }
       handled = FALSE;
       return 0;
   }

@@ -182,6 +182,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   CStatsReportSink m_reports;
   std::unique_ptr<CDownloadDriver> m_driver;
   std::unique_ptr<CPeerSharingChoice> m_sharing;
+  std::unique_ptr<CServePause> m_servePause;
 };
 
 // The download window of the process, null until it is created.

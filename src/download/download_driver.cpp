@@ -47,7 +47,25 @@ void CDownloadDriver::StartEngine() {
 TaskStatus CDownloadDriver::QueryStatus(int task) {
   // -1 stands for "no such task"; the engine is not asked about it.
   if (task <= 0) return TaskStatus();
-  return m_engine.QueryTask(task);
+  const TaskStatus status = m_engine.QueryTask(task);
+  // A task the engine no longer knows reads as zeros.
+  m_servedBytes = std::max(m_servedBytes, status.servedBytes);
+  return status;
+}
+
+void CDownloadDriver::KeepPeerBytes(int task) {
+  if (task > 0) m_peerBytesKept += QueryStatus(task).peerBytes;
+}
+
+PeerFigures CDownloadDriver::SharedSoFar() {
+  PeerFigures peers;
+  peers.received = m_peerBytesKept + QueryStatus(m_gameTask).peerBytes;
+  peers.served = m_servedBytes;
+  return peers;
+}
+
+void CDownloadDriver::ReportCompletion(int cg, int cwdm) {
+  m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, cg, cwdm, SharedSoFar());
 }
 
 void CDownloadDriver::StartTask(int task) {
@@ -78,6 +96,7 @@ void CDownloadDriver::RemoveGameTask() {
   if (m_gameTask <= 0) return;
   // The stop closes the task's download-time span; a removed task has none.
   m_engine.StopTask(m_gameTask);
+  KeepPeerBytes(m_gameTask);
   m_engine.RemoveTask(m_gameTask);
   m_gameTask = -1;
 }
@@ -150,6 +169,7 @@ void CDownloadDriver::RecreateTasks() {
   // The next poll sees the finish and checks the file.
   if (QueryStatus(m_gameTask).state == kTaskStateFinished) return;
   StopTask(m_gameTask);
+  KeepPeerBytes(m_gameTask);
   CreateGameTask(false);
 }
 
@@ -331,7 +351,7 @@ void CDownloadDriver::FailDownload(int reason) {
   m_flow = DownloadFlow::Failed;
   StopAutoThread();
   ReleaseItem();
-  if (reason > 0) m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, reason);
+  if (reason > 0) ReportCompletion(0, reason);
   ShowDownloadFailed();
 }
 
@@ -384,7 +404,7 @@ void CDownloadDriver::EndItem() {
   m_flow = m_progress.pendingItems.empty() ? DownloadFlow::Complete : DownloadFlow::BetweenFiles;
   ReleaseItem();
   if (m_progress.pendingItems.empty()) {
-    m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 1, -1);
+    ReportCompletion(1, -1);
   }
 }
 
@@ -490,13 +510,13 @@ void CDownloadDriver::OnDownloadCommand(int lParam) {
   }
   if (!StartDownloadFlow(fromThread)) return;
   if (!m_host.IsAutoThreadRunning()) {
-    m_reports.Report(kActionStartDownload, kEventStartDownload, m_view.IsCompanionChecked() ? 1 : 0, 0, 0);
+    m_reports.Report(kActionStartDownload, kEventStartDownload, m_view.IsCompanionChecked() ? 1 : 0, 0, 0, {});
     m_host.StartAutoThread();
   }
 }
 
 void CDownloadDriver::OnContinueCommand() {
-  m_reports.Report(kActionRestartDownload, L"RestartDownload", 0, 0, 0);
+  m_reports.Report(kActionRestartDownload, L"RestartDownload", 0, 0, 0, {});
   if (!m_engine.IsLoaded()) {
     ShowDownloadFailed();
     return;
@@ -559,7 +579,7 @@ void CDownloadDriver::OnPauseCommand() {
   }
   m_view.SetSpeedText(SpeedText(0));
   m_view.SetMode(ModePaused);
-  m_reports.Report(kActionPauseDownload, L"PauseDownload", 0, 0, 0);
+  m_reports.Report(kActionPauseDownload, L"PauseDownload", 0, 0, 0, {});
 }
 
 void CDownloadDriver::OnCompanionToggled() {
@@ -719,7 +739,7 @@ void CDownloadDriver::FailFileCheck() {
   m_flow = DownloadFlow::Failed;
   StopAutoThread();
   ReleaseItem();
-  m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, 0, kFailCheck);
+  ReportCompletion(0, kFailCheck);
   const size_t pending = m_progress.pendingItems.size();
   const int result = m_prompts.ShowFileCheckFailedPrompt(pending >= 2);
   if (result == kPromptConfirm) {
@@ -759,7 +779,7 @@ void CDownloadDriver::RunInstaller() {
 }
 
 void CDownloadDriver::RestartFromScratch() {
-  m_reports.Report(kActionRedownload, L"", 0, 0, 0);
+  m_reports.Report(kActionRedownload, L"", 0, 0, 0, {});
   Redownload();
 }
 

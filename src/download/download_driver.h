@@ -11,6 +11,7 @@
 #include "download/download_ids.h"
 #include "state/resume_state.h"
 #include "download/save_dir_rules.h"
+#include "stats/report_url.h"
 
 // Zero-speed polls tolerated before a restart, and restarts before giving up.
 constexpr unsigned kStallPolls = 90;
@@ -35,10 +36,12 @@ constexpr int kFailDownload = 4;
 // "PDown://b7=1|<link>|h1=<md5 text>": the link of a new game task.
 std::wstring GameTaskLink(const GameFileEntry& item);
 
-// Milestone reports; on Windows these go to the statistics queue.
+// Milestone reports; on Windows these go to the statistics queue. `peers`
+// travels with "CompleteDownload" only.
 class IReportSink {
  public:
-  virtual void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm) = 0;
+  virtual void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm,
+                      const PeerFigures& peers) = 0;
 
  protected:
   ~IReportSink() = default;
@@ -188,6 +191,10 @@ class CDownloadDriver {
   DownloadFlow Flow() const { return m_flow; }
   // Whether the driver holds the item mutex now.
   bool HoldsItem() const { return m_itemHeld; }
+  // What the next "CompleteDownload" tells of sharing: the game's bytes from
+  // other players in this run (every game task's, the companion's not) and
+  // the engine's bytes served.
+  PeerFigures SharedSoFar();
 
   // -- engine driving ------------------------------------------------------
   // WM_CREATE: Init and the seed URL.
@@ -272,6 +279,10 @@ class CDownloadDriver {
   void ContinueItem();
   void RemoveGameTask();
   uint64_t CompanionSize(const TaskStatus& companion);
+  // A game task's bytes from players, kept before the task is removed or
+  // replaced (a new task counts from 0).
+  void KeepPeerBytes(int task);
+  void ReportCompletion(int cg, int cwdm);
 
   IDownloadEngine& m_engine;
   IDownloadView& m_view;
@@ -302,4 +313,6 @@ class CDownloadDriver {
   // Targets whose task was made with the MD5 text in this run; made again,
   // they keep it even before the engine has written its record.
   std::set<std::wstring> m_h1Targets;
+  uint64_t m_peerBytesKept = 0;  // of the game tasks gone in this run
+  uint64_t m_servedBytes = 0;    // the largest the engine told: the count only grows
 };

@@ -11,6 +11,8 @@ TaskStatus ParseTaskStatus(const unsigned char* record) {
   status.speed1 = fields.linkSpeed;
   status.speed2 = fields.otherSpeed;
   status.state = fields.state;
+  status.peerBytes = fields.peerBytes;
+  status.servedBytes = fields.servedBytes;
   return status;
 }
 
@@ -23,6 +25,11 @@ void CManagerEngine::SetSeedUrl(const std::wstring& seedUrl) { m_manager.SetSeed
 void CManagerEngine::SetPeerSharing(bool on) {
   const int32_t value = on ? 1 : 0;
   m_manager.SetP2spOption(engine_contract::kOptionPeerSharing, &value, static_cast<int>(sizeof(value)));
+}
+
+void CManagerEngine::SetServePaused(bool paused) {
+  const int32_t value = paused ? 1 : 0;
+  m_manager.SetP2spOption(engine_contract::kOptionServePaused, &value, static_cast<int>(sizeof(value)));
 }
 
 int CManagerEngine::CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) {

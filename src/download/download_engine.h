@@ -12,6 +12,8 @@ struct TaskStatus {
   uint32_t speed1 = 0;  // bytes per second from the task's link
   uint32_t speed2 = 0;  // bytes per second from other sources
   uint8_t state = 0;    // 0 running, 1 finished, 5 and 6 failed
+  uint64_t peerBytes = 0;    // bytes of this task that came from other players
+  uint64_t servedBytes = 0;  // bytes the engine served to other players since Init (any task tells it)
 
   uint64_t Speed() const { return static_cast<uint64_t>(speed1) + speed2; }
 };
@@ -28,6 +30,8 @@ class IDownloadEngine {
   virtual void SetSeedUrl(const std::wstring& seedUrl) = 0;
   // Whether other players may fetch verified pieces from this process.
   virtual void SetPeerSharing(bool on) { (void)on; }
+  // While a full-screen program runs no piece leaves this process.
+  virtual void SetServePaused(bool paused) { (void)paused; }
   // Task identifier, > 0 when created.
   virtual int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) = 0;
   virtual TaskStatus QueryTask(int taskId) = 0;
@@ -50,6 +54,7 @@ class CManagerEngine : public IDownloadEngine {
   void Init() override;
   void SetSeedUrl(const std::wstring& seedUrl) override;
   void SetPeerSharing(bool on) override;
+  void SetServePaused(bool paused) override;
   int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) override;
   TaskStatus QueryTask(int taskId) override;
   int StartTask(int taskId) override;

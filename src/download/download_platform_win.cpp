@@ -194,6 +194,7 @@ bool CWinDiskSystem::VerifyFileMd5(const std::wstring& path, const std::wstring&
   return ::VerifyFileMd5(path, md5Text);
 }
 
-void CStatsReportSink::Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm) {
-  ::Report(m_base, action, eventName, tg, cg, cwdm);
+void CStatsReportSink::Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm,
+                              const PeerFigures& peers) {
+  ::Report(m_base, action, eventName, tg, cg, cwdm, peers);
 }

@@ -45,7 +45,8 @@ class CWinDiskSystem : public IDiskSystem, public IDownloadFiles {
 class CStatsReportSink : public IReportSink {
  public:
   explicit CStatsReportSink(std::wstring base) : m_base(std::move(base)) {}
-  void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm) override;
+  void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm,
+              const PeerFigures& peers) override;
 
  private:
   std::wstring m_base;

@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 #include "download/download_engine.h"
 #include "state/resume_state.h"
 
@@ -25,4 +28,23 @@ class CPeerSharingChoice {
   IDownloadEngine& m_engine;
   bool m_publisherAllows;
   bool m_playerAllows = true;
+};
+
+// Serving other players pauses while a full-screen program (a game, a film)
+// is in front, so that it has the line to itself, and goes on once it is
+// gone. The window's timer ticks this; the full-screen test is asked at most
+// once a second, and the engine hears only of changes (it starts unpaused).
+class CServePause {
+ public:
+  explicit CServePause(IDownloadEngine& engine) : m_engine(engine) {}
+
+  // `nowMs`: a millisecond clock that may wrap around.
+  void OnTick(uint32_t nowMs, const std::function<bool()>& isFullScreen);
+  bool Paused() const { return m_paused; }
+
+ private:
+  IDownloadEngine& m_engine;
+  bool m_paused = false;
+  bool m_asked = false;
+  uint32_t m_askedAtMs = 0;
 };

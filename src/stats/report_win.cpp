@@ -18,12 +18,12 @@ using GetCIDWFn = int(__stdcall*)(wchar_t* buffer, int capacity);
 }  // namespace
 
 void Report(const std::wstring& base, const std::wstring& action, const std::wstring& eventName, int tg, int cg,
-            int cwdm) {
+            int cwdm, const PeerFigures& peers) {
   ReportIdentity identity;
   identity.game = DownloaderConfig().GetGameKey();
   GetMachineId(identity.mid);
   identity.ver = DownloaderConfig().GetVersion();
-  const std::wstring url = BuildReportUrl(base, action, eventName, tg, cg, cwdm, identity);
+  const std::wstring url = BuildReportUrl(base, action, eventName, tg, cg, cwdm, identity, peers);
   StatisticsMgr().QueueReport(url);
 }
 

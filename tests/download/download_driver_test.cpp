@@ -614,4 +614,93 @@ TEST_F(DriverTest, OpenSaveDir_SelectsThePartialDataFirst) {
   EXPECT_EQ(window.dirOpenFailedShown, 1);
 }
 
+
+// The engine's record of a task: bytes from other players, bytes served.
+TaskStatus Shared(uint64_t size, uint8_t state, uint64_t peerBytes, uint64_t servedBytes) {
+  TaskStatus status{size, size, 0, 0, state};
+  status.peerBytes = peerBytes;
+  status.servedBytes = servedBytes;
+  return status;
+}
+
+TEST_F(DriverTest, CompleteDownload_TellsEveryGameTasksBytesFromPlayersAndTheLatestServed) {
+  Make({Entry(100, L"a.bin"), Entry(200, L"b.bin"), Entry(300, L"c.bin")});
+  window.companionChecked = true;
+  StartDownloading();
+  // The companion's bytes from players are not the game's; what the engine
+  // served, any task's record tells.
+  engine.status[driver->CompanionTask()] = Shared(50, kTaskStateFinished, 1000, 5);
+  engine.status[driver->GameTask()] = Shared(100, kTaskStateRunning, 4, 5);
+  driver->OnPollTimer();
+  FinishCurrentFile();
+  engine.status[driver->GameTask()].peerBytes = 10;
+  driver->OnPollTimer();
+
+  // b.bin stalls: its first task's bytes stay counted after the restart.
+  driver->OnDownloadCommand(kAutoContinueParam);
+  engine.status[driver->GameTask()] = Shared(200, kTaskStateRunning, 20, 9);
+  engine.status[driver->GameTask()].speed1 = 0;
+  const int stalled = driver->GameTask();
+  for (int i = 0; i < 91 && driver->GameTask() == stalled; ++i) driver->OnPollTimer();
+  ASSERT_NE(driver->GameTask(), stalled);
+  engine.status[driver->GameTask()] = Shared(200, kTaskStateRunning, 3, 12);
+  driver->OnPollTimer();
+  FinishCurrentFile();
+  engine.status[driver->GameTask()].peerBytes = 3;
+  driver->OnPollTimer();
+
+  // c.bin from an engine whose record tells no served bytes: the count kept stays.
+  driver->OnDownloadCommand(kAutoContinueParam);
+  FinishCurrentFile();
+  engine.status[driver->GameTask()].peerBytes = 30;
+  driver->OnPollTimer();
+
+  ASSERT_EQ(reports.Count(kActionCompleteDownload), 1);
+  EXPECT_EQ(reports.calls.back().cg, 1);
+  EXPECT_EQ(reports.calls.back().peers.received, 10u + 20u + 3u + 30u);
+  EXPECT_EQ(reports.calls.back().peers.served, 12u);
+}
+
+TEST_F(DriverTest, CompleteDownload_FailuresTellTheBytesFromPlayersSoFar) {
+  const struct {
+    const char* name;
+    uint8_t state;       // of the second file's task when it ends
+    bool badMd5;
+    int cwdm;
+  } cases[] = {
+      {"engine failed", kTaskStateFailedDownload, false, kFailDownload},
+      {"engine found it damaged", kTaskStateFailedCheck, false, kFailCheck},
+      {"file check failed", kTaskStateFinished, true, kFailCheck},
+  };
+  for (const auto& c : cases) {
+    reports.calls.clear();
+    Make({Entry(100, L"a.bin"), Entry(200, L"b.bin")});
+    StartDownloading();
+    FinishCurrentFile();
+    engine.status[driver->GameTask()].peerBytes = 8;
+    driver->OnPollTimer();
+    driver->OnDownloadCommand(kAutoContinueParam);
+    if (c.badMd5) disk.badMd5.insert(L"D:\\games\\b.bin");
+    FinishCurrentFile();
+    engine.status[driver->GameTask()] = Shared(200, c.state, 42, 77);
+    driver->OnPollTimer();
+    ASSERT_EQ(reports.Count(kActionCompleteDownload), 1) << c.name;
+    EXPECT_EQ(reports.calls.back().cwdm, c.cwdm) << c.name;
+    EXPECT_EQ(reports.calls.back().peers.received, 50u) << c.name;
+    EXPECT_EQ(reports.calls.back().peers.served, 77u) << c.name;
+    disk.badMd5.clear();
+    for (const wchar_t* name : {L"D:\\games\\a.bin", L"D:\\games\\b.bin"}) disk.DeletePath(name);
+  }
+  // An engine that tells nothing of sharing: both figures are 0.
+  reports.calls.clear();
+  engine.status.clear();
+  Make({Entry(100, L"a.bin")});
+  StartDownloading();
+  FinishCurrentFile();
+  driver->OnPollTimer();
+  ASSERT_EQ(reports.Count(kActionCompleteDownload), 1);
+  EXPECT_EQ(reports.calls.back().peers.received, 0u);
+  EXPECT_EQ(reports.calls.back().peers.served, 0u);
+}
+
 }  // namespace

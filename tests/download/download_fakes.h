@@ -301,13 +301,15 @@ struct ReportCall {
   std::wstring action;
   std::wstring eventName;
   int tg, cg, cwdm;
+  PeerFigures peers;
 };
 
 class FakeReports : public IReportSink {
  public:
   std::vector<ReportCall> calls;
-  void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm) override {
-    calls.push_back({action, eventName, tg, cg, cwdm});
+  void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm,
+              const PeerFigures& peers) override {
+    calls.push_back({action, eventName, tg, cg, cwdm, peers});
   }
   int Count(const std::wstring& action) const {
     int n = 0;

@@ -11,7 +11,9 @@ namespace {
 class SharingEngine : public FakeEngine {
  public:
   std::vector<bool> told;
+  std::vector<bool> paused;
   void SetPeerSharing(bool on) override { told.push_back(on); }
+  void SetServePaused(bool on) override { paused.push_back(on); }
 };
 
 TEST(PeerSharingChoice, PlayerChoiceIsRememberedAndThePublisherCanForbidIt) {
@@ -48,6 +50,41 @@ TEST(PeerSharingChoice, PlayerChoiceIsRememberedAndThePublisherCanForbidIt) {
     } else {
       EXPECT_EQ(it, store.values.end());
     }
+  }
+}
+
+TEST(ServePause, TheEngineHearsOfEachChangeAndTheTestRunsAtMostOnceASecond) {
+  struct Tick {
+    uint32_t ms;
+    bool fullScreen;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Tick> ticks;
+    int asked;
+    std::vector<bool> told;
+  };
+  const Case cases[] = {
+      {"nothing full-screen: the engine is left as it started", {{0, false}, {1000, false}, {2000, false}}, 3, {}},
+      {"a game starts and ends", {{0, false}, {1000, true}, {2000, true}, {3000, false}}, 4, {true, false}},
+      {"already running at the first tick", {{500, true}}, 1, {true}},
+      {"ticks in between do not ask", {{0, true}, {100, false}, {999, false}, {1000, false}}, 2, {true, false}},
+      {"the clock wraps around",
+       {{0xFFFFFE00u, false}, {0xFFFFFF00u, true}, {0x000001F0u, true}, {0x00000300u, true}},
+       2,
+       {true}},
+  };
+  for (const Case& c : cases) {
+    SharingEngine engine;
+    CServePause pause(engine);
+    int asked = 0;
+    for (const Tick& t : c.ticks) pause.OnTick(t.ms, [&] {
+        ++asked;
+        return t.fullScreen;
+      });
+    EXPECT_EQ(asked, c.asked) << c.name;
+    EXPECT_EQ(engine.paused, c.told) << c.name;
+    EXPECT_EQ(pause.Paused(), !c.told.empty() && c.told.back()) << c.name;
   }
 }
 

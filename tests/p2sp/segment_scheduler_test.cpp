@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <vector>
 
 namespace p2sp {
 namespace {
@@ -231,4 +232,49 @@ TEST(SegmentScheduler, RandomWorkloadCoversEveryByteOnce) {
 }
 
 }  // namespace
+
+// Pieces wanted in the caller's order: free bytes of any of them first, then
+// the unasked part of another lease inside one; done or asked-for bytes never.
+TEST(SegmentScheduler, AssignAmongTakesFreeBytesFirstThenUnaskedPartsOfLeases) {
+  SegmentScheduler s(16 * kMiB);
+  const std::vector<ByteRange> pieces = {{12 * kMiB, 16 * kMiB}, {4 * kMiB, 8 * kMiB}, {0, 4 * kMiB}};
+  ByteRange whole, lease;
+  ASSERT_TRUE(s.Assign(1, &whole));  // one connection leases everything
+  s.Commit(1, 1 * kMiB);             // and has asked for its first MiB
+  s.MarkDone(12 * kMiB, 16 * kMiB);  // the first wanted piece is in already
+
+  ASSERT_TRUE(s.AssignAmong(2, pieces, &lease));
+  EXPECT_EQ(lease, (ByteRange{4 * kMiB, 8 * kMiB})) << "cut out of lease 1, in the order given";
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 4 * kMiB}));
+  // [8, 12) MiB lay behind the cut: free now, and preferred to another cut.
+  ASSERT_TRUE(s.AssignAmong(3, {{0, 4 * kMiB}, {8 * kMiB, 12 * kMiB}}, &lease));
+  EXPECT_EQ(lease, (ByteRange{8 * kMiB, 12 * kMiB}));
+  // Only the unasked part of piece 0 can go; bytes asked for stay with 1.
+  ASSERT_TRUE(s.AssignAmong(4, {{0, 4 * kMiB}}, &lease));
+  EXPECT_EQ(lease, (ByteRange{1 * kMiB, 4 * kMiB}));
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 1 * kMiB}));
+  EXPECT_FALSE(s.AssignAmong(5, {{0, 4 * kMiB}, {12 * kMiB, 16 * kMiB}}, &lease))
+      << "a lease its owner has not asked from yet stays whole";
+  EXPECT_FALSE(s.HasLease(5));
+  s.Commit(4, 2 * kMiB);
+  s.Written(4, kMiB, s.Accept(4, kMiB, kMiB / 2));
+  ASSERT_TRUE(s.AssignAmong(6, {{0, 4 * kMiB}}, &lease, kMiB / 4));
+  EXPECT_EQ(lease, (ByteRange{2 * kMiB, 2 * kMiB + kMiB / 4})) << "at most `most` bytes";
+}
+
+TEST(SegmentScheduler, TrimmedLeasesEndWhereTheirRequestsEnd) {
+  SegmentScheduler s(8 * kMiB);
+  ByteRange a, b;
+  ASSERT_TRUE(s.Assign(1, &a));
+  ASSERT_TRUE(s.Assign(2, &b));
+  s.Commit(1, 1 * kMiB);
+  s.Written(2, b.begin, s.Accept(2, b.begin, kMiB));
+  s.TrimLeases();
+  EXPECT_EQ(s.LeaseOf(1), (ByteRange{0, 1 * kMiB}));
+  EXPECT_EQ(s.LeaseOf(2).Length(), 0u) << "nothing asked beyond what arrived";
+  ByteRange c;
+  ASSERT_TRUE(s.Assign(3, &c));
+  EXPECT_GE(c.begin, 1 * kMiB);
+}
+
 }  // namespace p2sp

@@ -21,6 +21,10 @@ import threading
 import time
 import urllib.parse
 
+# Sharing between players stays on loopback: the engine serves and announces
+# on this address only, so nothing reaches the machine's network.
+os.environ.setdefault("P2SP_SHARE_ADDRESS", "127.0.0.1")
+
 
 def free_port():
     with socket.socket() as s:

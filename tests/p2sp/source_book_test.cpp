@@ -94,4 +94,52 @@ TEST(SourceBook, ASourceFailingEveryRoundIsDropped) {
 }
 
 }  // namespace
+
+// Peers: capped, used only once their map is in, a nearby one taking the
+// place of a distant one that gave nothing, at most two connections each, and
+// never what keeps a download alive on their own.
+TEST(SourceBook, PeersWaitForTheirMapAndNearbyOnesTakeTheirPlace) {
+  const Clock::time_point now = Clock::now();
+  SourceBook book("http://link/f", 3);
+  ASSERT_TRUE(book.AddPeer("http://10.0.0.2:1/p/x", "http://10.0.0.2:1/m/x", false, 2));
+  ASSERT_TRUE(book.AddPeer("http://10.0.0.3:1/p/x", "http://10.0.0.3:1/m/x", false, 2));
+  EXPECT_FALSE(book.AddPeer("http://10.0.0.2:1/p/x", "m", true, 2)) << "known already";
+  EXPECT_FALSE(book.AddPeer("http://10.0.0.4:1/p/x", "m", false, 2)) << "cap reached";
+  book.Wrote(1, 0, kMiB, now);  // the first distant peer has given something
+  ASSERT_TRUE(book.AddPeer("http://192.168.1.5:1/p/x", "m", true, 2));
+  EXPECT_TRUE(book[1].alive);
+  EXPECT_FALSE(book[2].alive) << "the distant peer that gave nothing made room";
+  EXPECT_EQ(book.LivePeers(), 2u);
+
+  EXPECT_FALSE(book.MayConnect(3, now)) << "no map yet";
+  book.SetMap(3, PieceMap{4 * kMiB, kMiB, {true, false, true, true}});
+  EXPECT_TRUE(book.MayConnect(3, now));
+  book.Busy(3, now + milliseconds(2000));
+  EXPECT_FALSE(book.MayConnect(3, now + milliseconds(1999)));
+  EXPECT_TRUE(book.MayConnect(3, now + milliseconds(2000)));
+
+  std::vector<bool> idle(book.Size(), false);
+  idle[0] = true;
+  for (int i = 0; i < 3; ++i) {
+    int pick = book.Pick(16, idle, now + milliseconds(2000));
+    if (pick < 0) break;
+    book.Connected(static_cast<size_t>(pick));
+  }
+  EXPECT_EQ(book[3].connections, SourceBook::kPeerConnections);
+  book.Drop(0, "test");
+  EXPECT_FALSE(book.AnyAlive()) << "peers alone do not keep a download waiting";
+
+  // Dropped for want of an answer, a peer comes back on the next hint, its
+  // map to be fetched again; one dropped for anything else does not.
+  book.DropForNow(3, "no map");
+  ASSERT_TRUE(book.AddPeer("http://192.168.1.5:1/p/x", "m", true, 2));
+  EXPECT_EQ(book.Size(), 4u);
+  EXPECT_TRUE(book[3].alive);
+  EXPECT_FALSE(book.MayConnect(3, now + milliseconds(2000))) << "its map is fetched again first";
+  book.Drop(3, "lied");
+  EXPECT_FALSE(book.AddPeer("http://192.168.1.5:1/p/x", "m", true, 2));
+  book.DropForNow(1, "no map");
+  EXPECT_FALSE(book.AddPeer("http://10.0.0.2:1/p/x", "m", true, 2)) << "it gave bytes before: no second chance";
+}
+
 }  // namespace p2sp

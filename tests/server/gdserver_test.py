@@ -162,9 +162,20 @@ class Server:
             return f.read()
 
 
-def program_urls(base, game, mid, ver="1.1.0.1010"):
-    out = subprocess.run([REPORT_URLS, base, game, mid, ver], stdout=subprocess.PIPE, check=True)
+def program_urls(base, game, mid, ver="1.1.0.1010", pb=0, ps=0):
+    out = subprocess.run([REPORT_URLS, base, game, mid, ver, str(pb), str(ps)], stdout=subprocess.PIPE, check=True)
     return out.stdout.decode("utf-8").splitlines()
+
+
+def write_config(folder, game, name, sizes):
+    """A configuration the program accepts, one file per size."""
+    files = range(len(sizes))
+    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=%s\r\nGameDownloadLink=%s\r\nGameMd5=%s\r\nGameStart=f0.bin\r\n"
+            "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n[Gardbox]\r\nDomainName=http://stats.example/s.php\r\n"
+            % (name, ",".join(str(n) for n in sizes), ",".join("http://d.example/f%d.bin" % i for i in files),
+               ",".join("0123456789abcdef0123456789abcdef" for _ in files)))
+    with open(os.path.join(folder, game + ".html"), "wb") as f:
+        f.write(b"\xff\xfe" + text.encode("utf-16-le"))
 
 
 def fields_of(url):
@@ -579,6 +590,84 @@ class GdserverTest(unittest.TestCase):
         self.assertEqual(server.get("/other.php?action=1&game=%s&mid=c&ver=1" % GAME)[0], 404)
         self.assertEqual(server.json("/api/games"), [{"game": GAME, "name": "星海传说", "reports": 2}])
         self.assertIn("星海传说", server.get("/dashboard?game=" + urllib.parse.quote(GAME))[1])
+
+    def test_sharing_figures_of_finished_downloads(self):
+        configs = os.path.join(self.tmp, "configs")
+        os.mkdir(configs)
+        write_config(configs, GAME, "星海传说", [600, 400])
+        server = self.start("--configs", configs)
+        base = "http://127.0.0.1:%d/s.php" % server.port
+        finished, failed = 5, 8  # in the program's list of events
+
+        def send(game, mid, event, pb, ps):
+            url = program_urls(base, game, mid, pb=pb, ps=ps)[event]
+            self.assertEqual(server.get(url[len(base) - len("/s.php"):]), (200, "ok\n"), url)
+        send(GAME, "p1", finished, 300, 50)
+        send(GAME, "p2", finished, 900, 0)
+        send(GAME, "p3", failed, 500, 7)  # no finished download: not in the figures
+        send(OTHER, "q1", finished, 70, 5)  # no configuration: no size, no share
+        # An older downloader's report, without the two fields.
+        old = "/s.php?action=5&cg=1&game=%s&mid=p4&ver=1.0.0.1" % GAME
+        self.assertEqual(server.get(old), (200, "ok\n"))
+        self.stored()
+        rows = self.database.rows("SELECT mid, pb, ps, malformed, query FROM reports ORDER BY received")
+        self.assertEqual([r[:4] for r in rows], [["p1", "300", "50", "0"], ["p2", "900", "0", "0"], ["p3", "500", "7", "0"],
+                                                 ["q1", "70", "5", "0"], ["p4", None, None, "0"]])
+        self.assertEqual(rows[4][4], old.split("?", 1)[1])
+        date = time.strftime("%Y-%m-%d", time.gmtime())
+        one = server.json("/api/figures?game=" + urllib.parse.quote(GAME))["sharing"]
+        # Three finished downloads of 1000 bytes, 1200 of them from players.
+        totals = {"finished": 3, "peerBytes": 1200, "servedBytes": 50, "deliveredBytes": 3000, "share": 0.4}
+        self.assertEqual(one, dict(totals, days=[dict(totals, date=date, game=GAME)]))
+        every = server.json("/api/figures")["sharing"]
+        self.assertEqual({k: every[k] for k in totals},
+                         {"finished": 4, "peerBytes": 1270, "servedBytes": 55, "deliveredBytes": 3000, "share": 0.4})
+        self.assertEqual([(d["game"], d["share"]) for d in every["days"]], sorted([(GAME, 0.4), (OTHER, None)]))
+        for target, shown in (("/dashboard?game=" + urllib.parse.quote(GAME), date), ("/dashboard", "星海传说")):
+            status, html = server.get(target)
+            self.assertEqual(status, 200, target)
+            self.assertIn("40.0%", html, target)
+            self.assertIn("1.2 KB came from other players", html, target)
+            self.assertIn(shown, html.split("Bytes from other players")[1], target)
+        # Values that are no byte count: kept in the raw query, flagged, not counted.
+        # (The unit tests hold the full table of what is a byte count.)
+        bad = [  # query, pb and ps stored
+            ("pb=abc&ps=1", None, "1"),
+            ("pb=1234567890123456&ps=1", None, "1"),  # 16 digits
+            ("pb=1&ps=1e9", "1", None),
+            ("pb=" + "9" * 300 + "&ps=1", None, "1"),
+            ("pb=2&ps=1&pb=3", "2", "1"),  # given twice: the first counts
+        ]
+        targets = ["/s.php?action=5&cg=1&game=bad&mid=b%d&ver=1&%s" % (i, c[0]) for i, c in enumerate(bad)]
+        self.assertEqual(self.send_all(server, targets), [400] * len(bad))
+        self.assertEqual(self.send_all(server, ["/s.php?action=5&cg=1&game=bad&mid=top&ver=1&pb=999999999999999&ps=0"]),
+                         [200])
+        self.stored()
+        got = self.database.rows("SELECT mid, pb, ps, malformed, query FROM reports WHERE game = 'bad' ORDER BY received")
+        for (query, pb, ps), row in zip(bad, got):
+            self.assertEqual(row[1:4], [pb, ps, "1"], query)
+            self.assertIn(query, row[4], query)
+        self.assertEqual(got[-1][:4], ["top", "999999999999999", "0", "0"])
+        # Summed to the last byte, beyond the 15 digits of SQLite's text of a real.
+        self.assertEqual(server.json("/api/figures?game=bad")["sharing"]["peerBytes"], 999999999999999 + 1 + 2)
+
+    def test_a_table_made_before_the_sharing_figures_gets_them(self):
+        server = self.start()
+        self.assertEqual(server.get("/s.php?action=5&cg=1&game=g&mid=before&ver=1")[0], 200)
+        self.stored()
+        server.stop()
+        self.database.execute("DROP INDEX reports_peers")
+        if self.pg:
+            self.database.execute("ALTER TABLE reports DROP COLUMN pb, DROP COLUMN ps")
+        else:
+            self.database.execute("ALTER TABLE reports DROP COLUMN pb")
+            self.database.execute("ALTER TABLE reports DROP COLUMN ps")
+        server = self.start()
+        self.assertEqual(server.get("/s.php?action=5&cg=1&game=g&mid=after&ver=1&pb=10&ps=2")[0], 200)
+        self.stored()
+        self.assertEqual(self.database.rows("SELECT mid, pb, ps FROM reports ORDER BY received"),
+                         [["before", None, None], ["after", "10", "2"]])
+        self.assertEqual(server.json("/api/figures?game=g")["sharing"]["peerBytes"], 10)
 
     def test_retention_removes_old_reports(self):
         server = self.start()

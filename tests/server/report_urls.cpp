@@ -1,15 +1,19 @@
 // Prints every report URL the program sends, one a line, built by the
-// program's own URL builder with the base, game, mid and ver given.
+// program's own URL builder with the base, game, mid and ver given, and the
+// completions' sharing figures (0 when not given).
 #include <cstdio>
+#include <cstdlib>
 
 #include "config/profile_text.h"
 #include "stats/report_url.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: report_urls BASE GAME MID VER\n");
+  if (argc != 5 && argc != 7) {
+    std::fprintf(stderr, "usage: report_urls BASE GAME MID VER [PB PS]\n");
     return 2;
   }
+  PeerFigures peers;
+  if (argc == 7) peers = {std::strtoull(argv[5], nullptr, 10), std::strtoull(argv[6], nullptr, 10)};
   const ReportIdentity id{Utf8ToWide(argv[2]), Utf8ToWide(argv[3]), Utf8ToWide(argv[4])};
   const std::wstring base = Utf8ToWide(argv[1]);
   struct Event {
@@ -28,6 +32,6 @@ int main(int argc, char** argv) {
       {L"5", kEventCompleteDownload, 0, 0, 4}, {L"6", L"", 0, 0, 0},
   };
   for (const Event& e : events)
-    std::printf("%s\n", WideToUtf8(BuildReportUrl(base, e.action, e.name, e.tg, e.cg, e.cwdm, id)).c_str());
+    std::printf("%s\n", WideToUtf8(BuildReportUrl(base, e.action, e.name, e.tg, e.cg, e.cwdm, id, peers)).c_str());
   return 0;
 }

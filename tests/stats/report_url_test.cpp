@@ -18,20 +18,21 @@ TEST(ReportUrl, EveryEventOfTheTable) {
     const wchar_t* event;
     int tg, cg, cwdm;
     std::wstring expected;
+    std::wstring end;  // the sharing figures come last
   } cases[] = {
-      {L"1", L"Initial", 1, 1, 2, L"?action=1"},
-      {L"2", L"StartDownload", 1, 0, 0, L"?action=2&tg=1"},
-      {L"2", L"StartDownload", 0, 5, 5, L"?action=2&tg=0"},
-      {L"3", L"PauseDownload", 1, 0, 3, L"?action=3"},
-      {L"4", L"RestartDownload", 1, 0, 3, L"?action=4"},
-      {L"5", L"CompleteDownload", 0, 1, -1, L"?action=5&cg=1"},
-      {L"5", L"CompleteDownload", 0, 0, 2, L"?action=5&cg=0&cwdm=2"},
-      {L"5", L"CompleteDownload", 0, 0, 3, L"?action=5&cg=0&cwdm=3"},
-      {L"5", L"CompleteDownload", 1, 0, 4, L"?action=5&cg=0&cwdm=4"},
-      {L"6", L"", 1, 0, 3, L"?action=6"},
+      {L"1", L"Initial", 1, 1, 2, L"?action=1", L""},
+      {L"2", L"StartDownload", 1, 0, 0, L"?action=2&tg=1", L""},
+      {L"2", L"StartDownload", 0, 5, 5, L"?action=2&tg=0", L""},
+      {L"3", L"PauseDownload", 1, 0, 3, L"?action=3", L""},
+      {L"4", L"RestartDownload", 1, 0, 3, L"?action=4", L""},
+      {L"5", L"CompleteDownload", 0, 1, -1, L"?action=5&cg=1", L"&pb=0&ps=0"},
+      {L"5", L"CompleteDownload", 0, 0, 2, L"?action=5&cg=0&cwdm=2", L"&pb=0&ps=0"},
+      {L"5", L"CompleteDownload", 0, 0, 3, L"?action=5&cg=0&cwdm=3", L"&pb=0&ps=0"},
+      {L"5", L"CompleteDownload", 1, 0, 4, L"?action=5&cg=0&cwdm=4", L"&pb=0&ps=0"},
+      {L"6", L"", 1, 0, 3, L"?action=6", L""},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(Url(c.action, c.event, c.tg, c.cg, c.cwdm), kBase + c.expected + kTail) << c.event;
+    EXPECT_EQ(Url(c.action, c.event, c.tg, c.cg, c.cwdm), kBase + c.expected + kTail + c.end) << c.event;
   }
 }
 
@@ -48,6 +49,13 @@ TEST(ReportUrl, ValuesAreNotEncoded) {
   ReportIdentity id = {L"a b&c", L"m", L"v"};
   EXPECT_EQ(BuildReportUrl(L"http://h/p?x=1", L"3", L"PauseDownload", 0, 0, 0, id),
             L"http://h/p?x=1?action=3&game=a b&c&mid=m&ver=v");
+}
+
+TEST(ReportUrl, SharingFiguresEndTheCompletionOnly) {
+  const PeerFigures peers{123456789012345ull, UINT64_MAX};
+  EXPECT_EQ(BuildReportUrl(kBase, L"5", L"CompleteDownload", 0, 1, -1, kId, peers),
+            kBase + L"?action=5&cg=1" + kTail + L"&pb=123456789012345&ps=18446744073709551615");
+  EXPECT_EQ(BuildReportUrl(kBase, L"2", L"StartDownload", 1, 0, 0, kId, peers), kBase + L"?action=2&tg=1" + kTail);
 }
 
 }  // namespace

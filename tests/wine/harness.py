@@ -12,6 +12,10 @@ import tempfile
 import time
 import unittest
 
+# Sharing between players stays on loopback: the engine serves and announces
+# on this address only, so nothing reaches the machine's network.
+os.environ.setdefault("P2SP_SHARE_ADDRESS", "127.0.0.1")
+
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 BUILD = os.environ.get("GD_BUILD_DIR", os.path.join(ROOT, "build"))
 PREFIX = os.environ.get("GD_WINEPREFIX", os.path.join(BUILD, "wine", "prefix"))

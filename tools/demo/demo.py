@@ -29,6 +29,10 @@ import gdserver  # noqa: E402
 import harness  # noqa: E402
 from testserver import TestServer  # noqa: E402
 
+# Sharing between players stays on loopback: the engine serves and announces
+# on this address only, so nothing reaches the machine's network.
+os.environ.setdefault("P2SP_SHARE_ADDRESS", "127.0.0.1")
+
 KEY = "{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}"
 GAME_NAME = "星海传说"
 TITLE = "Brenva网游戏下载器-%s专版" % GAME_NAME

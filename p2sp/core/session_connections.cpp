@@ -1,0 +1,388 @@
+// The connections of one run: which source fetches what, the requests, their
+// answers judged, the bytes written, and how each connection ends.
+
+#include "session.h"
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "proxy.h"
+#include "tls_check.h"
+#include "trace.h"
+
+namespace p2sp {
+namespace {
+
+// A player that turned us away is asked again after this.
+constexpr auto kPeerBusyPause = std::chrono::seconds(2);
+
+}  // namespace
+
+void Session::StartConnections(Clock::time_point now) {
+  if (!m_sizeKnown || m_stream) {
+    // One stream at a time until the size is known, and for servers without ranges.
+    if (!m_conns.empty() || m_streamDone) return;
+    if (!m_sources.MayConnect(0, now)) return;
+    Launch(0, m_sizeKnown ? Mode::kStream : Mode::kProbe, {0, kUnknownSize}, m_nextId++);
+    return;
+  }
+  if (m_sched.Complete()) return;
+  // A file that may be shared is fetched piece by piece once its manifest is
+  // in: the first connection goes on meanwhile, the others wait for the
+  // manifest's answer (one round trip to the link's own server), a while at
+  // most, rather than ask for bytes all over the file.
+  if (m_hub && !m_conns.empty() && m_manifestQuery.Running() && now - m_manifestAsked < kManifestWait) return;
+  // Sources with nothing they may fetch this round.
+  std::vector<bool> idle(m_sources.Size(), false);
+  for (;;) {
+    int pick = m_sources.Pick(m_pacer.PerSource(), idle, now);
+    if (pick < 0) return;
+    const uint64_t from = TrustedFrom(m_sources[pick]);
+    int id = m_nextId++;
+    ByteRange lease;
+    if (!AssignForSource(static_cast<size_t>(pick), id, &lease)) {
+      if (m_sources[pick].peer) {
+        idle[pick] = true;  // it holds nothing we still need
+        continue;
+      }
+      // Nothing to split: take over a connection that went quiet in the middle
+      // of its answer. One still waiting for its first byte is left to the
+      // stall timeout, or a slow server would see its requests moved forever.
+      int victim = -1;
+      for (const auto& c : m_conns) {
+        if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos >= from &&
+            Pacer::MayTakeOver(c.second->pos > c.second->begin, c.second->lastProgress, now)) {
+          victim = c.first;
+          break;
+        }
+      }
+      if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) {
+        idle[pick] = true;
+        continue;
+      }
+      Debug("conn %d takes over the lease of quiet conn %d", id, victim);
+      Abort(victim);
+    }
+    if (!Launch(static_cast<size_t>(pick), Mode::kRange, lease, id)) {
+      m_sched.Release(id);
+      return;
+    }
+  }
+}
+
+// While a file can be shared, leases go piece by piece and a quarter piece
+// at most, so that pieces are complete, verified and worth something to other
+// players early, not all at once at the end. A peer is asked only for pieces
+// its map holds, the rarest first; the link's server and mirrors take those
+// no peer holds first, and pieces already begun before new ones.
+bool Session::AssignForSource(size_t source, int id, ByteRange* lease) {
+  const Source& s = m_sources[source];
+  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 4, 1u << 20) : 0;
+  if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease, most);
+  if (m_pieceOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease, most)) return true;
+  return m_sched.Assign(id, lease, TrustedFrom(s));
+}
+
+// Where a source's bytes may go. The link's server is the authority; bytes of
+// other sources are taken only where a check covers them, so that a failed
+// check can find and replace them.
+uint64_t Session::TrustedFrom(const Source& s) const {
+  if (s.primary || m_manifest) return 0;
+  uint64_t size = m_sched.FileSize();
+  if (m_h1.empty()) return size;
+  return engine_contract::Md5RangeStart(size);
+}
+
+bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int id) {
+  auto c = std::make_unique<Conn>();
+  c->owner = this;
+  c->id = id;
+  c->source = sourceIndex;
+  c->mode = mode;
+  c->begin = c->pos = lease.begin;
+  c->lastProgress = Clock::now();
+  for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
+  c->easy.reset(curl_easy_init());
+  if (!c->easy) return false;
+  CURL* e = c->easy.get();
+  const Source& s = m_sources[sourceIndex];
+  curl_easy_setopt(e, CURLOPT_URL, s.url.c_str());
+  curl_easy_setopt(e, CURLOPT_PRIVATE, c.get());
+  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &Session::WriteCb);
+  curl_easy_setopt(e, CURLOPT_WRITEDATA, c.get());
+  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Session::HeaderCb);
+  curl_easy_setopt(e, CURLOPT_HEADERDATA, c.get());
+  // Redirects keep the Range header, so a resume survives them.
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_opt.connectSeconds));
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
+  curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
+  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
+  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  RequireVerifiedServer(e);
+  if (s.peer) {
+    curl_easy_setopt(e, CURLOPT_PROXY, "");  // players answer directly
+  } else {
+    std::string proxy = m_opt.proxy.empty() ? SystemProxyFor(s.url) : m_opt.proxy;
+    if (!proxy.empty()) curl_easy_setopt(e, CURLOPT_PROXY, proxy.c_str());
+  }
+  Conn* conn = c.get();
+  m_sources.Connected(sourceIndex);
+  m_conns[id] = std::move(c);
+  if (!Request(conn)) {
+    Abort(id);
+    return false;
+  }
+  return true;
+}
+
+bool Session::Request(Conn* c) {
+  c->begin = c->pos;
+  c->answer = Answer();
+  c->checked = c->rejected = c->reachedEnd = c->modeChange = false;
+  c->reqStarted = Clock::now();
+  std::string range;
+  if (c->mode == Mode::kProbe) {
+    // Bounded, so that this connection can be split like any other once the
+    // answer names the size.
+    if (!m_noRanges) range = "0-" + std::to_string(c->chunk - 1);
+    c->reqEnd = c->chunk;
+  } else if (c->mode == Mode::kRange) {
+    ByteRange lease = m_sched.LeaseOf(c->id);
+    // Bytes asked for cannot be split off. Near the end a long request would
+    // leave its connection fetching alone while the others sit idle, so none
+    // asks for more than its share of what is still missing.
+    uint64_t missing = m_sched.FileSize() - m_sched.Done().Covered();
+    uint64_t ask = m_pacer.Ask(c->chunk, missing, m_conns.size());
+    c->reqEnd = std::min(lease.end, c->pos + ask);
+    range = std::to_string(c->pos) + "-" + std::to_string(c->reqEnd - 1);
+    m_sched.Commit(c->id, c->reqEnd);
+  } else {
+    c->reqEnd = kUnknownSize;
+  }
+  curl_easy_setopt(c->easy.get(), CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
+  return curl_multi_add_handle(m_multi.get(), c->easy.get()) == CURLM_OK;
+}
+
+void Session::Abort(int id) {
+  auto it = m_conns.find(id);
+  if (it == m_conns.end()) return;
+  Conn* c = it->second.get();
+  curl_multi_remove_handle(m_multi.get(), c->easy.get());
+  c->easy.reset();
+  m_sources.Disconnected(c->source);
+  if (m_sched.HasLease(id)) m_sched.Release(id);
+  m_conns.erase(it);
+}
+
+void Session::AbortAll() {
+  while (!m_conns.empty()) Abort(m_conns.begin()->first);
+}
+
+void Session::Finish(Conn* c, CURLcode code) {
+  int id = c->id;
+  const Source& s = m_sources[c->source];
+  bool progressed = c->pos > c->begin;
+  long status = 0;
+  curl_easy_getinfo(c->easy.get(), CURLINFO_RESPONSE_CODE, &status);
+  Clock::time_point now = Clock::now();
+  if (c->mode == Mode::kProbe && !c->checked && code == CURLE_OK && status == 416 && c->answer.range.valid &&
+      c->answer.range.total == 0) {
+    // An empty file: nothing to fetch, and ranges cannot even start.
+    Abort(id);
+    if (SetSize(0)) m_sizeKnown = true;
+    return;
+  }
+  if (!c->checked && !c->rejected && code == CURLE_OK) {
+    // An answer without a body: judge it now, so an empty file completes and an
+    // error page without text still counts as a failure.
+    c->checked = true;
+    if (!Validate(c)) c->rejected = true;
+  }
+  bool ok = !c->rejected && (c->reachedEnd || (code == CURLE_OK && c->checked));
+  if (ok && c->mode == Mode::kStream && !c->reachedEnd) {
+    if (!m_sizeKnown || m_sched.FileSize() == kUnknownSize) {
+      uint64_t size = c->pos;
+      Abort(id);
+      m_sched.Reset(size);
+      m_sched.MarkDone(0, size);
+      m_sizeKnown = true;
+      m_streamDone = true;
+      Publish();
+      return;
+    }
+    if (c->pos == m_sched.FileSize())
+      m_streamDone = true;
+    else
+      ok = false;
+  }
+  if (ok && progressed) {
+    c->chunk = Pacer::NextChunk(c->pos - c->begin, std::chrono::duration<double>(now - c->reqStarted).count());
+  }
+  if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
+    // The same connection goes on with the rest of its lease; curl keeps the
+    // socket open between the requests.
+    curl_multi_remove_handle(m_multi.get(), c->easy.get());
+    if (Request(c)) return;
+  }
+  ByteRange next;
+  if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_pieceOrder && !m_task.m_stop && s.alive &&
+      AssignForSource(c->source, id, &next)) {
+    // Piece by piece, leases are short: the connection takes the next one.
+    c->pos = next.begin;
+    curl_multi_remove_handle(m_multi.get(), c->easy.get());
+    if (Request(c)) return;
+  }
+  Debug("conn %d %s: curl %d, http %ld, %llu bytes%s%s", id, s.url.c_str(), static_cast<int>(code), status,
+        static_cast<unsigned long long>(c->pos - c->begin), c->rejected ? ", refused" : "",
+        c->reachedEnd ? ", lease ended" : "");
+  const bool modeChange = c->modeChange;
+  const size_t source = c->source;
+  const Clock::time_point asked = c->reqStarted;
+  Abort(id);  // c is gone from here on
+  if (m_localError) return;
+  if (ok) return;
+  if (!m_sources[source].alive || modeChange) return;
+  if (m_sources[source].peer) {
+    // A player serves only what its map holds; one that turns us away
+    // serves others now. Anything else ends it for this run.
+    if (status == 503)
+      m_sources.Busy(source, now + kPeerBusyPause);
+    else
+      m_sources.Drop(source, "it did not serve a piece of its map");
+    return;
+  }
+  m_sources.Failed(source, asked, now);
+}
+
+bool Session::Validate(Conn* c) {
+  const Source& s = m_sources[c->source];
+  AnswerContext context;
+  context.probe = c->mode == Mode::kProbe;
+  context.stream = c->mode == Mode::kStream;
+  context.linkServer = s.primary;
+  context.asked = c->begin;
+  context.size = m_sched.FileSize();
+  context.soleFromStart = c->begin == 0 && m_conns.size() == 1;
+  const Answer& a = c->answer;
+  switch (Judge(a, context)) {
+    case Verdict::kTake:
+      m_sources.Verified(c->source);
+      return true;
+    case Verdict::kLearnSize: {
+      m_describedBy = a.describedBy;
+      if (!SetSize(a.range.total)) return false;
+      if (m_sched.Complete()) {
+        c->reachedEnd = true;  // the file is here already
+        return true;
+      }
+      ByteRange lease;
+      if (!m_sched.Assign(c->id, &lease) || lease.begin != 0) return false;
+      m_sched.Commit(c->id, c->reqEnd);
+      c->mode = Mode::kRange;
+      m_sources.Verified(c->source);
+      return true;
+    }
+    case Verdict::kStream:
+      m_stream = true;
+      c->mode = Mode::kStream;
+      if (a.hasLength && !a.chunked) {
+        if (!SetSize(a.length)) return false;
+        if (m_sched.Complete()) {
+          c->reachedEnd = true;
+          return true;
+        }
+      } else {
+        m_sizeKnown = false;
+        m_sched.Reset(kUnknownSize);
+        m_hasher.Stop();
+        WaitFlusher();
+        m_orphanLength = 0;
+        if (!m_file.Truncate(0)) {
+          m_localError = true;
+          return false;
+        }
+      }
+      c->pos = 0;
+      return true;
+    case Verdict::kOtherFile:
+      if (s.primary)
+        m_restart = true;  // the link's file changed
+      else
+        m_sources.Drop(c->source, "it serves a different file");
+      return false;
+    case Verdict::kNoRanges:
+      if (s.primary) {
+        // A ranged request answered whole: drop everything running and go on
+        // as one stream from the start. Every connection open now may get
+        // such an answer at once; none of them counts against the server.
+        m_noRanges = true;
+        m_restart = true;
+        c->modeChange = true;
+      } else {
+        m_sources.Drop(c->source, "it does not honour ranges");
+      }
+      return false;
+    case Verdict::kRefuse:
+      break;
+  }
+  return false;
+}
+
+size_t Session::OnData(Conn* c, const char* data, size_t size) {
+  if (!c->checked) {
+    c->checked = true;
+    if (!Validate(c)) {
+      c->rejected = true;
+      return 0;
+    }
+  }
+  if (c->reachedEnd || m_task.m_stop) return 0;
+  uint64_t take = size;
+  if (c->mode == Mode::kRange) {
+    take = m_sched.Accept(c->id, c->pos, size);
+    if (take == 0) {
+      c->reachedEnd = true;
+      return 0;
+    }
+  } else if (m_sched.FileSize() != kUnknownSize) {
+    if (c->pos + size > m_sched.FileSize()) {
+      c->rejected = true;  // longer than it said
+      return 0;
+    }
+  }
+  if (!m_file.WriteAt(c->pos, data, static_cast<size_t>(take))) {
+    m_localError = true;
+    return 0;
+  }
+  m_sched.Written(c->id, c->pos, take);
+  c->lastProgress = Clock::now();
+  m_sources.Wrote(c->source, c->pos, c->pos + take, c->lastProgress);
+  (m_sources[c->source].primary ? m_serverBytes : m_peerBytes) += take;
+  if (m_sources[c->source].peer) m_task.m_peerBytes += take;
+  c->pos += take;
+  if (take < size) {
+    c->reachedEnd = true;
+    return 0;
+  }
+  return size;
+}
+
+void Session::OnHeader(Conn* c, const char* data, size_t size) { c->answer.Feed(std::string(data, size)); }
+
+size_t Session::WriteCb(char* data, size_t size, size_t n, void* user) {
+  Conn* c = static_cast<Conn*>(user);
+  return c->owner->OnData(c, data, size * n);
+}
+
+size_t Session::HeaderCb(char* data, size_t size, size_t n, void* user) {
+  Conn* c = static_cast<Conn*>(user);
+  c->owner->OnHeader(c, data, size * n);
+  return size * n;
+}
+
+}  // namespace p2sp
