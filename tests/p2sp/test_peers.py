@@ -184,10 +184,6 @@ class PeerCase(unittest.TestCase):
                 self.assertTrue(fake.byte_requests(), "%s: the peer was never asked%s" % (mode, run.tail()))
                 fake.stop()
 
-    # Known fault: the engine drops a peer whose first map request fails and
-    # never takes it back, though it announces again. Remove the mark with the
-    # fix (an unexpected success fails the run).
-    @unittest.expectedFailure
     def test_a_peer_heard_before_its_map_is_ready(self):
         # Players starting together hear each other before every one of them
         # can answer for its file; such a peer announces again and must then
