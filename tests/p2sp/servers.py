@@ -1,5 +1,8 @@
 """Loopback servers for the engine's tests and benchmarks: nginx serving a
-folder, and a fault server whose answers misbehave on purpose.
+folder, a fault server whose answers misbehave on purpose, an origin held to
+one rate over all its connections, and what players sharing a file see of
+each other: announces on the multicast group (held to 127.0.0.1) and fake
+peers serving piece maps and pieces.
 
 The fault server serves one body (set by the test) under /<mode>/<name>; the
 mode says how it misbehaves. Everything is the standard library plus nginx.
@@ -376,3 +379,379 @@ class FaultServer:
             self.server.shutdown()
             self.server.server_close()
             self.server = None
+
+
+class TotalThrottle:
+    """One allowance of `rate` bytes per second shared by every connection.
+    Each chunk books its slot on one clock and waits for it, so a hundred
+    connections cost one sleep per chunk, not a busy poll."""
+
+    def __init__(self, rate, burst_seconds=0.1):
+        self.rate = float(rate)
+        self.burst = burst_seconds
+        self.next = time.monotonic()
+        self.lock = threading.Lock()
+
+    def take(self, size):
+        with self.lock:
+            now = time.monotonic()
+            start = max(now - self.burst, self.next)
+            self.next = start + size / self.rate
+            delay = self.next - now
+        if delay > 0:
+            time.sleep(delay)
+
+
+class ThrottledOrigin:
+    """A download server on loopback for the files of `root`, honest with
+    ranges, all its connections together held to `rate` bytes per second (a
+    publisher's uplink rather than nginx's limit per connection).
+    `<name>.meta4` beside a file is served unthrottled when it exists."""
+
+    CHUNK = 32 * 1024
+
+    def __init__(self, root, rate):
+        self.root = os.path.abspath(root)
+        self.port = free_port()
+        self.throttle = TotalThrottle(rate)
+        self.sent = 0
+        self.requests = 0
+        self.lock = threading.Lock()
+        self.server = None
+
+    def url(self, name):
+        return "http://127.0.0.1:%d/%s" % (self.port, name)
+
+    def start(self):
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def do_GET(self):
+                name = urllib.parse.urlparse(self.path).path.lstrip("/")
+                path = os.path.join(outer.root, name)
+                if "/" in name or name.startswith(".") or not os.path.isfile(path):
+                    return self.answer(404, b"not here")
+                if name.endswith(".meta4"):
+                    with open(path, "rb") as f:
+                        return self.answer(200, f.read())
+                size = os.path.getsize(path)
+                span = parse_range(self.headers.get("Range"), size)
+                if self.headers.get("Range") and (span is None or span[0] >= size):
+                    self.send_response(416)
+                    self.send_header("Content-Range", "bytes */%d" % size)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                start, end = span or (0, size)
+                with outer.lock:
+                    outer.requests += 1
+                self.send_response(206 if span else 200)
+                if span:
+                    self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, size))
+                self.send_header("Content-Length", str(end - start))
+                self.send_header("Accept-Ranges", "bytes")
+                self.end_headers()
+                with open(path, "rb") as f:
+                    offset = start
+                    while offset < end:
+                        n = min(outer.CHUNK, end - offset)
+                        outer.throttle.take(n)
+                        block = os.pread(f.fileno(), n, offset)
+                        self.wfile.write(block)
+                        with outer.lock:
+                            outer.sent += len(block)
+                        offset += n
+
+            def answer(self, status, body):
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                self.wfile.write(body)
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+            allow_reuse_address = True
+            request_queue_size = 256
+
+            def handle_error(self, request, client_address):
+                pass
+
+        self.server = Server(("127.0.0.1", self.port), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        return self
+
+    def stop(self):
+        if self.server:
+            self.server.shutdown()
+            self.server.server_close()
+            self.server = None
+
+
+# Peers on the local network find each other by multicast; everything here
+# stays on loopback: the interface is 127.0.0.1 and announces live one hop.
+ANNOUNCE_GROUP = "239.255.71.71"
+ANNOUNCE_PORT = 27171
+
+
+def loopback_multicast_socket():
+    s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM, socket.IPPROTO_UDP)
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_IF, socket.inet_aton("127.0.0.1"))
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_TTL, 1)
+    s.setsockopt(socket.IPPROTO_IP, socket.IP_MULTICAST_LOOP, 1)
+    return s
+
+
+def announce_text(sha256, port, instance):
+    return b"GDPEER 1 %s %d %d\n" % (sha256.lower().encode(), port, instance)
+
+
+def parse_announce(data):
+    """(sha256, port, instance) of an announce of the exact shape, else None."""
+    if not data.endswith(b"\n"):
+        return None
+    words = data[:-1].split(b" ")
+    if len(words) != 5 or words[0] != b"GDPEER" or words[1] != b"1":
+        return None
+    try:
+        return words[2].decode(), int(words[3]), int(words[4])
+    except ValueError:
+        return None
+
+
+class AnnounceListener:
+    """Joins the announce group on 127.0.0.1 and keeps what it hears, with
+    the time each announce arrived."""
+
+    def __init__(self):
+        self.heard = []  # (monotonic time, sha256, port, instance)
+        self.lock = threading.Lock()
+        self.sock = None
+        self.stopping = False
+
+    def start(self):
+        s = loopback_multicast_socket()
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.bind(("", ANNOUNCE_PORT))
+        s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                     socket.inet_aton(ANNOUNCE_GROUP) + socket.inet_aton("127.0.0.1"))
+        s.settimeout(0.2)
+        self.sock = s
+        threading.Thread(target=self.run, daemon=True).start()
+        return self
+
+    def run(self):
+        while not self.stopping:
+            try:
+                data, _ = self.sock.recvfrom(512)
+            except socket.timeout:
+                continue
+            except OSError:
+                return
+            parsed = parse_announce(data)
+            if parsed:
+                with self.lock:
+                    self.heard.append((time.monotonic(),) + parsed)
+
+    def announces(self, sha256=None):
+        with self.lock:
+            return [h for h in self.heard if sha256 is None or h[1] == sha256.lower()]
+
+    def stop(self):
+        self.stopping = True
+        if self.sock:
+            self.sock.close()
+
+
+def piece_map_text(size, piece, have=None):
+    count = (size + piece - 1) // piece
+    bits = "".join("1" if have is None or i in have else "0" for i in range(count))
+    return ("pieces 1\nsize %d\npiece %d\nmap %s\n" % (size, piece, bits)).encode()
+
+
+class FakePeer:
+    """Another player as the engine sees one: announces `sha256` on loopback
+    every `period` seconds and serves the file at `path` by the piece-map
+    routes (/m/<sha256>, /p/<sha256> with a Range), claiming every piece.
+    Modes:
+      ok      honest
+      flip    the first byte answer has one byte flipped in the middle of its
+              range, and so has every later answer covering that byte
+      lie     every answer has a byte flipped every 4 KiB (no piece is right)
+      refuse  every byte request gets 416, although the map claims them all
+      killed  the first byte answer stops after `cut` bytes and the peer goes
+              away as a killed process does: connections reset, port closed,
+              no more announces
+      stall   the first byte answer sends `cut` bytes and then nothing
+      late    honest, but its first map request gets 404, as from a player
+              whose announce went out before its file was registered
+    """
+
+    def __init__(self, path, sha256, piece=4 << 20, mode="ok", period=1.0, cut=1 << 20):
+        self.path = path
+        self.size = os.path.getsize(path)
+        self.sha256 = sha256.lower()
+        self.piece = piece
+        self.mode = mode
+        self.period = period
+        self.cut = cut
+        self.instance = random.getrandbits(62)
+        self.port = free_port()
+        self.requests = []  # (monotonic time, route, Range header)
+        self.bytes_sent = 0
+        self.answers = 0  # byte answers begun
+        self.bad_at = None  # offset of the flipped byte (flip)
+        self.bad_sent = []  # monotonic times a wrong byte was sent
+        self.gone = threading.Event()
+        self.lock = threading.Lock()
+        self.conns = set()
+        self.server = None
+        self.sender = None
+
+    def start(self):
+        outer = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            protocol_version = "HTTP/1.1"
+
+            def log_message(self, *args):
+                pass
+
+            def setup(self):
+                super().setup()
+                with outer.lock:
+                    outer.conns.add(self.connection)
+
+            def finish(self):
+                with outer.lock:
+                    outer.conns.discard(self.connection)
+                try:
+                    super().finish()
+                except OSError:
+                    pass
+
+            def do_HEAD(self):
+                self.do_GET(head=True)
+
+            def do_GET(self, head=False):
+                route, _, sha = self.path.strip("/").partition("/")
+                with outer.lock:
+                    outer.requests.append((time.monotonic(), route, self.headers.get("Range")))
+                if sha.lower() != outer.sha256 or route not in ("m", "p"):
+                    return self.answer(404, b"", head)
+                if route == "m":
+                    with outer.lock:
+                        maps = sum(1 for r in outer.requests if r[1] == "m")
+                    if outer.mode == "late" and maps == 1:
+                        return self.answer(404, b"", head)
+                    return self.answer(200, piece_map_text(outer.size, outer.piece), head)
+                span = parse_range(self.headers.get("Range"), outer.size)
+                if not self.headers.get("Range"):
+                    return self.answer(404, b"", head)
+                if span is None or span[0] >= outer.size or outer.mode == "refuse":
+                    self.send_response(416)
+                    self.send_header("Content-Range", "bytes */%d" % outer.size)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
+                start, end = span
+                self.send_response(206)
+                self.send_header("Content-Range", "bytes %d-%d/%d" % (start, end - 1, outer.size))
+                self.send_header("Content-Length", str(end - start))
+                self.end_headers()
+                if head:
+                    return
+                with open(outer.path, "rb") as f:
+                    body = bytearray(os.pread(f.fileno(), end - start, start))
+                wrong = False
+                with outer.lock:
+                    outer.answers += 1
+                    first = outer.answers == 1
+                    if outer.mode == "flip" and outer.bad_at is None:
+                        outer.bad_at = (start + end) // 2
+                    bad_at = outer.bad_at
+                if outer.mode == "flip" and start <= bad_at < end:
+                    body[bad_at - start] ^= 0xFF
+                    wrong = True
+                elif outer.mode == "lie":
+                    for i in range(0, len(body), 4096):
+                        body[i] ^= 0x5A
+                    wrong = True
+                if first and outer.mode in ("killed", "stall"):
+                    self.send(bytes(body[:outer.cut]))
+                    self.wfile.flush()
+                    if outer.mode == "killed":
+                        outer.die()
+                    else:
+                        time.sleep(120)
+                    self.close_connection = True
+                    return
+                for i in range(0, len(body), 1 << 20):
+                    self.send(bytes(body[i:i + (1 << 20)]))
+                if wrong:
+                    with outer.lock:
+                        outer.bad_sent.append(time.monotonic())
+
+            def send(self, block):
+                self.wfile.write(block)
+                with outer.lock:
+                    outer.bytes_sent += len(block)
+
+            def answer(self, status, body, head):
+                self.send_response(status)
+                self.send_header("Content-Length", str(len(body)))
+                self.end_headers()
+                if not head:
+                    self.wfile.write(body)
+
+        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
+            daemon_threads = True
+            allow_reuse_address = True
+            request_queue_size = 64
+
+            def handle_error(self, request, client_address):
+                pass
+
+        self.server = Server(("127.0.0.1", self.port), Handler)
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.sender = loopback_multicast_socket()
+        threading.Thread(target=self.announce, daemon=True).start()
+        return self
+
+    def announce(self):
+        text = announce_text(self.sha256, self.port, self.instance)
+        while not self.gone.is_set():
+            try:
+                self.sender.sendto(text, (ANNOUNCE_GROUP, ANNOUNCE_PORT))
+            except OSError:
+                pass
+            self.gone.wait(self.period)
+
+    def byte_requests(self):
+        with self.lock:
+            return [r for r in self.requests if r[1] == "p"]
+
+    def die(self):
+        """Everything a killed process leaves: reset connections, no port."""
+        self.gone.set()
+        server, self.server = self.server, None
+        if server:
+            threading.Thread(target=server.shutdown, daemon=True).start()
+            server.socket.close()
+        with self.lock:
+            conns = list(self.conns)
+        for c in conns:
+            try:
+                c.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                c.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+
+    def stop(self):
+        self.die()
+        if self.sender:
+            self.sender.close()
