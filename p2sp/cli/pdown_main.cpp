@@ -89,7 +89,8 @@ int main(int argc, char** argv) {
       std::string line = p2sp::ProgressLine(status.done, status.total, status.serverSpeed + uint64_t{status.peerSpeed});
       std::fprintf(stderr, tty ? "\r%s\033[K" : "%s\n", line.c_str());
     }
-    if (g_interrupted) {
+    // A task that has ended ends the program as it ended, signal or not.
+    if (g_interrupted && !over) {
       engine.StopTask(task);
       engine.Uninit();
       if (!quiet) std::fprintf(stderr, "\ninterrupted; progress kept in %s\n", (target + ".P2P").c_str());

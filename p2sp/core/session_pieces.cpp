@@ -112,6 +112,12 @@ void Session::PieceFailed(uint64_t index) {
     if (!m_sources[c.second->source].alive) doomed.push_back(c.first);
   for (int id : doomed) Abort(id);
   m_sched.MarkMissing(b, e);
+  // What a source that lied once gave to pieces not verified yet is not
+  // waited for: it goes now, and comes from elsewhere.
+  if (othersWrote) {
+    for (const RangeSet& unproven : m_sources.ForgetLiars(m_pieces.Verified()))
+      for (const auto& r : unproven.Ranges()) m_sched.MarkMissing(r.begin, r.end);
+  }
   // The link's server is blamed only for a piece it gave alone: a peer's
   // lie must not use up the server's chances.
   if (linkServed && !othersWrote && m_pieces.StrikeLink(index)) {

@@ -138,9 +138,22 @@ bool SourceBook::BlamePiece(uint64_t begin, uint64_t end, bool* othersWrote) {
       continue;
     }
     if (othersWrote) *othersWrote = true;
+    s.lied = true;
     Drop(i, "a piece it gave failed its check");
   }
   return linkServed;
+}
+
+std::vector<RangeSet> SourceBook::ForgetLiars(const RangeSet& verified) {
+  std::vector<RangeSet> out;
+  for (Source& s : m_sources) {
+    if (!s.lied || s.wrote.Count() == 0) continue;
+    RangeSet unproven = s.wrote;
+    for (const auto& v : verified.Ranges()) unproven.Remove(v.begin, v.end);
+    for (const auto& u : unproven.Ranges()) s.wrote.Remove(u.begin, u.end);
+    if (unproven.Count() > 0) out.push_back(unproven);
+  }
+  return out;
 }
 
 RangeSet SourceBook::BlameFrom(uint64_t from) {

@@ -37,6 +37,7 @@ class SourceBook {
     std::string mapUrl;
     Clock::time_point busyUntil{};  // it turned us away (it serves enough others)
     bool retryable = false;         // dropped before it gave anything: a new hint brings it back
+    bool lied = false;              // a piece it gave failed its check
     uint64_t bytes = 0;             // what it gave, checked or not
   };
   // Connections to one peer at once: a player's upload is capped over all
@@ -84,6 +85,9 @@ class SourceBook {
   // when the link's server wrote some of it; `othersWrote` tells whether an
   // extra source did too.
   bool BlamePiece(uint64_t begin, uint64_t end, bool* othersWrote = nullptr);
+  // The bytes that sources which gave a bad piece wrote outside `verified`,
+  // each source's set on its own; the book forgets them.
+  std::vector<RangeSet> ForgetLiars(const RangeSet& verified);
   // The whole-file check failed: the extra sources that wrote anything from
   // `from` on are dropped, and all they wrote is returned, to fetch again.
   RangeSet BlameFrom(uint64_t from);

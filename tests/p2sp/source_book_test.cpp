@@ -67,10 +67,20 @@ TEST(SourceBook, BlameDropsOnlyExtraSourcesThatWroteThere) {
   EXPECT_TRUE(book.BlamePiece(kMiB, 2 * kMiB));
   EXPECT_TRUE(book[1].alive && book[2].alive);
   EXPECT_EQ(book[0].wrote.Covered(), 3 * kMiB);
-  // A piece across the link and mirror a: a goes.
-  EXPECT_TRUE(book.BlamePiece(3 * kMiB, 5 * kMiB));
+  // A piece across the link and mirror a: a goes, and what it wrote to
+  // pieces not verified yet is not waited for.
+  bool othersWrote = false;
+  EXPECT_TRUE(book.BlamePiece(3 * kMiB, 5 * kMiB, &othersWrote));
+  EXPECT_TRUE(othersWrote);
   EXPECT_FALSE(book[1].alive);
   EXPECT_TRUE(book[2].alive);
+  RangeSet verified;
+  verified.Add(5 * kMiB, 6 * kMiB);
+  const std::vector<RangeSet> liars = book.ForgetLiars(verified);
+  ASSERT_EQ(liars.size(), 1u) << "only the source that gave a bad piece";
+  EXPECT_EQ(liars[0].Covered(), 2 * kMiB);
+  EXPECT_TRUE(liars[0].Contains(6 * kMiB, 8 * kMiB));
+  EXPECT_EQ(book[1].wrote.Covered(), kMiB) << "its verified bytes stay its own";
   // The whole file failed from 10 MiB on: b goes, and all it wrote comes back.
   RangeSet again = book.BlameFrom(10 * kMiB);
   EXPECT_FALSE(book[2].alive);
