@@ -10,7 +10,7 @@ import time
 import harness
 from test_end_to_end import EndToEndTest
 
-sys.path.insert(0, os.path.join(harness.ROOT, "tests", "p2sp"))
+sys.path.append(os.path.join(harness.ROOT, "tests", "p2sp"))
 import servers  # noqa: E402
 
 PIECE = 4 << 20
