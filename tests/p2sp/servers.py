@@ -32,6 +32,21 @@ def free_port():
         return s.getsockname()[1]
 
 
+class _LoopbackServer(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+    def handle_error(self, request, client_address):
+        pass  # clients that hang up early are what these tests are about
+
+
+def loopback_server(port, handler, queue):
+    """A threaded HTTP server on 127.0.0.1:`port` that says nothing of
+    clients hanging up; `queue` is its listen backlog."""
+    server_class = type("Server", (_LoopbackServer,), {"request_queue_size": queue})
+    return server_class(("127.0.0.1", port), handler)
+
+
 def make_data(size, seed=1):
     rng = random.Random(seed)
     return rng.randbytes(size)
@@ -362,15 +377,7 @@ class FaultServer:
                 self.end_headers()
                 self.wfile.write(body)
 
-        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-            daemon_threads = True
-            allow_reuse_address = True
-            request_queue_size = 64
-
-            def handle_error(self, request, client_address):
-                pass  # clients that hang up early are what these tests are about
-
-        self.server = Server(("127.0.0.1", self.port), Handler)
+        self.server = loopback_server(self.port, Handler, 64)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         return self
 
@@ -473,15 +480,7 @@ class ThrottledOrigin:
                 self.end_headers()
                 self.wfile.write(body)
 
-        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-            daemon_threads = True
-            allow_reuse_address = True
-            request_queue_size = 256
-
-            def handle_error(self, request, client_address):
-                pass
-
-        self.server = Server(("127.0.0.1", self.port), Handler)
+        self.server = loopback_server(self.port, Handler, 256)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         return self
 
@@ -708,15 +707,7 @@ class FakePeer:
                 if not head:
                     self.wfile.write(body)
 
-        class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):
-            daemon_threads = True
-            allow_reuse_address = True
-            request_queue_size = 64
-
-            def handle_error(self, request, client_address):
-                pass
-
-        self.server = Server(("127.0.0.1", self.port), Handler)
+        self.server = loopback_server(self.port, Handler, 64)
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
         self.sender = loopback_multicast_socket()
         threading.Thread(target=self.announce, daemon=True).start()
