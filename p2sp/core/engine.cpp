@@ -19,22 +19,7 @@ void CurlGlobalInit() {
 std::string OptionText(const uint8_t* p, int bytes) {
   std::wstring wide;
   for (int i = 0; i + 1 < bytes; i += 2) wide += static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
-  // UTF-16 pairs were kept as two units; WideToUtf8 joins them only when
-  // wchar_t is 16 bits, so join them here for the native build.
-  std::wstring joined;
-  for (size_t i = 0; i < wide.size(); ++i) {
-    uint32_t c = static_cast<uint32_t>(wide[i]);
-    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c < 0xDC00 && i + 1 < wide.size()) {
-      uint32_t low = static_cast<uint32_t>(wide[i + 1]);
-      if (low >= 0xDC00 && low < 0xE000) {
-        joined += static_cast<wchar_t>(0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
-        ++i;
-        continue;
-      }
-    }
-    joined += static_cast<wchar_t>(c);
-  }
-  std::string text = WideToUtf8(joined);
+  std::string text = WideToUtf8(wide);
   while (!text.empty() && text.back() == '\0') text.pop_back();
   return text;
 }

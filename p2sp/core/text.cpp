@@ -8,7 +8,9 @@ std::string WideToUtf8(const std::wstring& text) {
   std::string out;
   for (size_t i = 0; i < text.size(); ++i) {
     uint32_t c = static_cast<uint32_t>(text[i]);
-    if (sizeof(wchar_t) == 2 && c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
+    // A pair of UTF-16 units, also where wchar_t is 32 bits and holds
+    // UTF-16 read from elsewhere (an option's bytes).
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
       uint32_t low = static_cast<uint32_t>(text[i + 1]);
       if (low >= 0xDC00 && low < 0xE000) {
         c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
