@@ -114,15 +114,16 @@ bool Session::StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_
   return true;
 }
 
-// While a file can be shared, leases go piece by piece, a quarter piece at
-// most for a connection slower than that a second (`chunk`, its request
-// size), so that pieces are complete, verified and worth something to other
-// players early, not all at once at the end. A peer is asked only for pieces
+// While a file can be shared, leases go piece by piece, about two seconds of
+// the connection's speed (`chunk` is one), a sixteenth of a piece at least, so
+// that the connections work on few pieces at once and each is complete,
+// verified and worth something to other players early, not all at once at
+// the end. A peer is asked only for pieces
 // its map holds, the rarest first; the link's server and mirrors take those
 // no peer holds first, and pieces already begun before new ones.
 bool Session::AssignForSource(size_t source, int id, ByteRange* lease, uint64_t chunk) {
   const Source& s = m_sources[source];
-  const uint64_t most = m_manifest ? std::max<uint64_t>({m_manifest->pieceLength / 4, 1u << 20, chunk}) : 0;
+  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 16, chunk) : 0;
   if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease, most);
   if (m_pieceOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease, most)) return true;
   return m_sched.Assign(id, lease, TrustedFrom(s));
