@@ -193,6 +193,7 @@ Session::Result Session::Transfer() {
     FeedHasher();
     StartConnections(now);
     if (m_conns.empty() && !m_sources.AnyAlive()) return kFailed;
+    ResumeCapped();
     int running = 0;
     curl_multi_perform(m_multi.get(), &running);
     int left = 0;
@@ -221,7 +222,7 @@ Session::Result Session::Transfer() {
     // for more work: see to that before waiting for the sockets.
     // Only the piece checks left: their verdicts come from another thread.
     bool checking = m_sizeKnown && m_sched.Complete() && !PiecesSettled();
-    if (!finished) curl_multi_poll(m_multi.get(), nullptr, 0, checking ? 2 : 50, nullptr);
+    if (!finished) curl_multi_poll(m_multi.get(), nullptr, 0, checking ? 2 : CapWaitMs(), nullptr);
   }
 }
 

@@ -72,6 +72,7 @@ class Session {
     bool rejected = false;    // answer refused; counts as a failure of the source
     bool modeChange = false;  // refused because the link's server drops ranges: not a failure
     bool reachedEnd = false;  // stopped on purpose: the lease is done or gone
+    bool capped = false;      // paused until the speed cap lets it on
     Clock::time_point lastProgress;
   };
 
@@ -113,6 +114,8 @@ class Session {
   void Publish();
   uint64_t TrustedFrom(const Source& s) const;
 
+  void ResumeCapped();
+  long CapWaitMs();
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
   static size_t HeaderCb(char* data, size_t size, size_t n, void* user);
 
@@ -157,6 +160,7 @@ class Session {
   CurlMulti m_multi;
   SourceBook m_sources;
   std::map<int, std::unique_ptr<Conn>> m_conns;
+  size_t m_capTurn = 0;  // which paused connection goes on first next time
   int m_nextId = 1;
   Pacer m_pacer;
 

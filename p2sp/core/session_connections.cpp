@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "proxy.h"
+#include "speed_cap.h"
 #include "tls_check.h"
 #include "trace.h"
 
@@ -16,6 +17,8 @@ namespace {
 
 // A player that turned us away is asked again after this.
 constexpr auto kPeerBusyPause = std::chrono::seconds(2);
+// What a connection reads at a time when no speed cap holds it.
+constexpr uint64_t kBufferSize = 512 * 1024;
 
 }  // namespace
 
@@ -61,7 +64,7 @@ void Session::StartConnections(Clock::time_point now) {
       // stall timeout, or a slow server would see its requests moved forever.
       int victim = -1;
       for (const auto& c : m_conns) {
-        if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos >= from &&
+        if (c.second->mode == Mode::kRange && !c.second->capped && m_sched.HasLease(c.first) && c.second->pos >= from &&
             Pacer::MayTakeOver(c.second->pos > c.second->begin, c.second->lastProgress, now)) {
           victim = c.first;
           break;
@@ -114,16 +117,15 @@ bool Session::StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_
   return true;
 }
 
-// While a file can be shared, leases go piece by piece, about two seconds of
-// the connection's speed (`chunk` is one), a sixteenth of a piece at least, so
-// that the connections work on few pieces at once and each is complete,
-// verified and worth something to other players early, not all at once at
-// the end. A peer is asked only for pieces
+// While a file can be shared, leases go piece by piece, a quarter piece at
+// most for a connection slower than that a second (`chunk`, its request
+// size), so that pieces are complete, verified and worth something to other
+// players early, not all at once at the end. A peer is asked only for pieces
 // its map holds, the rarest first; the link's server and mirrors take those
 // no peer holds first, and pieces already begun before new ones.
 bool Session::AssignForSource(size_t source, int id, ByteRange* lease, uint64_t chunk) {
   const Source& s = m_sources[source];
-  const uint64_t most = m_manifest ? std::max<uint64_t>(m_manifest->pieceLength / 16, chunk) : 0;
+  const uint64_t most = m_manifest ? std::max<uint64_t>({m_manifest->pieceLength / 4, 1u << 20, chunk}) : 0;
   if (s.peer) return m_sched.AssignAmong(id, m_peers.PiecesFor(source, m_sched.Done()), lease, most);
   if (m_pieceOrder && m_sched.AssignAmong(id, m_peers.PiecesForServers(m_sched.Done()), lease, most)) return true;
   return m_sched.Assign(id, lease, TrustedFrom(s));
@@ -166,7 +168,6 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   RequireVerifiedServer(e);
   if (s.peer) {
@@ -210,6 +211,11 @@ bool Session::Request(Conn* c) {
     c->reqEnd = kUnknownSize;
   }
   curl_easy_setopt(c->easy.get(), CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
+  // Under a speed cap a connection takes a twentieth of a second of the cap
+  // at a time, so that no buffer arrives as a burst above it.
+  const uint64_t rate = m_opt.speedCap ? m_opt.speedCap->Rate() : 0;
+  const uint64_t buffer = rate ? std::clamp<uint64_t>(rate / 20, SpeedCap::kMinBurst, kBufferSize) : kBufferSize;
+  curl_easy_setopt(c->easy.get(), CURLOPT_BUFFERSIZE, static_cast<long>(buffer));
   return curl_multi_add_handle(m_multi.get(), c->easy.get()) == CURLM_OK;
 }
 
@@ -387,6 +393,11 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
     }
   }
   if (c->reachedEnd || m_task.m_stop) return 0;
+  if (m_opt.speedCap && !m_opt.speedCap->Admit(size, SpeedCap::NowMs())) {
+    // curl keeps these bytes and hands them over again once resumed.
+    c->capped = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
   uint64_t take = size;
   if (c->mode == Mode::kRange) {
     take = m_sched.Accept(c->id, c->pos, size);
@@ -418,6 +429,29 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
 }
 
 void Session::OnHeader(Conn* c, const char* data, size_t size) { c->answer.Feed(std::string(data, size)); }
+
+// Connections the speed cap paused go on while it allows, each in its turn:
+// the one after the first of last time goes first.
+void Session::ResumeCapped() {
+  std::vector<Conn*> waiting;
+  for (auto& c : m_conns)
+    if (c.second->capped) waiting.push_back(c.second.get());
+  if (waiting.empty()) return;
+  std::rotate(waiting.begin(), waiting.begin() + static_cast<long>(m_capTurn++ % waiting.size()), waiting.end());
+  for (Conn* c : waiting) {
+    if (m_opt.speedCap && m_opt.speedCap->WaitMs(SpeedCap::NowMs()) > 0) return;
+    c->capped = false;
+    c->lastProgress = Clock::now();  // it waited on the cap, not on its source
+    curl_easy_pause(c->easy.get(), CURLPAUSE_CONT);  // may pause it again at once
+  }
+}
+
+// How long the loop may wait for the sockets before a paused connection's turn.
+long Session::CapWaitMs() {
+  for (auto& c : m_conns)
+    if (c.second->capped) return static_cast<long>(std::min<uint64_t>(50, m_opt.speedCap->WaitMs(SpeedCap::NowMs())));
+  return 50;
+}
 
 size_t Session::WriteCb(char* data, size_t size, size_t n, void* user) {
   Conn* c = static_cast<Conn*>(user);

@@ -96,6 +96,13 @@ class HonestServers(PdownCase):
         self.assertEqual(code, 0)
         self.assert_right_file()
 
+    def test_the_speed_cap_holds_every_connection_together(self):
+        # 12 MiB at 4 MiB/s cannot take less than about 3 s, whatever the load.
+        code, took = self.pdown(self.nginx.url("file.bin"), "--max-speed", str(4 * MiB))
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertGreater(took, 2.5)
+
     def test_empty_file(self):
         open(os.path.join(self.root, "empty.bin"), "wb").close()
         code, _ = self.pdown(self.nginx.url("empty.bin"))
