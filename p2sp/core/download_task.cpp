@@ -78,6 +78,9 @@ uint8_t Session::Run() {
   if (!m_link.valid || !m_multi || m_task.m_target.empty()) return kStateFailedDownload;
   Debug("task %s -> %s", m_link.url.c_str(), m_task.m_target.c_str());
   if (!OpenSideFile()) return kStateFailedDownload;
+  // Nothing of this file is here yet: one already at the target (a damaged
+  // copy, an earlier version) may hold pieces of it.
+  if (!m_sizeKnown && FileExists(m_task.m_target)) m_candidate = m_task.m_target;
   for (;;) {
     Result r = Transfer();
     m_task.m_serverSpeed = 0;

@@ -115,6 +115,8 @@ class Session {
   uint64_t TrustedFrom(const Source& s) const;
 
   void ResumeCapped();
+  void KeepMatchingPieces();
+  void AbortWritersWithin(const ByteRange& r);
   long CapWaitMs();
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
   static size_t HeaderCb(char* data, size_t size, size_t n, void* user);
@@ -160,6 +162,8 @@ class Session {
   CurlMulti m_multi;
   SourceBook m_sources;
   std::map<int, std::unique_ptr<Conn>> m_conns;
+  // A file at the target whose pieces are kept where they match the manifest.
+  std::string m_candidate;
   size_t m_capTurn = 0;  // which paused connection goes on first next time
   int m_nextId = 1;
   Pacer m_pacer;

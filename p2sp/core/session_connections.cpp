@@ -19,6 +19,8 @@ namespace {
 constexpr auto kPeerBusyPause = std::chrono::seconds(2);
 // What a connection reads at a time when no speed cap holds it.
 constexpr uint64_t kBufferSize = 512 * 1024;
+// The first request's size while a file at the target may hold the pieces.
+constexpr uint64_t kCandidateProbe = 64 * 1024;
 
 }  // namespace
 
@@ -35,7 +37,10 @@ void Session::StartConnections(Clock::time_point now) {
   // in: the first connection goes on meanwhile, the others wait for the
   // manifest's answer (one round trip to the link's own server), a while at
   // most, rather than ask for bytes all over the file.
-  if (m_hub && !m_conns.empty() && m_manifestQuery.Running() && now - m_manifestAsked < kManifestWait) return;
+  // So do all connections while a file at the target may hold the pieces.
+  if ((!m_candidate.empty() || (m_hub && !m_conns.empty())) && m_manifestQuery.Running() &&
+      now - m_manifestAsked < kManifestWait)
+    return;
   // Sources with nothing they may fetch this round.
   std::vector<bool> idle(m_sources.Size(), false);
   for (;;) {
@@ -150,6 +155,8 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   c->begin = c->pos = lease.begin;
   c->lastProgress = Clock::now();
   for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
+  // Only the size is wanted before the file at the target is read.
+  if (mode == Mode::kProbe && !m_candidate.empty()) c->chunk = kCandidateProbe;
   c->easy.reset(curl_easy_init());
   if (!c->easy) return false;
   CURL* e = c->easy.get();
@@ -274,7 +281,10 @@ void Session::Finish(Conn* c, CURLcode code) {
   if (ok && progressed) {
     c->chunk = Pacer::NextChunk(c->pos - c->begin, std::chrono::duration<double>(now - c->reqStarted).count());
   }
-  if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
+  // Until the manifest's answer, a file at the target may hold the rest.
+  const bool holdForTarget = !m_candidate.empty() && !m_manifestSettled;
+  if (ok && c->mode == Mode::kRange && !c->reachedEnd && !holdForTarget && m_sched.HasLease(id) &&
+      m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
