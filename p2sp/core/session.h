@@ -73,6 +73,7 @@ class Session {
     bool modeChange = false;  // refused because the link's server drops ranges: not a failure
     bool reachedEnd = false;  // stopped on purpose: the lease is done or gone
     bool capped = false;      // paused until the speed cap lets it on
+    uint64_t socketCap = 0;   // the speed cap its socket was made under
     Clock::time_point lastProgress;
   };
 

@@ -3,6 +3,12 @@
 
 #include "session.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 #include <string>
 #include <vector>
@@ -19,6 +25,21 @@ namespace {
 constexpr auto kPeerBusyPause = std::chrono::seconds(2);
 // What a connection reads at a time when no speed cap holds it.
 constexpr uint64_t kBufferSize = 512 * 1024;
+// Under a speed cap the system buffers no more than this share of a second of
+// the cap for each connection, so that bytes arrive at the cap's pace rather
+// than as whole requests at once (a buffer the system grows by itself can hold
+// seconds of a low cap). Enough for a connection to carry a third of the cap
+// at 100 ms round trips.
+constexpr uint64_t kCappedWindowDivisor = 32;
+
+int SetReceiveBuffer(void* user, curl_socket_t socket, curlsocktype purpose) {
+  const uint64_t rate = *static_cast<const uint64_t*>(user);
+  if (purpose != CURLSOCKTYPE_IPCXN || rate == 0) return CURL_SOCKOPT_OK;
+  const int bytes = static_cast<int>(std::clamp<uint64_t>(rate / kCappedWindowDivisor, 16 * 1024, 4 << 20));
+  setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+  return CURL_SOCKOPT_OK;
+}
+
 // The first request's size while a file at the target may hold the pieces.
 constexpr uint64_t kCandidateProbe = 64 * 1024;
 
@@ -167,6 +188,8 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_WRITEDATA, c.get());
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Session::HeaderCb);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, c.get());
+  curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &SetReceiveBuffer);
+  curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &c->socketCap);
   // Redirects keep the Range header, so a resume survives them.
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
@@ -219,8 +242,11 @@ bool Session::Request(Conn* c) {
   }
   curl_easy_setopt(c->easy.get(), CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
   // Under a speed cap a connection takes a twentieth of a second of the cap
-  // at a time, so that no buffer arrives as a burst above it.
+  // at a time, so that no buffer arrives as a burst above it; a socket made
+  // under another cap (or none) is not used again.
   const uint64_t rate = m_opt.speedCap ? m_opt.speedCap->Rate() : 0;
+  curl_easy_setopt(c->easy.get(), CURLOPT_FRESH_CONNECT, rate != c->socketCap ? 1L : 0L);
+  c->socketCap = rate;
   const uint64_t buffer = rate ? std::clamp<uint64_t>(rate / 20, SpeedCap::kMinBurst, kBufferSize) : kBufferSize;
   curl_easy_setopt(c->easy.get(), CURLOPT_BUFFERSIZE, static_cast<long>(buffer));
   return curl_multi_add_handle(m_multi.get(), c->easy.get()) == CURLM_OK;
