@@ -18,7 +18,8 @@ const wchar_t kKeyGardboxSize[] = L"GDSize";
 const wchar_t kKeyTotalTime[] = L"DownloadTotalTime";
 // The player's own choices: kept when the download state is reset.
 const wchar_t kKeyPeerSharing[] = L"PeerSharing";
-const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing};
+const wchar_t kKeySpeedCap[] = L"SpeedCap";  // bytes per second, 0 none
+const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing, kKeySpeedCap};
 
 // Anything the private-profile functions hand back for the small keys fits;
 // longer junk is cut like a fixed buffer would cut it.
@@ -80,6 +81,16 @@ void CResumeState::SavePeerSharing(bool on) {
 bool CResumeState::LoadPeerSharing() {
   if (!m_store.Exists()) return true;
   return ReadKey(kKeyPeerSharing, L"1") != L"0";
+}
+
+void CResumeState::SaveSpeedCap(uint32_t bytesPerSecond) {
+  if (m_store.Exists()) m_store.Write(kKeySpeedCap, std::to_wstring(bytesPerSecond));
+}
+
+uint32_t CResumeState::LoadSpeedCap() {
+  if (!m_store.Exists()) return 0;
+  const long long value = ParseProfileInteger(ReadKey(kKeySpeedCap, L"0"));
+  return value > 0 && value <= 0x7FFFFFFF ? static_cast<uint32_t>(value) : 0;
 }
 
 void CResumeState::SaveDownloadDir(const std::wstring& dir) {

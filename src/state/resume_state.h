@@ -57,7 +57,7 @@ class CResumeState {
   explicit CResumeState(IResumeStore& store) : m_store(store) {}
 
   bool ResumeFileExists() { return m_store.Exists(); }
-  // Leaves an empty file that keeps only the player's choices (sharing).
+  // Leaves an empty file that keeps only the player's choices (sharing, speed cap).
   void ResetResumeFile();
 
   void SaveDownloadDir(const std::wstring& dir);
@@ -73,6 +73,10 @@ class CResumeState {
   // player turned it off.
   void SavePeerSharing(bool on);
   bool LoadPeerSharing();
+  // The player's cap on download speed in bytes per second; 0 (no cap) unless
+  // the player chose one.
+  void SaveSpeedCap(uint32_t bytesPerSecond);
+  uint32_t LoadSpeedCap();
 
  private:
   std::wstring ReadKey(const wchar_t* key, const wchar_t* defaultValue);
