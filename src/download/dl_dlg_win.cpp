@@ -40,8 +40,6 @@ constexpr POINT kWindowOutline[] = {{7, 0},     {286, 0},   {295, 10}, {671, 10}
 // of its own, themed, no selection menu.
 constexpr DWORD kDocHostFlags = 0x24009F;
 
-HWND g_downloadWindow = nullptr;
-
 // A text that sends WM_COMMAND `id` when clicked, drawn in `colour`.
 std::wstring LinkMarkup(int id, COLORREF colour, const std::wstring& text) {
   wchar_t buffer[1024];
@@ -78,8 +76,6 @@ class CDownloadFailedBelowDlg : public CDownLoadFailedDlg {
 };
 
 }  // namespace
-
-HWND DownloadWindowHandle() { return g_downloadWindow; }
 
 CDLDlg::CDLDlg()
     : m_bmpCheckBox(static_cast<std::uintptr_t>(IDB_CHECKBOX), 9),
@@ -128,7 +124,6 @@ CDLDlg::~CDLDlg() {
     const HWND hwnd = m_hWnd;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     m_hWnd = nullptr;
-    if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
     ::DestroyWindow(hwnd);
   }
 }
@@ -139,8 +134,7 @@ CWndClassInfo CDLDlg::GetWndClassInfo() const {
   return info;
 }
 
-void CDLDlg::OnFinalMessage(HWND hwnd) {
-  if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
+void CDLDlg::OnFinalMessage(HWND) {
   // "关闭" chosen while a prompt of this window runs its loop: that loop and
   // the handler under it still return into this object, so it must outlive
   // them. The quit is already posted; the process ends right after.
@@ -183,7 +177,6 @@ void CDLDlg::ShapeWindow() {
   ::SetWindowPos(m_hWnd, nullptr, 0, 0, kDownloadWindowWidth, kDownloadWindowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
   ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, ::GetWindowLongW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
   ::SetLayeredWindowAttributes(m_hWnd, kDownloadColourKey, 255, LWA_COLORKEY);
-  g_downloadWindow = m_hWnd;
 
   SetWindowPolygon(m_hWnd, kWindowOutline, sizeof kWindowOutline / sizeof kWindowOutline[0]);
   CenterWindow(nullptr);

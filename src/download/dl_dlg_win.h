@@ -184,6 +184,3 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   std::unique_ptr<CPeerSharingChoice> m_sharing;
   std::unique_ptr<CServePause> m_servePause;
 };
-
-// The download window of the process, null until it is created.
-HWND DownloadWindowHandle();

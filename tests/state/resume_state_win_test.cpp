@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/downloader_config.h"
+#include "download/download_platform_win.h"
 #include "verify/md5.h"
 
 namespace {
@@ -134,7 +135,7 @@ TEST_F(ProfileResume, DetectionWithTheProgramsFileChecks) {
 
   CProfileResumeStore store(path_);
   CResumeState state(store);
-  CWinResumeFiles files;
+  CWinDiskSystem files;
   state.ResetResumeFile();
   state.SaveDownloadDir(saveDir);
   WriteBytes(saveDir + L"one.exe", first);
