@@ -11,6 +11,7 @@
 #include "download/progress_text.h"
 #include "engine/download_manager.h"
 #include "net/http_download.h"
+#include "prompts/prompt_dlg_win.h"
 #include "skin/html_url.h"
 #include "skin/html_view_win.h"
 #include "skin/skin_resource_ids.h"
