@@ -92,6 +92,7 @@ void CDLDlg::Construct() {
   m_sharing = std::make_unique<CPeerSharingChoice>(ResumeState(), m_engine,
                                                    DownloaderConfig().IsPeerSharingAllowed());
   m_servePause = std::make_unique<CServePause>(m_engine);
+  m_speedCap = std::make_unique<CSpeedCapChoice>(ResumeState(), m_engine);
 }
 
 CDLDlg::~CDLDlg() {
@@ -143,7 +144,10 @@ LRESULT CDLDlg::OnCreateMessage(UINT, WPARAM, LPARAM, BOOL& handled) {
       DetectResumeState(ResumeState(), m_disk, config.GetFileList(), config.GetSafecheck(), m_driver->Progress());
   m_driver->OnStartup(code);
   // After the start-up, which leaves the resume file that keeps the choice.
-  if (m_engine.IsLoaded()) m_sharing->Apply();
+  if (m_engine.IsLoaded()) {
+    m_sharing->Apply();
+    m_speedCap->Apply();
+  }
   SyncPending();
   return 0;
 }
@@ -240,7 +244,7 @@ LRESULT CDLDlg::OnWebNavError(UINT, WPARAM, LPARAM, BOOL&) {
 LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
   switch (wParam) {
     case kTimerPoll:
-      m_driver->OnPollTimer();
+      m_speed = m_driver->OnPollTimer().speed;
       break;
     case kTimerReconnect:
       m_driver->OnReconnectTimer();
@@ -253,6 +257,7 @@ LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
       // shown or in the notification area.
       if (wParam == kTickTimerId && !m_closing && m_engine.IsLoaded()) {
         m_servePause->OnTick(::GetTickCount(), [] { return IsFullScreenAppActive(); });
+        m_speedCap->OnTick(::GetTickCount(), m_speed, [] { return IsFullScreenAppActive(); });
       }
       handled = FALSE;
       return 0;
@@ -292,6 +297,13 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       return;
     case kCmdTrayShare:
       m_sharing->Toggle();
+      return;
+    case kCmdTraySpeedFirst:
+    case kCmdTraySpeedFirst + 1:
+    case kCmdTraySpeedFirst + 2:
+    case kCmdTraySpeedFirst + 3:
+    case kCmdTraySpeedFirst + 4:
+      m_speedCap->Choose(static_cast<size_t>(id - kCmdTraySpeedFirst));
       return;
     case kCmdMinimize:
       ShowWindow(SW_SHOWMINIMIZED);
@@ -355,6 +367,15 @@ void CDLDlg::ShowTrayMenu() {
   const UINT shareFlags = MF_STRING | (m_sharing->Checked() ? MF_CHECKED : MF_UNCHECKED) |
                           (m_sharing->Enabled() ? MF_ENABLED : MF_GRAYED);
   ::AppendMenuW(menu.Get(), shareFlags, kCmdTrayShare, L"与其他玩家共享下载");
+  // Destroyed with the menu it is appended to.
+  HMENU caps = ::CreatePopupMenu();
+  if (caps) {
+    for (size_t i = 0; i < kSpeedCapChoiceCount; ++i) {
+      const UINT flags = MF_STRING | (i == m_speedCap->ChosenIndex() ? MF_CHECKED : MF_UNCHECKED);
+      ::AppendMenuW(caps, flags, static_cast<UINT_PTR>(kCmdTraySpeedFirst + static_cast<int>(i)), SpeedCapChoiceText(i));
+    }
+    ::AppendMenuW(menu.Get(), MF_POPUP, reinterpret_cast<UINT_PTR>(caps), kSpeedCapMenuText);
+  }
   ::AppendMenuW(menu.Get(), MF_STRING, kCmdTrayClose, L"关闭");
   POINT cursor = {};
   ::GetCursorPos(&cursor);
@@ -422,6 +443,8 @@ void CDLDlg::SyncPending() { m_host.SyncPending(); }
 
 void CDLDlg::SetMode(int mode) {
   m_mode = mode;
+  if (mode != ModeDownloading) m_speed = 0;
+  m_taskbar.Show(m_mode, m_percent);
   const int shown = ActionButtonOfMode(mode);
   // All hidden first: hiding a button repaints the background over its place,
   // which all five share, and would wipe out one shown before it.
@@ -439,7 +462,16 @@ void CDLDlg::SetMode(int mode) {
   }
 }
 
-void CDLDlg::SetProgress(int percent) { m_progress.SetProgressPos(percent); }
+void CDLDlg::SetProgress(int percent) {
+  m_progress.SetProgressPos(percent);
+  m_percent = percent;
+  m_taskbar.Show(m_mode, m_percent);
+}
+
+LRESULT CDLDlg::OnTaskbarButtonCreated(UINT, WPARAM, LPARAM, BOOL&) {
+  m_taskbar.OnButtonCreated(m_hWnd);
+  return 0;
+}
 
 void CDLDlg::SetSizesText(const std::wstring& text) {
   m_progress.SetLabel(text);

@@ -10,6 +10,8 @@
 #include "download/download_host_win.h"
 #include "download/download_platform_win.h"
 #include "download/peer_sharing.h"
+#include "download/speed_cap_choice.h"
+#include "download/taskbar_progress_win.h"
 #include "prompts/download_prompts_win.h"
 #include "skin/html_default_web_wnd_win.h"
 #include "skin/html_view_win.h"
@@ -58,6 +60,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
   MESSAGE_HANDLER(WM_COMMAND, OnCommandMessage)
   MESSAGE_HANDLER(kTrayCallbackMessage, OnTrayMessage)
   MESSAGE_HANDLER(WM_WEBNAVERROR, OnWebNavError)
+  MESSAGE_HANDLER(CTaskbarProgress::ButtonCreatedMessage(), OnTaskbarButtonCreated)
   CHAIN_MSG_MAP(CSomWndManager)
   END_MSG_MAP()
 
@@ -81,6 +84,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
   LRESULT OnSizeMessage(UINT, WPARAM, LPARAM, BOOL&) { return 0; }
   LRESULT OnCommandMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
   LRESULT OnTrayMessage(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  LRESULT OnTaskbarButtonCreated(UINT, WPARAM, LPARAM, BOOL&);
   LRESULT OnWebNavError(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
 
   void ShapeWindow();
@@ -151,4 +155,8 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
   std::unique_ptr<CDownloadDriver> m_driver;
   std::unique_ptr<CPeerSharingChoice> m_sharing;
   std::unique_ptr<CServePause> m_servePause;
+  std::unique_ptr<CSpeedCapChoice> m_speedCap;
+  CTaskbarProgress m_taskbar;
+  int m_percent = 0;
+  uint64_t m_speed = 0;  // the game's speed at the last poll, while downloading
 };

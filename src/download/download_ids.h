@@ -23,6 +23,8 @@ constexpr int kCmdActivate = 2025;
 constexpr int kCmdTrayClose = 2026;
 // The tray's sharing item: others may fetch this game's pieces from us.
 constexpr int kCmdTrayShare = 2027;
+// The tray's speed caps, one per entry of kSpeedCapChoices, in that order.
+constexpr int kCmdTraySpeedFirst = 2030;
 // lParam of kCmdDownload when the auto-continue thread starts the next file.
 constexpr int kAutoContinueParam = 5555;
 

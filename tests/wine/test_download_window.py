@@ -212,10 +212,13 @@ class DownloadWindowTest(harness.WineServerTestCase):
         return harness.wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= min_size, timeout, 0.2)
 
     # The notification menu's items, all of one height, top to bottom.
-    TRAY_ITEMS = ("打开下载器", "与其他玩家共享下载", "关闭")
+    TRAY_ITEMS = ("打开下载器", "与其他玩家共享下载", "下载限速", "关闭")
+    # The speed caps' submenu, top to bottom.
+    CAP_ITEMS = ("不限速", "512KB/s", "1MB/s", "2MB/s", "5MB/s")
 
-    def click_tray_item(self, text):
-        """Hides the window to the notification area and picks an item of its menu."""
+    def click_tray_item(self, text, cap=None):
+        """Hides the window to the notification area and picks an item of its
+        menu; with `cap`, that item of the speed caps' submenu."""
         self.command(13)
         self.assertIsNotNone(self.find(visible=False))
         code, _ = self.wine.driver("message", "--class", self.key, "--msg", "2025", "--wparam", "32513",
@@ -229,6 +232,18 @@ class DownloadWindowTest(harness.WineServerTestCase):
         subprocess.run(["xdotool", "mousemove", str(x + cx // 2), str(y + cy * (2 * index + 1) // (2 * count))],
                        env=env, check=True)
         time.sleep(0.3)
+        if cap is not None:
+            code, out = self.wine.driver("menus", "--timeout", "10000")
+            self.assertEqual(0, code, out)
+            rects = [tuple(int(v) for v in line.split()) for line in out.split("\n") if line.strip()]
+            x, y, cx, cy = next(r for r in rects if r != (x, y, cx, cy))
+            index, count = self.CAP_ITEMS.index(cap), len(self.CAP_ITEMS)
+            # Across first, then down: the way down would cross the main menu's items.
+            subprocess.run(["xdotool", "mousemove", str(x + cx // 2), str(y + cy // (2 * count))], env=env, check=True)
+            time.sleep(0.2)
+            subprocess.run(["xdotool", "mousemove", str(x + cx // 2), str(y + cy * (2 * index + 1) // (2 * count))],
+                           env=env, check=True)
+            time.sleep(0.3)
         subprocess.run(["xdotool", "click", "1"], env=env, check=True)
 
     def close_program(self, proc):
@@ -452,6 +467,22 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertEqual(self.resume_values().get("peersharing"), "0")
         self.click_tray_item("与其他玩家共享下载")
         self.assertTrue(harness.wait_until(lambda: self.resume_values().get("peersharing") == "1", 10))
+        self.close_program(proc)
+
+    def test_a_speed_cap_chosen_in_the_tray_menu_is_remembered_across_runs(self):
+        self.serve_game([("game.exe", os.urandom(1000), {})])
+        proc, _ = self.start_program()
+        self.assertTrue(harness.wait_until(lambda: os.path.exists(self.resume_path()), 10))
+        self.assertNotIn("speedcap", self.resume_values())
+        self.click_tray_item("下载限速", cap="1MB/s")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("speedcap") == "1048576", 10),
+                        self.resume_values())
+        self.close_program(proc)
+        proc, _ = self.start_program()
+        time.sleep(1)
+        self.assertEqual(self.resume_values().get("speedcap"), "1048576")
+        self.click_tray_item("下载限速", cap="不限速")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("speedcap") == "0", 10))
         self.close_program(proc)
 
     def test_feedback_and_promotion_open_their_pages_and_minimize_iconifies(self):

@@ -38,6 +38,7 @@ const char kUsageText[] =
     "  wdriver listen  --class C [--title T] --out FILE [--seconds S]\n"
     "  wdriver message SELECTOR --msg N [--wparam W] [--lparam L] [--timeout MS]   (posted)\n"
     "  wdriver menu    [--timeout MS]   (screen rect of the shown pop-up menu)\n"
+    "  wdriver menus   [--timeout MS]   (once a submenu shows: the rect of each shown pop-up menu, a line each)\n"
     "  wdriver cover   [--seconds S]    (a magenta window over the whole screen in the foreground;\n"
     "                                    prints \"foreground 1\" at the end if it still was)\n"
     "SELECTOR is any of --class C, --title T (exact matches) and --hwnd H.\n"
@@ -542,6 +543,28 @@ int cmd_menu(const Options& o) {
   return kFailed;
 }
 
+// Waits for a menu and its open submenu, then prints the rect of each.
+int cmd_menus(const Options& o) {
+  const ULONGLONG start = GetTickCount64();
+  for (;;) {
+    std::vector<std::string> shown;
+    for (HWND h = nullptr; (h = FindWindowExW(nullptr, h, L"#32768", nullptr)) != nullptr;) {
+      RECT rc = {};
+      if (!IsWindowVisible(h) || !GetWindowRect(h, &rc)) continue;
+      shown.push_back(std::to_string(rc.left) + " " + std::to_string(rc.top) + " " + std::to_string(rc.right - rc.left) +
+                      " " + std::to_string(rc.bottom - rc.top));
+    }
+    if (shown.size() >= 2) {
+      for (const std::string& line : shown) print_line(line);
+      return kOk;
+    }
+    if (GetTickCount64() - start >= o.timeout_ms) break;
+    Sleep(kPollMs);
+  }
+  print_error("no submenu is shown");
+  return kFailed;
+}
+
 LRESULT CALLBACK CoverProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
   if (msg == WM_ERASEBKGND) {
     RECT rc = {};
@@ -617,6 +640,7 @@ int wmain(int argc, wchar_t** argv) {
          return cmd_message(o);
        }},
       {L"menu", kOptTimeout, cmd_menu},
+      {L"menus", kOptTimeout, cmd_menus},
       {L"cover", kOptSeconds, cmd_cover},
   };
   for (const Command& c : commands) {
