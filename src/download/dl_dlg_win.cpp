@@ -63,7 +63,7 @@ CDLDlg::CDLDlg()
       m_bmpInstall(static_cast<std::uintptr_t>(layout::kInstall.resourceId), layout::kInstall.frames),
       m_bmpRedownload(static_cast<std::uintptr_t>(layout::kRedownload.resourceId), layout::kRedownload.frames),
       m_chkCompanion(&m_bmpCheckBox, false),
-      m_prompts(m_closing, DownloaderConfig().GetGameName()),
+      m_prompts(m_closing, DownloaderConfig().GetGameName(), &IsFullScreenAppActive),
       m_engine(CDownloadManager::Instance()),
       m_reports(DownloaderConfig().GetDomainName()) {
   Construct();

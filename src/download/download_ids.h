@@ -1,9 +1,11 @@
 #pragma once
 
+#include "prompts/prompt_codes.h"
+
 // Every id the download window's flow speaks in, named once: the commands
 // (WM_COMMAND ids, also the ids of the elements that send them), the
 // messages and the timers. The prompts' results are their own
-// (prompts/prompt_command.h).
+// (prompts/prompt_codes.h).
 
 // Commands.
 constexpr int kCmdCompanionBox = 7;
@@ -14,7 +16,7 @@ constexpr int kCmdClose = 13;  // to the notification area
 constexpr int kCmdMinimize = 14;
 constexpr int kCmdChangeDir = 15;
 constexpr int kCmdOpenDir = 16;
-constexpr int kCmdFeedback = 17;  // also the file-check prompt's feedback link, to its owner
+// kCmdFeedback (17) is in prompts/prompt_codes.h: a prompt sends it too.
 constexpr int kCmdInstall = 18;
 constexpr int kCmdPromotion = 19;
 constexpr int kCmdRedownload = 20;

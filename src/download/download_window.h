@@ -3,7 +3,7 @@
 #include <string>
 
 #include "download/download_ids.h"
-#include "prompts/prompt_result.h"
+#include "prompts/download_prompts.h"
 
 // What the driver asks of the download window. Every call of these three
 // interfaces comes from the window's own thread.
@@ -23,21 +23,6 @@ class IDownloadView {
 
  protected:
   ~IDownloadView() = default;
-};
-
-// The prompts; each runs its own message loop and returns its PromptResult.
-class IDownloadPrompts {
- public:
-  virtual int ShowDirError(const std::wstring& message) = 0;
-  virtual int ShowDownloadFailedPrompt() = 0;
-  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
-  virtual int ShowInstallPrompt() = 0;
-  virtual int ShowFileErrPrompt() = 0;
-  virtual int ShowFileDamagedPrompt() = 0;
-  virtual void ShowDirOpenFailedPrompt() = 0;
-
- protected:
-  ~IDownloadPrompts() = default;
 };
 
 // What the window and the machine provide around the download.

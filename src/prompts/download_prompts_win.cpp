@@ -1,6 +1,5 @@
 #include "prompts/download_prompts_win.h"
 
-#include "download/download_platform_win.h"
 #include "prompts/prompt_dlg_win.h"
 
 namespace {
@@ -8,9 +7,13 @@ namespace {
 // The download-failed prompt stays below a full-screen program.
 class CDownloadFailedBelowDlg : public CDownLoadFailedDlg {
  public:
+  explicit CDownloadFailedBelowDlg(bool (*fullScreen)()) : m_fullScreen(fullScreen) {}
   void ShowForModalRun() override {
-    if (IsFullScreenAppActive()) ::SetWindowPos(m_hWnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
+    if (m_fullScreen()) ::SetWindowPos(m_hWnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
   }
+
+ private:
+  bool (*m_fullScreen)();
 };
 
 }  // namespace
@@ -33,7 +36,7 @@ int CDownloadPromptsWin::ShowDirError(const std::wstring& message) {
 }
 
 int CDownloadPromptsWin::ShowDownloadFailedPrompt() {
-  CDownloadFailedBelowDlg prompt;
+  CDownloadFailedBelowDlg prompt(m_fullScreen);
   return Run(prompt);
 }
 
@@ -46,7 +49,7 @@ int CDownloadPromptsWin::ShowFileCheckFailedPrompt(bool moreFiles) {
 int CDownloadPromptsWin::ShowInstallPrompt() {
   CInstallGameDlg prompt;
   prompt.SetGameName(m_gameName.c_str());
-  prompt.SetFullScreenTest(&IsFullScreenAppActive);
+  prompt.SetFullScreenTest(m_fullScreen);
   return Run(prompt);
 }
 

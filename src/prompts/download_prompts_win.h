@@ -4,14 +4,16 @@
 
 #include <string>
 
-#include "download/download_window.h"
+#include "prompts/download_prompts.h"
 
 // The download driver's prompts, each run modal over the download window.
 class CDownloadPromptsWin : public IDownloadPrompts {
  public:
-  // `closing` is the window's: set once the player chose "关闭".
-  CDownloadPromptsWin(const bool& closing, std::wstring gameName)
-      : m_closing(closing), m_gameName(std::move(gameName)) {}
+  // `closing` is the window's: set once the player chose "关闭". `fullScreen`
+  // tells whether a full-screen program is in front, which the prompts keep
+  // out of the way of.
+  CDownloadPromptsWin(const bool& closing, std::wstring gameName, bool (*fullScreen)())
+      : m_closing(closing), m_gameName(std::move(gameName)), m_fullScreen(fullScreen) {}
 
   // The window that owns the prompts, once it exists.
   void Attach(HWND owner) { m_owner = owner; }
@@ -32,6 +34,7 @@ class CDownloadPromptsWin : public IDownloadPrompts {
 
   const bool& m_closing;
   std::wstring m_gameName;
+  bool (*m_fullScreen)();
   HWND m_owner = nullptr;
   int m_depth = 0;
 };

@@ -2,8 +2,7 @@
 
 #include <cstdint>
 
-#include "download/download_ids.h"
-#include "prompts/prompt_result.h"
+#include "prompts/prompt_codes.h"
 
 // Ids of the prompt's elements.
 constexpr int kPromptIdTitle = 1;
