@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "config/game_file_entry.h"
+#include "contract/report_words.h"
 #include "download/download_engine.h"
 #include "download/download_ids.h"
 #include "state/resume_state.h"
@@ -21,17 +22,17 @@ constexpr int kCompanionIdlePolls = 5;
 // Seconds to wait for a finished file to show up at its path.
 constexpr int kFileWaitTicks = 30;
 
-// Report action codes.
-constexpr const wchar_t kActionStartDownload[] = L"2";
-constexpr const wchar_t kActionPauseDownload[] = L"3";
-constexpr const wchar_t kActionRestartDownload[] = L"4";
-constexpr const wchar_t kActionCompleteDownload[] = L"5";
-constexpr const wchar_t kActionRedownload[] = L"6";
+// Report action codes (the report's words are in contract/report_words.h).
+constexpr const wchar_t* kActionStartDownload = report_words::kActionStartDownload.wide;
+constexpr const wchar_t* kActionPauseDownload = report_words::kActionPauseDownload.wide;
+constexpr const wchar_t* kActionRestartDownload = report_words::kActionRestartDownload.wide;
+constexpr const wchar_t* kActionCompleteDownload = report_words::kActionCompleteDownload.wide;
+constexpr const wchar_t* kActionRedownload = report_words::kActionRedownload.wide;
 
 // Failure reasons of "CompleteDownload".
-constexpr int kFailStalled = 2;
-constexpr int kFailCheck = 3;
-constexpr int kFailDownload = 4;
+constexpr int kFailStalled = report_words::kFailStalled;
+constexpr int kFailCheck = report_words::kFailCheck;
+constexpr int kFailDownload = report_words::kFailDownload;
 
 // "PDown://b7=1|<link>|h1=<md5 text>": the link of a new game task.
 std::wstring GameTaskLink(const GameFileEntry& item);
