@@ -5,7 +5,9 @@
 #include <mutex>
 
 #include "pg_handles.h"
+#include "schema.h"
 #include "store.h"
+#include "store_sql.h"
 
 namespace {
 
@@ -124,7 +126,7 @@ class PostgresStore : public Store {
       };
       if (oldTable) migrate(kAddGameNumbers);
       if (noPeerBytes) migrate(kAddPeerBytes);
-      for (const char* const* s = kSchema; *s; ++s) m_write.Exec(*s);
+      for (const std::string& statement : Schema()) m_write.Exec(statement);
     } catch (...) {
       m_write.Exec("SELECT pg_advisory_unlock(4711017)");
       throw;

@@ -9,7 +9,9 @@
 #include <thread>
 
 #include "sqlite_handles.h"
+#include "schema.h"
 #include "store.h"
+#include "store_sql.h"
 
 namespace {
 
@@ -68,7 +70,7 @@ class SqliteStore : public Store {
         throw;
       }
     }
-    for (const char* const* s = kSchema; *s; ++s) Exec(db, *s);
+    for (const std::string& statement : Schema()) Exec(db, statement.c_str());
     m_path = path;
     m_insert = Prepare(db, kInsertReport);
     const SqliteStatement pageSize = Prepare(db, "PRAGMA page_size");
