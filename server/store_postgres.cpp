@@ -4,7 +4,7 @@
 #include <memory>
 #include <mutex>
 
-#include "pg_handles.h"
+#include "db_handles.h"
 #include "schema.h"
 #include "store.h"
 #include "store_sql.h"

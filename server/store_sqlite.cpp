@@ -8,7 +8,7 @@
 #include <vector>
 #include <thread>
 
-#include "sqlite_handles.h"
+#include "db_handles.h"
 #include "schema.h"
 #include "store.h"
 #include "store_sql.h"
