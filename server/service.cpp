@@ -1,7 +1,6 @@
 #include "service.h"
 
 #include <future>
-#include <optional>
 
 #include "dashboard.h"
 #include "figures.h"
