@@ -19,6 +19,8 @@ const char kSaveMark[] =
     " ON CONFLICT (journal) DO UPDATE SET generation = excluded.generation, position = excluded.position";
 const char kReadMark[] = "SELECT generation, position FROM journal_marks WHERE journal = ?";
 
+const char kDeleteBefore[] = "DELETE FROM reports WHERE received < ?";
+
 std::vector<Cell> MarkParams(const JournalMark& mark) {
   return {mark.journal, std::to_string(mark.generation), std::to_string(mark.position)};
 }

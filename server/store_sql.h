@@ -8,13 +8,15 @@
 #include "report.h"
 #include "store.h"
 
-// The statements the SQLite and PostgreSQL stores share, and what they bind.
+// The statements the SQLite and PostgreSQL stores share (and the ingest's
+// retention), and what they bind.
 extern const char kInsertReport[];  // 16 parameters, see ReportParams
 extern const char kAddGame[];       // game: numbers a new game
 extern const char kGameNo[];        // game: its number
 extern const char kQuarantine[];    // received, client, target, reason
 extern const char kSaveMark[];      // journal, generation, position
 extern const char kReadMark[];      // journal
+extern const char kDeleteBefore[];  // received: the retention's delete
 std::vector<Cell> MarkParams(const JournalMark& mark);
 std::vector<Cell> ReportParams(const Report& r, const Cell& gameNo);
 
