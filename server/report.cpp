@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -92,8 +93,10 @@ Walked Walk(const std::string& query, Length length) {
   while (start <= query.size()) {
     size_t end = query.find('&', start);
     if (end == std::string::npos) end = query.size();
-    const size_t eq = query.find('=', start);
-    if (eq == std::string::npos || eq >= end) {
+    // Looked for within the piece only: a long query of pieces without '='
+    // is walked once.
+    const size_t eq = static_cast<size_t>(std::find(query.begin() + start, query.begin() + end, '=') - query.begin());
+    if (eq == end) {
       w.malformed = true;
     } else {
       for (int i = 0; i < kFieldCount; ++i) {
