@@ -62,6 +62,9 @@ enum Option : int {
   kOptionShareAddress = 106,
   // int32 1 while a full-screen program runs: no piece leaves until 0 again.
   kOptionServePaused = 107,
+  // int32 bytes per second over every connection of every task, at once;
+  // 0: no cap (the default).
+  kOptionDownloadCap = 108,
 };
 
 // ---- Task link ------------------------------------------------------------------

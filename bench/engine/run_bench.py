@@ -117,6 +117,9 @@ def main():
     ap.add_argument("--skip-4g", action="store_true")
     ap.add_argument("--work", default=None)
     opts = ap.parse_args()
+    # pdown shares what it fetches with a manifest: serve and announce on
+    # loopback only, never onto the machine's network.
+    os.environ["P2SP_SHARE_ADDRESS"] = "127.0.0.1"
     work = tempfile.mkdtemp(prefix="p2sp-bench-", dir=opts.work)
     root = os.path.join(work, "srv")
     out_dir = os.path.join(work, "out")

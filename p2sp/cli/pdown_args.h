@@ -9,7 +9,7 @@ namespace p2sp {
 
 constexpr const char* kPdownUsage =
     "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet]\n"
-    "             [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S] LINK TARGET\n";
+    "             [--max-speed BYTES] [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S] LINK TARGET\n";
 
 // The line pdown prints when it ends; tests and benchmarks read it.
 inline std::string PdownSummary(uint64_t done, uint64_t fromPeers, uint64_t served) {
@@ -29,6 +29,7 @@ struct PdownArgs {
   // Sharing with other players: on unless --no-share.
   bool share = true;
   int uploadCap = -1;    // --upload-cap BYTES per second, 0 no cap; -1: the engine's default
+  int maxSpeed = 0;      // --max-speed BYTES per second over all sources; 0 no cap
   int peersServed = 0;   // --peers-served N (1..16); 0: the engine's default
   std::basic_string<Char> shareOn;  // --share-on IPv4: serve and announce only there
   int lingerSeconds = 0;  // --linger S: keep serving that long after the file is in
@@ -85,6 +86,9 @@ bool ParsePdownArgs(int argc, Char** argv, PdownArgs<Char>* out) {
       out->quiet = true;
     } else if (detail::Is(a, "--no-share")) {
       out->share = false;
+    } else if (detail::Is(a, "--max-speed")) {
+      if (!detail::ParseCount(next, 0, &out->maxSpeed, 1000000000)) return false;
+      ++i;
     } else if (detail::Is(a, "--upload-cap")) {
       if (!detail::ParseCount(next, 0, &out->uploadCap, 1000000000)) return false;
       ++i;

@@ -78,6 +78,9 @@ uint8_t Session::Run() {
   if (!m_link.valid || !m_multi || m_task.m_target.empty()) return kStateFailedDownload;
   Debug("task %s -> %s", m_link.url.c_str(), m_task.m_target.c_str());
   if (!OpenSideFile()) return kStateFailedDownload;
+  // Nothing of this file is here yet: one already at the target (a damaged
+  // copy, an earlier version) may hold pieces of it.
+  if (!m_sizeKnown && FileExists(m_task.m_target)) m_candidate = m_task.m_target;
   for (;;) {
     Result r = Transfer();
     m_task.m_serverSpeed = 0;
@@ -193,6 +196,7 @@ Session::Result Session::Transfer() {
     FeedHasher();
     StartConnections(now);
     if (m_conns.empty() && !m_sources.AnyAlive()) return kFailed;
+    ResumeCapped();
     int running = 0;
     curl_multi_perform(m_multi.get(), &running);
     int left = 0;
@@ -221,7 +225,7 @@ Session::Result Session::Transfer() {
     // for more work: see to that before waiting for the sockets.
     // Only the piece checks left: their verdicts come from another thread.
     bool checking = m_sizeKnown && m_sched.Complete() && !PiecesSettled();
-    if (!finished) curl_multi_poll(m_multi.get(), nullptr, 0, checking ? 2 : 50, nullptr);
+    if (!finished) curl_multi_poll(m_multi.get(), nullptr, 0, checking ? 2 : CapWaitMs(), nullptr);
   }
 }
 

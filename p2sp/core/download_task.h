@@ -12,6 +12,7 @@
 namespace p2sp {
 
 class SharingHub;
+class SpeedCap;
 
 // Task states as the status record carries them.
 constexpr uint8_t kStateRunning = engine_contract::kStateRunning;  // running, stopped or not finished
@@ -29,6 +30,8 @@ struct TaskOptions {
   int connectSeconds = 15;
   std::string seedUrl;
   std::string proxy;  // empty: the system's setting (environment here, Internet options on Windows)
+  // The process's cap on download speed, shared by its tasks (null: none).
+  std::shared_ptr<SpeedCap> speedCap;
 };
 
 struct TaskStatus {

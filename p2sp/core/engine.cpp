@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "speed_cap.h"
 #include "text.h"
 
 namespace p2sp {
@@ -39,6 +40,7 @@ void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
 }
 
 Engine::Engine() : m_hub(std::make_shared<SharingHub>()) {
+  m_options.speedCap = std::make_shared<SpeedCap>();
   // Tests keep every socket of sharing on one address (loopback).
   if (const char* address = std::getenv("P2SP_SHARE_ADDRESS")) m_sharing.address = address;
   m_hub->Configure(m_sharing);
@@ -84,6 +86,10 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   if (option == kOptionUploadCap && v >= 0) m_sharing.uploadBytesPerSecond = static_cast<uint32_t>(v);
   if (option == kOptionMaxPeersServed && v >= 1) m_sharing.maxPeersServed = v > 16 ? 16 : v;
   if (option == kOptionServePaused && (v == 0 || v == 1)) m_sharing.paused = v == 1;
+  if (option == kOptionDownloadCap && v >= 0) {
+    m_options.speedCap->SetRate(static_cast<uint64_t>(v), SpeedCap::NowMs());
+    return;
+  }
   m_hub->Configure(m_sharing);
 }
 

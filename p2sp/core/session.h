@@ -72,6 +72,8 @@ class Session {
     bool rejected = false;    // answer refused; counts as a failure of the source
     bool modeChange = false;  // refused because the link's server drops ranges: not a failure
     bool reachedEnd = false;  // stopped on purpose: the lease is done or gone
+    bool capped = false;      // paused until the speed cap lets it on
+    uint64_t socketCap = 0;   // the speed cap its socket was made under
     Clock::time_point lastProgress;
   };
 
@@ -113,6 +115,10 @@ class Session {
   void Publish();
   uint64_t TrustedFrom(const Source& s) const;
 
+  void ResumeCapped();
+  void KeepMatchingPieces();
+  void AbortWritersWithin(const ByteRange& r);
+  long CapWaitMs();
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
   static size_t HeaderCb(char* data, size_t size, size_t n, void* user);
 
@@ -157,6 +163,9 @@ class Session {
   CurlMulti m_multi;
   SourceBook m_sources;
   std::map<int, std::unique_ptr<Conn>> m_conns;
+  // A file at the target whose pieces are kept where they match the manifest.
+  std::string m_candidate;
+  size_t m_capTurn = 0;  // which paused connection goes on first next time
   int m_nextId = 1;
   Pacer m_pacer;
 

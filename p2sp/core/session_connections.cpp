@@ -3,11 +3,18 @@
 
 #include "session.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 #include <string>
 #include <vector>
 
 #include "proxy.h"
+#include "speed_cap.h"
 #include "tls_check.h"
 #include "trace.h"
 
@@ -16,6 +23,25 @@ namespace {
 
 // A player that turned us away is asked again after this.
 constexpr auto kPeerBusyPause = std::chrono::seconds(2);
+// What a connection reads at a time when no speed cap holds it.
+constexpr uint64_t kBufferSize = 512 * 1024;
+// Under a speed cap the system buffers no more than this share of a second of
+// the cap for each connection, so that bytes arrive at the cap's pace rather
+// than as whole requests at once (a buffer the system grows by itself can hold
+// seconds of a low cap). Enough for a connection to carry a third of the cap
+// at 100 ms round trips.
+constexpr uint64_t kCappedWindowDivisor = 32;
+
+int SetReceiveBuffer(void* user, curl_socket_t socket, curlsocktype purpose) {
+  const uint64_t rate = *static_cast<const uint64_t*>(user);
+  if (purpose != CURLSOCKTYPE_IPCXN || rate == 0) return CURL_SOCKOPT_OK;
+  const int bytes = static_cast<int>(std::clamp<uint64_t>(rate / kCappedWindowDivisor, 16 * 1024, 4 << 20));
+  setsockopt(socket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&bytes), sizeof bytes);
+  return CURL_SOCKOPT_OK;
+}
+
+// The first request's size while a file at the target may hold the pieces.
+constexpr uint64_t kCandidateProbe = 64 * 1024;
 
 }  // namespace
 
@@ -32,7 +58,10 @@ void Session::StartConnections(Clock::time_point now) {
   // in: the first connection goes on meanwhile, the others wait for the
   // manifest's answer (one round trip to the link's own server), a while at
   // most, rather than ask for bytes all over the file.
-  if (m_hub && !m_conns.empty() && m_manifestQuery.Running() && now - m_manifestAsked < kManifestWait) return;
+  // So do all connections while a file at the target may hold the pieces.
+  if ((!m_candidate.empty() || (m_hub && !m_conns.empty())) && m_manifestQuery.Running() &&
+      now - m_manifestAsked < kManifestWait)
+    return;
   // Sources with nothing they may fetch this round.
   std::vector<bool> idle(m_sources.Size(), false);
   for (;;) {
@@ -61,7 +90,7 @@ void Session::StartConnections(Clock::time_point now) {
       // stall timeout, or a slow server would see its requests moved forever.
       int victim = -1;
       for (const auto& c : m_conns) {
-        if (c.second->mode == Mode::kRange && m_sched.HasLease(c.first) && c.second->pos >= from &&
+        if (c.second->mode == Mode::kRange && !c.second->capped && m_sched.HasLease(c.first) && c.second->pos >= from &&
             Pacer::MayTakeOver(c.second->pos > c.second->begin, c.second->lastProgress, now)) {
           victim = c.first;
           break;
@@ -147,6 +176,8 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   c->begin = c->pos = lease.begin;
   c->lastProgress = Clock::now();
   for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
+  // Only the size is wanted before the file at the target is read.
+  if (mode == Mode::kProbe && !m_candidate.empty()) c->chunk = kCandidateProbe;
   c->easy.reset(curl_easy_init());
   if (!c->easy) return false;
   CURL* e = c->easy.get();
@@ -157,6 +188,8 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_WRITEDATA, c.get());
   curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &Session::HeaderCb);
   curl_easy_setopt(e, CURLOPT_HEADERDATA, c.get());
+  curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &SetReceiveBuffer);
+  curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &c->socketCap);
   // Redirects keep the Range header, so a resume survives them.
   curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
@@ -165,7 +198,6 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
-  curl_easy_setopt(e, CURLOPT_BUFFERSIZE, 512L * 1024);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   RequireVerifiedServer(e);
   if (s.peer) {
@@ -209,6 +241,14 @@ bool Session::Request(Conn* c) {
     c->reqEnd = kUnknownSize;
   }
   curl_easy_setopt(c->easy.get(), CURLOPT_RANGE, range.empty() ? nullptr : range.c_str());  // curl copies it
+  // Under a speed cap a connection takes a twentieth of a second of the cap
+  // at a time, so that no buffer arrives as a burst above it; a socket made
+  // under another cap (or none) is not used again.
+  const uint64_t rate = m_opt.speedCap ? m_opt.speedCap->Rate() : 0;
+  curl_easy_setopt(c->easy.get(), CURLOPT_FRESH_CONNECT, rate != c->socketCap ? 1L : 0L);
+  c->socketCap = rate;
+  const uint64_t buffer = rate ? std::clamp<uint64_t>(rate / 20, SpeedCap::kMinBurst, kBufferSize) : kBufferSize;
+  curl_easy_setopt(c->easy.get(), CURLOPT_BUFFERSIZE, static_cast<long>(buffer));
   return curl_multi_add_handle(m_multi.get(), c->easy.get()) == CURLM_OK;
 }
 
@@ -267,7 +307,10 @@ void Session::Finish(Conn* c, CURLcode code) {
   if (ok && progressed) {
     c->chunk = Pacer::NextChunk(c->pos - c->begin, std::chrono::duration<double>(now - c->reqStarted).count());
   }
-  if (ok && c->mode == Mode::kRange && !c->reachedEnd && m_sched.HasLease(id) && m_sched.LeaseOf(id).Length() > 0) {
+  // Until the manifest's answer, a file at the target may hold the rest.
+  const bool holdForTarget = !m_candidate.empty() && !m_manifestSettled;
+  if (ok && c->mode == Mode::kRange && !c->reachedEnd && !holdForTarget && m_sched.HasLease(id) &&
+      m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the
     // socket open between the requests.
     curl_multi_remove_handle(m_multi.get(), c->easy.get());
@@ -386,6 +429,11 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
     }
   }
   if (c->reachedEnd || m_task.m_stop) return 0;
+  if (m_opt.speedCap && !m_opt.speedCap->Admit(size, SpeedCap::NowMs())) {
+    // curl keeps these bytes and hands them over again once resumed.
+    c->capped = true;
+    return CURL_WRITEFUNC_PAUSE;
+  }
   uint64_t take = size;
   if (c->mode == Mode::kRange) {
     take = m_sched.Accept(c->id, c->pos, size);
@@ -417,6 +465,29 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
 }
 
 void Session::OnHeader(Conn* c, const char* data, size_t size) { c->answer.Feed(std::string(data, size)); }
+
+// Connections the speed cap paused go on while it allows, each in its turn:
+// the one after the first of last time goes first.
+void Session::ResumeCapped() {
+  std::vector<Conn*> waiting;
+  for (auto& c : m_conns)
+    if (c.second->capped) waiting.push_back(c.second.get());
+  if (waiting.empty()) return;
+  std::rotate(waiting.begin(), waiting.begin() + static_cast<long>(m_capTurn++ % waiting.size()), waiting.end());
+  for (Conn* c : waiting) {
+    if (m_opt.speedCap && m_opt.speedCap->WaitMs(SpeedCap::NowMs()) > 0) return;
+    c->capped = false;
+    c->lastProgress = Clock::now();  // it waited on the cap, not on its source
+    curl_easy_pause(c->easy.get(), CURLPAUSE_CONT);  // may pause it again at once
+  }
+}
+
+// How long the loop may wait for the sockets before a paused connection's turn.
+long Session::CapWaitMs() {
+  for (auto& c : m_conns)
+    if (c.second->capped) return static_cast<long>(std::min<uint64_t>(50, m_opt.speedCap->WaitMs(SpeedCap::NowMs())));
+  return 50;
+}
 
 size_t Session::WriteCb(char* data, size_t size, size_t n, void* user) {
   Conn* c = static_cast<Conn*>(user);

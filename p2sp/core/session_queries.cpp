@@ -99,6 +99,7 @@ void Session::AdoptManifest(const Manifest& manifest) {
   Debug("manifest: %llu pieces of %llu bytes, %zu mirrors, %llu verified before",
         static_cast<unsigned long long>(count), static_cast<unsigned long long>(m_manifest->pieceLength),
         m_manifest->urls.size(), static_cast<unsigned long long>(trusted));
+  KeepMatchingPieces();
   for (const std::string& url : m_manifest->urls) {
     if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) AddSource(url, "manifest");
   }

@@ -80,6 +80,7 @@ int wmain(int argc, wchar_t** argv) {
   if (retries >= 0) setOption(ec::kOptionRetries, &(v = retries), 4);
   setOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
   if (args.uploadCap >= 0) setOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
+  if (args.maxSpeed > 0) setOption(ec::kOptionDownloadCap, &(v = args.maxSpeed), 4);
   if (args.peersServed > 0) setOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
   if (!args.shareOn.empty())
     setOption(ec::kOptionShareAddress, args.shareOn.data(), static_cast<int>(args.shareOn.size() * 2));

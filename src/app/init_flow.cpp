@@ -1,14 +1,13 @@
 #include "app/init_flow.h"
 
+#include "config/downloader_config.h"
+
 namespace {
 
 constexpr unsigned kKeyDown = 0x100;     // WM_KEYDOWN
 constexpr unsigned kLastKeyMsg = 0x109;  // WM_UNICHAR
 constexpr std::uintptr_t kReturn = 13;   // VK_RETURN
 constexpr std::uintptr_t kEscape = 27;   // VK_ESCAPE
-
-constexpr int kInitSkinNotFetched = 2;
-constexpr int kInitAllFetched = 5;
 
 }  // namespace
 
@@ -19,11 +18,11 @@ int NextInitProgress(int current) {
 }
 
 InitOutcome DecideInitOutcome(int initResult, bool firstItemUsable, bool olderVersion) {
-  if ((initResult != kInitAllFetched && initResult != kInitSkinNotFetched) || !firstItemUsable) {
+  if ((initResult != INIT_ALL_FETCHED && initResult != INIT_SKIN_NOT_FETCHED) || !firstItemUsable) {
     return InitOutcome::InitialFailed;
   }
   if (olderVersion) return InitOutcome::OlderVersion;
-  return initResult == kInitAllFetched ? InitOutcome::DownloadWindowSkinned : InitOutcome::DownloadWindowBuiltIn;
+  return initResult == INIT_ALL_FETCHED ? InitOutcome::DownloadWindowSkinned : InitOutcome::DownloadWindowBuiltIn;
 }
 
 bool IsSwallowedKeyMessage(unsigned message, std::uintptr_t wParam) {

@@ -22,8 +22,8 @@ enum class InitOutcome {
   DownloadWindowBuiltIn,  // the download window over its own background
 };
 
-// What follows the initialization. Any code other than "skin missing" (2)
-// and "all fetched" (5) is a failure, and so is a list whose first file
+// What follows the initialization. Any InitResult other than
+// INIT_SKIN_NOT_FETCHED and INIT_ALL_FETCHED is a failure, and so is a list whose first file
 // cannot be downloaded.
 InitOutcome DecideInitOutcome(int initResult, bool firstItemUsable, bool olderVersion);
 

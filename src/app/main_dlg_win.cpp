@@ -43,7 +43,7 @@ DWORD WINAPI InitWorker(LPVOID param) {
   HWND hwnd = static_cast<HWND>(param);
   CallBack callback(hwnd);
   int result = DownloaderConfig().Initialize(&callback);
-  ::SendMessageW(hwnd, CMainDlg::WM_INITNOTIFY, static_cast<WPARAM>(result), CMainDlg::kNotifyFinished);
+  ::SendMessageW(hwnd, kInitNotifyMessage, static_cast<WPARAM>(result), kInitNotifyFinished);
   return 0;
 }
 
@@ -182,7 +182,7 @@ void CMainDlg::StartWorker() {
   }
   // Without a worker the window would wait forever: go on as if nothing
   // could be fetched, which offers the retry.
-  PostMessage(WM_INITNOTIFY, INIT_CONFIG_NOT_FETCHED, kNotifyFinished);
+  PostMessage(kInitNotifyMessage, INIT_CONFIG_NOT_FETCHED, kInitNotifyFinished);
 }
 
 LRESULT CMainDlg::OnTimer(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
@@ -212,10 +212,10 @@ void CMainDlg::CloseProgram() {
 }
 
 LRESULT CMainDlg::OnInitNotify(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
-  if (lParam == kNotifyProgress) {
+  if (lParam == kInitNotifyProgress) {
     m_nProgress = static_cast<int>(wParam);
     m_progress.SetProgressPos(m_nProgress);
-  } else if (lParam == kNotifyFinished) {
+  } else if (lParam == kInitNotifyFinished) {
     OnInitFinished(static_cast<int>(wParam));
   }
   return 0;

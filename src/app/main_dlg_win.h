@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "config/downloader_config.h"
 #include "config/game_file_entry.h"
 #include "skin/som_bitmap.h"
 #include "skin/som_button.h"
@@ -19,12 +20,8 @@
 
 class CMainDlg : public CWindowBase, public CSomWndManager, public CMessageFilter {
  public:
-  static constexpr UINT WM_INITNOTIFY = WM_USER + 1000;  // 2024
   static constexpr UINT_PTR IDT_INIT_PROGRESS = 10000;
   static constexpr UINT kInitProgressPeriodMs = 10;
-  // lParam of WM_INITNOTIFY.
-  static constexpr LPARAM kNotifyProgress = 5;
-  static constexpr LPARAM kNotifyFinished = 6;
   // The class every initialization window is made with, so that tests and
   // the program's own parts can find it.
   static constexpr const wchar_t* kClassName = L"GdMainDlg";
@@ -37,7 +34,7 @@ class CMainDlg : public CWindowBase, public CSomWndManager, public CMessageFilte
   MESSAGE_HANDLER(WM_CREATE, OnCreate)
   MESSAGE_HANDLER(WM_TIMER, OnTimer)
   MESSAGE_HANDLER(WM_CLOSE, OnClose)
-  MESSAGE_HANDLER(WM_INITNOTIFY, OnInitNotify)
+  MESSAGE_HANDLER(kInitNotifyMessage, OnInitNotify)
   MESSAGE_HANDLER(WM_NCHITTEST, OnNcHitTest)
   MESSAGE_HANDLER(WM_COMMAND, OnCommand)
   CHAIN_MSG_MAP(CSomWndManager)
@@ -69,7 +66,7 @@ class CMainDlg : public CWindowBase, public CSomWndManager, public CMessageFilte
   void CloseProgram();
 
   CSomButton4 m_btnClose;
-  CGardBoxProgress m_progress;
+  CSomProgress m_progress;
   int m_nProgress = 0;
   CSomTextWnd m_title;
   CSomTextWnd m_status;

@@ -194,25 +194,25 @@ bool ParseConfiguration(const ConfigLookup& lookup, ConfigValues& v) {
     v.newVersionDownloaderLink = kDefaultNewVersionDownloaderLink;
   }
   read(L"DownLoader", L"EmbedLink2", v.embedLink2);
-  read(L"Gardbox", L"GardboxDownloaderLink", v.gardboxDownloaderLink);
+  read(L"Gardbox", L"GardboxDownloaderLink", v.companionLink);
   read(L"Gardbox", L"safecheck", v.safecheck);
   read(L"GameConfig", L"GameVersion", v.gameVersion);
-  read(L"DownLoader", L"GardBoxInstallTip", v.gardBoxInstallTip);
+  read(L"DownLoader", L"GardBoxInstallTip", v.companionInstallTip);
   read(L"DownLoader", L"TextPromotionTitle", v.textPromotionTitle);
   read(L"DownLoader", L"TextPromotionLink", v.textPromotionLink);
   read(L"Gardbox", L"CancelDownloadTips", v.cancelDownloadTips);
   read(L"Gardbox", L"DomainName", v.domainName);
-  read(L"Gardbox", L"GardboxMd5", v.gardboxMd5);
+  read(L"Gardbox", L"GardboxMd5", v.companionMd5);
   read(L"GameConfig", L"PeerSharing", v.peerSharing);
 
   // The companion is optional: one whose name would leave the temporary
   // folder it is saved in and run from is left out, not the whole game.
-  const std::wstring companionName = FileNameOfLink(v.gardboxDownloaderLink);
+  const std::wstring companionName = FileNameOfLink(v.companionLink);
   if (!companionName.empty() && !StaysInFolder(companionName)) {
     v.droppedCompanion = L"file name \"" + companionName +
                          L"\" of GardboxDownloaderLink would leave the temporary folder; the companion is left out";
-    v.gardboxDownloaderLink.clear();
-    v.gardboxMd5.clear();
+    v.companionLink.clear();
+    v.companionMd5.clear();
   }
 
   if (!v.refusal.empty()) return false;

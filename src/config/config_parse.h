@@ -16,7 +16,7 @@ struct ConfigValues {
   std::wstring gameName;
   std::wstring seedUrl;
   std::wstring gameVersion;
-  std::wstring gardBoxInstallTip;
+  std::wstring companionInstallTip;
   std::wstring cancelDownloadTips;
   std::wstring textPromotionTitle;
   std::wstring textPromotionLink;
@@ -25,8 +25,8 @@ struct ConfigValues {
   std::wstring newVersionDownloaderLink;
   std::wstring embedLink2;
   std::wstring gameStart;
-  std::wstring gardboxDownloaderLink;
-  std::wstring gardboxMd5;  // optional: the companion runs only when its file matches
+  std::wstring companionLink;
+  std::wstring companionMd5;  // optional: the companion runs only when its file matches
   std::wstring safecheck;
   std::wstring domainName;
   std::wstring peerSharing;  // "0": the publisher keeps players from sharing this game

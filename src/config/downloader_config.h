@@ -47,7 +47,7 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetGameName() const { return m_values.gameName; }
   std::wstring GetSeedUrl() const { return m_values.seedUrl; }
   std::wstring GetGameVersion() const { return m_values.gameVersion; }
-  std::wstring GetGardBoxInstallTip() const { return m_values.gardBoxInstallTip; }
+  std::wstring GetCompanionInstallTip() const { return m_values.companionInstallTip; }
   std::wstring GetCancelDownloadTips() const { return m_values.cancelDownloadTips; }
   std::wstring GetTextPromotionTitle() const { return m_values.textPromotionTitle; }
   std::wstring GetTextPromotionLink() const { return m_values.textPromotionLink; }
@@ -56,8 +56,8 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetNewVersionDownloaderLink() const { return m_values.newVersionDownloaderLink; }
   std::wstring GetEmbedLink2() const { return m_values.embedLink2; }
   std::wstring GetGameStart() const { return m_values.gameStart; }
-  std::wstring GetGardboxDownloaderLink() const { return m_values.gardboxDownloaderLink; }
-  std::wstring GetGardboxMd5() const { return m_values.gardboxMd5; }
+  std::wstring GetCompanionLink() const { return m_values.companionLink; }
+  std::wstring GetCompanionMd5() const { return m_values.companionMd5; }
   // Players may share this game's files with each other unless the
   // configuration says PeerSharing=0.
   bool IsPeerSharingAllowed() const { return m_values.peerSharing != L"0"; }
@@ -92,7 +92,13 @@ class CDownloaderConfig : public IHttpDownloadCallback {
 // The one configuration object of the process.
 CDownloaderConfig& DownloaderConfig();
 
-// Sends the initialization window its progress (message 2024, lParam 5).
+// The initialization window's message: wParam the bar's position with
+// kInitNotifyProgress, the InitResult with kInitNotifyFinished.
+constexpr unsigned kInitNotifyMessage = 2024;  // WM_USER + 1000
+constexpr intptr_t kInitNotifyProgress = 5;
+constexpr intptr_t kInitNotifyFinished = 6;
+
+// Sends the initialization window its progress.
 class CallBack : public CDownloaderConfig::IConfigInitCallback {
  public:
   explicit CallBack(void* hwnd) : m_hwnd(hwnd) {}

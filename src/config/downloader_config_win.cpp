@@ -130,6 +130,6 @@ int CDownloaderConfig::Initialize(IConfigInitCallback* listener) {
 
 int CallBack::OnConfigProgress(uint32_t sofar, uint32_t total, int code, int whichFile) {
   int position = InitProgressPosition(sofar, total, code, whichFile);
-  if (position >= 0) ::SendMessageW(static_cast<HWND>(m_hwnd), 2024, static_cast<WPARAM>(position), 5);
+  if (position >= 0) ::SendMessageW(static_cast<HWND>(m_hwnd), kInitNotifyMessage, static_cast<WPARAM>(position), kInitNotifyProgress);
   return 0;
 }

@@ -1,15 +1,12 @@
 #include "download/dl_dlg_win.h"
 
-#include <objbase.h>
 #include <shellapi.h>
-#include <shlobj.h>
 
 #include <cwchar>
-#include <type_traits>
 
 #include "base/scoped_win.h"
-#include "companion/companion_installer_win.h"
 #include "config/downloader_config.h"
+#include "download/download_layout.h"
 #include "download/peer_sharing.h"
 #include "download/progress_text.h"
 #include "engine/download_manager.h"
@@ -28,27 +25,14 @@ namespace {
 
 constexpr DWORD kStyleVisibleAutoSize = CSomWnd::StyleVisible | CSomWnd::StyleAutoSize;
 constexpr UINT kShowNoActivate = SWP_NOSIZE | SWP_NOMOVE | SWP_NOACTIVATE | SWP_SHOWWINDOW;
-constexpr UINT kBrowseFlags = 81;  // file-system folders only, edit box, new dialog style
-constexpr int kProgressCapWidth = 9;
-constexpr COLORREF kOpenLinkColour = 16678964;
-constexpr COLORREF kChangeLinkColour = 15518394;
-constexpr COLORREF kPromotionColour = 89257;
-constexpr RECT kWebRect = {20, 56, 660, 301};
+namespace layout = download_layout;
+
+constexpr RECT kWebRect = {layout::kWeb.left, layout::kWeb.top, layout::kWeb.right, layout::kWeb.bottom};
 constexpr POINT kWindowOutline[] = {{7, 0},     {286, 0},   {295, 10}, {671, 10}, {679, 19},
                                     {679, 411}, {671, 419}, {8, 419},  {0, 411},  {0, 0}};
 // DWebBrowser host flags of the embedded page: no 3-D border, no scroll bars
 // of its own, themed, no selection menu.
 constexpr DWORD kDocHostFlags = 0x24009F;
-
-HWND g_downloadWindow = nullptr;
-
-// A text that sends WM_COMMAND `id` when clicked, drawn in `colour`.
-std::wstring LinkMarkup(int id, COLORREF colour, const std::wstring& text) {
-  wchar_t buffer[1024];
-  std::swprintf(buffer, sizeof buffer / sizeof buffer[0], L"{&#a=button:%d}{&#acolor=%d}%ls", id,
-                static_cast<int>(colour), text.c_str());
-  return buffer;
-}
 
 std::wstring TempDir() {
   wchar_t buffer[MAX_PATH + 1] = {};
@@ -63,33 +47,23 @@ DownloadSettings SettingsFromConfig() {
   settings.fileList = config.GetFileList();
   settings.safecheck = config.GetSafecheck();
   settings.gameStart = config.GetGameStart();
-  settings.companionLink = config.GetGardboxDownloaderLink();
+  settings.companionLink = config.GetCompanionLink();
   settings.tempDir = TempDir();
   settings.seedUrl = config.GetSeedUrl();
   return settings;
 }
 
-// The download-failed prompt stays below a full-screen program.
-class CDownloadFailedBelowDlg : public CDownLoadFailedDlg {
- public:
-  void ShowForModalRun() override {
-    if (IsFullScreenAppActive()) ::SetWindowPos(m_hWnd, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOMOVE);
-  }
-};
-
 }  // namespace
 
-HWND DownloadWindowHandle() { return g_downloadWindow; }
-
 CDLDlg::CDLDlg()
-    : m_bmpCheckBox(static_cast<std::uintptr_t>(IDB_CHECKBOX), 9),
-      m_bmpDownload(static_cast<std::uintptr_t>(IDB_BIG_DOWNLOAD), 3),
-      m_bmpContinue(static_cast<std::uintptr_t>(IDB_BIG_CONTINUE), 3),
-      m_bmpPause(static_cast<std::uintptr_t>(IDB_BIG_PAUSE), 3),
-      m_bmpInstall(static_cast<std::uintptr_t>(IDB_BIG_INSTALL), 3),
-      m_bmpRedownload(static_cast<std::uintptr_t>(IDB_BIG_DOWNLOAD_AGAIN), 3),
-      m_chkGardbox(&m_bmpCheckBox, false),
-      m_hasPending(std::make_shared<std::atomic<bool>>(false)),
+    : m_bmpCheckBox(static_cast<std::uintptr_t>(layout::kCompanionBox.resourceId), layout::kCompanionBox.frames),
+      m_bmpDownload(static_cast<std::uintptr_t>(layout::kDownload.resourceId), layout::kDownload.frames),
+      m_bmpContinue(static_cast<std::uintptr_t>(layout::kContinue.resourceId), layout::kContinue.frames),
+      m_bmpPause(static_cast<std::uintptr_t>(layout::kPause.resourceId), layout::kPause.frames),
+      m_bmpInstall(static_cast<std::uintptr_t>(layout::kInstall.resourceId), layout::kInstall.frames),
+      m_bmpRedownload(static_cast<std::uintptr_t>(layout::kRedownload.resourceId), layout::kRedownload.frames),
+      m_chkCompanion(&m_bmpCheckBox, false),
+      m_prompts(m_closing, DownloaderConfig().GetGameName()),
       m_engine(CDownloadManager::Instance()),
       m_reports(DownloaderConfig().GetDomainName()) {
   Construct();
@@ -112,23 +86,22 @@ void CDLDlg::Construct() {
   m_className = DownloaderConfig().GetGameKey();
   if (m_className.empty()) m_className = L"GdDownloadWindow";
   m_gameName = DownloaderConfig().GetGameName();
-  m_itemMutex.Reset(::CreateMutexW(nullptr, FALSE, nullptr));
-  m_driver = std::make_unique<CDownloadDriver>(m_engine, *this, m_disk, m_disk, m_reports, ResumeState(),
-                                               SettingsFromConfig());
+  m_driver = std::make_unique<CDownloadDriver>(m_engine, *this, m_prompts, m_host, m_disk, m_disk, m_reports,
+                                               ResumeState(), SettingsFromConfig());
+  m_host.WatchProgress(m_driver->Progress());
   m_sharing = std::make_unique<CPeerSharingChoice>(ResumeState(), m_engine,
                                                    DownloaderConfig().IsPeerSharingAllowed());
   m_servePause = std::make_unique<CServePause>(m_engine);
 }
 
 CDLDlg::~CDLDlg() {
-  m_autoThread.Stop();
+  m_host.StopAutoThread();
   // Deleted with its window still there: the window must let go of this
   // object first, or its final message would delete it a second time.
   if (m_hWnd && ::IsWindow(m_hWnd)) {
     const HWND hwnd = m_hWnd;
     ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
     m_hWnd = nullptr;
-    if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
     ::DestroyWindow(hwnd);
   }
 }
@@ -139,12 +112,11 @@ CWndClassInfo CDLDlg::GetWndClassInfo() const {
   return info;
 }
 
-void CDLDlg::OnFinalMessage(HWND hwnd) {
-  if (g_downloadWindow == hwnd) g_downloadWindow = nullptr;
+void CDLDlg::OnFinalMessage(HWND) {
   // "关闭" chosen while a prompt of this window runs its loop: that loop and
   // the handler under it still return into this object, so it must outlive
   // them. The quit is already posted; the process ends right after.
-  if (m_promptDepth > 0) return;
+  if (m_prompts.Running()) return;
   // Made on the heap by the initialization window, which keeps no pointer.
   delete this;
 }
@@ -158,6 +130,8 @@ void CDLDlg::PaintBackground(SomDC dc, const SomRect*) {
 LRESULT CDLDlg::OnCreateMessage(UINT, WPARAM, LPARAM, BOOL& handled) {
   // The element manager has to see WM_CREATE too.
   handled = FALSE;
+  m_host.Attach(m_hWnd);
+  m_prompts.Attach(m_hWnd);
   ShapeWindow();
   CreateElements();
   CreateWebView();
@@ -170,7 +144,7 @@ LRESULT CDLDlg::OnCreateMessage(UINT, WPARAM, LPARAM, BOOL& handled) {
   m_driver->OnStartup(code);
   // After the start-up, which leaves the resume file that keeps the choice.
   if (m_engine.IsLoaded()) m_sharing->Apply();
-  SyncProcessValues();
+  SyncPending();
   return 0;
 }
 
@@ -183,7 +157,6 @@ void CDLDlg::ShapeWindow() {
   ::SetWindowPos(m_hWnd, nullptr, 0, 0, kDownloadWindowWidth, kDownloadWindowHeight, SWP_NOZORDER | SWP_NOACTIVATE);
   ::SetWindowLongW(m_hWnd, GWL_EXSTYLE, ::GetWindowLongW(m_hWnd, GWL_EXSTYLE) | WS_EX_LAYERED);
   ::SetLayeredWindowAttributes(m_hWnd, kDownloadColourKey, 255, LWA_COLORKEY);
-  g_downloadWindow = m_hWnd;
 
   SetWindowPolygon(m_hWnd, kWindowOutline, sizeof kWindowOutline / sizeof kWindowOutline[0]);
   CenterWindow(nullptr);
@@ -192,89 +165,49 @@ void CDLDlg::ShapeWindow() {
 void CDLDlg::CreateElements() {
   SkinTable& skin = TheSkinTable();
   CDownloaderConfig& config = DownloaderConfig();
+  constexpr DWORD style = kStyleVisibleAutoSize;
 
-  m_btnClose.Create(this, kCmdClose, kStyleVisibleAutoSize);
-  m_btnClose.SetImage(&skin.m_bmpClose);
-  m_btnMinimize.Create(this, kCmdMinimize, kStyleVisibleAutoSize);
-  m_btnMinimize.SetImage(&skin.m_bmpMinimize);
-  m_btnFeedback.Create(this, kCmdFeedback, kStyleVisibleAutoSize);
-  m_btnFeedback.SetImage(&skin.m_bmpFeedbackCaption);
+  PlaceSkinButton(this, m_btnClose, layout::kClose, skin, style);
+  PlaceSkinButton(this, m_btnMinimize, layout::kMinimize, skin, style);
+  PlaceSkinButton(this, m_btnFeedback, layout::kFeedback, skin, style);
 
-  struct Action {
-    CSomButton4* button;
-    int id;
-    CSomBitmap* image;
-  } actions[] = {{&m_btnDownload, kCmdDownload, &m_bmpDownload},
-                 {&m_btnContinue, kCmdContinue, &m_bmpContinue},
-                 {&m_btnPause, kCmdPause, &m_bmpPause},
-                 {&m_btnInstall, kCmdInstall, &m_bmpInstall},
-                 {&m_btnRedownload, kCmdRedownload, &m_bmpRedownload}};
-  for (const Action& action : actions) {
-    action.button->Create(this, action.id, kStyleVisibleAutoSize);
-    action.button->SetImage(action.image);
-    action.button->SetPos(520, 319);
-  }
+  PlacePictureButton(this, m_btnDownload, layout::kDownload, &m_bmpDownload, style);
+  PlacePictureButton(this, m_btnContinue, layout::kContinue, &m_bmpContinue, style);
+  PlacePictureButton(this, m_btnPause, layout::kPause, &m_bmpPause, style);
+  PlacePictureButton(this, m_btnInstall, layout::kInstall, &m_bmpInstall, style);
+  PlacePictureButton(this, m_btnRedownload, layout::kRedownload, &m_bmpRedownload, style);
 
-  m_progress.Create(this, 87, 342, 420, 17, 4, kStyleVisibleAutoSize);
-  m_progress.SetCapWidth(kProgressCapWidth);
+  PlaceBar(this, m_progress, layout::kProgress, style);
   m_progress.SetRange(0, 100);
   m_progress.SetProgressPos(0);
 
   wchar_t title[256];
   std::swprintf(title, 256, L"{&#color=0xffffff}Brenva网游戏下载器-%ls专版", m_gameName.c_str());
-  m_title.Create(this, 5, kStyleVisibleAutoSize);
-  m_title.SetText(title);
-  m_title.SetPos(53, 22);
+  PlaceText(this, m_title, layout::kTitle, title, style);
 
   const std::wstring promotionTitle = config.GetTextPromotionTitle();
-  m_promotion.Create(this, 19, kStyleVisibleAutoSize);
-  m_promotion.SetMaxWidth(450);
-  m_promotion.SetText(
-      LinkMarkup(19, kPromotionColour,
-                 promotionTitle.empty() ? L"免费领取特权卡，激活码，快来Brenva网发卡平台！" : promotionTitle));
-  m_promotion.SetPos(21, 392);
+  PlaceText(this, m_promotion, layout::kPromotion,
+            LinkMarkup(layout::kPromotion.id, layout::kPromotionColour,
+                       promotionTitle.empty() ? layout::kPromotion.text : promotionTitle),
+            style);
 
-  m_linkOpen.Create(this, kCmdOpenDir, kStyleVisibleAutoSize);
-  m_linkOpen.SetText(LinkMarkup(kCmdOpenDir, kOpenLinkColour, L"打开"));
-  m_linkOpen.SetPos(217, 315);
-  m_linkChange.Create(this, kCmdChangeDir, kStyleVisibleAutoSize);
-  m_linkChange.SetText(LinkMarkup(kCmdChangeDir, kChangeLinkColour, L"更改"));
-  m_linkChange.SetPos(217, 315);
+  PlaceText(this, m_linkOpen, layout::kOpenLink,
+            LinkMarkup(layout::kOpenLink.id, layout::kOpenLinkColour, layout::kOpenLink.text), style);
+  PlaceText(this, m_linkChange, layout::kChangeLink,
+            LinkMarkup(layout::kChangeLink.id, layout::kChangeLinkColour, layout::kChangeLink.text), style);
   m_linkChange.Show(false);
 
-  m_chkGardbox.Create(this, kCmdCompanionBox, kStyleVisibleAutoSize);
-  m_chkGardbox.SetCheck(true);
-  m_chkGardbox.SetPos(22, 366);
+  m_chkCompanion.Create(this, layout::kCompanionBox.id, style);
+  m_chkCompanion.SetCheck(true);
+  m_chkCompanion.SetPos(layout::kCompanionBox.x, layout::kCompanionBox.y);
 
-  const std::wstring tip = config.GetGardBoxInstallTip();
-  m_lblGardbox.Create(this, 0, kStyleVisibleAutoSize);
-  m_lblGardbox.SetMaxWidth(450);
-  m_lblGardbox.SetText(tip.empty() ? std::wstring(L"安装Tarn游戏Gardbox") : tip);
-  m_lblGardbox.SetPos(44, 367);
-
-  m_lblVersion.Create(this, 0, kStyleVisibleAutoSize);
-  m_lblVersion.SetMaxWidth(190);
-  m_lblVersion.SetText(config.GetGameVersion());
-  m_lblVersion.SetPos(470, 392);
-
-  m_lblPath.Create(this, 23, kStyleVisibleAutoSize);
-  m_lblPath.SetMaxWidth(129);
-  m_lblPath.SetText(L"{&#color=0x888888}请点击下载按钮，选择游戏保存目录");
-  m_lblPath.SetPos(87, 315);
-
-  m_lblProgressCaption.Create(this, 9, kStyleVisibleAutoSize);
-  m_lblProgressCaption.SetText(L"下载进度：");
-  m_lblProgressCaption.SetPos(21, 342);
-  m_lblPathCaption.Create(this, 11, kStyleVisibleAutoSize);
-  m_lblPathCaption.SetText(L"保存路径：");
-  m_lblPathCaption.SetPos(21, 315);
-  m_lblSpeed.Create(this, 10, kStyleVisibleAutoSize);
-  m_lblSpeed.SetText(L"速度：");
-  m_lblSpeed.SetPos(408, 315);
-
-  m_btnClose.SetPos(643, 26);
-  m_btnMinimize.SetPos(615, 26);
-  m_btnFeedback.SetPos(588, 26);
+  const std::wstring tip = config.GetCompanionInstallTip();
+  PlaceText(this, m_lblCompanion, layout::kCompanionLabel, tip.empty() ? layout::kCompanionLabel.text : tip, style);
+  PlaceText(this, m_lblVersion, layout::kVersion, config.GetGameVersion(), style);
+  PlaceText(this, m_lblPath, layout::kPath, layout::kPath.text, style);
+  PlaceText(this, m_lblProgressCaption, layout::kProgressCaption, layout::kProgressCaption.text, style);
+  PlaceText(this, m_lblPathCaption, layout::kPathCaption, layout::kPathCaption.text, style);
+  PlaceText(this, m_lblSpeed, layout::kSpeed, layout::kSpeed.text, style);
 }
 
 void CDLDlg::CreateWebView() {
@@ -324,7 +257,7 @@ LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
       handled = FALSE;
       return 0;
   }
-  SyncProcessValues();
+  SyncPending();
   return 0;
 }
 
@@ -389,7 +322,7 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       m_driver->OpenSaveDir();
       break;
     case kCmdDownload: {
-      const CAutoContinue::CommandScope scope(m_autoThread, lParam == kAutoContinueParam && ::InSendMessage());
+      const CAutoContinue::CommandScope scope(m_host.AutoThread(), lParam == kAutoContinueParam && ::InSendMessage());
       m_driver->OnDownloadCommand(static_cast<int>(lParam));
       break;
     }
@@ -402,7 +335,7 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
     default:
       return;
   }
-  SyncProcessValues();
+  SyncPending();
 }
 
 LRESULT CDLDlg::OnTrayMessage(UINT, WPARAM wParam, LPARAM lParam, BOOL&) {
@@ -472,7 +405,7 @@ void CDLDlg::Activate() {
 void CDLDlg::CloseProgram() {
   m_closing = true;
   m_driver->CloseEngine();
-  m_autoThread.Stop();
+  m_host.StopAutoThread();
   DeleteTrayIcon();
   ShowWindow(SW_HIDE);
   ::PostQuitMessage(0);
@@ -483,16 +416,9 @@ void CDLDlg::CloseProgram() {
 // The promotion link comes from the server: web addresses only.
 void CDLDlg::OpenUrl(const std::wstring& url) { OpenUrlExternally(url.c_str()); }
 
-void CDLDlg::SyncProcessValues() {
-  const ResumeProgress& progress = m_driver->Progress();
-  m_hasPending->store(!progress.pendingItems.empty());
-}
+void CDLDlg::SyncPending() { m_host.SyncPending(); }
 
-// ---- IDownloadView, IDownloadPrompts, IDownloadHost----------------------------------------------------
-
-void CDLDlg::SetTimer(int id) { ::SetTimer(m_hWnd, static_cast<UINT_PTR>(id), 1000, nullptr); }
-
-void CDLDlg::KillTimer(int id) { ::KillTimer(m_hWnd, static_cast<UINT_PTR>(id)); }
+// ---- IDownloadView -------------------------------------------------------------
 
 void CDLDlg::SetMode(int mode) {
   m_mode = mode;
@@ -529,115 +455,8 @@ void CDLDlg::ShowSaveDir(const std::wstring& dir, bool accepted) {
   m_linkChange.Show(!accepted);
 }
 
-bool CDLDlg::IsCompanionChecked() { return m_chkGardbox.GetCheck(); }
+bool CDLDlg::IsCompanionChecked() { return m_chkCompanion.GetCheck(); }
 
-void CDLDlg::SetCompanionChecked(bool checked) { m_chkGardbox.SetCheck(checked); }
+void CDLDlg::SetCompanionChecked(bool checked) { m_chkCompanion.SetCheck(checked); }
 
-void CDLDlg::EnableCompanionCheckBox(bool enable) { m_chkGardbox.Enable(enable); }
-
-bool CDLDlg::IsInternetConnected() { return ::IsInternetConnected() != 0; }
-
-bool CDLDlg::IsCompanionMutexTaken() { return ::IsCompanionMutexTaken(); }
-
-void CDLDlg::RunCompanionInstaller(const std::wstring& path) {
-  RunCompanionInstallerSilently(path, DownloaderConfig().GetGardboxMd5());
-}
-
-bool CDLDlg::WaitItemMutex() {
-  const DWORD got = ::WaitForSingleObject(m_itemMutex.Get(), INFINITE);
-  return got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
-}
-
-void CDLDlg::ReleaseItemMutex() {
-  // The auto-continue thread asks whether files remain as soon as it wakes.
-  SyncProcessValues();
-  ::ReleaseMutex(m_itemMutex.Get());
-}
-
-bool CDLDlg::IsAutoThreadRunning() { return m_autoThread.IsRunning(); }
-
-void CDLDlg::StartAutoThread() {
-  SyncProcessValues();
-  std::shared_ptr<std::atomic<bool>> pending = m_hasPending;
-  m_autoThread.Start(m_itemMutex.Get(), m_hWnd, [pending] { return pending->load(); });
-}
-
-void CDLDlg::StopAutoThread() { m_autoThread.Stop(); }
-
-void CDLDlg::SendCommand(int id, int lParam) { SendMessage(WM_COMMAND, static_cast<WPARAM>(id), lParam); }
-
-void CDLDlg::PostCommand(int id) { PostMessage(WM_COMMAND, static_cast<WPARAM>(id), 0); }
-
-bool CDLDlg::BrowseForDir(std::wstring* dir) {
-  BROWSEINFOW info = {};
-  info.hwndOwner = m_hWnd;
-  info.lpszTitle = L"选择路径";
-  info.ulFlags = kBrowseFlags;
-  ScopedTaskMem<std::remove_pointer_t<PIDLIST_ABSOLUTE>> list(::SHBrowseForFolderW(&info));
-  if (!list.Get()) return false;
-  wchar_t path[MAX_PATH] = {};
-  if (!::SHGetPathFromIDListW(list.Get(), path)) return false;
-  *dir = path;
-  return true;
-}
-
-template <typename Prompt>
-int CDLDlg::RunPrompt(Prompt& prompt) {
-  ++m_promptDepth;
-  const int result = RunPromptModal(prompt, m_hWnd);
-  --m_promptDepth;
-  // The prompt went down with this window and its loop took the quit as its
-  // own: ask again, so that the program's loop ends too.
-  if (m_closing) ::PostQuitMessage(0);
-  return result;
-}
-
-int CDLDlg::ShowDirError(const std::wstring& message) {
-  CDirErrDlg prompt;
-  prompt.SetMessage(message.c_str());
-  return RunPrompt(prompt);
-}
-
-int CDLDlg::ShowDownloadFailedPrompt() {
-  CDownloadFailedBelowDlg prompt;
-  return RunPrompt(prompt);
-}
-
-int CDLDlg::ShowFileCheckFailedPrompt(bool moreFiles) {
-  CFileCheckFailedDlg prompt;
-  prompt.SetAltAction(moreFiles ? TRUE : FALSE);
-  return RunPrompt(prompt);
-}
-
-int CDLDlg::ShowInstallPrompt() {
-  CInstallGameDlg prompt;
-  prompt.SetGameName(m_gameName.c_str());
-  prompt.SetFullScreenTest(&IsFullScreenAppActive);
-  return RunPrompt(prompt);
-}
-
-int CDLDlg::ShowFileErrPrompt() {
-  CFileErrDlg prompt;
-  return RunPrompt(prompt);
-}
-
-int CDLDlg::ShowFileDamagedPrompt() {
-  CFileDamagedDlg prompt;
-  return RunPrompt(prompt);
-}
-
-void CDLDlg::ShowDirOpenFailedPrompt() {
-  CDirOpenFailedDlg prompt;
-  RunPrompt(prompt);
-}
-
-void CDLDlg::ShellOpen(const std::wstring& target) {
-  ::ShellExecuteW(nullptr, L"open", target.c_str(), nullptr, nullptr, SW_SHOW);
-}
-
-void CDLDlg::OpenFolderAndSelect(const std::wstring& path) {
-  ScopedCoInit com;
-  // An item list from ILCreateFromPath is task memory.
-  ScopedTaskMem<std::remove_pointer_t<PIDLIST_ABSOLUTE>> item(::ILCreateFromPathW(path.c_str()));
-  if (item.Get()) ::SHOpenFolderAndSelectItems(item.Get(), 0, nullptr, 0);
-}
+void CDLDlg::EnableCompanionCheckBox(bool enable) { m_chkCompanion.Enable(enable); }

@@ -2,17 +2,15 @@
 
 #include <windows.h>
 
-#include <atomic>
 #include <memory>
 #include <string>
 
-#include "base/scoped_win.h"
-#include "config/game_file_entry.h"
-#include "download/auto_continue_win.h"
 #include "download/download_driver.h"
 #include "download/download_engine.h"
+#include "download/download_host_win.h"
 #include "download/download_platform_win.h"
 #include "download/peer_sharing.h"
+#include "prompts/download_prompts_win.h"
 #include "skin/html_default_web_wnd_win.h"
 #include "skin/html_view_win.h"
 #include "skin/som_bitmap_win.h"
@@ -39,8 +37,9 @@ extern const wchar_t kPortalHomePage[];
 // succeeded. The initialization window makes it on the heap and forgets it;
 // it lives until the player chooses "关闭" in the notification-area menu.
 // Its window class is named after the game key, so that a second start of
-// the program finds it and sends it command 2025.
-class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow {
+// the program finds it and sends it kCmdActivate. It is the driver's view;
+// its prompt and host adapters are the driver's prompts and host.
+class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
  public:
   // The built-in background (PNG resource 105).
   CDLDlg();
@@ -95,10 +94,8 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   void ShowTrayMenu();
   void CloseProgram();
   void OpenUrl(const std::wstring& url);
-  // Mirrors the driver's download values into the process-wide ones.
-  void SyncProcessValues();
-  template <typename Prompt>
-  int RunPrompt(Prompt& prompt);
+  // Tells the auto-continue thread whether files remain.
+  void SyncPending();
 
   // IDownloadView
   void SetMode(int mode) override;
@@ -109,31 +106,6 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   bool IsCompanionChecked() override;
   void SetCompanionChecked(bool checked) override;
   void EnableCompanionCheckBox(bool enable) override;
-  // IDownloadPrompts
-  int ShowDirError(const std::wstring& message) override;
-  int ShowDownloadFailedPrompt() override;
-  int ShowFileCheckFailedPrompt(bool moreFiles) override;
-  int ShowInstallPrompt() override;
-  int ShowFileErrPrompt() override;
-  int ShowFileDamagedPrompt() override;
-  void ShowDirOpenFailedPrompt() override;
-  // IDownloadHost
-  void* NotifyWindow() override { return m_hWnd; }
-  void SetTimer(int id) override;
-  void KillTimer(int id) override;
-  bool IsInternetConnected() override;
-  bool IsCompanionMutexTaken() override;
-  void RunCompanionInstaller(const std::wstring& path) override;
-  bool WaitItemMutex() override;
-  void ReleaseItemMutex() override;
-  bool IsAutoThreadRunning() override;
-  void StartAutoThread() override;
-  void StopAutoThread() override;
-  void SendCommand(int id, int lParam) override;
-  void PostCommand(int id) override;
-  bool BrowseForDir(std::wstring* dir) override;
-  void ShellOpen(const std::wstring& target) override;
-  void OpenFolderAndSelect(const std::wstring& path) override;
 
   CTextProgress m_progress;
   CSomButton4 m_btnClose;
@@ -155,8 +127,8 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   std::wstring m_backgroundPath;  // kept alive for the bitmap that loads it
   std::unique_ptr<CSomBitmap> m_background;
   CSomTextWnd m_title;
-  CSomCheckBox m_chkGardbox;
-  CSomTextWnd m_lblGardbox;
+  CSomCheckBox m_chkCompanion;
+  CSomTextWnd m_lblCompanion;
   CSomTextWnd m_lblPath;
   CSomTextWnd m_lblProgressCaption;
   CSomTextWnd m_lblSpeed;
@@ -169,14 +141,10 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   std::wstring m_className;
   std::wstring m_gameName;
   int m_mode = -1;
-  // Prompts of this window whose loops are running (they nest).
-  int m_promptDepth = 0;
   bool m_closing = false;
   bool m_trayIconAdded = false;
-  ScopedKernelHandle m_itemMutex;
-  CAutoContinue m_autoThread;
-  // Read by the auto-continue thread; written on the window's thread only.
-  std::shared_ptr<std::atomic<bool>> m_hasPending;
+  CDownloadHostWin m_host;
+  CDownloadPromptsWin m_prompts;
   CManagerEngine m_engine;
   CWinDiskSystem m_disk;
   CStatsReportSink m_reports;
@@ -184,6 +152,3 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadWindow
   std::unique_ptr<CPeerSharingChoice> m_sharing;
   std::unique_ptr<CServePause> m_servePause;
 };
-
-// The download window of the process, null until it is created.
-HWND DownloadWindowHandle();

@@ -64,6 +64,14 @@ PeerFigures CDownloadDriver::SharedSoFar() {
   return peers;
 }
 
+void CDownloadDriver::ReenterWindow(int command, Reentry when) {
+  if (when == Reentry::Now) {
+    m_host.SendCommand(command, 0);
+  } else {
+    m_host.PostCommand(command);
+  }
+}
+
 void CDownloadDriver::ReportCompletion(int cg, int cwdm) {
   m_reports.Report(kActionCompleteDownload, kEventCompleteDownload, 0, cg, cwdm, SharedSoFar());
 }
@@ -124,33 +132,33 @@ void CDownloadDriver::StopAutoThread() { m_host.StopAutoThread(); }
 
 void CDownloadDriver::StartCompanion(void* notifyWindow) {
   if (m_settings.companionLink.empty()) {
-    m_gardboxTask = -1;
+    m_companionTask = -1;
     return;
   }
   const int task = m_engine.CreateP2SPTask(notifyWindow, m_settings.companionLink, CompanionPath());
   // A companion that cannot be made is no companion: the game must not wait
   // for a task that will never report.
-  m_gardboxTask = task > 0 ? task : -1;
+  m_companionTask = task > 0 ? task : -1;
 }
 
 bool CDownloadDriver::CreateCompanionTask(void* notifyWindow) {
   if (m_host.IsCompanionMutexTaken()) return false;
   StartCompanion(notifyWindow);
-  return m_gardboxTask > 0;
+  return m_companionTask > 0;
 }
 
-bool CDownloadDriver::CompanionWanted() { return m_view.IsCompanionChecked() && m_gardboxTask != -1; }
+bool CDownloadDriver::CompanionWanted() { return m_view.IsCompanionChecked() && m_companionTask != -1; }
 
-bool CDownloadDriver::CompanionActive() { return CompanionWanted() && m_gardboxFinished == 0; }
+bool CDownloadDriver::CompanionActive() { return CompanionWanted() && m_companionFinished == 0; }
 
 void CDownloadDriver::StartTasks() {
-  StartTask(CompanionActive() ? m_gardboxTask : m_gameTask);
+  StartTask(CompanionActive() ? m_companionTask : m_gameTask);
   m_host.SetTimer(kTimerPoll);
   m_view.SetMode(ModeDownloading);
 }
 
 void CDownloadDriver::StopTasks() {
-  StopTask(m_gardboxTask);
+  StopTask(m_companionTask);
   StopTask(m_gameTask);
   m_host.KillTimer(kTimerPoll);
   m_view.SetMode(ModePaused);
@@ -158,8 +166,8 @@ void CDownloadDriver::StopTasks() {
 
 void CDownloadDriver::RecreateTasks() {
   if (CompanionActive()) {
-    m_gardboxFinished = 0;
-    StopTask(m_gardboxTask);
+    m_companionFinished = 0;
+    StopTask(m_companionTask);
     StartCompanion(nullptr);
   }
   // A task that has finished its file is kept. The file may have ended
@@ -178,7 +186,7 @@ void CDownloadDriver::CloseEngine() {
   // is gone.
   m_flow = DownloadFlow::Closed;
   StopAutoThread();
-  StopTask(m_gardboxTask);
+  StopTask(m_companionTask);
   StopTask(m_gameTask);
   m_host.KillTimer(kTimerPoll);
   m_host.KillTimer(kTimerReconnect);
@@ -189,7 +197,7 @@ void CDownloadDriver::CloseEngine() {
 bool CDownloadDriver::BeginDownload() {
   m_stallCount = 0;
   m_restartCount = 0;
-  m_gardboxIdle = 0;
+  m_companionIdle = 0;
   m_gameDataSeen = false;
   m_host.KillTimer(kTimerPoll);
   // A task left from a failed run of this item would race the new one.
@@ -201,17 +209,17 @@ bool CDownloadDriver::BeginDownload() {
   m_view.EnableCompanionCheckBox(false);
   bool companionStarted = false;
   if (m_view.IsCompanionChecked() && !m_host.IsCompanionMutexTaken()) {
-    if (m_gardboxTask > 0) m_engine.RemoveTask(m_gardboxTask);
+    if (m_companionTask > 0) m_engine.RemoveTask(m_companionTask);
     StartCompanion(m_host.NotifyWindow());
-    if (m_gardboxTask > 0) {
-      StartTask(m_gardboxTask);
+    if (m_companionTask > 0) {
+      StartTask(m_companionTask);
       companionStarted = true;
     }
   }
   // Without a companion to wait for (box cleared, or its download already
   // under way elsewhere) the game starts now, not after the first stall.
   if (!companionStarted) StartTask(m_gameTask);
-  m_gardboxFinished = companionStarted ? 0 : 1;
+  m_companionFinished = companionStarted ? 0 : 1;
 
   m_host.SetTimer(kTimerPoll);
   m_view.SetMode(ModeDownloading);
@@ -229,20 +237,20 @@ uint64_t CDownloadDriver::CompanionSize(const TaskStatus& companion) {
   if (companion.total != 0) return companion.total;
   // Over without ever telling its size: a guess would stand on both sides of
   // the size text for good.
-  if (m_gardboxFinished && m_gardboxTask > 0) return 0;
-  return m_resume.LoadGardboxSize();
+  if (m_companionFinished && m_companionTask > 0) return 0;
+  return m_resume.LoadCompanionSize();
 }
 
 uint64_t CDownloadDriver::GetCompanionTotalSize() {
   // A game without a companion link has nothing to download for the box; a
   // remembered or default size would only make the total unreachable.
   if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
-  return CompanionSize(QueryStatus(m_gardboxTask));
+  return CompanionSize(QueryStatus(m_companionTask));
 }
 
 uint64_t CDownloadDriver::GetCompanionDoneSize() {
   if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
-  const TaskStatus companion = QueryStatus(m_gardboxTask);
+  const TaskStatus companion = QueryStatus(m_companionTask);
   if (companion.downloaded != 0) return companion.downloaded;
   const std::wstring path = CompanionPath();
   if (!FileNameOfLink(m_settings.companionLink).empty() && m_files.PathExists(path)) return m_files.FileSize(path);
@@ -256,7 +264,7 @@ PollDisplay CDownloadDriver::OnPollTimer() {
     return display;
   }
   const TaskStatus game = QueryStatus(m_gameTask);
-  TaskStatus companion = QueryStatus(m_gardboxTask);
+  TaskStatus companion = QueryStatus(m_companionTask);
   if (game.downloaded != 0) m_gameDataSeen = true;
 
   bool itemEnded = false;
@@ -270,11 +278,11 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   }
 
   if (CompanionActive()) {
-    companion = QueryStatus(m_gardboxTask);
-    m_gardboxIdle = companion.Speed() == 0 ? m_gardboxIdle + 1 : 0;
-    m_gardboxFinished = m_gardboxIdle > kCompanionIdlePolls ? 1 : (companion.state != kTaskStateRunning ? 1 : 0);
-    if (m_gardboxFinished) {
-      StopTask(m_gardboxTask);
+    companion = QueryStatus(m_companionTask);
+    m_companionIdle = companion.Speed() == 0 ? m_companionIdle + 1 : 0;
+    m_companionFinished = m_companionIdle > kCompanionIdlePolls ? 1 : (companion.state != kTaskStateRunning ? 1 : 0);
+    if (m_companionFinished) {
+      StopTask(m_companionTask);
       if (companion.state == kTaskStateFinished) m_host.RunCompanionInstaller(CompanionPath());
       StartTask(m_gameTask);
     }
@@ -284,10 +292,10 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   if (CompanionWanted()) {
     const uint64_t companionTotal = CompanionSize(companion);
     display.total = m_totalGameSize + companionTotal;
-    display.done = m_progress.completedBytes + gameDone + (m_gardboxFinished ? companionTotal : companion.downloaded);
+    display.done = m_progress.completedBytes + gameDone + (m_companionFinished ? companionTotal : companion.downloaded);
     display.speed = game.Speed() + companion.Speed();
     // A size of 0 only means "not known yet"; it must not wipe the one kept.
-    if (!m_gardboxFinished && companion.total != 0) m_resume.SaveGardboxSize(companion.total);
+    if (!m_companionFinished && companion.total != 0) m_resume.SaveCompanionSize(companion.total);
   } else {
     display.total = m_totalGameSize;
     display.done = m_progress.completedBytes + gameDone;
@@ -318,7 +326,7 @@ void CDownloadDriver::ApplyStallRule(uint64_t speed) {
     return;
   }
   if (!m_host.IsInternetConnected()) {
-    if (m_gardboxTask > 0 && !m_gardboxFinished) m_engine.StopTask(m_gardboxTask);
+    if (m_companionTask > 0 && !m_companionFinished) m_engine.StopTask(m_companionTask);
     if (m_gameTask > 0) m_engine.StopTask(m_gameTask);
     m_host.SetTimer(kTimerReconnect);
     m_host.KillTimer(kTimerPoll);
@@ -344,7 +352,7 @@ void CDownloadDriver::FailDownload(int reason) {
   m_host.KillTimer(kTimerReconnect);
   m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
-  if (CompanionActive()) StopTask(m_gardboxTask);
+  if (CompanionActive()) StopTask(m_companionTask);
   StopTask(m_gameTask);
   // The thread goes before the mutex: freed with the thread still waiting,
   // the mutex would let it start the next file behind the prompt.
@@ -454,7 +462,7 @@ void CDownloadDriver::OnStartup(int resumeCode) {
       m_flow = DownloadFlow::Paused;
       m_gameDataSeen = m_files.PathExists(ItemPath(m_progress.currentItem) + L".P2P");
       m_view.ShowSaveDir(m_progress.saveDir, true);
-      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
+      m_view.SetCompanionChecked(m_resume.LoadInstallCompanion(m_view.IsCompanionChecked()));
       m_view.EnableCompanionCheckBox(false);
       CreateGameTask(false);
       if (m_view.IsCompanionChecked()) CreateCompanionTask(nullptr);
@@ -479,7 +487,7 @@ void CDownloadDriver::OnStartup(int resumeCode) {
       m_view.SetProgress(ProgressPercent(m_progress.completedBytes, m_totalGameSize));
       ShowSizes(m_progress.completedBytes, m_totalGameSize);
       if (!m_progress.pendingItems.empty()) m_progress.currentItem = m_progress.pendingItems.front();
-      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
+      m_view.SetCompanionChecked(m_resume.LoadInstallCompanion(m_view.IsCompanionChecked()));
       m_view.ShowSaveDir(m_progress.saveDir, true);
       m_view.SetMode(ModePaused);
       break;
@@ -549,7 +557,7 @@ void CDownloadDriver::ContinueItem() {
   // task has shown any data (the companion still downloading, a pause in the
   // first seconds) its absence is no loss.
   if (m_gameDataSeen && !m_files.PathExists(path + L".P2P")) {
-    if (m_prompts.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
+    if (m_prompts.ShowFileDamagedPrompt() == PromptResultAction) RestartFromScratch();
     return;
   }
   m_flow = DownloadFlow::Downloading;
@@ -584,7 +592,7 @@ void CDownloadDriver::OnPauseCommand() {
 
 void CDownloadDriver::OnCompanionToggled() {
   RefreshProgress();
-  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallCompanion(m_view.IsCompanionChecked() ? 1 : 0);
 }
 
 // -- save directory -----------------------------------------------------------
@@ -613,7 +621,7 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   // Whatever arrives while the folder prompts are up finds the item taken.
   m_flow = DownloadFlow::Starting;
 
-  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallCompanion(m_view.IsCompanionChecked() ? 1 : 0);
   m_progress.currentItem = m_progress.pendingItems.front();
   const GameFileEntry item = m_progress.currentItem;
   const std::wstring name = FileNameOfLink(item.downloadLink);
@@ -631,7 +639,7 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
         m_totalGameSize > m_progress.completedBytes ? m_totalGameSize - m_progress.completedBytes : 0;
     const DirCheck check = CheckSaveDir(m_disk, dir, largest, needed, name, name);
     if (check == DirCheck::Accepted) break;
-    if (m_prompts.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return RefuseDir(continuingList);
+    if (m_prompts.ShowDirError(DirCheckMessage(check)) != PromptResultAction) return RefuseDir(continuingList);
   }
 
   m_progress.saveDir = WithTrailingBackslash(dir);
@@ -681,7 +689,7 @@ void CDownloadDriver::ChangeSaveDir() {
       m_view.ShowSaveDir(m_progress.saveDir, false);
       break;
     }
-    if (m_prompts.ShowDirError(DirCheckMessage(check)) != kPromptConfirm) return;
+    if (m_prompts.ShowDirError(DirCheckMessage(check)) != PromptResultAction) return;
   }
   if (m_settings.fileList.size() > 1) DeleteAllIfAnyMissing(m_resume, m_files, m_settings.fileList, m_progress);
 }
@@ -726,9 +734,9 @@ int CDownloadDriver::OnFileReady(const std::wstring& path) {
     return 1;
   }
   m_view.SetMode(ModeFinished);
-  m_host.SendCommand(kCmdActivate, 0);
+  ReenterWindow(kCmdActivate, Reentry::Now);
   EndItem();
-  if (m_prompts.ShowInstallPrompt() == kPromptConfirm) m_host.PostCommand(kCmdInstall);
+  if (m_prompts.ShowInstallPrompt() == PromptResultAction) ReenterWindow(kCmdInstall, Reentry::AfterReturn);
   m_view.SetMode(ModeFinished);
   return 1;
 }
@@ -742,14 +750,14 @@ void CDownloadDriver::FailFileCheck() {
   ReportCompletion(report_words::kFailed, kFailCheck);
   const size_t pending = m_progress.pendingItems.size();
   const int result = m_prompts.ShowFileCheckFailedPrompt(pending >= 2);
-  if (result == kPromptConfirm) {
+  if (result == PromptResultAction) {
     if (m_settings.fileList.size() < 2 || pending < 2) {
       m_view.SetMode(ModeFinished);
-      m_host.SendCommand(kCmdOpenDir, 0);
+      ReenterWindow(kCmdOpenDir, Reentry::Now);
     } else {
-      m_host.SendCommand(kCmdRedownload, 0);
+      ReenterWindow(kCmdRedownload, Reentry::Now);
     }
-  } else if (result != kPromptFeedback) {
+  } else if (result != PromptResultFeedback) {
     m_view.SetMode(pending == 1 ? ModeFinished : ModeRestart);
   }
 }
@@ -757,7 +765,7 @@ void CDownloadDriver::FailFileCheck() {
 void CDownloadDriver::ShowDownloadFailed() {
   const int result = m_prompts.ShowDownloadFailedPrompt();
   m_view.SetMode(ModeRestart);
-  if (result == kPromptConfirm) m_host.SendCommand(kCmdFeedback, 0);
+  if (result == PromptResultAction) ReenterWindow(kCmdFeedback, Reentry::Now);
 }
 
 void CDownloadDriver::RunInstaller() {
@@ -772,10 +780,10 @@ void CDownloadDriver::RunInstaller() {
     return;
   }
   if (several) {
-    if (m_prompts.ShowFileErrPrompt() == kPromptConfirm) m_host.SendCommand(kCmdOpenDir, 0);
+    if (m_prompts.ShowFileErrPrompt() == PromptResultAction) ReenterWindow(kCmdOpenDir, Reentry::Now);
     return;
   }
-  if (m_prompts.ShowFileDamagedPrompt() == kPromptConfirm) RestartFromScratch();
+  if (m_prompts.ShowFileDamagedPrompt() == PromptResultAction) RestartFromScratch();
 }
 
 void CDownloadDriver::RestartFromScratch() {
@@ -815,7 +823,7 @@ void CDownloadDriver::Redownload() {
   m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
   RemoveGameTask();
-  StopTask(m_gardboxTask);
+  StopTask(m_companionTask);
   m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   m_progress.completedBytes = 0;
   m_view.SetProgress(0);
@@ -827,5 +835,5 @@ void CDownloadDriver::Redownload() {
       if (m_files.PathExists(path)) m_files.DeletePath(path);
     }
   }
-  m_host.SendCommand(kCmdDownload, 0);
+  ReenterWindow(kCmdDownload, Reentry::Now);
 }

@@ -7,168 +7,22 @@
 #include <vector>
 
 #include "config/game_file_entry.h"
-#include "contract/report_words.h"
 #include "download/download_engine.h"
+#include "download/download_files.h"
+#include "download/download_flow.h"
 #include "download/download_ids.h"
-#include "state/resume_state.h"
+#include "download/download_reports.h"
+#include "download/download_window.h"
 #include "download/save_dir_rules.h"
-#include "stats/report_url.h"
-
-// Zero-speed polls tolerated before a restart, and restarts before giving up.
-constexpr unsigned kStallPolls = 90;
-constexpr unsigned kMaxRestarts = 3;
-// Zero-speed polls after which the companion download is given up.
-constexpr int kCompanionIdlePolls = 5;
-// Seconds to wait for a finished file to show up at its path.
-constexpr int kFileWaitTicks = 30;
-
-// Report action codes (the report's words are in contract/report_words.h).
-constexpr const wchar_t* kActionStartDownload = report_words::kActionStartDownload.wide;
-constexpr const wchar_t* kActionPauseDownload = report_words::kActionPauseDownload.wide;
-constexpr const wchar_t* kActionRestartDownload = report_words::kActionRestartDownload.wide;
-constexpr const wchar_t* kActionCompleteDownload = report_words::kActionCompleteDownload.wide;
-constexpr const wchar_t* kActionRedownload = report_words::kActionRedownload.wide;
-
-// Failure reasons of "CompleteDownload".
-constexpr int kFailStalled = report_words::kFailStalled;
-constexpr int kFailCheck = report_words::kFailCheck;
-constexpr int kFailDownload = report_words::kFailDownload;
+#include "state/resume_state.h"
 
 // "PDown://b7=1|<link>|h1=<md5 text>": the link of a new game task.
 std::wstring GameTaskLink(const GameFileEntry& item);
 
-// Milestone reports; on Windows these go to the statistics queue. `peers`
-// travels with "CompleteDownload" only.
-class IReportSink {
- public:
-  virtual void Report(const std::wstring& action, const std::wstring& eventName, int tg, int cg, int cwdm,
-                      const PeerFigures& peers) = 0;
-
- protected:
-  ~IReportSink() = default;
-};
-
-// What the download window shows. Every call of these three interfaces
-// comes from the window's own thread.
-class IDownloadView {
- public:
-  virtual void SetMode(int mode) = 0;
-  virtual void SetProgress(int percent) = 0;
-  virtual void SetSizesText(const std::wstring& text) = 0;
-  virtual void SetSpeedText(const std::wstring& text) = 0;
-  // Shows the save directory in the path text; `accepted` swaps "更改" for "打开".
-  virtual void ShowSaveDir(const std::wstring& dir, bool accepted) = 0;
-  virtual bool IsCompanionChecked() = 0;
-  virtual void SetCompanionChecked(bool checked) = 0;
-  virtual void EnableCompanionCheckBox(bool enable) = 0;
-
- protected:
-  ~IDownloadView() = default;
-};
-
-// The prompts; each runs its own message loop and returns its result code.
-class IDownloadPrompts {
- public:
-  virtual int ShowDirError(const std::wstring& message) = 0;
-  virtual int ShowDownloadFailedPrompt() = 0;
-  virtual int ShowFileCheckFailedPrompt(bool moreFiles) = 0;
-  virtual int ShowInstallPrompt() = 0;
-  virtual int ShowFileErrPrompt() = 0;
-  virtual int ShowFileDamagedPrompt() = 0;
-  virtual void ShowDirOpenFailedPrompt() = 0;
-
- protected:
-  ~IDownloadPrompts() = default;
-};
-
-// What the window and the machine provide around the download.
-class IDownloadHost {
- public:
-  // Handle passed to new tasks; may be null.
-  virtual void* NotifyWindow() = 0;
-  virtual void SetTimer(int id) = 0;
-  virtual void KillTimer(int id) = 0;
-  virtual bool IsInternetConnected() = 0;
-  // Opens the companion mutex; true when it already existed (another process,
-  // or this one earlier). The handle stays open for the process.
-  virtual bool IsCompanionMutexTaken() = 0;
-  // Runs the companion installer silently on a worker thread.
-  virtual void RunCompanionInstaller(const std::wstring& path) = 0;
-  // The item mutex, held while one file is set up and downloaded.
-  virtual bool WaitItemMutex() = 0;
-  virtual void ReleaseItemMutex() = 0;
-  virtual bool IsAutoThreadRunning() = 0;
-  virtual void StartAutoThread() = 0;
-  // Signals the auto-continue thread to end and waits for it (except from
-  // inside the command it is sending).
-  virtual void StopAutoThread() = 0;
-  virtual void SendCommand(int id, int lParam) = 0;
-  virtual void PostCommand(int id) = 0;
-  // Folder dialog; false when cancelled.
-  virtual bool BrowseForDir(std::wstring* dir) = 0;
-  virtual void ShellOpen(const std::wstring& target) = 0;
-  virtual void OpenFolderAndSelect(const std::wstring& path) = 0;
-
- protected:
-  ~IDownloadHost() = default;
-};
-
-// The window implements all three.
-class IDownloadWindow : public IDownloadView, public IDownloadPrompts, public IDownloadHost {
- protected:
-  ~IDownloadWindow() = default;
-};
-
-// The files the completion checks look at: those of resume detection, and
-// the size of a file.
-class IDownloadFiles : public IResumeFiles {
- public:
-  // 0 when the file cannot be opened.
-  virtual uint64_t FileSize(const std::wstring& path) = 0;
-
- protected:
-  ~IDownloadFiles() = default;
-};
-
-// Where the download of the list stands; docs/download-flow.md draws the
-// moves between these. The item mutex is held by the driver exactly in the
-// states marked "item".
-enum class DownloadFlow {
-  Idle,          // nothing started (or a start was refused): download button
-  Starting,      // item: the folder of the next file is being checked
-  Downloading,   // item: the companion or the game task runs, poll timer on
-  Offline,       // item: tasks parked, reconnect timer on
-  WaitingFile,   // item: the engine said finished, waiting for the file
-  Paused,        // item (once continued): tasks stopped by the player
-  BetweenFiles,  // a file ended well; the auto-continue thread starts the next
-  ListStopped,   // the list stopped before a file (refused folder, pause
-                 // between files, a later start): continue starts that file
-  Failed,        // a prompt offered the way on; the item is let go
-  Complete,      // every file is there and checked
-  Closed,        // the engine is shut down; nothing runs any more
-};
-
-// The configuration values the download needs.
-struct DownloadSettings {
-  std::vector<GameFileEntry> fileList;
-  std::wstring safecheck;      // "1": MD5 check; "0": no check of a file already there
-  std::wstring gameStart;      // installer of a several-file game
-  std::wstring companionLink;  // GardboxDownloaderLink
-  std::wstring tempDir;        // where the companion installer goes, ending in "\"
-  std::wstring seedUrl;
-};
-
-// What one poll showed.
-struct PollDisplay {
-  uint64_t done = 0;
-  uint64_t total = 0;
-  uint64_t speed = 0;
-  int percent = 0;
-};
-
 // The download window's engine driving, directory flow and completion, as
-// plain decisions. CDLDlg owns one, forwards its timers and commands to it,
-// and implements IDownloadWindow for it.
+// plain decisions. CDLDlg owns one and forwards its timers and commands to it;
+// the window is its view, and the window's prompt and host adapters are its
+// prompts and host.
 class CDownloadDriver {
  public:
   CDownloadDriver(IDownloadEngine& engine, IDownloadView& view, IDownloadPrompts& prompts, IDownloadHost& host,
@@ -178,14 +32,14 @@ class CDownloadDriver {
                   IReportSink& reports, CResumeState& resume, DownloadSettings settings)
       : CDownloadDriver(engine, window, window, window, files, disk, reports, resume, std::move(settings)) {}
 
-  // Process-wide download values (PendingItems, CompletedBytes, m_saveDir,
-  // m_currentItem) as resume detection fills them.
+  // The files still to come, the bytes of those done, the save folder and the
+  // current file; resume detection fills them at start-up.
   ResumeProgress& Progress() { return m_progress; }
   uint64_t TotalGameSize() const { return m_totalGameSize; }
   int GameTask() const { return m_gameTask; }
-  int CompanionTask() const { return m_gardboxTask; }
-  bool CompanionFinished() const { return m_gardboxFinished != 0; }
-  int CompanionIdle() const { return m_gardboxIdle; }
+  int CompanionTask() const { return m_companionTask; }
+  bool CompanionFinished() const { return m_companionFinished != 0; }
+  int CompanionIdle() const { return m_companionIdle; }
   unsigned StallCount() const { return m_stallCount; }
   unsigned RestartCount() const { return m_restartCount; }
   bool SomeItemsDone() const { return m_someItemsDone; }
@@ -219,23 +73,23 @@ class CDownloadDriver {
   bool CompanionWanted();
   bool CompanionActive();
 
-  // Timer 0.
+  // kTimerPoll.
   PollDisplay OnPollTimer();
-  // Timer 1.
+  // kTimerReconnect.
   void OnReconnectTimer();
-  // Timer 2.
+  // kTimerFileWait.
   void OnFileWaitTimer();
 
   // -- window start-up and commands ---------------------------------------
   // WM_CREATE, after DetectResumeState.
   void OnStartup(int resumeCode);
-  // Command 10; `lParam` is kAutoContinueParam from the auto-continue thread.
+  // kCmdDownload; `lParam` is kAutoContinueParam from the auto-continue thread.
   void OnDownloadCommand(int lParam);
-  // Command 11.
+  // kCmdContinue.
   void OnContinueCommand();
-  // Command 12.
+  // kCmdPause.
   void OnPauseCommand();
-  // Command 7.
+  // kCmdCompanionBox.
   void OnCompanionToggled();
   void RefreshProgress();
   void ShowSizes(uint64_t done, uint64_t total);
@@ -251,11 +105,11 @@ class CDownloadDriver {
   FinishResult OnGameTaskFinished(uint8_t state);
   int OnFileReady(const std::wstring& path);
   void ShowDownloadFailed();
-  // Command 18.
+  // kCmdInstall.
   void RunInstaller();
-  // Command 16.
+  // kCmdOpenDir.
   void OpenSaveDir();
-  // Command 20.
+  // kCmdRedownload.
   void Redownload();
 
  private:
@@ -284,6 +138,12 @@ class CDownloadDriver {
   // replaced (a new task counts from 0).
   void KeepPeerBytes(int task);
   void ReportCompletion(int cg, int cwdm);
+  enum class Reentry {
+    Now,          // the window's handler, and through it this driver, runs before the caller's next line
+    AfterReturn,  // the window's message loop takes the command once the handler under the caller returns
+  };
+  // Every command the driver gives its own window goes through here.
+  void ReenterWindow(int command, Reentry when);
 
   IDownloadEngine& m_engine;
   IDownloadView& m_view;
@@ -298,9 +158,9 @@ class CDownloadDriver {
   ResumeProgress m_progress;
   uint64_t m_totalGameSize = 0;
   int m_gameTask = -1;
-  int m_gardboxTask = -1;
-  int m_gardboxFinished = 0;
-  int m_gardboxIdle = 0;
+  int m_companionTask = -1;
+  int m_companionFinished = 0;
+  int m_companionIdle = 0;
   unsigned m_stallCount = 0;
   unsigned m_restartCount = 0;
   int m_fileWaitTicks = 0;

@@ -32,6 +32,11 @@ void CManagerEngine::SetServePaused(bool paused) {
   m_manager.SetP2spOption(engine_contract::kOptionServePaused, &value, static_cast<int>(sizeof(value)));
 }
 
+void CManagerEngine::SetSpeedCap(uint32_t bytesPerSecond) {
+  const int32_t value = static_cast<int32_t>(bytesPerSecond);
+  m_manager.SetP2spOption(engine_contract::kOptionDownloadCap, &value, static_cast<int>(sizeof(value)));
+}
+
 int CManagerEngine::CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) {
   return m_manager.CreateP2SPTask(notifyWindow, url.c_str(), path.c_str());
 }

@@ -32,6 +32,8 @@ class IDownloadEngine {
   virtual void SetPeerSharing(bool on) { (void)on; }
   // While a full-screen program runs no piece leaves this process.
   virtual void SetServePaused(bool paused) { (void)paused; }
+  // Download speed over all tasks, in bytes per second; 0: no cap. At once.
+  virtual void SetSpeedCap(uint32_t bytesPerSecond) { (void)bytesPerSecond; }
   // Task identifier, > 0 when created.
   virtual int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) = 0;
   virtual TaskStatus QueryTask(int taskId) = 0;
@@ -55,6 +57,7 @@ class CManagerEngine : public IDownloadEngine {
   void SetSeedUrl(const std::wstring& seedUrl) override;
   void SetPeerSharing(bool on) override;
   void SetServePaused(bool paused) override;
+  void SetSpeedCap(uint32_t bytesPerSecond) override;
   int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) override;
   TaskStatus QueryTask(int taskId) override;
   int StartTask(int taskId) override;

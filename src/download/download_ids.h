@@ -2,7 +2,8 @@
 
 // Every id the download window's flow speaks in, named once: the commands
 // (WM_COMMAND ids, also the ids of the elements that send them), the
-// messages, the timers and the prompts' results.
+// messages and the timers. The prompts' results are their own
+// (prompts/prompt_command.h).
 
 // Commands.
 constexpr int kCmdCompanionBox = 7;
@@ -13,7 +14,7 @@ constexpr int kCmdClose = 13;  // to the notification area
 constexpr int kCmdMinimize = 14;
 constexpr int kCmdChangeDir = 15;
 constexpr int kCmdOpenDir = 16;
-constexpr int kCmdFeedback = 17;
+constexpr int kCmdFeedback = 17;  // also the file-check prompt's feedback link, to its owner
 constexpr int kCmdInstall = 18;
 constexpr int kCmdPromotion = 19;
 constexpr int kCmdRedownload = 20;
@@ -33,8 +34,3 @@ constexpr unsigned kTrayIconId = 32513;
 constexpr int kTimerPoll = 0;
 constexpr int kTimerReconnect = 1;
 constexpr int kTimerFileWait = 2;
-
-// Results of the prompts.
-constexpr int kPromptClosed = 0;
-constexpr int kPromptConfirm = 2;
-constexpr int kPromptFeedback = 3;

@@ -2,23 +2,15 @@
 
 #include <cstdint>
 
+#include "download/download_ids.h"
+#include "prompts/prompt_result.h"
+
 // Ids of the prompt's elements.
 constexpr int kPromptIdTitle = 1;
 constexpr int kPromptIdClose = 100;
 constexpr int kPromptIdCancel = 101;
 constexpr int kPromptIdAction = 102;
 constexpr int kPromptIdFeedbackLink = 103;
-
-// Command sent to the owner when the feedback link is clicked.
-constexpr int kFeedbackRequestCommand = 17;
-
-enum PromptResult {
-  PromptResultClose = 0,
-  PromptResultCancel = 1,
-  PromptResultAction = 2,
-  PromptResultFeedback = 3,
-  PromptResultNone = 4,
-};
 
 // How a prompt class reacts to its third button and link.
 enum class PromptKind {
@@ -34,7 +26,7 @@ struct PromptCommandOutcome {
   int result = -1;  // new result code, -1: unchanged
   bool destroyWindow = false;
   bool postQuit = false;               // ends RunPromptModal's loop (or the program, for the modeless two)
-  bool requestFeedback = false;        // send kFeedbackRequestCommand to the owner
+  bool requestFeedback = false;        // send the owner kCmdFeedback
   bool openPage = false;               // COlderVersionDlg: open its page
   bool restartInitialization = false;  // CInitialFailedDlg: a new start-up window
 };

@@ -88,7 +88,7 @@ void CPromptWindow::OnCommand(WPARAM wParam) {
   if (out.result >= 0) m_nResult = out.result;
   if (out.requestFeedback) {
     HWND owner = m_hWndOwner ? m_hWndOwner : ::GetWindow(m_hWnd, GW_OWNER);
-    if (owner) ::SendMessageW(owner, WM_COMMAND, kFeedbackRequestCommand, 0);
+    if (owner) ::SendMessageW(owner, WM_COMMAND, kCmdFeedback, 0);
   }
   if (out.openPage || out.restartInitialization) OnAction(wParam);
   if (out.destroyWindow && IsWindow()) DestroyWindow();

@@ -9,10 +9,10 @@
 #include "skin/som_bitmap_win.h"
 #include "skin/som_wnd.h"
 
-class CGardBoxProgress : public CSomWnd {
+class CSomProgress : public CSomWnd {
  public:
-  CGardBoxProgress();
-  ~CGardBoxProgress() override;
+  CSomProgress();
+  ~CSomProgress() override;
 
   // Ignored unless min < max, and when the range is already this one;
   // otherwise the value goes back to min.
@@ -40,7 +40,7 @@ class CGardBoxProgress : public CSomWnd {
 };
 
 // A bar with a label at the left and the percentage at the right.
-class CTextProgress : public CGardBoxProgress {
+class CTextProgress : public CSomProgress {
  public:
   CTextProgress();
   ~CTextProgress() override;

@@ -12,13 +12,14 @@ namespace {
 const wchar_t kKeyDir[] = L"Dir";
 // Written in this spelling and read in the other; the private-profile
 // functions ignore case, and older files may hold either.
-const wchar_t kKeyInstallGardboxWrite[] = L"DlGD";
-const wchar_t kKeyInstallGardboxRead[] = L"DLGD";
-const wchar_t kKeyGardboxSize[] = L"GDSize";
+const wchar_t kKeyInstallCompanionWrite[] = L"DlGD";
+const wchar_t kKeyInstallCompanionRead[] = L"DLGD";
+const wchar_t kKeyCompanionSize[] = L"GDSize";
 const wchar_t kKeyTotalTime[] = L"DownloadTotalTime";
 // The player's own choices: kept when the download state is reset.
 const wchar_t kKeyPeerSharing[] = L"PeerSharing";
-const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing};
+const wchar_t kKeySpeedCap[] = L"SpeedCap";  // bytes per second, 0 none
+const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing, kKeySpeedCap};
 
 // Anything the private-profile functions hand back for the small keys fits;
 // longer junk is cut like a fixed buffer would cut it.
@@ -82,6 +83,16 @@ bool CResumeState::LoadPeerSharing() {
   return ReadKey(kKeyPeerSharing, L"1") != L"0";
 }
 
+void CResumeState::SaveSpeedCap(uint32_t bytesPerSecond) {
+  if (m_store.Exists()) m_store.Write(kKeySpeedCap, std::to_wstring(bytesPerSecond));
+}
+
+uint32_t CResumeState::LoadSpeedCap() {
+  if (!m_store.Exists()) return 0;
+  const long long value = ParseProfileInteger(ReadKey(kKeySpeedCap, L"0"));
+  return value > 0 && value <= 0x7FFFFFFF ? static_cast<uint32_t>(value) : 0;
+}
+
 void CResumeState::SaveDownloadDir(const std::wstring& dir) {
   if (m_store.Exists()) m_store.Write(kKeyDir, dir);
 }
@@ -103,32 +114,32 @@ std::wstring CResumeState::LoadDownloadDir() {
   return dir;
 }
 
-void CResumeState::SaveInstallGardbox(int checkState) {
+void CResumeState::SaveInstallCompanion(int checkState) {
   if (!m_store.Exists()) return;
   wchar_t text[16];
   std::swprintf(text, 16, L"%d", checkState);
-  m_store.Write(kKeyInstallGardboxWrite, text);
+  m_store.Write(kKeyInstallCompanionWrite, text);
 }
 
-bool CResumeState::LoadInstallGardbox(bool checkBoxState) {
+bool CResumeState::LoadInstallCompanion(bool checkBoxState) {
   if (!m_store.Exists()) return checkBoxState;
-  return ReadKey(kKeyInstallGardboxRead, L"") == L"1";
+  return ReadKey(kKeyInstallCompanionRead, L"") == L"1";
 }
 
-void CResumeState::SaveGardboxSize(uint64_t size) {
+void CResumeState::SaveCompanionSize(uint64_t size) {
   if (!m_store.Exists()) return;
   // The file has always held the low 32 bits as a signed number.
   wchar_t text[16];
   std::swprintf(text, 16, L"%ld", static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(size))));
-  m_store.Write(kKeyGardboxSize, text);
+  m_store.Write(kKeyCompanionSize, text);
 }
 
-uint64_t CResumeState::LoadGardboxSize() {
-  if (!m_store.Exists()) return kDefaultGardboxSize;
+uint64_t CResumeState::LoadCompanionSize() {
+  if (!m_store.Exists()) return kDefaultCompanionSize;
   // Negative texts are sizes of 2 GiB and more written as signed numbers.
   uint32_t size =
-      static_cast<uint32_t>(static_cast<unsigned long long>(ParseProfileInteger(ReadKey(kKeyGardboxSize, L""))));
-  return size == 0 ? kDefaultGardboxSize : size;
+      static_cast<uint32_t>(static_cast<unsigned long long>(ParseProfileInteger(ReadKey(kKeyCompanionSize, L""))));
+  return size == 0 ? kDefaultCompanionSize : size;
 }
 
 void CResumeState::SaveDownloadTotalTime(uint64_t milliseconds) {

@@ -47,7 +47,7 @@ class IResumeFiles {
 // Longest "Dir" value accepted; the file stores what fits a MAX_PATH buffer.
 constexpr size_t kMaxStoredDirChars = 259;
 // Companion installer size assumed before its download has reported one.
-constexpr uint64_t kDefaultGardboxSize = 10485760;
+constexpr uint64_t kDefaultCompanionSize = 10485760;
 
 // Reads and writes the resume file's keys. Every Save writes only into a file
 // that exists: only Reset creates it, so its existence means that a download
@@ -57,22 +57,26 @@ class CResumeState {
   explicit CResumeState(IResumeStore& store) : m_store(store) {}
 
   bool ResumeFileExists() { return m_store.Exists(); }
-  // Leaves an empty file that keeps only the player's choices (sharing).
+  // Leaves an empty file that keeps only the player's choices (sharing, speed cap).
   void ResetResumeFile();
 
   void SaveDownloadDir(const std::wstring& dir);
   std::wstring LoadDownloadDir();
-  void SaveInstallGardbox(int checkState);
+  void SaveInstallCompanion(int checkState);
   // Without a file the check box keeps `checkBoxState`.
-  bool LoadInstallGardbox(bool checkBoxState);
-  void SaveGardboxSize(uint64_t size);
-  uint64_t LoadGardboxSize();
+  bool LoadInstallCompanion(bool checkBoxState);
+  void SaveCompanionSize(uint64_t size);
+  uint64_t LoadCompanionSize();
   void SaveDownloadTotalTime(uint64_t milliseconds);
   uint64_t LoadDownloadTotalTime();
   // Whether the player lets others fetch from this machine; on unless the
   // player turned it off.
   void SavePeerSharing(bool on);
   bool LoadPeerSharing();
+  // The player's cap on download speed in bytes per second; 0 (no cap) unless
+  // the player chose one.
+  void SaveSpeedCap(uint32_t bytesPerSecond);
+  uint32_t LoadSpeedCap();
 
  private:
   std::wstring ReadKey(const wchar_t* key, const wchar_t* defaultValue);

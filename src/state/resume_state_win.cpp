@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "base/scoped_win.h"
-#include "verify/file_check_win.h"
 
 namespace {
 
@@ -42,18 +41,6 @@ void CProfileResumeStore::Write(const wchar_t* key, const std::wstring& value) {
   ::WritePrivateProfileStringW(kSection, key, value.c_str(), m_path.c_str());
 }
 
-bool CWinResumeFiles::PathExists(const std::wstring& path) {
-  return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void CWinResumeFiles::DeletePath(const std::wstring& path) { ::DeleteFileW(path.c_str()); }
-
-bool CWinResumeFiles::IsFileComplete(const std::wstring& path, uint64_t size) { return ::IsFileComplete(path, size); }
-
-bool CWinResumeFiles::VerifyFileMd5(const std::wstring& path, const std::wstring& md5Text) {
-  return ::VerifyFileMd5(path, md5Text);
-}
-
 std::wstring GetResumeFilePath(const std::wstring& gameKey) {
   wchar_t temp[2048] = {};
   DWORD n = ::GetTempPathW(2048, temp);
@@ -63,7 +50,3 @@ std::wstring GetResumeFilePath(const std::wstring& gameKey) {
   return path + gameKey + L".tmp.cfg";
 }
 
-IResumeFiles& ResumeFiles() {
-  static CWinResumeFiles files;
-  return files;
-}

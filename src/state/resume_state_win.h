@@ -23,20 +23,10 @@ class CProfileResumeStore : public IResumeStore {
   std::wstring m_path;
 };
 
-// Files as they are on disk; the file checks are those of the download's end.
-class CWinResumeFiles : public IResumeFiles {
- public:
-  bool PathExists(const std::wstring& path) override;
-  void DeletePath(const std::wstring& path) override;
-  bool IsFileComplete(const std::wstring& path, uint64_t size) override;
-  bool VerifyFileMd5(const std::wstring& path, const std::wstring& md5Text) override;
-};
-
 // Temporary folder + game key + ".tmp.cfg"; empty when the temporary folder
 // is unknown, and nothing is then read or written.
 std::wstring GetResumeFilePath(const std::wstring& gameKey);
 
 // The game's resume file (made where the process objects are, with the game
-// key), and the disk, for the whole process.
+// key), for the whole process.
 CResumeState& ResumeState();
-IResumeFiles& ResumeFiles();

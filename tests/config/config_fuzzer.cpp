@@ -33,6 +33,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Require(name.find_first_of(L"/?#") == std::wstring::npos);
   }
   if (values.files.size() >= 2) Require(StaysInFolder(values.gameStart));
-  Require(EmptyOrInFolder(FileNameOfLink(values.gardboxDownloaderLink)));
+  Require(EmptyOrInFolder(FileNameOfLink(values.companionLink)));
   return 0;
 }

@@ -309,9 +309,9 @@ TEST(ParseConfiguration, EveryKeyIsReadBeforeAValueIsRefused) {
     EXPECT_EQ(v.refusal.empty(), c.accepted) << c.value;
     // The report address is known whatever is refused.
     EXPECT_EQ(v.domainName, L"http://stats.example.com/s.php") << c.value;
-    EXPECT_EQ(v.gardboxDownloaderLink.empty(), !c.companionKept) << c.value;
+    EXPECT_EQ(v.companionLink.empty(), !c.companionKept) << c.value;
     EXPECT_EQ(v.droppedCompanion.empty(), c.companionKept) << c.value;
-    EXPECT_EQ(v.gardboxMd5.empty(), !c.companionKept) << c.value;
+    EXPECT_EQ(v.companionMd5.empty(), !c.companionKept) << c.value;
   }
 }
 

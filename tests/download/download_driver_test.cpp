@@ -240,7 +240,7 @@ TEST_F(DriverTest, Progress_ValuesWithAndWithoutCompanion) {
   EXPECT_EQ(driver->GetCompanionTotalSize(), 0u) << "box cleared";
   EXPECT_EQ(driver->GetCompanionDoneSize(), 0u);
   window.companionChecked = true;
-  EXPECT_EQ(driver->GetCompanionTotalSize(), kDefaultGardboxSize) << "no task, nothing remembered";
+  EXPECT_EQ(driver->GetCompanionTotalSize(), kDefaultCompanionSize) << "no task, nothing remembered";
   store.values[L"GDSize"] = L"4096";
   EXPECT_EQ(driver->GetCompanionTotalSize(), 4096u);
   disk.AddFile(L"C:\\temp\\gardbox_setup.exe", 777);
@@ -266,7 +266,7 @@ TEST_F(DriverTest, OneFileGame_VerifiedFileEndsInInstallPrompt) {
   Make({Entry(1000, L"game.exe")});
   StartDownloading();
   const int task = driver->GameTask();
-  window.installResult = kPromptConfirm;
+  window.installResult = PromptResultAction;
   FinishCurrentFile();
   driver->OnPollTimer();
   EXPECT_EQ(window.mode, ModeFinished);
@@ -328,11 +328,11 @@ TEST_F(DriverTest, FileCheckPrompt_ResultDecidesWhatFollows) {
     int mode;     // -1: left as it was
     int command;  // 0: none sent
   } cases[] = {
-      {3, kPromptConfirm, -1, kCmdRedownload},  // more files: start over
-      {1, kPromptConfirm, ModeFinished, kCmdOpenDir},
+      {3, PromptResultAction, -1, kCmdRedownload},  // more files: start over
+      {1, PromptResultAction, ModeFinished, kCmdOpenDir},
       {3, 1, ModeRestart, 0},
       {1, 0, ModeFinished, 0},
-      {3, kPromptFeedback, -1, 0},
+      {3, PromptResultFeedback, -1, 0},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << c.files << " files, result " << c.result);
@@ -369,7 +369,7 @@ TEST_F(DriverTest, ChangeSaveDir_AcceptedFolderReplacesTheProposal) {
   disk.freeBytes[L"F:\\"] = 1000;
   disk.paths.insert(L"F:\\games");
   window.browseAnswers = {L"E:\\full", L"F:\\games"};
-  window.dirErrorResult = kPromptConfirm;
+  window.dirErrorResult = PromptResultAction;
   driver->ChangeSaveDir();
   EXPECT_EQ(window.dirErrors, std::vector<std::wstring>{kSpaceMessage});
   EXPECT_EQ(driver->Progress().saveDir, L"F:\\games\\");
@@ -479,7 +479,7 @@ TEST_F(DriverTest, DownloadFlow_RefusedDirectoryAsksAgainOnConfirm) {
   disk.fileSystems[L"E:\\"] = L"NTFS";
   disk.freeBytes[L"E:\\"] = 5000;
   disk.paths.insert(L"E:\\dl");
-  window.dirErrorResult = kPromptConfirm;
+  window.dirErrorResult = PromptResultAction;
   window.browseAnswers.push_back(L"E:\\dl");
   driver->OnDownloadCommand(0);
   EXPECT_EQ(window.dirErrors, std::vector<std::wstring>{kSpaceMessage});
@@ -588,14 +588,14 @@ TEST_F(DriverTest, Redownload_DeletesFilesKeepsPartialDataAndStartsAgain) {
 
 TEST_F(DriverTest, RunInstaller_MissingFilePrompts) {
   Make({Entry(100, L"a.bin"), Entry(200, L"b.bin")});
-  window.fileErrResult = kPromptConfirm;
+  window.fileErrResult = PromptResultAction;
   driver->RunInstaller();
   EXPECT_EQ(window.fileErrShown, 1);
   EXPECT_EQ(window.sent.back(), std::make_pair(kCmdOpenDir, 0));
 
   window = FakeWindow();
   Make({Entry(100, L"game.exe")});
-  window.damagedResult = kPromptConfirm;
+  window.damagedResult = PromptResultAction;
   driver->RunInstaller();
   EXPECT_EQ(window.damagedShown, 1);
   EXPECT_EQ(reports.calls.back().action, kActionRedownload);

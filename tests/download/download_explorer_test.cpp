@@ -96,7 +96,7 @@ class World {
     std::mt19937 answers(e.arg);
     window->answer = [this, &answers](PromptKind kind) {
       const int result = static_cast<int>(answers() % 4);
-      if (kind == PromptKind::DirError && result == kPromptConfirm && answers() % 2) {
+      if (kind == PromptKind::DirError && result == PromptResultAction && answers() % 2) {
         window->browseAnswers.push_back(L"D:\\games");
       }
       return result;
@@ -179,12 +179,12 @@ class World {
     window->online = true;
     disk.readOnly.clear();
     corrupt.clear();
-    window->answer = [this](PromptKind kind) {
+    window->answer = [this](PromptKind kind) -> int {
       if (kind == PromptKind::DirError) {
         window->browseAnswers.push_back(L"D:\\games");
-        return kPromptConfirm;
+        return PromptResultAction;
       }
-      return kind == PromptKind::Damaged ? kPromptConfirm : 1;
+      return kind == PromptKind::Damaged ? PromptResultAction : 1;
     };
     window->threadInPrompts = true;
     for (int step = 0; step < 400 && failure.empty(); ++step) {
@@ -214,7 +214,7 @@ class World {
     window->companionChecked = companion;
     window->onPrompt = [this](PromptKind kind, int result) {
       if (closedPrompts.count(kind)) Fail("a prompt came back without anything new from the player");
-      if (result != kPromptConfirm && kind != PromptKind::Install) closedPrompts.insert(kind);
+      if (result != PromptResultAction && kind != PromptKind::Install) closedPrompts.insert(kind);
     };
     reports = std::make_unique<FakeReports>();
     driver = std::make_unique<CDownloadDriver>(*engine, *window, disk, disk, *reports, resume, settings);

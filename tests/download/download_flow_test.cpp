@@ -129,7 +129,7 @@ TEST_F(FlowTest, FailurePromptHasNothingRunningBehindIt) {
 // A folder that fails its checks for file 2: one prompt, whatever the answer,
 // and 继续 goes on once the folder is usable again.
 TEST_F(FlowTest, RefusedFolderForALaterFileStopsTheListOnce) {
-  for (const int result : {0, 1, kPromptConfirm}) {
+  for (const int result : {0, 1, static_cast<int>(PromptResultAction)}) {
     SCOPED_TRACE(result);
     engine = FakeEngine();
     window = LiveWindow();
@@ -183,7 +183,7 @@ TEST_F(FlowTest, PauseDataGoneContinueRedownloadTakesTheMutexOnce) {
   driver->OnPollTimer();
   driver->OnPauseCommand();
   disk.paths.erase(Path(L"a.bin.P2P"));
-  window.damagedResult = kPromptConfirm;
+  window.damagedResult = PromptResultAction;
   driver->OnContinueCommand();
   EXPECT_EQ(window.damagedShown, 1);
   EXPECT_EQ(window.mutexHeld, 1);

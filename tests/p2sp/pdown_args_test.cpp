@@ -39,13 +39,14 @@ TEST(PdownArgsTest, OptionsAnywhereAndBothNames) {
 
   p2sp::PdownArgs<char> sharing;
   ASSERT_TRUE(Parse<char>({"--no-share", "--upload-cap", "0", "--peers-served", "16", "--share-on", "127.0.0.1",
-                           "--linger", "5", "l", "t"},
+                           "--linger", "5", "--max-speed", "524288", "l", "t"},
                           &sharing));
   EXPECT_FALSE(sharing.share);
   EXPECT_EQ(0, sharing.uploadCap);
   EXPECT_EQ(16, sharing.peersServed);
   EXPECT_EQ("127.0.0.1", sharing.shareOn);
   EXPECT_EQ(5, sharing.lingerSeconds);
+  EXPECT_EQ(524288, sharing.maxSpeed);
 }
 
 TEST(PdownArgsTest, WideArgumentsReadTheSameWay) {
@@ -73,6 +74,8 @@ TEST(PdownArgsTest, RefusesWhatItCannotUse) {
       {"l", "t", "--peers-served", "17"},
       {"l", "t", "--peers-served", "0"},
       {"l", "t", "--upload-cap", "1000000001"},
+      {"l", "t", "--max-speed", "1000000001"},
+      {"l", "t", "--max-speed"},
       {"l", "t", "--share-on", ""},
       {"l", "t", "--retries", "99999999999999999999"},
   };

@@ -96,6 +96,13 @@ class HonestServers(PdownCase):
         self.assertEqual(code, 0)
         self.assert_right_file()
 
+    def test_the_speed_cap_holds_every_connection_together(self):
+        # 12 MiB at 4 MiB/s cannot take less than about 3 s, whatever the load.
+        code, took = self.pdown(self.nginx.url("file.bin"), "--max-speed", str(4 * MiB))
+        self.assertEqual(code, 0)
+        self.assert_right_file()
+        self.assertGreater(took, 2.5)
+
     def test_empty_file(self):
         open(os.path.join(self.root, "empty.bin"), "wb").close()
         code, _ = self.pdown(self.nginx.url("empty.bin"))
@@ -248,6 +255,39 @@ class Manifests(PdownCase):
                               [link, self.target], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
                               env=dict(os.environ, P2SP_DEBUG="1"), timeout=120)
         return proc.returncode, proc.stderr.decode(errors="replace")
+
+    def test_a_file_at_the_target_costs_only_the_pieces_it_lacks(self):
+        # A damaged copy, an earlier version, pieces moved, a cut copy, an
+        # unrelated file: only pieces that match none of the target's are fetched.
+        meta = self.serve_meta4()
+        piece = 1 << 20
+        count = (len(self.data) + piece - 1) // piece
+        pieces = [self.data[i * piece:(i + 1) * piece] for i in range(count)]
+        other = servers.make_data(len(self.data), seed=11)
+        flipped = bytearray(self.data)
+        flipped[5 * piece + 7] ^= 0x40
+        older = bytearray(self.data)
+        for at in (10, 6 * piece + 3, len(self.data) - 5):
+            older[at] ^= 1
+        moved = pieces[:2] + [pieces[9]] + pieces[3:9] + [pieces[2]] + pieces[10:]
+        cases = [
+            ("one flipped byte", bytes(flipped), piece),
+            ("three changed pieces", bytes(older), 2 * piece + len(pieces[-1])),
+            ("pieces in other places", b"".join(moved), 0),
+            ("a cut copy", self.data[:5 * piece + 100], len(self.data) - 5 * piece),
+            ("another file", other, len(self.data)),
+        ]
+        for name, old, fetched in cases:
+            with self.subTest(name):
+                with open(self.target, "wb") as f:
+                    f.write(old)
+                self.nginx.clear_log()
+                code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")))
+                self.assertEqual(code, 0, name)
+                self.assert_right_file()
+                served = self.nginx.bytes_served() - len(meta)
+                self.assertLessEqual(served, fetched + 64 * 1024, name)
+                self.assertGreaterEqual(served, fetched, name)
 
     def test_bad_mirrors_are_dropped_and_the_file_is_right(self):
         # Mirrors named by the manifest, lying everywhere or serving an older

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "config/downloader_config.h"
+#include "download/download_platform_win.h"
 #include "verify/md5.h"
 
 namespace {
@@ -61,14 +62,14 @@ TEST_F(ProfileResume, OnlyResetMakesTheFile) {
   state.SaveDownloadDir(L"C:\\games\\");
   state.SaveDownloadTotalTime(5);
   EXPECT_FALSE(Exists(path_));
-  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
+  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
 
   state.ResetResumeFile();
   EXPECT_TRUE(state.ResumeFileExists());
   EXPECT_EQ(ReadBytes(path_), std::string("\xff\xfe"));
   EXPECT_EQ(state.LoadDownloadDir(), L"");
   EXPECT_EQ(state.LoadDownloadTotalTime(), 0u);
-  EXPECT_FALSE(state.LoadInstallGardbox(true));
+  EXPECT_FALSE(state.LoadInstallCompanion(true));
 }
 
 TEST_F(ProfileResume, ValuesSurviveInTheFileWhateverTheScript) {
@@ -77,15 +78,15 @@ TEST_F(ProfileResume, ValuesSurviveInTheFileWhateverTheScript) {
     CResumeState state(store);
     state.ResetResumeFile();
     state.SaveDownloadDir(L"D:\\网络游戏\\下载\\");
-    state.SaveInstallGardbox(1);
-    state.SaveGardboxSize(3221225472ULL);
+    state.SaveInstallCompanion(1);
+    state.SaveCompanionSize(3221225472ULL);
     state.SaveDownloadTotalTime(123456789012ULL);
   }
   CProfileResumeStore store(path_);
   CResumeState state(store);
   EXPECT_EQ(state.LoadDownloadDir(), L"D:\\网络游戏\\下载\\");
-  EXPECT_TRUE(state.LoadInstallGardbox(false));
-  EXPECT_EQ(state.LoadGardboxSize(), 3221225472ULL);
+  EXPECT_TRUE(state.LoadInstallCompanion(false));
+  EXPECT_EQ(state.LoadCompanionSize(), 3221225472ULL);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 123456789012ULL);
   // The keys as other tools see them.
   wchar_t text[64] = {};
@@ -100,8 +101,8 @@ TEST_F(ProfileResume, AnOlderFileWithoutByteOrderMarkIsRead) {
   CProfileResumeStore store(path_);
   CResumeState state(store);
   EXPECT_EQ(state.LoadDownloadDir(), L"C:\\old\\");
-  EXPECT_TRUE(state.LoadInstallGardbox(false));
-  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
+  EXPECT_TRUE(state.LoadInstallCompanion(false));
+  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 77u);
   state.SaveDownloadTotalTime(78);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 78u);
@@ -134,7 +135,7 @@ TEST_F(ProfileResume, DetectionWithTheProgramsFileChecks) {
 
   CProfileResumeStore store(path_);
   CResumeState state(store);
-  CWinResumeFiles files;
+  CWinDiskSystem files;
   state.ResetResumeFile();
   state.SaveDownloadDir(saveDir);
   WriteBytes(saveDir + L"one.exe", first);

@@ -19,6 +19,7 @@
 #include <memory>
 #include <string>
 
+#include "download/download_layout.h"
 #include "probe_output_win.h"
 #include "prompts/prompt_dlg_win.h"
 #include "skin/html_default_web_wnd_win.h"
@@ -206,7 +207,7 @@ class CMainGalleryWnd : public CWindowBase, public CSomWndManager {
   CSomButton4 m_close;
   CSomTextWnd m_title;
   CSomTextWnd m_status;
-  CGardBoxProgress m_progress;
+  CSomProgress m_progress;
 };
 
 // The download window's look: background 105, caption buttons, the action
@@ -217,8 +218,9 @@ class CDownloadGalleryWnd : public CWindowBase, public CSomWndManager {
   explicit CDownloadGalleryWnd(std::wstring webUrl)
       : m_webUrl(std::move(webUrl)),
         m_background(static_cast<UINT_PTR>(IDB_DOWNLOAD_BACKGROUND), 1),
-        m_bmpDownload(static_cast<UINT_PTR>(IDB_BIG_DOWNLOAD), 3),
-        m_bmpCheck(static_cast<UINT_PTR>(IDB_CHECKBOX), 9),
+        m_bmpDownload(static_cast<UINT_PTR>(download_layout::kDownload.resourceId), download_layout::kDownload.frames),
+        m_bmpCheck(static_cast<UINT_PTR>(download_layout::kCompanionBox.resourceId),
+                   download_layout::kCompanionBox.frames),
         m_check(&m_bmpCheck, 0) {}
 
   BEGIN_MSG_MAP(CDownloadGalleryWnd)
@@ -239,60 +241,33 @@ class CDownloadGalleryWnd : public CWindowBase, public CSomWndManager {
   void OnFinalMessage(HWND) override { ::PostQuitMessage(0); }
 
  private:
+  // The window's own elements from its layout table, with sample texts where
+  // the window fills them in at run time.
   LRESULT OnCreate(UINT, WPARAM, LPARAM, BOOL&) {
+    namespace layout = download_layout;
     SkinTable& skin = TheSkinTable();
-    m_close.Create(this, 13, kStyle3);
-    m_close.SetImage(&skin.m_bmpClose);
-    m_close.SetPos(643, 26);
-    m_minimize.Create(this, 14, kStyle3);
-    m_minimize.SetImage(&skin.m_bmpMinimize);
-    m_minimize.SetPos(615, 26);
-    m_feedback.Create(this, 17, kStyle3);
-    m_feedback.SetImage(&skin.m_bmpFeedbackCaption);
-    m_feedback.SetPos(588, 26);
-    m_download.Create(this, 10, kStyle3);
-    m_download.SetImage(&m_bmpDownload);
-    m_download.SetPos(520, 319);
-    m_progress.Create(this, 87, 342, 420, 17, 4, kStyle3);
-    m_progress.SetCapWidth(9);
+    PlaceSkinButton(this, m_close, layout::kClose, skin, kStyle3);
+    PlaceSkinButton(this, m_minimize, layout::kMinimize, skin, kStyle3);
+    PlaceSkinButton(this, m_feedback, layout::kFeedback, skin, kStyle3);
+    PlacePictureButton(this, m_download, layout::kDownload, &m_bmpDownload, kStyle3);
+    PlaceBar(this, m_progress, layout::kProgress, kStyle3);
     m_progress.SetProgressPos(50);
     m_progress.SetLabel(L"512.00MB/1.00GB");
-    m_title.Create(this, 5, kStyle3);
-    m_title.SetText(L"{&#color=0xffffff}Brenva网游戏下载器-幻想之城专版");
-    m_title.SetPos(53, 22);
-    m_pathCaption.Create(this, 11, kStyle3);
-    m_pathCaption.SetText(L"保存路径：");
-    m_pathCaption.SetPos(21, 315);
-    m_path.Create(this, 23, kStyle3);
-    m_path.SetMaxWidth(129);
-    m_path.SetText(L"{&#color=0x888888}请点击下载按钮，选择游戏保存目录");
-    m_path.SetPos(87, 315);
-    wchar_t markup[96];
-    std::swprintf(markup, 96, L"{&#a=button:%d}{&#acolor=%d}打开", 16, 16678964);
-    m_open.Create(this, 16, kStyle3);
-    m_open.SetText(markup);
-    m_open.SetPos(217, 315);
-    m_speed.Create(this, 10, kStyle3);
-    m_speed.SetText(L"速度：1024.0KB/s");
-    m_speed.SetPos(408, 315);
-    m_progressCaption.Create(this, 9, kStyle3);
-    m_progressCaption.SetText(L"下载进度：");
-    m_progressCaption.SetPos(21, 342);
-    m_check.Create(this, 7, kStyle3);
+    PlaceText(this, m_title, layout::kTitle, L"{&#color=0xffffff}Brenva网游戏下载器-幻想之城专版", kStyle3);
+    PlaceText(this, m_pathCaption, layout::kPathCaption, layout::kPathCaption.text, kStyle3);
+    PlaceText(this, m_path, layout::kPath, layout::kPath.text, kStyle3);
+    PlaceText(this, m_open, layout::kOpenLink,
+              LinkMarkup(layout::kOpenLink.id, layout::kOpenLinkColour, layout::kOpenLink.text), kStyle3);
+    PlaceText(this, m_speed, layout::kSpeed, L"速度：1024.0KB/s", kStyle3);
+    PlaceText(this, m_progressCaption, layout::kProgressCaption, layout::kProgressCaption.text, kStyle3);
+    m_check.Create(this, layout::kCompanionBox.id, kStyle3);
     m_check.SetCheck(true);
-    m_check.SetPos(22, 366);
-    m_checkLabel.Create(this, 0, kStyle3);
-    m_checkLabel.SetMaxWidth(450);
-    m_checkLabel.SetText(L"安装Tarn游戏Gardbox");
-    m_checkLabel.SetPos(44, 367);
-    std::swprintf(markup, 96, L"{&#a=button:%d}{&#acolor=%d}%ls", 19, 89257,
-                  L"免费领取特权卡，激活码，快来Brenva网发卡平台！");
-    m_promotion.Create(this, 19, kStyle3);
-    m_promotion.SetMaxWidth(450);
-    m_promotion.SetText(markup);
-    m_promotion.SetPos(21, 392);
+    m_check.SetPos(layout::kCompanionBox.x, layout::kCompanionBox.y);
+    PlaceText(this, m_checkLabel, layout::kCompanionLabel, layout::kCompanionLabel.text, kStyle3);
+    PlaceText(this, m_promotion, layout::kPromotion,
+              LinkMarkup(layout::kPromotion.id, layout::kPromotionColour, layout::kPromotion.text), kStyle3);
 
-    RECT webRect = {20, 56, 660, 301};
+    const RECT webRect = WebRect();
     bool viewMade = false;
     if (!m_webUrl.empty()) {
       viewMade = m_web.CreateBrowser(nullptr, L"about:blank", m_hWnd, webRect, 0, 0, 0, nullptr, 0x24009F) != nullptr;
@@ -303,11 +278,15 @@ class CDownloadGalleryWnd : public CWindowBase, public CSomWndManager {
     return 0;
   }
 
+  static RECT WebRect() {
+    const LayoutRect& web = download_layout::kWeb;
+    return RECT{web.left, web.top, web.right, web.bottom};
+  }
+
   void ShowStandBy() {
     if (m_defaultPage.IsWindow()) return;
     if (m_web.m_hWnd) m_web.ShowElement(FALSE);
-    RECT webRect = {20, 56, 660, 301};
-    m_defaultPage.Create(m_hWnd, webRect, nullptr, WS_CHILD | WS_VISIBLE);
+    m_defaultPage.Create(m_hWnd, WebRect(), nullptr, WS_CHILD | WS_VISIBLE);
   }
 
   LRESULT OnWebNavError(UINT, WPARAM, LPARAM, BOOL&) {
