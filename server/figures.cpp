@@ -6,13 +6,18 @@
 #include <future>
 #include <ctime>
 
+#include "contract/report_words.h"
+#include "figures_sql.h"
+
+using namespace report_words;
+
 namespace {
 
 // "" for all games, else an AND clause whose parameter the caller appends.
 std::string GameFilter(const std::string& game, std::vector<Cell>& params) {
   if (game.empty()) return "";
   params.emplace_back(game);
-  return " AND game_no = (SELECT no FROM games WHERE game = ?)";
+  return figures_sql::kGameFilter;
 }
 
 int64_t Number(const Cell& c) { return c ? std::stoll(*c) : 0; }
@@ -36,17 +41,14 @@ Funnel QueryFunnel(Store& store, const std::string& game) {
   const std::string filter = GameFilter(game, params);
   // Grouped in the order of the funnel index, so the distinct count walks the
   // index instead of sorting. Across games the players of each game add up.
-  const auto rows = store.Query(
-      "SELECT action, cg, COUNT(DISTINCT mid), game_no FROM reports"
-      " WHERE action IN ('1', '2', '5') AND mid <> ''" + filter + " GROUP BY game_no, action, cg",
-      params);
+  const auto rows = store.Query(figures_sql::Funnel(filter), params);
   // Actions 1 and 2 count a player once whatever cg they carry. The program
   // sends them with one cg value, so a game and action seen with several is
   // rare: only those are counted again across cg, which the index's order
   // does not serve (three times slower).
   std::map<std::pair<Cell, std::string>, int> groups;
   for (const Row& r : rows)
-    if (r[0] != std::string("5")) ++groups[{r[3], *r[0]}];
+    if (r[0] != std::string(kActionCompleteDownload.text)) ++groups[{r[3], *r[0]}];
   std::vector<Row> out;
   std::map<std::pair<Cell, std::string>, int64_t> recounted;
   for (const auto& [key, n] : groups) {
@@ -54,12 +56,11 @@ Funnel QueryFunnel(Store& store, const std::string& game) {
     const std::string where = key.first ? "game_no = ?" : "game_no IS NULL";
     std::vector<Cell> p{key.second};
     if (key.first) p.push_back(key.first);
-    const auto counted =
-        store.Query("SELECT COUNT(DISTINCT mid) FROM reports WHERE action = ? AND mid <> '' AND " + where, p);
+    const auto counted = store.Query(figures_sql::Recount(where), p);
     recounted[key] = counted.empty() ? 0 : Number(counted[0][0]);
   }
   for (const Row& r : rows) {
-    if (r[0] == std::string("5")) {
+    if (r[0] == std::string(kActionCompleteDownload.text)) {
       out.push_back(r);
       continue;
     }
@@ -77,13 +78,7 @@ Funnel QueryFunnel(Store& store, const std::string& game) {
 Funnel QueryUnidentified(Store& store, const std::string& game) {
   std::vector<Cell> params;
   const std::string filter = GameFilter(game, params);
-  const auto rows = store.Query(
-      "SELECT action, CASE WHEN action = '5' THEN cg END,"
-      " COUNT(DISTINCT client || ' ' || COALESCE(ver, '') || ' ' || CAST(day AS TEXT)) FROM reports"
-      " WHERE action IN ('1', '2', '5') AND mid = ''" + filter +
-          " GROUP BY game_no, action, CASE WHEN action = '5' THEN cg END",
-      params);
-  return FunnelOf(rows);
+  return FunnelOf(store.Query(figures_sql::Unidentified(filter), params));
 }
 
 namespace {
@@ -92,10 +87,10 @@ Funnel FunnelOf(const std::vector<Row>& rows) {
   for (const Row& r : rows) {
     const std::string action = r[0].value_or(""), cg = r[1].value_or("");
     const int64_t n = Number(r[2]);
-    if (action == "1") f.initial += n;
-    else if (action == "2") f.start += n;
-    else if (cg == "1") f.complete += n;
-    else if (cg == "0") f.failed += n;
+    if (action == kActionInitial.text) f.initial += n;
+    else if (action == kActionStartDownload.text) f.start += n;
+    else if (cg == std::to_string(kCompleted)) f.complete += n;
+    else if (cg == std::to_string(kFailed)) f.failed += n;
   }
   return f;
 }
@@ -124,44 +119,24 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs,
   auto failures = std::async(std::launch::async, [&] {
     std::vector<Cell> params;
     const std::string filter = GameFilter(game, params);
-    // The reasons the program sends, and all else as one.
-    return Labels(store.Query("SELECT CASE WHEN cwdm IN ('2', '3', '4') THEN cwdm ELSE 'other' END, COUNT(*)"
-                              " FROM reports WHERE action = '5' AND cg = '0'" + filter +
-                                  " GROUP BY CASE WHEN cwdm IN ('2', '3', '4') THEN cwdm ELSE 'other' END"
-                                  " ORDER BY 2 DESC, 1",
-                              params));
+    return Labels(store.Query(figures_sql::Failures(filter), params));
   });
   const std::string since = std::to_string(nowMs / 86400000 - kDays + 1);
   auto days = std::async(std::launch::async, [&] {
     std::vector<Cell> params{since};
     const std::string filter = GameFilter(game, params);
-    return store.Query(
-        "SELECT day, SUM(CASE WHEN action = '2' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN action = '5' AND cg = '1' THEN 1 ELSE 0 END),"
-        " SUM(CASE WHEN action = '5' AND cg = '0' THEN 1 ELSE 0 END)"
-        " FROM reports WHERE action IN ('2', '5') AND day >= ?" + filter + " GROUP BY game_no, day",
-        params);
+    return store.Query(figures_sql::Days(filter), params);
   });
   auto versions = std::async(std::launch::async, [&] {
     // Players by the version they ran in the last kDays days.
     std::vector<Cell> params{since};
     const std::string filter = GameFilter(game, params);
-    return store.Query("SELECT ver, SUM(n) FROM (SELECT COALESCE(ver, '') AS ver, COUNT(DISTINCT mid) AS n FROM reports"
-                       " WHERE action = '1' AND mid <> '' AND day >= ?" + filter +
-                           " GROUP BY game_no, COALESCE(ver, '')) v GROUP BY ver ORDER BY 2 DESC, 1 LIMIT " +
-                           std::to_string(kVersions),
-                       params);
+    return store.Query(figures_sql::Versions(filter, kVersions), params);
   });
   auto sharing = std::async(std::launch::async, [&] {
     std::vector<Cell> params{since};
     const std::string filter = GameFilter(game, params);
-    // The conditions of the index reports_peers.
-    return store.Query(
-        "SELECT r.day, COALESCE(g.game, ''), COUNT(*), SUM(CAST(r.pb AS DOUBLE PRECISION)),"
-        " SUM(CAST(r.ps AS DOUBLE PRECISION)) FROM reports r LEFT JOIN games g ON g.no = r.game_no"
-        " WHERE r.action = '5' AND r.cg = '1' AND r.day >= ?" + filter +
-            " GROUP BY r.game_no, r.day, g.game ORDER BY r.day DESC, 3 DESC LIMIT " + std::to_string(kSharingRows),
-        params);
+    return store.Query(figures_sql::Sharing(filter, kSharingRows), params);
   });
   {
     std::map<int64_t, DayFigures> byDay;
@@ -197,13 +172,12 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs,
   f.unidentified = unidentified.get();
   {
     std::vector<Cell> params;
-    const std::string where = game.empty() ? "" : " WHERE game_no = (SELECT no FROM games WHERE game = ?)";
     if (!game.empty()) params.emplace_back(game);
-    auto rows = store.Query("SELECT COUNT(*) FROM reports" + where, params);
+    auto rows = store.Query(figures_sql::Reports(!game.empty()), params);
     if (!rows.empty()) f.reports = Number(rows[0][0]);
     std::vector<Cell> malformedParams;
     const std::string filter = GameFilter(game, malformedParams);
-    rows = store.Query("SELECT COUNT(*) FROM reports WHERE malformed = 1" + filter, malformedParams);
+    rows = store.Query(figures_sql::Malformed(filter), malformedParams);
     if (!rows.empty()) f.malformed = Number(rows[0][0]);
   }
   f.funnel = funnel.get();
@@ -212,11 +186,7 @@ Figures QueryFigures(Store& store, const std::string& game, int64_t nowMs,
 }
 
 std::vector<Labelled> QueryGames(Store& store) {
-  // Grouped by the bare column so that the index's order does the grouping.
-  return Labels(store.Query("SELECT COALESCE(g.game, ''), r.n FROM"
-                            " (SELECT game_no, COUNT(*) AS n FROM reports GROUP BY game_no) r"
-                            " LEFT JOIN games g ON g.no = r.game_no ORDER BY 2 DESC, 1 LIMIT 200",
-                            {}));
+  return Labels(store.Query(figures_sql::Games(), {}));
 }
 
 std::string JsonString(const std::string& text) {
@@ -310,8 +280,8 @@ std::string GamesJson(const std::vector<Labelled>& games, const std::map<std::st
 }
 
 std::string FailureReason(const std::string& cwdm) {
-  if (cwdm == "2") return "stalled";
-  if (cwdm == "3") return "file check failed";
-  if (cwdm == "4") return "download failed";
+  if (cwdm == std::to_string(kFailStalled)) return "stalled";
+  if (cwdm == std::to_string(kFailCheck)) return "file check failed";
+  if (cwdm == std::to_string(kFailDownload)) return "download failed";
   return "other or no reason";
 }

@@ -14,12 +14,14 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <set>
 #include <mutex>
 #include <thread>
@@ -105,6 +107,7 @@ struct HttpServer::Impl {
     h2o_req_t* req = nullptr;  // null once the request is gone (the loop's thread)
     std::atomic<bool> gone{false};  // the client went away: not worth running
     Job** slot = nullptr;      // in the request's memory: how the request finds its job
+    const HttpRoute* route = nullptr;
     HttpRequest request;
     HttpAnswer answer;
   };
@@ -116,6 +119,7 @@ struct HttpServer::Impl {
   struct Handler {
     h2o_handler_t base;  // first: h2o hands this back as an h2o_handler_t*
     Impl* owner;
+    const HttpRoute* route;  // null: the handler of every other path
   };
   struct Loop {
     Impl* owner = nullptr;
@@ -142,8 +146,8 @@ struct HttpServer::Impl {
   int loopNice = 0;
   h2o_globalconf_t config{};
   std::vector<Loop*> loops;
-  Quick quick;
-  Slow slow;
+  std::vector<HttpRoute> routes;
+  std::map<std::string, const HttpRoute*> byPath;
 
   std::mutex jobLock;
   std::condition_variable jobWake;
@@ -188,6 +192,18 @@ struct HttpServer::Impl {
     }
   }
 
+  // The route of a decoded path. h2o picks a handler by the path it
+  // normalized, which may not be ours (or may only begin with its path).
+  const HttpRoute* RouteOf(const Handler* handler, const HttpRequest& r) const {
+    const HttpRoute* route = handler->route;
+    if (!route || route->path != r.path) {
+      const auto found = byPath.find(r.path);
+      route = found == byPath.end() ? nullptr : found->second;
+    }
+    if (route && route->listener >= 0 && route->listener != r.listener) return nullptr;
+    return route;
+  }
+
   static int OnRequest(h2o_handler_t* base, h2o_req_t* req) {
     Impl* self = reinterpret_cast<Handler*>(base)->owner;
     Loop* loop = static_cast<Loop*>(h2o_context_get_handler_context(req->conn->ctx, base));
@@ -206,15 +222,20 @@ struct HttpServer::Impl {
     r.target.assign(req->path.base, req->path.len);
     r.path = Decode(r.target.substr(0, r.target.find('?')), false);
     r.client = PeerOf(req);
-    std::optional<HttpAnswer> answer;
-    try {
-      answer = self->quick(r);
-    } catch (const std::exception& e) {
-      Log("GET %s: %s", r.path.c_str(), e.what());
-      answer = HttpAnswer{500, "server error\n"};
+    const HttpRoute* route = self->RouteOf(reinterpret_cast<Handler*>(base), r);
+    if (!route) {
+      Send(req, HttpAnswer{404, "not found\n"});
+      return 0;
     }
-    if (answer) {
-      Send(req, *answer);
+    if (route->speed == HttpRoute::Speed::kQuick) {
+      HttpAnswer answer;
+      try {
+        answer = route->handler(r);
+      } catch (const std::exception& e) {
+        Log("GET %s: %s", r.path.c_str(), e.what());
+        answer = HttpAnswer{500, "server error\n"};
+      }
+      Send(req, answer);
       return 0;
     }
     {
@@ -228,6 +249,7 @@ struct HttpServer::Impl {
     Job* job = new Job;
     job->loop = loop;
     job->req = req;
+    job->route = route;
     job->slot = static_cast<Job**>(h2o_mem_alloc_shared(&req->pool, sizeof(Job*), OnRequestGone));
     *job->slot = job;
     job->request = std::move(r);
@@ -307,7 +329,7 @@ struct HttpServer::Impl {
         continue;
       }
       try {
-        job->answer = slow(job->request);
+        job->answer = job->route->handler(job->request);
       } catch (const std::exception& e) {
         Log("GET %s: %s", job->request.path.c_str(), e.what());
         job->answer = HttpAnswer{500, "server error\n"};
@@ -336,7 +358,8 @@ struct HttpServer::Impl {
   }
 };
 
-HttpServer::HttpServer(int loops, int workers, int loopNice) : m(std::make_unique<Impl>()) {
+HttpServer::HttpServer(int loops, int workers, int loopNice, std::vector<HttpRoute> routes)
+    : m(std::make_unique<Impl>()) {
   m->loopNice = loopNice;
   m->loopCount = loops < 1 ? 1 : loops;
   m->workerCount = workers < 1 ? 1 : workers;
@@ -344,10 +367,22 @@ HttpServer::HttpServer(int loops, int workers, int loopNice) : m(std::make_uniqu
   m->config.server_name = h2o_iovec_init(H2O_STRLIT("gdserver"));
   m->config.max_request_entity_size = 64 * 1024;
   h2o_hostconf_t* host = h2o_config_register_host(&m->config, h2o_iovec_init(H2O_STRLIT("default")), 65535);
-  h2o_pathconf_t* path = h2o_config_register_path(host, "/", 0);
-  auto* handler = reinterpret_cast<Impl::Handler*>(h2o_create_handler(path, sizeof(Impl::Handler)));
-  handler->owner = m.get();
-  handler->base.on_req = Impl::OnRequest;
+  m->routes = std::move(routes);
+  for (const HttpRoute& route : m->routes) m->byPath.emplace(route.path, &route);
+  // h2o takes the first path that matches the start of the request's: the
+  // longest first, and "/" (every other path) last.
+  std::vector<const HttpRoute*> order;
+  for (const auto& entry : m->byPath) order.push_back(entry.second);
+  std::stable_sort(order.begin(), order.end(),
+                   [](const HttpRoute* a, const HttpRoute* b) { return a->path.size() > b->path.size(); });
+  if (!m->byPath.count("/")) order.push_back(nullptr);
+  for (const HttpRoute* route : order) {
+    h2o_pathconf_t* path = h2o_config_register_path(host, route ? route->path.c_str() : "/", 0);
+    auto* handler = reinterpret_cast<Impl::Handler*>(h2o_create_handler(path, sizeof(Impl::Handler)));
+    handler->owner = m.get();
+    handler->route = route;
+    handler->base.on_req = Impl::OnRequest;
+  }
 }
 
 HttpServer::~HttpServer() {
@@ -409,9 +444,10 @@ int HttpServer::Bind(const std::string& host, int port, int loops) {
     loop->bindIndex = bindIndex;
     loop->fd = fd;
     h2o_context_init(&loop->context, h2o_evloop_create(), &m->config);
-    // Each loop finds itself from the handler's per-context slot.
-    h2o_pathconf_t* path = &m->config.hosts[0]->paths.entries[0];
-    h2o_context_set_handler_context(&loop->context, path->handlers.entries[0], loop);
+    // Each loop finds itself from the handlers' per-context slots.
+    const h2o_hostconf_t* host = m->config.hosts[0];
+    for (size_t i = 0; i < host->paths.size; ++i)
+      h2o_context_set_handler_context(&loop->context, host->paths.entries[i].handlers.entries[0], loop);
     loop->accept.ctx = &loop->context;
     loop->accept.hosts = m->config.hosts;
     loop->queue = h2o_multithread_create_queue(loop->context.loop);
@@ -425,9 +461,7 @@ int HttpServer::Bind(const std::string& host, int port, int loops) {
                                              : reinterpret_cast<sockaddr_in*>(&address)->sin_port);
 }
 
-void HttpServer::Serve(Quick quick, Slow slow) {
-  m->quick = std::move(quick);
-  m->slow = std::move(slow);
+void HttpServer::Serve() {
   for (int i = 0; i < m->workerCount; ++i)
     m->workers.emplace_back([this] {
       pthread_setname_np(pthread_self(), "gd-query");

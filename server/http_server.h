@@ -2,9 +2,9 @@
 
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 // One request as the handlers see it.
 struct HttpRequest {
@@ -26,21 +26,29 @@ struct HttpAnswer {
   std::string location;  // for redirects
 };
 
+// One path the server answers, and how: a quick handler runs on the event
+// loop's thread; a slow one (database queries) runs on a worker thread and
+// is answered on the loop's thread when done. A handler that throws is
+// answered 500.
+struct HttpRoute {
+  enum class Speed { kQuick, kSlow };
+  std::string path;  // the decoded path, matched exactly
+  Speed speed;
+  std::function<HttpAnswer(const HttpRequest&)> handler;
+  int listener = -1;  // the Bind whose address takes it (-1: every one)
+};
+
 // An HTTP/1.1 and HTTP/2 server on h2o: one event loop per thread, each with
 // its own listening socket on the same port (SO_REUSEPORT), so that
-// connections spread over the cores without a lock between them. A quick
-// handler runs on the loop's thread; what it passes on (database queries)
-// runs on a worker thread and is answered on the loop's thread when done.
-// Request targets longer than kMaxTarget are answered 414; at most
-// kMaxQueued requests wait for a worker (more are answered 503), and one
-// whose client has gone is dropped without running.
+// connections spread over the cores without a lock between them. Each route
+// is an h2o handler of its own; a path no route takes (on that address) is
+// answered 404. Request targets longer than kMaxTarget are answered 414; at
+// most kMaxQueued requests wait for a worker (more are answered 503), and
+// one whose client has gone is dropped without running.
 class HttpServer {
  public:
-  using Quick = std::function<std::optional<HttpAnswer>(const HttpRequest&)>;
-  using Slow = std::function<HttpAnswer(const HttpRequest&)>;
-
   // The loops' threads run at nice value `loopNice` (0: as the process).
-  HttpServer(int loops, int workers, int loopNice);
+  HttpServer(int loops, int workers, int loopNice, std::vector<HttpRoute> routes);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
@@ -59,7 +67,7 @@ class HttpServer {
   // Requests answered 503 because the queue was full.
   uint64_t Refused() const;
   // Serves until Stop; requests already read are answered before it returns.
-  void Serve(Quick quick, Slow slow);
+  void Serve();
   // From any thread.
   void Stop();
 

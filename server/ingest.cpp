@@ -7,6 +7,7 @@
 
 #include "log.h"
 #include "report.h"
+#include "store_sql.h"
 
 namespace {
 
@@ -97,7 +98,7 @@ void Ingest::Prune() {
   if (m_retentionMs <= 0) return;
   try {
     const int64_t removed =
-        m_store.Execute("DELETE FROM reports WHERE received < ?", {std::to_string(NowMs() - m_retentionMs)});
+        m_store.Execute(kDeleteBefore, {std::to_string(NowMs() - m_retentionMs)});
     if (removed > 0) Log("retention: removed %lld reports", static_cast<long long>(removed));
   } catch (const StoreError& e) {
     Log("retention: %s", e.what());

@@ -39,5 +39,9 @@ constexpr size_t kMaxFieldBytes = 256;
 // a byte count (then only the raw query keeps it); it is still kept.
 Report ParseReportTarget(const std::string& target);
 
+// ParseReportTarget(target).malformed, without keeping anything: for the
+// answer to a report, which is parsed once it is stored.
+bool ReportMalformed(const std::string& target);
+
 // The same rule for any stored text.
 std::string CleanText(const std::string& raw);

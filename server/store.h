@@ -24,9 +24,10 @@ struct StoreError : std::runtime_error {
 using Cell = std::optional<std::string>;
 using Row = std::vector<Cell>;
 
-// The reports table on SQLite or PostgreSQL. The SQL is shared: statements
-// are written with "?" placeholders and the PostgreSQL side numbers them.
-// Writes come from one thread (the writer); reads may come from any thread.
+// The reports table on SQLite or PostgreSQL (schema.h makes it, store_sql.h
+// holds the statements both share). Statements are written with "?"
+// placeholders and the PostgreSQL side numbers them. Writes come from one
+// thread (the writer); reads may come from any thread.
 class Store {
  public:
   virtual ~Store() = default;
@@ -66,22 +67,4 @@ class Store {
 // "postgresql://..." or "postgres://..." opens PostgreSQL, anything else is
 // an SQLite file. Throws StoreError.
 std::unique_ptr<Store> OpenStore(const std::string& where);
-
-extern const char* const kSchema[];   // statements run at open, in order
-// Run in one transaction before kSchema when kHasReports works and
-// kHasGameNumbers fails (a table of the first version).
-extern const char* const kAddGameNumbers[];
-extern const char kHasReports[];
-extern const char kHasGameNumbers[];
-// Run in one transaction before kSchema when kHasReports works and
-// kHasPeerBytes fails (a table made before the sharing figures).
-extern const char* const kAddPeerBytes[];
-extern const char kHasPeerBytes[];
-extern const char kInsertReport[];    // 16 parameters, see ReportParams
-extern const char kSaveMark[];
-extern const char kQuarantine[];      // received, client, target, reason        // journal, generation, position
-std::vector<Cell> MarkParams(const JournalMark& mark);
-std::vector<Cell> ReportParams(const Report& r, const Cell& gameNo);
-
-std::unique_ptr<Store> OpenSqliteStore(const std::string& path);
-std::unique_ptr<Store> OpenPostgresStore(const std::string& conninfo);
+bool IsPostgres(const std::string& where);

@@ -1,12 +1,13 @@
-#include <libpq-fe.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
 #include <memory>
 #include <mutex>
 
+#include "db_handles.h"
+#include "schema.h"
 #include "store.h"
+#include "store_sql.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ std::string Numbered(const std::string& sql) {
   return out;
 }
 
-std::vector<Row> Rows(PGresult* res) {
+std::vector<Row> Rows(const PgResult& result) {
+  PGresult* const res = result.get();
   std::vector<Row> rows;
   for (int r = 0, nr = PQntuples(res); r < nr; ++r) {
     Row row;
@@ -37,64 +39,57 @@ std::vector<Row> Rows(PGresult* res) {
 class PgConnection {
  public:
   explicit PgConnection(const std::string& conninfo) : m_conninfo(conninfo) { Connect(); }
-  ~PgConnection() {
-    std::lock_guard<std::mutex> lock(m_cancelLock);
-    if (m_cancel) PQfreeCancel(m_cancel);
-    PQfinish(m_conn);
-  }
 
   // From another thread: the statement running now fails soon.
   void Cancel() {
     std::lock_guard<std::mutex> lock(m_cancelLock);
     char error[256];
-    if (m_cancel) PQcancel(m_cancel, error, sizeof error);
+    if (m_cancel) PQcancel(m_cancel.get(), error, sizeof error);
   }
 
   // Runs one statement; a broken connection is opened again once.
-  PGresult* Run(const std::string& sql, const std::vector<Cell>& params, bool retry = true) {
+  PgResult Run(const std::string& sql, const std::vector<Cell>& params, bool retry = true) {
     std::vector<const char*> values;
     for (const Cell& c : params) values.push_back(c ? c->c_str() : nullptr);
-    PGresult* res = PQexecParams(m_conn, sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(), nullptr,
-                                 nullptr, 0);
-    const ExecStatusType st = PQresultStatus(res);
+    PgResult res(PQexecParams(m_conn.get(), sql.c_str(), static_cast<int>(values.size()), nullptr, values.data(),
+                              nullptr, nullptr, 0));
+    const ExecStatusType st = PQresultStatus(res.get());
     if (st == PGRES_COMMAND_OK || st == PGRES_TUPLES_OK) return res;
-    std::string message = PQerrorMessage(m_conn);
+    std::string message = PQerrorMessage(m_conn.get());
     // Classes 22 (data), 23 (constraints), 54 (limits: an index row too
     // long) and P0 (raised by a trigger) belong to the row.
-    const char* state = PQresultErrorField(res, PG_DIAG_SQLSTATE);
+    const char* state = PQresultErrorField(res.get(), PG_DIAG_SQLSTATE);
     const std::string cls = state ? std::string(state, std::min<size_t>(2, std::strlen(state))) : "";
     const bool rowFault = cls == "22" || cls == "23" || cls == "54" || cls == "P0";
-    PQclear(res);
-    if (retry && PQstatus(m_conn) != CONNECTION_OK) {
-      PQreset(m_conn);
+    res.reset();
+    if (retry && PQstatus(m_conn.get()) != CONNECTION_OK) {
+      PQreset(m_conn.get());
       KeepCancel();
-      if (PQstatus(m_conn) == CONNECTION_OK) return Run(sql, params, false);
+      if (PQstatus(m_conn.get()) == CONNECTION_OK) return Run(sql, params, false);
     }
     throw StoreError("postgresql: " + message, rowFault);
   }
-  void Exec(const std::string& sql) { PQclear(Run(sql, {})); }
+  void Exec(const std::string& sql) { Run(sql, {}); }
 
  private:
   void Connect() {
-    m_conn = PQconnectdb(m_conninfo.c_str());
-    if (PQstatus(m_conn) != CONNECTION_OK) {
-      std::string message = PQerrorMessage(m_conn);
-      PQfinish(m_conn);
-      m_conn = nullptr;
+    m_conn.reset(PQconnectdb(m_conninfo.c_str()));
+    if (PQstatus(m_conn.get()) != CONNECTION_OK) {
+      std::string message = PQerrorMessage(m_conn.get());
+      m_conn.reset();
       throw StoreError("cannot connect to postgresql: " + message);
     }
-    PQclear(PQexec(m_conn, "SET client_min_messages = warning"));
+    PgResult(PQexec(m_conn.get(), "SET client_min_messages = warning"));
     KeepCancel();
   }
   void KeepCancel() {
     std::lock_guard<std::mutex> lock(m_cancelLock);
-    if (m_cancel) PQfreeCancel(m_cancel);
-    m_cancel = PQgetCancel(m_conn);
+    m_cancel.reset(PQgetCancel(m_conn.get()));
   }
   std::string m_conninfo;
-  PGconn* m_conn = nullptr;
+  PgConn m_conn;
   std::mutex m_cancelLock;
-  PGcancel* m_cancel = nullptr;
+  PgCancel m_cancel;  // of m_conn
 };
 
 class PostgresStore : public Store {
@@ -131,7 +126,7 @@ class PostgresStore : public Store {
       };
       if (oldTable) migrate(kAddGameNumbers);
       if (noPeerBytes) migrate(kAddPeerBytes);
-      for (const char* const* s = kSchema; *s; ++s) m_write.Exec(*s);
+      for (const std::string& statement : Schema()) m_write.Exec(statement);
     } catch (...) {
       m_write.Exec("SELECT pg_advisory_unlock(4711017)");
       throw;
@@ -153,7 +148,7 @@ class PostgresStore : public Store {
       sql += ")";
       for (Cell& c : p) params.push_back(std::move(c));
     }
-    PQclear(m_write.Run(sql, params, false));
+    m_write.Run(sql, params, false);
   }
 
   void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
@@ -185,9 +180,9 @@ class PostgresStore : public Store {
         quarantined += InsertEachIn(
             chunk,
             [this](const Report& r, const Cell& gameNo) {
-              PQclear(m_write.Run(Numbered(kInsertReport), ReportParams(r, gameNo), false));
+              m_write.Run(Numbered(kInsertReport), ReportParams(r, gameNo), false);
             },
-            [this](const char* sql) { PQclear(m_write.Run(sql, {}, false)); }, fresh);
+            [this](const char* sql) { m_write.Run(sql, {}, false); }, fresh);
       }
     });
     return quarantined;
@@ -201,7 +196,7 @@ class PostgresStore : public Store {
     std::map<std::string, std::string> fresh;
     try {
       body(fresh);
-      PQclear(m_write.Run(Numbered(kSaveMark), MarkParams(mark), false));
+      m_write.Run(Numbered(kSaveMark), MarkParams(mark), false);
       m_write.Exec("COMMIT");
     } catch (...) {
       try {
@@ -216,11 +211,9 @@ class PostgresStore : public Store {
   void Interrupt() override { m_write.Cancel(); }
 
   int64_t Execute(const std::string& sql, const std::vector<Cell>& params) override {
-    PGresult* res = m_write.Run(Numbered(sql), params);
-    const char* n = PQcmdTuples(res);
-    const int64_t changed = (n && *n) ? std::stoll(n) : 0;
-    PQclear(res);
-    return changed;
+    const PgResult res = m_write.Run(Numbered(sql), params);
+    const char* n = PQcmdTuples(res.get());
+    return (n && *n) ? std::stoll(n) : 0;
   }
 
   std::vector<Row> Query(const std::string& sql, const std::vector<Cell>& params) override {
@@ -233,27 +226,22 @@ class PostgresStore : public Store {
       }
     }
     if (!conn) conn = std::make_unique<PgConnection>(m_conninfo);
-    PGresult* res = nullptr;
+    PgResult res;
     try {
       res = conn->Run(Numbered(sql), params);
     } catch (...) {
       GiveBack(std::move(conn));
       throw;
     }
-    std::vector<Row> rows = Rows(res);
-    PQclear(res);
     GiveBack(std::move(conn));
-    return rows;
+    return Rows(res);
   }
 
   const char* Kind() const override { return "postgresql"; }
 
  protected:
   std::vector<Row> WriteQuery(const std::string& sql, const std::vector<Cell>& params) override {
-    PGresult* res = m_write.Run(Numbered(sql), params, false);
-    std::vector<Row> rows = Rows(res);
-    PQclear(res);
-    return rows;
+    return Rows(m_write.Run(Numbered(sql), params, false));
   }
 
  private:

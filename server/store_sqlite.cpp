@@ -1,5 +1,3 @@
-#include <sqlite3.h>
-
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -10,18 +8,24 @@
 #include <vector>
 #include <thread>
 
+#include "db_handles.h"
+#include "schema.h"
 #include "store.h"
+#include "store_sql.h"
 
 namespace {
 
 class SqliteStore : public Store {
  public:
   explicit SqliteStore(const std::string& path) {
+    // Every handle has its owner, so that a step below that throws closes
+    // what the ones before it opened.
     m_write = Open(path);
+    sqlite3* const db = m_write.get();
     // Wait for other servers' commits as Open's timeout does, but give up at
     // once when interrupted (the process is stopping).
     sqlite3_busy_handler(
-        m_write,
+        db,
         [](void* self, int count) -> int {
           if (static_cast<SqliteStore*>(self)->m_interrupted.load()) return 0;
           std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -31,50 +35,49 @@ class SqliteStore : public Store {
     // For a new file: every report lands on a random page of each index, and
     // larger pages mean fewer of them per batch (a journal of 600 000
     // reports went in at 101 000 rows/s instead of 74 000).
-    Exec(m_write, "PRAGMA page_size=16384");
-    Exec(m_write, "PRAGMA journal_mode=WAL");
+    Exec(db, "PRAGMA page_size=16384");
+    Exec(db, "PRAGMA journal_mode=WAL");
     // In WAL mode a commit survives the process being killed without a sync
     // per commit (as the journal does); only a power cut can take the last.
-    Exec(m_write, "PRAGMA synchronous=NORMAL");
+    Exec(db, "PRAGMA synchronous=NORMAL");
     // Checkpoints (which sync the file) run on a thread of their own rather
     // than inside a commit, so that they do not hold up the ingest.
-    Exec(m_write, "PRAGMA wal_autocheckpoint=0");
+    Exec(db, "PRAGMA wal_autocheckpoint=0");
     // Reports land all over the indexes (the player's id is in their keys):
     // keep their pages in memory rather than read them again at each batch.
-    Exec(m_write, "PRAGMA cache_size=-131072");
-    Exec(m_write, "PRAGMA mmap_size=4294967296");
-    if (sqlite3_exec(m_write, kHasReports, nullptr, nullptr, nullptr) == SQLITE_OK &&
-        sqlite3_exec(m_write, kHasGameNumbers, nullptr, nullptr, nullptr) != SQLITE_OK) {
-      Exec(m_write, "BEGIN IMMEDIATE");
+    Exec(db, "PRAGMA cache_size=-131072");
+    Exec(db, "PRAGMA mmap_size=4294967296");
+    if (sqlite3_exec(db, kHasReports, nullptr, nullptr, nullptr) == SQLITE_OK &&
+        sqlite3_exec(db, kHasGameNumbers, nullptr, nullptr, nullptr) != SQLITE_OK) {
+      Exec(db, "BEGIN IMMEDIATE");
       try {
-        for (const char* const* s = kAddGameNumbers; *s; ++s) Exec(m_write, *s);
-        Exec(m_write, "COMMIT");
+        for (const char* const* s = kAddGameNumbers; *s; ++s) Exec(db, *s);
+        Exec(db, "COMMIT");
       } catch (...) {
-        sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
       }
     }
-    if (sqlite3_exec(m_write, kHasReports, nullptr, nullptr, nullptr) == SQLITE_OK) {
+    if (sqlite3_exec(db, kHasReports, nullptr, nullptr, nullptr) == SQLITE_OK) {
       // Looked at inside the transaction: another server may be adding them.
-      Exec(m_write, "BEGIN IMMEDIATE");
+      Exec(db, "BEGIN IMMEDIATE");
       try {
-        if (sqlite3_exec(m_write, kHasPeerBytes, nullptr, nullptr, nullptr) != SQLITE_OK)
-          for (const char* const* s = kAddPeerBytes; *s; ++s) Exec(m_write, *s);
-        Exec(m_write, "COMMIT");
+        if (sqlite3_exec(db, kHasPeerBytes, nullptr, nullptr, nullptr) != SQLITE_OK)
+          for (const char* const* s = kAddPeerBytes; *s; ++s) Exec(db, *s);
+        Exec(db, "COMMIT");
       } catch (...) {
-        sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
+        sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
       }
     }
-    for (const char* const* s = kSchema; *s; ++s) Exec(m_write, *s);
+    for (const std::string& statement : Schema()) Exec(db, statement.c_str());
     m_path = path;
-    m_insert = Prepare(m_write, kInsertReport);
-    sqlite3_stmt* pageSize = Prepare(m_write, "PRAGMA page_size");
-    if (sqlite3_step(pageSize) == SQLITE_ROW) m_pageSize = sqlite3_column_int64(pageSize, 0);
-    sqlite3_finalize(pageSize);
-    m_saveMark = Prepare(m_write, kSaveMark);
+    m_insert = Prepare(db, kInsertReport);
+    const SqliteStatement pageSize = Prepare(db, "PRAGMA page_size");
+    if (sqlite3_step(pageSize.get()) == SQLITE_ROW) m_pageSize = sqlite3_column_int64(pageSize.get(), 0);
+    m_saveMark = Prepare(db, kSaveMark);
     sqlite3_wal_hook(
-        m_write,
+        db,
         [](void* self, sqlite3*, const char*, int frames) {
           static_cast<SqliteStore*>(self)->m_walFrames = frames;
           return SQLITE_OK;
@@ -90,12 +93,7 @@ class SqliteStore : public Store {
     }
     m_stopWake.notify_one();
     m_checkpointer.join();
-    sqlite3_wal_checkpoint_v2(m_checkpointDb, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
-    sqlite3_close(m_checkpointDb);
-    sqlite3_finalize(m_insert);
-    sqlite3_finalize(m_saveMark);
-    for (sqlite3* db : m_readers) sqlite3_close(db);
-    sqlite3_close(m_write);
+    sqlite3_wal_checkpoint_v2(m_checkpointDb.get(), nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr, nullptr);
   }
 
   void InsertBatch(const std::vector<Report>& reports, const JournalMark& mark) override {
@@ -106,7 +104,7 @@ class SqliteStore : public Store {
     // of the log, so it would grow without end; between two commits nothing
     // is appended, and a checkpoint here lets the next commit start it anew.
     if (static_cast<int64_t>(m_walFrames) * m_pageSize > kWalBytesLimit) {
-      sqlite3_wal_checkpoint_v2(m_write, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+      sqlite3_wal_checkpoint_v2(m_write.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
       m_walFrames = 0;
     }
   }
@@ -116,7 +114,7 @@ class SqliteStore : public Store {
     WithMark(mark, [&](std::map<std::string, std::string>& fresh) {
       quarantined = InsertEachIn(
           reports, [this](const Report& r, const Cell& gameNo) { InsertRow(r, gameNo); },
-          [this](const char* sql) { Exec(m_write, sql); }, fresh);
+          [this](const char* sql) { Exec(m_write.get(), sql); }, fresh);
     });
     return quarantined;
   }
@@ -124,27 +122,27 @@ class SqliteStore : public Store {
   void InsertRow(const Report& r, const Cell& gameNo) {
     // Bound without a copy: `params` outlives the step.
     const std::vector<Cell> params = ReportParams(r, gameNo);
-    Bind(m_insert, params, SQLITE_STATIC);
-    const int rc = sqlite3_step(m_insert);
-    sqlite3_reset(m_insert);
-    if (rc != SQLITE_DONE) Fail(m_write, "insert");
+    Bind(m_insert.get(), params, SQLITE_STATIC);
+    const int rc = sqlite3_step(m_insert.get());
+    sqlite3_reset(m_insert.get());
+    if (rc != SQLITE_DONE) Fail(m_write.get(), "insert");
   }
 
   // One transaction: what `body` inserts, then the journal's mark; nothing of
   // it stays when anything fails.
   template <class Body>
   void WithMark(const JournalMark& mark, Body body) {
-    Exec(m_write, "BEGIN IMMEDIATE");
+    Exec(m_write.get(), "BEGIN IMMEDIATE");
     std::map<std::string, std::string> fresh;
     try {
       body(fresh);
-      Bind(m_saveMark, MarkParams(mark));
-      const int rc = sqlite3_step(m_saveMark);
-      sqlite3_reset(m_saveMark);
-      if (rc != SQLITE_DONE) Fail(m_write, "journal mark");
-      Exec(m_write, "COMMIT");
+      Bind(m_saveMark.get(), MarkParams(mark));
+      const int rc = sqlite3_step(m_saveMark.get());
+      sqlite3_reset(m_saveMark.get());
+      if (rc != SQLITE_DONE) Fail(m_write.get(), "journal mark");
+      Exec(m_write.get(), "COMMIT");
     } catch (...) {
-      sqlite3_exec(m_write, "ROLLBACK", nullptr, nullptr, nullptr);
+      sqlite3_exec(m_write.get(), "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
     KeepGameNumbers(fresh);
@@ -153,12 +151,13 @@ class SqliteStore : public Store {
   void Interrupt() override { m_interrupted = true; }
 
   int64_t Execute(const std::string& sql, const std::vector<Cell>& params) override {
-    sqlite3_stmt* st = Prepare(m_write, sql.c_str());
-    Bind(st, params);
-    const int rc = sqlite3_step(st);
-    sqlite3_finalize(st);
-    if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(m_write, "statement");
-    return sqlite3_changes(m_write);
+    const int rc = [&] {
+      const SqliteStatement st = Prepare(m_write.get(), sql.c_str());
+      Bind(st.get(), params);
+      return sqlite3_step(st.get());
+    }();
+    if (rc != SQLITE_DONE && rc != SQLITE_ROW) Fail(m_write.get(), "statement");
+    return sqlite3_changes(m_write.get());
   }
 
   // Reads run on connections of their own, several at once, so that the
@@ -179,7 +178,7 @@ class SqliteStore : public Store {
 
  protected:
   std::vector<Row> WriteQuery(const std::string& sql, const std::vector<Cell>& params) override {
-    return Run(m_write, sql, params);
+    return Run(m_write.get(), sql, params);
   }
 
  private:
@@ -192,13 +191,13 @@ class SqliteStore : public Store {
         return db;
       }
     }
-    sqlite3* db = Open(m_path);
+    SqliteDb db = Open(m_path);
     // The dashboard reads whole indexes: map the file rather than copy pages.
-    Exec(db, "PRAGMA mmap_size=4294967296");
-    Exec(db, "PRAGMA cache_size=-65536");
+    Exec(db.get(), "PRAGMA mmap_size=4294967296");
+    Exec(db.get(), "PRAGMA cache_size=-65536");
     std::lock_guard<std::mutex> lock(m_readLock);
-    m_readers.push_back(db);
-    return db;
+    m_readers.push_back(std::move(db));
+    return m_readers.back().get();
   }
   void GiveBack(sqlite3* db) {
     std::lock_guard<std::mutex> lock(m_readLock);
@@ -210,33 +209,33 @@ class SqliteStore : public Store {
     while (!m_stopWake.wait_for(lock, std::chrono::milliseconds(500), [this] { return m_stop; })) {
       int logFrames = 0, done = 0;
       lock.unlock();
-      sqlite3_wal_checkpoint_v2(m_checkpointDb, nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done);
+      sqlite3_wal_checkpoint_v2(m_checkpointDb.get(), nullptr, SQLITE_CHECKPOINT_PASSIVE, &logFrames, &done);
       lock.lock();
     }
   }
 
-  static sqlite3* Open(const std::string& path) {
-    sqlite3* db = nullptr;
+  static SqliteDb Open(const std::string& path) {
+    sqlite3* opened = nullptr;
     // Each connection is used by one thread at a time (the ingest, the
     // checkpointer, or a query that took it from the pool): no locking per call.
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) !=
-        SQLITE_OK) {
-      std::string message = db ? sqlite3_errmsg(db) : "out of memory";
-      sqlite3_close(db);
-      throw StoreError("cannot open " + path + ": " + message);
-    }
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &opened, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteDb db(opened);
+    if (rc != SQLITE_OK) throw StoreError("cannot open " + path + ": " + (db ? sqlite3_errmsg(db.get()) : "out of memory"));
     // Several servers may share the file; wait for each other's commits.
-    sqlite3_busy_timeout(db, 10000);
+    sqlite3_busy_timeout(db.get(), 10000);
     return db;
   }
   static std::vector<Row> Run(sqlite3* db, const std::string& sql, const std::vector<Cell>& params) {
     std::vector<Row> rows;
     int rc = SQLITE_OK;
     std::string failure;
-    sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) != SQLITE_OK) {
+    sqlite3_stmt* prepared = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &prepared, nullptr) != SQLITE_OK) {
       failure = sqlite3_errmsg(db);
     } else {
+      const SqliteStatement owner(prepared);
+      sqlite3_stmt* const st = prepared;
       Bind(st, params);
       while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
         Row row;
@@ -255,7 +254,6 @@ class SqliteStore : public Store {
         rows.push_back(std::move(row));
       }
       if (rc != SQLITE_DONE) failure = sqlite3_errmsg(db);
-      sqlite3_finalize(st);
     }
     if (!failure.empty()) throw StoreError("sqlite query: " + failure, RowFault(db));
     return rows;
@@ -271,10 +269,10 @@ class SqliteStore : public Store {
   static void Exec(sqlite3* db, const char* sql) {
     if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) Fail(db, sql);
   }
-  static sqlite3_stmt* Prepare(sqlite3* db, const char* sql) {
+  static SqliteStatement Prepare(sqlite3* db, const char* sql) {
     sqlite3_stmt* st = nullptr;
     if (sqlite3_prepare_v2(db, sql, -1, &st, nullptr) != SQLITE_OK) Fail(db, "prepare");
-    return st;
+    return SqliteStatement(st);
   }
   static void Bind(sqlite3_stmt* st, const std::vector<Cell>& params, sqlite3_destructor_type keep = SQLITE_TRANSIENT) {
     for (size_t i = 0; i < params.size(); ++i) {
@@ -284,17 +282,18 @@ class SqliteStore : public Store {
     }
   }
 
-  sqlite3* m_write = nullptr;
+  // Declared before its statements, which go first.
+  SqliteDb m_write;
   std::string m_path;
-  std::vector<sqlite3*> m_readers;  // all opened, closed at the end
-  std::vector<sqlite3*> m_idle;
-  sqlite3_stmt* m_insert = nullptr;
-  sqlite3_stmt* m_saveMark = nullptr;
+  std::vector<SqliteDb> m_readers;  // all opened, closed at the end
+  std::vector<sqlite3*> m_idle;     // of m_readers, not in use
+  SqliteStatement m_insert;
+  SqliteStatement m_saveMark;
   std::mutex m_readLock;
   static constexpr int64_t kWalBytesLimit = 64 << 20;
   int m_walFrames = 0;
   int64_t m_pageSize = 4096;
-  sqlite3* m_checkpointDb = nullptr;
+  SqliteDb m_checkpointDb;
   std::thread m_checkpointer;
   std::mutex m_stopLock;
   std::condition_variable m_stopWake;

@@ -28,6 +28,9 @@ import urllib.request
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.abspath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tests", "support"))
+import gdserver_proc  # noqa: E402
+
 KEY = "{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}"
 
 WRK_SCRIPT = """
@@ -96,19 +99,12 @@ def bench_nginx(work, args, script):
 
 
 def start_gdserver(binary, db, work, name):
-    log = os.path.join(work, name + ".log")
-    proc = subprocess.Popen([binary, "--listen", "127.0.0.1:0", "--db", db, "--journal",
-                             os.path.join(work, name + ".incoming")], stderr=open(log, "wb"))
-    deadline = time.time() + 20
-    while time.time() < deadline:
-        text = open(log).read()
-        m = re.search(r"listening on http://127.0.0.1:(\d+)/", text)
-        if m:
-            return proc, int(m.group(1))
-        if proc.poll() is not None:
-            raise SystemExit("gdserver ended: " + text)
-        time.sleep(0.05)
-    raise SystemExit("gdserver did not start")
+    try:
+        server = gdserver_proc.GdserverProc(binary, db, os.path.join(work, name + ".log"),
+                                            journal=os.path.join(work, name + ".incoming"))
+    except gdserver_proc.GdserverFailed as e:
+        raise SystemExit(str(e))
+    return server.proc, server.port
 
 
 def stop(proc):

@@ -11,6 +11,7 @@
 #include "config/downloader_config.h"
 #include "config/first_item.h"
 #include "config/version_text.h"
+#include "contract/report_words.h"
 #include "download/dl_dlg_win.h"
 #include "prompts/prompt_dlg_win.h"
 #include "skin/skin_resource_ids.h"
@@ -224,7 +225,7 @@ void CMainDlg::OnInitFinished(int result) {
   CDownloaderConfig& config = DownloaderConfig();
   std::vector<GameFileEntry> files = config.GetFileList();
   m_files = std::move(files);
-  Report(config.GetDomainName(), L"1", L"Initial", 0, 0, 0);
+  Report(config.GetDomainName(), report_words::kActionInitial.wide, L"Initial", 0, 0, 0);
   ::SetTimer(m_hWnd, IDT_INIT_PROGRESS, kInitProgressPeriodMs, nullptr);
   m_nInitResult = result;
 }

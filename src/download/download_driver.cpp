@@ -359,7 +359,7 @@ void CDownloadDriver::FailDownload(int reason) {
   m_flow = DownloadFlow::Failed;
   StopAutoThread();
   ReleaseItem();
-  if (reason > 0) ReportCompletion(0, reason);
+  if (reason > 0) ReportCompletion(report_words::kFailed, reason);
   ShowDownloadFailed();
 }
 
@@ -412,7 +412,7 @@ void CDownloadDriver::EndItem() {
   m_flow = m_progress.pendingItems.empty() ? DownloadFlow::Complete : DownloadFlow::BetweenFiles;
   ReleaseItem();
   if (m_progress.pendingItems.empty()) {
-    ReportCompletion(1, -1);
+    ReportCompletion(report_words::kCompleted, -1);
   }
 }
 
@@ -747,7 +747,7 @@ void CDownloadDriver::FailFileCheck() {
   m_flow = DownloadFlow::Failed;
   StopAutoThread();
   ReleaseItem();
-  ReportCompletion(0, kFailCheck);
+  ReportCompletion(report_words::kFailed, kFailCheck);
   const size_t pending = m_progress.pendingItems.size();
   const int result = m_prompts.ShowFileCheckFailedPrompt(pending >= 2);
   if (result == PromptResultAction) {

@@ -2,19 +2,20 @@
 
 #include <string>
 
+#include "contract/report_words.h"
 #include "stats/report_url.h"
 
-// Report action codes.
-constexpr const wchar_t kActionStartDownload[] = L"2";
-constexpr const wchar_t kActionPauseDownload[] = L"3";
-constexpr const wchar_t kActionRestartDownload[] = L"4";
-constexpr const wchar_t kActionCompleteDownload[] = L"5";
-constexpr const wchar_t kActionRedownload[] = L"6";
+// Report action codes (the report's words are in contract/report_words.h).
+constexpr const wchar_t* kActionStartDownload = report_words::kActionStartDownload.wide;
+constexpr const wchar_t* kActionPauseDownload = report_words::kActionPauseDownload.wide;
+constexpr const wchar_t* kActionRestartDownload = report_words::kActionRestartDownload.wide;
+constexpr const wchar_t* kActionCompleteDownload = report_words::kActionCompleteDownload.wide;
+constexpr const wchar_t* kActionRedownload = report_words::kActionRedownload.wide;
 
 // Failure reasons of "CompleteDownload".
-constexpr int kFailStalled = 2;
-constexpr int kFailCheck = 3;
-constexpr int kFailDownload = 4;
+constexpr int kFailStalled = report_words::kFailStalled;
+constexpr int kFailCheck = report_words::kFailCheck;
+constexpr int kFailDownload = report_words::kFailDownload;
 
 // Milestone reports; on Windows these go to the statistics queue. `peers`
 // travels with "CompleteDownload" only.

@@ -22,6 +22,10 @@ import time
 import unittest
 import urllib.parse
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import gdserver_proc  # noqa: E402
+import report_words  # noqa: E402
+
 GDSERVER = os.environ.get("GDSERVER", "gdserver")
 REPORT_URLS = os.environ.get("REPORT_URLS", "report_urls")
 BACKEND = os.environ.get("GDSERVER_DB", "sqlite")
@@ -29,7 +33,8 @@ PG_BIN = "/usr/lib/postgresql/15/bin"
 GAME = "{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}"
 OTHER = "{0A1B2C3D-4E5F-6071-8293-A4B5C6D7E8F9}"
 FUNNEL_COLOURS = [(0x3a, 0x63, 0xc9), (0x1f, 0x9e, 0x89), (0x4c, 0xaf, 0x3d), (0xd8, 0x43, 0x4e)]
-FIELDS = ["action", "tg", "cg", "cwdm", "game", "mid", "ver"]
+# The fields every report may carry; the sharing figures (pb, ps) come after them.
+FIELDS = report_words.FIELDS[:report_words.FIELDS.index("pb")]
 
 
 def free_port():
@@ -102,24 +107,11 @@ class Database:
                 db.execute(sql)
 
 
-class Server:
+class Server(gdserver_proc.GdserverProc):
     def __init__(self, db, folder, *extra, preexec_fn=None):
-        self.log_path = tempfile.mkstemp(prefix="gdserver-", suffix=".log", dir=folder)[1]
-        self.log = open(self.log_path, "wb")
-        self.proc = subprocess.Popen([GDSERVER, "--listen", "127.0.0.1:0", "--db", db,
-                                      "--journal", os.path.join(folder, "incoming")] + list(extra),
-                                     stderr=self.log, preexec_fn=preexec_fn)
-        deadline = time.time() + 20
-        self.port = None
-        while time.time() < deadline and self.port is None:
-            text = self.text()
-            if "listening on http://127.0.0.1:" in text:
-                self.port = int(text.split("listening on http://127.0.0.1:")[1].split("/")[0])
-            elif self.proc.poll() is not None:
-                raise AssertionError("gdserver ended: " + text)
-            else:
-                time.sleep(0.05)
-        assert self.port, self.text()
+        fd, log = tempfile.mkstemp(prefix="gdserver-", suffix=".log", dir=folder)
+        os.close(fd)
+        super().__init__(GDSERVER, db, log, *extra, journal=os.path.join(folder, "incoming"), preexec_fn=preexec_fn)
 
     def get(self, target, raw=False, method="GET", headers=False):
         """GET with the target sent exactly as given (no encoding)."""
@@ -149,17 +141,6 @@ class Server:
         status, body = self.get(target)
         assert status == 200, (target, status, body)
         return json.loads(body)
-
-    def stop(self, sig=signal.SIGTERM):
-        if self.proc.poll() is None:
-            self.proc.send_signal(sig)
-        code = self.proc.wait(timeout=30)
-        self.log.close()
-        return code
-
-    def text(self):
-        with open(self.log_path, encoding="utf-8", errors="replace") as f:
-            return f.read()
 
 
 def program_urls(base, game, mid, ver="1.1.0.1010", pb=0, ps=0):
@@ -249,8 +230,8 @@ class GdserverTest(unittest.TestCase):
         self.assertEqual(len(rows), len(urls))
         for url, row in zip(urls, rows):
             sent = fields_of(url)
-            self.assertEqual(dict(zip(FIELDS, row[:7])), {f: sent.get(f) for f in FIELDS}, url)
-            self.assertEqual(row[7:], ["127.0.0.1", "/s.php", url.split("?", 1)[1], "0"])
+            self.assertEqual(dict(zip(FIELDS, row[:len(FIELDS)])), {f: sent.get(f) for f in FIELDS}, url)
+            self.assertEqual(row[len(FIELDS):], ["127.0.0.1", "/s.php", url.split("?", 1)[1], "0"])
 
     def test_malformed_queries_are_answered_counted_and_kept(self):
         server = self.start()
@@ -313,7 +294,7 @@ class GdserverTest(unittest.TestCase):
         self.assertEqual(server.json("/api/funnel"), {"initial": 7, "start": 4, "complete": 3, "failed": 3})
         self.assertEqual(server.json("/api/funnel?game=%7Bnone%7D"), {"initial": 0, "start": 0, "complete": 0, "failed": 0})
         figures = server.json("/api/figures?game=" + urllib.parse.quote(GAME))
-        self.assertEqual(sorted((f["cwdm"], f["count"]) for f in figures["failures"]), [("2", 1), ("3", 1)])
+        self.assertEqual(sorted((f["cwdm"], f["count"]) for f in figures["failures"]), [(report_words.FAIL_STALLED, 1), (report_words.FAIL_CHECK, 1)])
         self.assertEqual(figures["versions"], [{"ver": "1.1.0.1010", "count": 5}])
         day = figures["days"][-1]
         self.assertEqual((day["started"], day["finished"], day["failed"]), (6, 5, 2))

@@ -35,6 +35,41 @@ TEST(ReportFields, ByteCountsAreNumbersOfAtMostFifteenDigits) {
   }
 }
 
+// The answer's quick check and the full parse stored later follow one rule;
+// a field's length is the length it is stored with (bad bytes as %XX).
+TEST(ReportFields, TheQuickCheckAgreesWithTheFullParse) {
+  const std::string bad(86, '\xff');   // 258 bytes once written as %FF
+  const std::string fits(85, '\x01');  // 255
+  const std::string wide(128, 'x');     // "\xc3\xa9" 128 times: 256 bytes, as sent
+  std::string accents;
+  for (int i = 0; i < 128; ++i) accents += "\xc3\xa9";
+  const struct {
+    std::string target;
+    bool malformed;
+  } cases[] = {
+      {"/s.php?action=1&game=g&mid=m&ver=1", false},
+      {"/s.php", true},
+      {"/s.php?", true},
+      {"/s.php?action=1&mid=" + bad, true},
+      {"/s.php?action=1&mid=" + fits, false},
+      {"/s.php?action=1&mid=" + accents, false},
+      {"/s.php?action=1&mid=" + accents + "x", true},
+      {"/s.php?action=1&mid=" + wide + wide + "x", true},
+      {"/s.php?action=1&mid=" + bad + "&mid=m", true},
+      {"/s.php?action=\xd9\xa1", true},
+      {"/s.php?action=1&&mid=m", true},
+      {"/s.php?game&action=1", true},
+      {"/s.php?action=1&action=2", true},
+      {"/s.php?action=5&cg=1&pb=12&ps=1x", true},
+      {"/s.php?action=1234567890", true},
+      {"/s.php?action=1&unknown=\xff", false},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(ParseReportTarget(c.target).malformed, c.malformed) << c.target;
+    EXPECT_EQ(ReportMalformed(c.target), c.malformed) << c.target;
+  }
+}
+
 TEST(SharingFigures, ShareOfTheDeliveredBytesFromPlayers) {
   const struct {
     double peerBytesSized, delivered, share;

@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "config/profile_text.h"
+#include "contract/report_words.h"
 #include "stats/report_url.h"
 
 int main(int argc, char** argv) {
@@ -24,12 +25,18 @@ int main(int argc, char** argv) {
   // The program's events: Initial, StartDownload (companion ticked or not),
   // Pause, Restart, CompleteDownload (done, stalled, check failed, failed),
   // and the set-up-again report with the empty name.
+  using namespace report_words;
   const Event events[] = {
-      {L"1", L"Initial", 0, 0, 0},          {L"2", kEventStartDownload, 1, 0, 0},
-      {L"2", kEventStartDownload, 0, 0, 0}, {L"3", L"PauseDownload", 0, 0, 0},
-      {L"4", L"RestartDownload", 0, 0, 0},  {L"5", kEventCompleteDownload, 0, 1, 0},
-      {L"5", kEventCompleteDownload, 0, 0, 2}, {L"5", kEventCompleteDownload, 0, 0, 3},
-      {L"5", kEventCompleteDownload, 0, 0, 4}, {L"6", L"", 0, 0, 0},
+      {kActionInitial.wide, L"Initial", 0, 0, 0},
+      {kActionStartDownload.wide, kEventStartDownload, 1, 0, 0},
+      {kActionStartDownload.wide, kEventStartDownload, 0, 0, 0},
+      {kActionPauseDownload.wide, L"PauseDownload", 0, 0, 0},
+      {kActionRestartDownload.wide, L"RestartDownload", 0, 0, 0},
+      {kActionCompleteDownload.wide, kEventCompleteDownload, 0, kCompleted, 0},
+      {kActionCompleteDownload.wide, kEventCompleteDownload, 0, kFailed, kFailStalled},
+      {kActionCompleteDownload.wide, kEventCompleteDownload, 0, kFailed, kFailCheck},
+      {kActionCompleteDownload.wide, kEventCompleteDownload, 0, kFailed, kFailDownload},
+      {kActionRedownload.wide, L"", 0, 0, 0},
   };
   for (const Event& e : events)
     std::printf("%s\n", WideToUtf8(BuildReportUrl(base, e.action, e.name, e.tg, e.cg, e.cwdm, id, peers)).c_str());
