@@ -9,8 +9,7 @@
 // The control's view of its container. One object answers every site
 // interface the browser asks for; it lives from the control's creation to its
 // closing and only then lets go of the host.
-class CSomAxSite
-    : public ComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IDocHostUIHandler, IDispatch> {
+class CSomAxSite : public ComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IDocHostUIHandler, IDispatch> {
  public:
   explicit CSomAxSite(CSomAxHostWnd* host) : m_host(host) {}
 
