@@ -150,3 +150,14 @@ TEST_F(HtmlView, ViewDestroyedWithItsWindowLeavesNoWindowBehind) {
   }
   TestWindow::Pump(100);
 }
+
+TEST_F(HtmlView, WindowOfTheViewClassMadeWithoutAViewIsAPlainWindow) {
+  TestWindow parent(700, 400);
+  CSomHtmlView view;
+  RECT rect = {0, 0, 100, 100};
+  view.CreateBrowser(nullptr, L"", parent.Get(), rect, 0, 0, 0, nullptr, 0);  // registers the class
+  HWND stray = ::CreateWindowExW(0, CSomHtmlWnd::kClassName, L"", WS_CHILD, 0, 0, 10, 10, parent.Get(), nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(stray, nullptr);
+  EXPECT_TRUE(::DestroyWindow(stray));
+}
