@@ -110,7 +110,7 @@ void OpenUrlExternally(const wchar_t* url) {
   ie.lpFile = explorer;
   ie.lpParameters = argument.c_str();
   ie.nShow = SW_SHOWDEFAULT;
-  if (::ShellExecuteExW(&ie) && ie.hProcess) ::CloseHandle(ie.hProcess);
+  ScopedKernelHandle process(::ShellExecuteExW(&ie) ? ie.hProcess : nullptr);  // not waited for
 }
 
 // ---- CSomHtmlView ----------------------------------------------------------
