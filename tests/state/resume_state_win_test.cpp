@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "config/downloader_config.h"
-#include "support/temp_folder.h"
 #include "verify/md5.h"
+
+#include "support/temp_folder.h"
 
 namespace {
 
