@@ -175,11 +175,8 @@ void CMainDlg::CreateElements() {
 void CMainDlg::ApplyRegion() { SetCutCornerRegion(m_hWnd, kCornerCut); }
 
 void CMainDlg::StartWorker() {
-  HANDLE thread = ::CreateThread(nullptr, 0, &InitWorker, m_hWnd, 0, nullptr);
-  if (thread) {
-    ::CloseHandle(thread);
-    return;
-  }
+  // The worker runs on its own; its handle is not needed.
+  if (ScopedKernelHandle(::CreateThread(nullptr, 0, &InitWorker, m_hWnd, 0, nullptr))) return;
   // Without a worker the window would wait forever: go on as if nothing
   // could be fetched, which offers the retry.
   PostMessage(kInitNotifyMessage, INIT_CONFIG_NOT_FETCHED, kInitNotifyFinished);

@@ -35,71 +35,34 @@ class ScopedHandle {
   Handle m_h = Traits::Null();
 };
 
-struct KernelHandleTraits {  // CreateMutex, CreateThread, CreateEvent...
-  using Handle = HANDLE;
+// A handle kind: its type and the call that closes it; null means none.
+template <typename H, auto CloseFn>
+struct CloseWith {
+  using Handle = H;
   static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-  static void Close(Handle h) { ::CloseHandle(h); }
+  static bool Valid(Handle h) { return h != nullptr; }
+  static void Close(Handle h) { CloseFn(h); }
 };
-struct FileHandleTraits : KernelHandleTraits {  // CreateFile answers INVALID_HANDLE_VALUE
+
+// CreateMutex, CreateThread, CreateEvent... answer null on failure, CreateFile
+// INVALID_HANDLE_VALUE; neither is ever closed.
+struct KernelHandleTraits : CloseWith<HANDLE, &::CloseHandle> {
+  static bool Valid(Handle h) { return h != nullptr && h != INVALID_HANDLE_VALUE; }
+};
+struct FileHandleTraits : KernelHandleTraits {
   static Handle Null() { return INVALID_HANDLE_VALUE; }
 };
-struct InternetHandleTraits {
-  using Handle = HINTERNET;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::InternetCloseHandle(h); }
-};
-struct ModuleTraits {
-  using Handle = HMODULE;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::FreeLibrary(h); }
-};
-struct GdiObjectTraits {
-  using Handle = HGDIOBJ;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::DeleteObject(h); }
-};
-struct RegKeyTraits {
-  using Handle = HKEY;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::RegCloseKey(h); }
-};
+inline BOOL CloseCertStore(HCERTSTORE store) { return ::CertCloseStore(store, 0); }
 
-struct MemoryDCTraits {  // CreateCompatibleDC
-  using Handle = HDC;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::DeleteDC(h); }
-};
-struct MenuTraits {
-  using Handle = HMENU;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::DestroyMenu(h); }
-};
-
-struct CertContextTraits {
-  using Handle = PCCERT_CONTEXT;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::CertFreeCertificateContext(h); }
-};
-struct CertChainTraits {
-  using Handle = PCCERT_CHAIN_CONTEXT;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::CertFreeCertificateChain(h); }
-};
-struct CertStoreTraits {
-  using Handle = HCERTSTORE;
-  static Handle Null() { return nullptr; }
-  static bool Valid(Handle h) { return h != nullptr; }
-  static void Close(Handle h) { ::CertCloseStore(h, 0); }
-};
+using InternetHandleTraits = CloseWith<HINTERNET, &::InternetCloseHandle>;
+using ModuleTraits = CloseWith<HMODULE, &::FreeLibrary>;
+using GdiObjectTraits = CloseWith<HGDIOBJ, &::DeleteObject>;
+using RegKeyTraits = CloseWith<HKEY, &::RegCloseKey>;
+using MemoryDCTraits = CloseWith<HDC, &::DeleteDC>;  // CreateCompatibleDC
+using MenuTraits = CloseWith<HMENU, &::DestroyMenu>;
+using CertContextTraits = CloseWith<PCCERT_CONTEXT, &::CertFreeCertificateContext>;
+using CertChainTraits = CloseWith<PCCERT_CHAIN_CONTEXT, &::CertFreeCertificateChain>;
+using CertStoreTraits = CloseWith<HCERTSTORE, &CloseCertStore>;
 
 using ScopedKernelHandle = ScopedHandle<KernelHandleTraits>;
 using ScopedFile = ScopedHandle<FileHandleTraits>;

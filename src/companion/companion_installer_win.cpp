@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "base/scoped_win.h"
 #include "verify/file_check_win.h"
 
 namespace {
@@ -33,7 +34,7 @@ DWORD WINAPI InstallerThread(void* param) {
   info.lpParameters = L"/S";
   info.lpDirectory = dir.empty() ? nullptr : dir.c_str();
   info.nShow = SW_HIDE;
-  if (::ShellExecuteExW(&info) && info.hProcess) ::CloseHandle(info.hProcess);
+  ScopedKernelHandle process(::ShellExecuteExW(&info) ? info.hProcess : nullptr);  // not waited for
   return 0;
 }
 
@@ -41,10 +42,5 @@ DWORD WINAPI InstallerThread(void* param) {
 
 void RunCompanionInstallerSilently(const std::wstring& installerPath, const std::wstring& expectedMd5) {
   auto* param = new InstallerJob{installerPath, expectedMd5};
-  HANDLE thread = ::CreateThread(nullptr, 0, InstallerThread, param, 0, nullptr);
-  if (thread) {
-    ::CloseHandle(thread);
-  } else {
-    delete param;
-  }
+  if (!ScopedKernelHandle(::CreateThread(nullptr, 0, InstallerThread, param, 0, nullptr))) delete param;
 }

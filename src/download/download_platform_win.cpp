@@ -18,12 +18,13 @@ bool IsCompanionMutexTaken() {
   ::InitializeSecurityDescriptor(&descriptor, SECURITY_DESCRIPTOR_REVISION);
   ::SetSecurityDescriptorDacl(&descriptor, TRUE, nullptr, FALSE);
   SECURITY_ATTRIBUTES attributes = {sizeof attributes, &descriptor, FALSE};
-  HANDLE mutex = ::CreateMutexW(&attributes, FALSE, kCompanionMutexName);
+  ScopedKernelHandle mutex(::CreateMutexW(&attributes, FALSE, kCompanionMutexName));
   const DWORD error = ::GetLastError();
-  if (mutex == nullptr) return false;
-  // Kept open on purpose: while this process lives, the mark stays.
-  static std::vector<ScopedKernelHandle>* kept = new std::vector<ScopedKernelHandle>();
-  kept->emplace_back(mutex);
+  if (!mutex) return false;
+  // Kept open on purpose: while this process lives, the mark stays. The first
+  // handle keeps it; those of later tests add nothing.
+  static ScopedKernelHandle kept;
+  if (!kept) kept = std::move(mutex);
   return error == ERROR_ALREADY_EXISTS;
 }
 

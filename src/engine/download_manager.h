@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "contract/engine_contract.h"
@@ -105,7 +106,14 @@ class CDownloadManager {
  private:
   EngineEntryPoints m_entry;
   ICDownloadManagerCallback* m_callback = nullptr;
-  void* m_module = nullptr;  // HMODULE of the loaded engine
-  std::wstring m_enginePath;
+#if defined(_WIN32)
+  // The extracted engine file and the library loaded from it; going, it
+  // unloads the library and deletes the file.
+  class EngineLibrary;
+  struct EngineLibraryDeleter {
+    void operator()(EngineLibrary* library) const;
+  };
+  std::unique_ptr<EngineLibrary, EngineLibraryDeleter> m_library;
+#endif
   bool m_loaded = false;
 };

@@ -1,5 +1,7 @@
 #include <windows.h>
 
+#include <utility>
+
 #include "base/scoped_win.h"
 #include "engine/download_manager.h"
 #include "engine/resource_extract.h"
@@ -15,12 +17,33 @@ void Bind(HMODULE module, const char* name, Fn& slot) {
 
 }  // namespace
 
-CDownloadManager::CDownloadManager(const std::wstring& enginePath) : m_enginePath(enginePath) {
+class CDownloadManager::EngineLibrary {
+ public:
   // A copy left by an earlier run would make the new file impossible to create.
-  ::DeleteFileW(m_enginePath.c_str());
-  if (!ExtractResourceToFile(kEngineLibraryResourceId, kEngineLibraryResourceType, m_enginePath)) return;
-  HMODULE module = ::LoadLibraryW(m_enginePath.c_str());
-  m_module = module;
+  explicit EngineLibrary(std::wstring path) : m_path(std::move(path)) { ::DeleteFileW(m_path.c_str()); }
+  ~EngineLibrary() {
+    m_module.Reset();
+    ::DeleteFileW(m_path.c_str());
+  }
+  EngineLibrary(const EngineLibrary&) = delete;
+  EngineLibrary& operator=(const EngineLibrary&) = delete;
+
+  HMODULE Load() {
+    if (ExtractResourceToFile(kEngineLibraryResourceId, kEngineLibraryResourceType, m_path)) {
+      m_module.Reset(::LoadLibraryW(m_path.c_str()));
+    }
+    return m_module.Get();
+  }
+
+ private:
+  std::wstring m_path;
+  ScopedModule m_module;
+};
+
+void CDownloadManager::EngineLibraryDeleter::operator()(EngineLibrary* library) const { delete library; }
+
+CDownloadManager::CDownloadManager(const std::wstring& enginePath) : m_library(new EngineLibrary(enginePath)) {
+  HMODULE module = m_library->Load();
   if (!module) return;
   Bind(module, "Init", m_entry.Init);
   Bind(module, "Login", m_entry.Login);
@@ -43,6 +66,4 @@ CDownloadManager::~CDownloadManager() {
   // The engine keeps itself loaded while its threads may run; stopping it
   // first lets the library go and its file be deleted.
   if (m_loaded) m_entry.Uninit();
-  ScopedModule(static_cast<HMODULE>(m_module)).Reset();
-  if (!m_enginePath.empty()) ::DeleteFileW(m_enginePath.c_str());
 }

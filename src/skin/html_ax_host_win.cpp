@@ -4,14 +4,12 @@
 #include <mshtmhst.h>
 #include <olectl.h>
 
+#include "base/com_object_win.h"
+
 // The control's view of its container. One object answers every site
 // interface the browser asks for; it lives from the control's creation to its
 // closing and only then lets go of the host.
-class CSomAxSite : public IOleClientSite,
-                   public IOleInPlaceSite,
-                   public IOleInPlaceFrame,
-                   public IDocHostUIHandler,
-                   public IDispatch {
+class CSomAxSite : public ComObject<IOleClientSite, IOleInPlaceSite, IOleInPlaceFrame, IDocHostUIHandler, IDispatch> {
  public:
   explicit CSomAxSite(CSomAxHostWnd* host) : m_host(host) {}
 
@@ -26,30 +24,17 @@ class CSomAxSite : public IOleClientSite,
     m_external.Reset(external);
   }
 
-  // IUnknown
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-      *out = static_cast<IOleClientSite*>(this);
-    else if (riid == IID_IOleWindow || riid == IID_IOleInPlaceSite)
-      *out = static_cast<IOleInPlaceSite*>(this);
-    else if (riid == IID_IOleInPlaceUIWindow || riid == IID_IOleInPlaceFrame)
-      *out = static_cast<IOleInPlaceFrame*>(this);
-    else if (riid == IID_IDocHostUIHandler)
-      *out = static_cast<IDocHostUIHandler*>(this);
-    else if (riid == IID_IDispatch)
-      *out = static_cast<IDispatch*>(this);
-    else
-      return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
+  Table Interfaces() const override {
+    static const Entry kTable[] = {
+        Answer<IOleClientSite>(IID_IOleClientSite),
+        Answer<IOleInPlaceSite>(IID_IOleWindow),
+        Answer<IOleInPlaceSite>(IID_IOleInPlaceSite),
+        Answer<IOleInPlaceFrame>(IID_IOleInPlaceUIWindow),
+        Answer<IOleInPlaceFrame>(IID_IOleInPlaceFrame),
+        Answer<IDocHostUIHandler>(IID_IDocHostUIHandler),
+        Answer<IDispatch>(IID_IDispatch),
+    };
+    return kTable;
   }
 
   // IOleClientSite
@@ -187,41 +172,30 @@ class CSomAxSite : public IOleClientSite,
   }
 
  private:
-  virtual ~CSomAxSite() = default;
-  ULONG m_refs = 1;
+  ~CSomAxSite() override = default;
   CSomAxHostWnd* m_host;
 };
 
 CSomAxHostWnd::CSomAxHostWnd() = default;
 
 CSomAxHostWnd::~CSomAxHostWnd() {
-  // A window that outlives its object would call into freed memory.
+  // Destroyed here, while this part of the object still answers, so the
+  // control closes through WM_DESTROY as it does for any other end.
   if (m_hWnd && ::IsWindow(m_hWnd)) ::DestroyWindow(m_hWnd);
   CloseControl();
 }
 
-bool CSomAxHostWnd::RegisterHostClass(const wchar_t* className) {
-  WNDCLASSEXW wc = {};
-  wc.cbSize = sizeof(wc);
-  HINSTANCE instance = ::GetModuleHandleW(nullptr);
-  if (::GetClassInfoExW(instance, className, &wc)) return true;
-  wc.cbSize = sizeof(wc);
-  wc.style = CS_DBLCLKS;
-  wc.lpfnWndProc = &CSomAxHostWnd::WindowProc;
-  wc.hInstance = instance;
-  wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
-  wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
-  wc.lpszClassName = className;
-  return ::RegisterClassExW(&wc) != 0;
+CWndClassInfo CSomAxHostWnd::GetWndClassInfo() const {
+  CWndClassInfo info;
+  info.name = L"SomAxHost";
+  info.background = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+  return info;
 }
 
-HWND CSomAxHostWnd::CreateHostWindow(const wchar_t* className, HWND parent, const RECT& rect, const wchar_t* url,
-                                     DWORD style, DWORD exStyle, UINT id) {
-  if (m_hWnd) return nullptr;
+HWND CSomAxHostWnd::CreateHostWindow(HWND parent, const RECT& rect, const wchar_t* url, DWORD style, DWORD exStyle,
+                                     UINT id) {
   if (style == 0) style = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
-  return ::CreateWindowExW(exStyle, className, url ? url : L"", style, rect.left, rect.top, rect.right - rect.left,
-                           rect.bottom - rect.top, parent, reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)),
-                           ::GetModuleHandleW(nullptr), this);
+  return Create(parent, rect, url, style, exStyle, id);
 }
 
 void CSomAxHostWnd::PutAllowContextMenu(BOOL allow) {
@@ -236,55 +210,31 @@ void CSomAxHostWnd::SetExternalDispatch(IDispatch* external) {
   if (m_site) m_site->SetExternal(external);
 }
 
-bool CSomAxHostWnd::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false; }
-
-LRESULT CALLBACK CSomAxHostWnd::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  CSomAxHostWnd* self = nullptr;
-  if (msg == WM_NCCREATE) {
-    auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-    self = static_cast<CSomAxHostWnd*>(cs->lpCreateParams);
-    self->m_hWnd = hwnd;
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
-  } else {
-    self = reinterpret_cast<CSomAxHostWnd*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-  }
-  if (!self) return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  LRESULT result = 0;
-  if (!self->HandleMessage(msg, wParam, lParam, result)) result = self->DefaultHostMessage(msg, wParam, lParam);
-  if (msg == WM_NCDESTROY) {
-    ::SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
-    self->m_hWnd = nullptr;
-  }
-  return result;
+LRESULT CSomAxHostWnd::OnCreate(UINT, WPARAM, LPARAM lParam, BOOL&) {
+  auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
+  // Without its control the host would be an empty box: refuse creation so
+  // the caller can show something else.
+  return CreateControl(cs->lpszName) ? 0 : -1;
 }
 
-LRESULT CSomAxHostWnd::DefaultHostMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-  switch (msg) {
-    case WM_CREATE: {
-      auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
-      // Without its control the host would be an empty box: refuse creation
-      // so the caller can show something else.
-      return CreateControl(cs->lpszName) ? 0 : -1;
-    }
-    case WM_SIZE:
-      if (m_oleObject) {
-        ComPtr<IOleInPlaceObject> inPlace;
-        if (SUCCEEDED(m_oleObject->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid()))) {
-          RECT rc = {0, 0, LOWORD(lParam), HIWORD(lParam)};
-          inPlace->SetObjectRects(&rc, &rc);
-        }
-      }
-      return 0;
-    case WM_ERASEBKGND:
-      if (m_browser) return 1;  // the control paints all of it
-      break;
-    case WM_DESTROY:
-      CloseControl();
-      break;
-    default:
-      break;
+LRESULT CSomAxHostWnd::OnSize(UINT, WPARAM, LPARAM lParam, BOOL&) {
+  ComPtr<IOleInPlaceObject> inPlace;
+  if (m_oleObject && SUCCEEDED(m_oleObject->QueryInterface(IID_IOleInPlaceObject, inPlace.PutVoid()))) {
+    RECT rc = {0, 0, LOWORD(lParam), HIWORD(lParam)};
+    inPlace->SetObjectRects(&rc, &rc);
   }
-  return ::DefWindowProcW(m_hWnd, msg, wParam, lParam);
+  return 0;
+}
+
+LRESULT CSomAxHostWnd::OnEraseBackground(UINT, WPARAM, LPARAM, BOOL& handled) {
+  handled = m_browser ? TRUE : FALSE;  // the control paints all of it
+  return 1;
+}
+
+LRESULT CSomAxHostWnd::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
+  CloseControl();
+  handled = FALSE;
+  return 0;
 }
 
 bool CSomAxHostWnd::CreateControl(const wchar_t* url) {

@@ -9,23 +9,20 @@
 #include <windows.h>
 
 #include "base/scoped_win.h"
+#include "ui/window_win.h"
 
 class CSomAxSite;
 
-class CSomAxHostWnd {
+class CSomAxHostWnd : public CWindowBase {
  public:
   CSomAxHostWnd();
-  virtual ~CSomAxHostWnd();
-  CSomAxHostWnd(const CSomAxHostWnd&) = delete;
-  CSomAxHostWnd& operator=(const CSomAxHostWnd&) = delete;
+  ~CSomAxHostWnd() override;
 
-  HWND m_hWnd = nullptr;
+  using CWindowBase::m_hWnd;
 
-  // Creates the host window of `className` (registered by the caller through
-  // RegisterHostClass). The window text names the page the control opens.
-  HWND CreateHostWindow(const wchar_t* className, HWND parent, const RECT& rect, const wchar_t* url, DWORD style,
-                        DWORD exStyle, UINT id);
-  static bool RegisterHostClass(const wchar_t* className);
+  // Creates the host window (of the class GetWndClassInfo names). The window
+  // text names the page the control opens; style 0 means a visible child.
+  HWND CreateHostWindow(HWND parent, const RECT& rect, const wchar_t* url, DWORD style, DWORD exStyle, UINT id);
 
   // The control, or null when it could not be created.
   IWebBrowser2* Browser() const { return m_browser.Get(); }
@@ -36,15 +33,25 @@ class CSomAxHostWnd {
   void PutDocHostFlags(DWORD flags);
   void SetExternalDispatch(IDispatch* external);
 
+  BEGIN_MSG_MAP(CSomAxHostWnd)
+  MESSAGE_HANDLER(WM_CREATE, OnCreate)
+  MESSAGE_HANDLER(WM_SIZE, OnSize)
+  MESSAGE_HANDLER(WM_ERASEBKGND, OnEraseBackground)
+  MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+  END_MSG_MAP()
+
  protected:
-  // Gets every message first; returning true ends its handling with `result`.
-  virtual bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result);
-  // Host processing: creates the control on WM_CREATE, closes it on WM_DESTROY.
-  LRESULT DefaultHostMessage(UINT msg, WPARAM wParam, LPARAM lParam);
+  CWndClassInfo GetWndClassInfo() const override;
+
+  // Creates the control from the window text; refuses the window without it.
+  LRESULT OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  // Closes the control and lets the message go on.
+  LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
 
  private:
   friend class CSomAxSite;
-  static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+  LRESULT OnSize(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  LRESULT OnEraseBackground(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
   bool CreateControl(const wchar_t* url);
   void CloseControl();
 

@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "base/com_object_win.h"
 #include "skin/html_url.h"
 
 // ---- CSomHtmlWnd -----------------------------------------------------------
@@ -21,8 +22,7 @@ HWND CSomHtmlWnd::CreateBrowser(IDispatch* external, const wchar_t* url, HWND pa
   if (external) external->AddRef();
   m_spExternal.Reset(external);
   m_hWndReport = parent;
-  HWND hwnd = nullptr;
-  if (RegisterHostClass(kClassName)) hwnd = CreateHostWindow(kClassName, parent, rect, url, style, exStyle, id);
+  HWND hwnd = CreateHostWindow(parent, rect, url, style, exStyle, id);
   if (!hwnd) {
     ::OutputDebugStringW(L"GardboxBrowser IE Create exception!!");
     return nullptr;
@@ -30,6 +30,12 @@ HWND CSomHtmlWnd::CreateBrowser(IDispatch* external, const wchar_t* url, HWND pa
   // Script errors of the page must never raise dialogs over the program.
   if (Browser()) Browser()->put_Silent(VARIANT_TRUE);
   return hwnd;
+}
+
+CWndClassInfo CSomHtmlWnd::GetWndClassInfo() const {
+  CWndClassInfo info = CSomAxHostWnd::GetWndClassInfo();
+  info.name = kClassName;
+  return info;
 }
 
 void CSomHtmlWnd::Navigate(const wchar_t* url) {
@@ -104,33 +110,21 @@ void OpenUrlExternally(const wchar_t* url) {
   ie.lpFile = explorer;
   ie.lpParameters = argument.c_str();
   ie.nShow = SW_SHOWDEFAULT;
-  if (::ShellExecuteExW(&ie) && ie.hProcess) ::CloseHandle(ie.hProcess);
+  ScopedKernelHandle process(::ShellExecuteExW(&ie) ? ie.hProcess : nullptr);  // not waited for
 }
 
 // ---- CSomHtmlView ----------------------------------------------------------
 
 // Receives DWebBrowserEvents2. It can outlive the view inside the control's
 // connection list for a moment, so it only forwards while attached.
-class CSomHtmlView::CEventSink : public IDispatch {
+class CSomHtmlView::CEventSink : public ComObject<IDispatch> {
  public:
   explicit CEventSink(CSomHtmlView* view) : m_view(view) {}
   void Detach() { m_view = nullptr; }
 
-  STDMETHODIMP QueryInterface(REFIID riid, void** out) override {
-    if (!out) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IDispatch || riid == DIID_DWebBrowserEvents2) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *out = nullptr;
-    return E_NOINTERFACE;
-  }
-  STDMETHODIMP_(ULONG) AddRef() override { return ++m_refs; }
-  STDMETHODIMP_(ULONG) Release() override {
-    ULONG left = --m_refs;
-    if (left == 0) delete this;
-    return left;
+  Table Interfaces() const override {
+    static const Entry kTable[] = {Answer<IDispatch>(IID_IDispatch), Answer<IDispatch>(DIID_DWebBrowserEvents2)};
+    return kTable;
   }
   STDMETHODIMP GetTypeInfoCount(UINT* count) override {
     if (count) *count = 0;
@@ -146,8 +140,7 @@ class CSomHtmlView::CEventSink : public IDispatch {
   }
 
  private:
-  virtual ~CEventSink() = default;
-  ULONG m_refs = 1;
+  ~CEventSink() override = default;
   CSomHtmlView* m_view;
 };
 
@@ -162,28 +155,28 @@ CSomHtmlView::~CSomHtmlView() {
 
 IDispatch* CSomHtmlView::EventSink() const { return m_sink.Get(); }
 
-bool CSomHtmlView::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) {
-  switch (msg) {
-    case WM_CREATE:
-      result = DefaultHostMessage(msg, wParam, lParam);
-      if (result == 0) {
-        PutAllowContextMenu(m_bAllowContextMenu);
-        if (m_dwDocHostFlags != 0) PutDocHostFlags(m_dwDocHostFlags);
-        if (m_spExternal) SetExternalDispatch(m_spExternal.Get());
-        ConnectSink();
-      }
-      return true;
-    case WM_DESTROY:
-      DisconnectSink();
-      SetExternalDispatch(nullptr);
-      return false;
-    case WM_SETFOCUS:
-      result = DefaultHostMessage(msg, wParam, lParam);
-      FocusPage();
-      return true;
-    default:
-      return false;
+LRESULT CSomHtmlView::OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled) {
+  const LRESULT result = CSomHtmlWnd::OnCreate(msg, wParam, lParam, handled);
+  if (result == 0) {
+    PutAllowContextMenu(m_bAllowContextMenu);
+    if (m_dwDocHostFlags != 0) PutDocHostFlags(m_dwDocHostFlags);
+    if (m_spExternal) SetExternalDispatch(m_spExternal.Get());
+    ConnectSink();
   }
+  return result;
+}
+
+LRESULT CSomHtmlView::OnDestroy(UINT, WPARAM, LPARAM, BOOL& handled) {
+  DisconnectSink();
+  SetExternalDispatch(nullptr);
+  handled = FALSE;  // the host closes the control
+  return 0;
+}
+
+LRESULT CSomHtmlView::OnSetFocus(UINT msg, WPARAM wParam, LPARAM lParam, BOOL&) {
+  const LRESULT result = ::DefWindowProcW(m_hWnd, msg, wParam, lParam);
+  FocusPage();
+  return result;
 }
 
 void CSomHtmlView::ConnectSink() {

@@ -50,6 +50,7 @@ class CSomHtmlWnd : public CSomAxHostWnd, public ISomUIElement {
  protected:
   // Where failures are reported: the parent given at creation.
   void ReportNavigationError();
+  CWndClassInfo GetWndClassInfo() const override;
 
   BOOL m_bAllowContextMenu = FALSE;
   DWORD m_dwDocHostFlags = 0;
@@ -74,10 +75,17 @@ class CSomHtmlView : public CSomHtmlWnd {
   // Where NewWindow3 sends its URL; OpenUrlExternally unless changed.
   void SetExternalOpener(void (*opener)(const wchar_t* url)) { m_opener = opener; }
 
- protected:
-  bool HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT& result) override;
+  BEGIN_MSG_MAP(CSomHtmlView)
+  MESSAGE_HANDLER(WM_CREATE, OnCreate)
+  MESSAGE_HANDLER(WM_DESTROY, OnDestroy)
+  MESSAGE_HANDLER(WM_SETFOCUS, OnSetFocus)
+  CHAIN_MSG_MAP(CSomHtmlWnd)
+  END_MSG_MAP()
 
  private:
+  LRESULT OnCreate(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  LRESULT OnDestroy(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
+  LRESULT OnSetFocus(UINT msg, WPARAM wParam, LPARAM lParam, BOOL& handled);
   class CEventSink;
   void ConnectSink();
   void DisconnectSink();

@@ -27,13 +27,13 @@ bool CWindowBase::RegisterClassOnce(const CWndClassInfo& info) {
   return ::RegisterClassExW(&wc) != 0;
 }
 
-HWND CWindowBase::Create(HWND parent, const RECT& rect, const wchar_t* title, DWORD style, DWORD exStyle) {
+HWND CWindowBase::Create(HWND parent, const RECT& rect, const wchar_t* title, DWORD style, DWORD exStyle, UINT id) {
   if (m_hWnd) return nullptr;
   CWndClassInfo info = GetWndClassInfo();
   if (!info.name || !RegisterClassOnce(info)) return nullptr;
-  HWND hwnd =
-      ::CreateWindowExW(exStyle, info.name, title ? title : L"", style, rect.left, rect.top, rect.right - rect.left,
-                        rect.bottom - rect.top, parent, nullptr, ::GetModuleHandleW(nullptr), this);
+  HWND hwnd = ::CreateWindowExW(exStyle, info.name, title ? title : L"", style, rect.left, rect.top,
+                                rect.right - rect.left, rect.bottom - rect.top, parent,
+                                reinterpret_cast<HMENU>(static_cast<UINT_PTR>(id)), ::GetModuleHandleW(nullptr), this);
   // WM_NCCREATE has set m_hWnd already; a refusal in WM_CREATE clears it.
   return hwnd;
 }

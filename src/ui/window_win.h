@@ -73,9 +73,9 @@ class CWindowBase {
   CWindowBase(const CWindowBase&) = delete;
   CWindowBase& operator=(const CWindowBase&) = delete;
 
-  // Registers the class (once per name) and creates the window. Returns the
-  // handle, null on failure.
-  HWND Create(HWND parent, const RECT& rect, const wchar_t* title, DWORD style, DWORD exStyle = 0);
+  // Registers the class (once per name) and creates the window; `id` is a
+  // child window's control identifier. Returns the handle, null on failure.
+  HWND Create(HWND parent, const RECT& rect, const wchar_t* title, DWORD style, DWORD exStyle = 0, UINT id = 0);
   BOOL DestroyWindow();
   HWND Handle() const { return m_hWnd; }
   operator HWND() const { return m_hWnd; }

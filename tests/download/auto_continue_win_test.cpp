@@ -7,53 +7,31 @@
 #include <atomic>
 
 #include "download/download_driver.h"
+#include "support/test_window_win.h"
 
 namespace {
 
 // A message-only window on the test thread standing in for the download window.
 struct Target {
-  HWND window = nullptr;
   int commands = 0;
   std::function<void()> onCommand;
   CAutoContinue* owner = nullptr;  // marks its command as the window does
-
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    auto* self = reinterpret_cast<Target*>(::GetWindowLongPtrW(hwnd, GWLP_USERDATA));
-    if (self && msg == WM_COMMAND && wParam == kCmdDownload && lParam == kAutoContinueParam) {
-      ++self->commands;
-      if (!self->owner) {
-        if (self->onCommand) self->onCommand();
-        return 0;
-      }
-      const CAutoContinue::CommandScope scope(*self->owner, ::InSendMessage() != FALSE);
-      if (self->onCommand) self->onCommand();
-      return 0;
+  TestWindow host{[this](UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+    if (msg != WM_COMMAND || wParam != kCmdDownload || lParam != kAutoContinueParam) return false;
+    ++commands;
+    *result = 0;
+    if (!owner) {
+      if (onCommand) onCommand();
+      return true;
     }
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
-
-  Target() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &Target::Proc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"gd-auto-continue-test";
-    ::RegisterClassW(&wc);
-    window = ::CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  }
-  ~Target() { ::DestroyWindow(window); }
+    const CAutoContinue::CommandScope scope(*owner, ::InSendMessage() != FALSE);
+    if (onCommand) onCommand();
+    return true;
+  }};
+  HWND window = host.Get();
 
   // Answers sent messages until `done` or the time runs out.
-  bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000) {
-    const DWORD start = ::GetTickCount();
-    while (!done()) {
-      if (::GetTickCount() - start > ms) return false;
-      MSG msg;
-      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageW(&msg);
-      ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
-    }
-    return true;
-  }
+  bool PumpUntil(const std::function<bool()>& done, DWORD ms = 5000) { return TestWindow::PumpUntil(done, ms); }
 };
 
 struct ProbeArgs {

@@ -8,17 +8,9 @@
 #include <fstream>
 #include <string>
 
-namespace {
+#include "support/temp_folder.h"
 
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, temp);
-  wchar_t name[64];
-  swprintf(name, 64, L"gd-dl-win-%lu-%lu", ::GetCurrentProcessId(), ::GetTickCount());
-  std::wstring folder = std::wstring(temp) + name;
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
+namespace {
 
 void WriteBytes(const std::wstring& path, size_t count) {
   std::ofstream(path.c_str(), std::ios::binary) << std::string(count, 'x');
@@ -26,7 +18,8 @@ void WriteBytes(const std::wstring& path, size_t count) {
 
 TEST(WinDiskSystemTest, DirectoryChecksOnARealFolder) {
   CWinDiskSystem disk;
-  const std::wstring folder = TempFolder();
+  const TempFolder temp("gd-dl-win");
+  const std::wstring folder = temp.Path().wstring();
   ASSERT_TRUE(disk.PathExists(folder));
   EXPECT_TRUE(IsFatVolume(disk, folder + L"\\missing"));
 

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "support/test_window_win.h"
+
 namespace {
 
 std::vector<std::wstring>& Opened() {
@@ -13,51 +15,6 @@ std::vector<std::wstring>& Opened() {
   return opened;
 }
 void RecordOpen(const wchar_t* url) { Opened().push_back(url); }
-
-// A top-level window that counts the navigation-error messages it receives.
-class ParentWindow {
- public:
-  ParentWindow() {
-    WNDCLASSW wc = {};
-    wc.lpfnWndProc = &ParentWindow::Proc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"HtmlViewTestParent";
-    ::RegisterClassW(&wc);
-    m_hwnd = ::CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP | WS_CLIPCHILDREN, 0, 0, 700, 400, nullptr, nullptr,
-                               wc.hInstance, nullptr);
-    s_errors = 0;
-  }
-  ~ParentWindow() { ::DestroyWindow(m_hwnd); }
-  HWND Get() const { return m_hwnd; }
-  static int Errors() { return s_errors; }
-
-  // Pumps messages until `done` or the time is up.
-  template <typename Done>
-  static bool PumpUntil(Done done, DWORD ms) {
-    DWORD start = ::GetTickCount();
-    while (!done() && ::GetTickCount() - start < ms) {
-      MSG msg;
-      while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageW(&msg);
-      }
-      ::Sleep(10);
-    }
-    return done();
-  }
-
- private:
-  static LRESULT CALLBACK Proc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-    if (msg == WM_WEBNAVERROR) {
-      ++s_errors;
-      return 0;
-    }
-    return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-  }
-  static int s_errors;
-  HWND m_hwnd;
-};
-int ParentWindow::s_errors = 0;
 
 class HtmlView : public ::testing::Test {
  protected:
@@ -126,20 +83,20 @@ TEST_F(HtmlView, MalformedNewWindowEventIsIgnored) {
 }
 
 TEST_F(HtmlView, EventsOfAViewWithoutWindowPostNothing) {
-  ParentWindow parent;
+  TestWindow parent(700, 400);
   CSomHtmlView view;
   DISPPARAMS none = {};
   view.EventSink()->Invoke(DISPID_NAVIGATEERROR, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
   view.EventSink()->Invoke(DISPID_BEFORENAVIGATE2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, nullptr);
-  ParentWindow::PumpUntil([] { return false; }, 100);
-  EXPECT_EQ(0, ParentWindow::Errors());
+  TestWindow::Pump(100);
+  EXPECT_EQ(0, parent.Count(WM_WEBNAVERROR));
 }
 
 TEST_F(HtmlView, UnreachablePageEndsInOneNavigationErrorAtTheParent) {
   // Wherever the control is missing or cannot show pages (as under Wine
   // without a browser engine), the parent must still learn of the failure so
   // it can show its stand-by picture, and nothing may raise a dialog.
-  ParentWindow parent;
+  TestWindow parent(700, 400);
   CSomHtmlView view;
   RECT rect = {20, 56, 660, 301};
   HWND hwnd = view.CreateBrowser(nullptr, L"about:blank", parent.Get(), rect, 0, 0, 0, nullptr, 0x24009F);
@@ -150,13 +107,13 @@ TEST_F(HtmlView, UnreachablePageEndsInOneNavigationErrorAtTheParent) {
     EXPECT_STREQ(L"SomHtmlView", name);
   }
   view.Navigate(L"http://127.0.0.1:1/unreachable.html");
-  EXPECT_TRUE(ParentWindow::PumpUntil([] { return ParentWindow::Errors() > 0; }, 15000));
-  ParentWindow::PumpUntil([] { return false; }, 300);
-  EXPECT_EQ(1, ParentWindow::Errors());
+  EXPECT_TRUE(TestWindow::PumpUntil([&] { return parent.Count(WM_WEBNAVERROR) > 0; }, 15000));
+  TestWindow::Pump(300);
+  EXPECT_EQ(1, parent.Count(WM_WEBNAVERROR));
 }
 
 TEST_F(HtmlView, BoundsFollowTheParentsClientArea) {
-  ParentWindow parent;
+  TestWindow parent(700, 400);
   CSomHtmlView view;
   RECT rect = {20, 56, 660, 301};
   if (!view.CreateBrowser(nullptr, L"", parent.Get(), rect, 0, 0, 0, nullptr, 0))
@@ -181,7 +138,7 @@ TEST_F(HtmlView, BoundsFollowTheParentsClientArea) {
 }
 
 TEST_F(HtmlView, ViewDestroyedWithItsWindowLeavesNoWindowBehind) {
-  ParentWindow parent;
+  TestWindow parent(700, 400);
   HWND hwnd = nullptr;
   {
     CSomHtmlView view;
@@ -191,5 +148,16 @@ TEST_F(HtmlView, ViewDestroyedWithItsWindowLeavesNoWindowBehind) {
   if (hwnd) {
     EXPECT_FALSE(::IsWindow(hwnd));
   }
-  ParentWindow::PumpUntil([] { return false; }, 100);
+  TestWindow::Pump(100);
+}
+
+TEST_F(HtmlView, WindowOfTheViewClassMadeWithoutAViewIsAPlainWindow) {
+  TestWindow parent(700, 400);
+  CSomHtmlView view;
+  RECT rect = {0, 0, 100, 100};
+  view.CreateBrowser(nullptr, L"", parent.Get(), rect, 0, 0, 0, nullptr, 0);  // registers the class
+  HWND stray = ::CreateWindowExW(0, CSomHtmlWnd::kClassName, L"", WS_CHILD, 0, 0, 10, 10, parent.Get(), nullptr,
+                                 ::GetModuleHandleW(nullptr), nullptr);
+  ASSERT_NE(stray, nullptr);
+  EXPECT_TRUE(::DestroyWindow(stray));
 }

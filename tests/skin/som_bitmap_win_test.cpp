@@ -9,6 +9,7 @@
 #include "skin/skin_resource_ids.h"
 #include "skin/skin_table_win.h"
 #include "skin/som_bitmap_win.h"
+#include "support/temp_folder.h"
 
 namespace {
 
@@ -172,10 +173,8 @@ TEST_F(SomBitmapWinTest, NinePartAtNaturalSizeMatchesTheWholeFrame) {
 }
 
 TEST_F(SomBitmapWinTest, MissingFileStaysEmptyEvenOnceTheFileExists) {
-  wchar_t dir[MAX_PATH];
-  ::GetTempPathW(MAX_PATH, dir);
-  std::wstring path = std::wstring(dir) + L"skin_missing_test.png";
-  ::DeleteFileW(path.c_str());
+  const TempFolder temp("gd-skin");
+  const std::wstring path = temp.File(L"skin_missing_test.png");
   CSomBitmap picture(path.c_str(), 1);
   EXPECT_EQ(picture.GetFrameWidth(), 0);
   std::vector<BYTE> bytes = ResourceBytes(IDB_WARNING);
@@ -189,7 +188,6 @@ TEST_F(SomBitmapWinTest, MissingFileStaysEmptyEvenOnceTheFileExists) {
 
   CSomBitmap fresh(path.c_str(), 1);  // a new image does load it
   EXPECT_EQ(fresh.GetFrameWidth(), 24);
-  ::DeleteFileW(path.c_str());
 }
 
 TEST_F(SomBitmapWinTest, SkinTableHasSixteenFontsAndTheSharedPictures) {

@@ -7,10 +7,10 @@
 #include <fstream>
 #include <map>
 #include <memory>
-#include <random>
 #include <string>
 #include <vector>
 
+#include "support/temp_folder.h"
 #include "verify/file_check.h"
 #include "verify/md5.h"
 
@@ -219,7 +219,8 @@ std::wstring Wide(const std::string& s) { return std::wstring(s.begin(), s.end()
 class ResumeDetection : public ::testing::Test {
  protected:
   void SetUp() override {
-    m_root = fs::temp_directory_path() / ("gd-resume-" + std::to_string(std::random_device()()));
+    ASSERT_FALSE(m_temp.Path().empty());
+    m_root = m_temp.Path();
     m_dir = m_root / "save";
     fs::create_directories(m_dir);
     state_ = std::make_unique<CResumeState>(store_);
@@ -228,10 +229,6 @@ class ResumeDetection : public ::testing::Test {
     AddEntry("data2.bin", "last");
     SaveDir(m_dir);
     progress_.pendingItems.assign(list_.begin(), list_.end());
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::remove_all(m_root, ec);
   }
 
   void AddEntry(const std::string& name, const std::string& content) {
@@ -261,6 +258,7 @@ class ResumeDetection : public ::testing::Test {
   int Detect(const wchar_t* safecheck) { return DetectResumeState(*state_, files_, list_, safecheck, progress_); }
   std::wstring DirText() const { return m_dir.wstring() + L"/"; }
 
+  TempFolder m_temp{"gd-resume"};
   fs::path m_root, m_dir;
   MapStore store_;
   std::unique_ptr<CResumeState> state_;

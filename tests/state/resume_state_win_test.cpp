@@ -12,17 +12,9 @@
 #include "download/download_platform_win.h"
 #include "verify/md5.h"
 
-namespace {
+#include "support/temp_folder.h"
 
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH + 1] = {};
-  ::GetTempPathW(MAX_PATH, temp);
-  wchar_t name[64];
-  swprintf(name, 64, L"gd-resume-win-%lu-%lu\\", ::GetCurrentProcessId(), ::GetTickCount());
-  std::wstring folder = std::wstring(temp) + name;
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
+namespace {
 
 std::string ReadBytes(const std::wstring& path) {
   std::ifstream in(path.c_str(), std::ios::binary);
@@ -38,20 +30,11 @@ bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()
 class ProfileResume : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = TempFolder();
+    ASSERT_FALSE(temp_.Path().empty());
+    folder_ = temp_.Dir();
     path_ = folder_ + L"{TEST-KEY}.tmp.cfg";
   }
-  void TearDown() override {
-    WIN32_FIND_DATAW data;
-    HANDLE find = ::FindFirstFileW((folder_ + L"*").c_str(), &data);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        ::DeleteFileW((folder_ + data.cFileName).c_str());
-      } while (::FindNextFileW(find, &data));
-      ::FindClose(find);
-    }
-    ::RemoveDirectoryW(folder_.c_str());
-  }
+  TempFolder temp_{"gd-resume-win"};
   std::wstring folder_, path_;
 };
 

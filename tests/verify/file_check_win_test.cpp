@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/scoped_win.h"
+#include "support/temp_folder.h"
 #include "verify/file_check.h"
 
 namespace {
@@ -16,14 +17,8 @@ namespace {
 class FileCheckWin : public ::testing::Test {
  protected:
   void SetUp() override {
-    wchar_t temp[MAX_PATH + 1];
-    ASSERT_GT(::GetTempPathW(MAX_PATH, temp), 0u);
-    m_dir = std::wstring(temp) + L"gd-filecheck-" + std::to_wstring(::GetCurrentProcessId()) + L"\\";
-    ::CreateDirectoryW(m_dir.c_str(), nullptr);
-  }
-  void TearDown() override {
-    for (const std::wstring& p : m_made) ::DeleteFileW(p.c_str());
-    ::RemoveDirectoryW(m_dir.c_str());
+    ASSERT_FALSE(m_temp.Path().empty());
+    m_dir = m_temp.Dir();
   }
   std::wstring Write(const std::wstring& name, const std::vector<uint8_t>& bytes) {
     std::wstring path = m_dir + name;
@@ -32,7 +27,6 @@ class FileCheckWin : public ::testing::Test {
     DWORD written = 0;
     if (!bytes.empty()) ::WriteFile(f.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
     EXPECT_EQ(written, bytes.size());
-    m_made.push_back(path);
     return path;
   }
   // A file of `size` bytes that holds only a few written bytes at its end.
@@ -45,12 +39,11 @@ class FileCheckWin : public ::testing::Test {
     EXPECT_TRUE(::SetFilePointerEx(f.Get(), at, nullptr, FILE_BEGIN));
     DWORD written = 0;
     ::WriteFile(f.Get(), lastBytes.data(), static_cast<DWORD>(lastBytes.size()), &written, nullptr);
-    m_made.push_back(path);
     return path;
   }
 
+  TempFolder m_temp{"gd-filecheck"};
   std::wstring m_dir;
-  std::vector<std::wstring> m_made;
 };
 
 std::wstring WideText(const Md5Digest& d) {

@@ -9,6 +9,7 @@
 
 #include "config/downloader_config.h"
 #include "probe_output_win.h"
+#include "support/test_window_win.h"
 
 namespace {
 
@@ -25,21 +26,12 @@ class PrintingListener : public CDownloaderConfig::IConfigInitCallback {
   CallBack m_callBack;
 };
 
-LRESULT CALLBACK ProgressWindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
-  if (msg == 2024) {
-    PrintLine(L"initnotify %u %d", static_cast<unsigned>(wParam), static_cast<int>(lParam));
-    return 0;
-  }
-  return ::DefWindowProcW(hwnd, msg, wParam, lParam);
-}
-
-HWND MakeProgressWindow() {
-  WNDCLASSW wc = {};
-  wc.lpfnWndProc = ProgressWindowProc;
-  wc.hInstance = ::GetModuleHandleW(nullptr);
-  wc.lpszClassName = L"ConfigProbeProgress";
-  ::RegisterClassW(&wc);
-  return ::CreateWindowW(wc.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, wc.hInstance, nullptr);
+// Prints the initialization notices the program would show.
+bool PrintInitNotify(UINT msg, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (msg != 2024) return false;
+  PrintLine(L"initnotify %u %d", static_cast<unsigned>(wParam), static_cast<int>(lParam));
+  *result = 0;
+  return true;
 }
 
 bool Exists(const std::wstring& path) {
@@ -78,8 +70,8 @@ int wmain(int argc, wchar_t** argv) {
   PrintLine(L"engine %ls", config.GetEngineLibraryPath().c_str());
   PrintLine(L"identity %ls", config.GetIdentityLibraryPath().c_str());
   PrintLine(L"url %ls", config.GetConfigUrl().c_str());
-  HWND window = MakeProgressWindow();
-  PrintingListener listener(window);
+  TestWindow window(&PrintInitNotify);
+  PrintingListener listener(window.Get());
   for (int run = 1; run <= runs; ++run) {
     if (run > 1 && ageHours >= 0) AgeFile(config.GetSkinPath(), ageHours);
     PrintLine(L"run %d", run);
