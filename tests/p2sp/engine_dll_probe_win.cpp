@@ -14,26 +14,7 @@
 #include <string>
 
 #include "contract/engine_contract.h"
-
-namespace {
-
-const char* const kExports[] = {"Init",          "Login",         "Uninit",       "CreateP2SPTask",   "QueryTask",
-                                "StartTask",     "StopTask",      "StopSeed",     "GetFinishMessage", "RemoveTask",
-                                "SetConfigInfo", "UpdateRegInfo", "SetP2spOption"};
-
-using InitFn = int(__cdecl*)(int);
-using UninitFn = void(__cdecl*)();
-using SetOptionFn = int(__cdecl*)(int, const void*, int);
-using CreateFn = int(__cdecl*)(HWND, const wchar_t*, const wchar_t*);
-using QueryFn = int(__cdecl*)(int, void*);
-using TaskFn = int(__cdecl*)(int);
-
-template <typename T>
-T Bind(HMODULE m, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
-}
-
-}  // namespace
+#include "contract/engine_exports.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
@@ -43,22 +24,29 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (std::wcscmp(argv[1], L"exports") == 0) {
-    for (const char* name : kExports) std::printf("export %s %d\n", name, ::GetProcAddress(dll, name) ? 1 : 0);
+    for (const char* name : engine_contract::kExportNames)
+      std::printf("export %s %d\n", name, ::GetProcAddress(dll, name) ? 1 : 0);
     return 0;
   }
   if (std::wcscmp(argv[1], L"run") != 0 || argc < 6) return 2;
-  auto init = Bind<InitFn>(dll, "Init");
-  auto uninit = Bind<UninitFn>(dll, "Uninit");
-  auto setOption = Bind<SetOptionFn>(dll, "SetP2spOption");
-  auto create = Bind<CreateFn>(dll, "CreateP2SPTask");
-  auto query = Bind<QueryFn>(dll, "QueryTask");
-  auto start = Bind<TaskFn>(dll, "StartTask");
-  auto stop = Bind<TaskFn>(dll, "StopTask");
-  auto remove = Bind<TaskFn>(dll, "RemoveTask");
+  engine_contract::EngineExports engine;
+  engine_contract::ResolveExports(
+      [dll](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)); }, &engine);
+  const auto init = engine.Init;
+  const auto uninit = engine.Uninit;
+  const auto setOption = engine.SetP2spOption;
+  const auto create = engine.CreateP2SPTask;
+  const auto query = engine.QueryTask;
+  const auto start = engine.StartTask;
+  const auto stop = engine.StopTask;
+  const auto remove = engine.RemoveTask;
   uint64_t stopAfter = std::wcstoull(argv[5], nullptr, 10);
   init(0);
   namespace ec = engine_contract;
-  if (argc > 6) setOption(ec::kOptionSeedUrl, argv[6], static_cast<int>(std::wcslen(argv[6]) * 2));
+  if (argc > 6) {
+    const std::u16string seed = ec::EncodeOptionText(argv[6]);
+    setOption(ec::kOptionSeedUrl, seed.data(), ec::OptionTextBytes(seed));
+  }
   int task = create(nullptr, argv[3], argv[4]);
   std::printf("task %d\n", task);
   int started = start(task);
@@ -68,7 +56,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int i = 0; i < 1200; ++i) {
     std::memset(record, 0, sizeof record);
     query(task, record);
-    const ec::StatusFields status = ec::DecodeStatus(record);
+    const ec::TaskStatus status = ec::DecodeStatus(record);
     uint64_t total = status.total, done = status.done;
     uint8_t state = status.state;
     uint32_t speed = status.linkSpeed + status.otherSpeed;
@@ -83,7 +71,7 @@ int wmain(int argc, wchar_t** argv) {
       ::Sleep(300);
       std::memset(record, 0, sizeof record);
       query(task, record);
-      const ec::StatusFields after = ec::DecodeStatus(record);
+      const ec::TaskStatus after = ec::DecodeStatus(record);
       std::printf("stopped %llu %llu %u %d %d\n", static_cast<unsigned long long>(after.done),
                   static_cast<unsigned long long>(after.total), after.state, started, stopped);
       remove(task);

@@ -1,0 +1,117 @@
+#pragma once
+
+// The thirteen exports of the engine DLL, with the one set of signatures that
+// the program's binder, the engine, the stand-in engine, pdown.exe and the
+// test probe all use. All are cdecl. Init, Uninit, SetP2spOption, QueryTask
+// and RemoveTask return nothing: no caller has ever read a result of theirs.
+// The five that the program binds but never calls return 0.
+#include <cstddef>
+#include <type_traits>
+
+#if defined(_WIN32)
+#define GD_ENGINE_CALL __cdecl
+#else
+#define GD_ENGINE_CALL
+#endif
+
+namespace engine_contract {
+
+using InitFn = void(GD_ENGINE_CALL*)(int reserved);
+using UninitFn = void(GD_ENGINE_CALL*)();
+using SetP2spOptionFn = void(GD_ENGINE_CALL*)(int option, const void* value, int bytes);
+// notifyWindow is an HWND, or null. Task identifier (> 0), or 0.
+using CreateP2SPTaskFn = int(GD_ENGINE_CALL*)(void* notifyWindow, const wchar_t* url, const wchar_t* path);
+// record: kStatusRecordSize bytes that the caller has zeroed.
+using QueryTaskFn = void(GD_ENGINE_CALL*)(int taskId, void* record);
+// 1 when the task was started (stopped).
+using StartStopTaskFn = int(GD_ENGINE_CALL*)(int taskId);
+using RemoveTaskFn = void(GD_ENGINE_CALL*)(int taskId);
+using UnusedExportFn = int(GD_ENGINE_CALL*)();
+
+// The thirteen entry points, in the order the program keeps them.
+struct EngineExports {
+  InitFn Init = nullptr;
+  UnusedExportFn Login = nullptr;
+  UninitFn Uninit = nullptr;
+  CreateP2SPTaskFn CreateP2SPTask = nullptr;
+  QueryTaskFn QueryTask = nullptr;
+  UnusedExportFn StopSeed = nullptr;
+  UnusedExportFn GetFinishMessage = nullptr;
+  RemoveTaskFn RemoveTask = nullptr;
+  UnusedExportFn SetConfigInfo = nullptr;
+  UnusedExportFn UpdateRegInfo = nullptr;
+  SetP2spOptionFn SetP2spOption = nullptr;
+  StartStopTaskFn StartTask = nullptr;
+  StartStopTaskFn StopTask = nullptr;
+
+  // True when all thirteen are there.
+  bool Complete() const {
+    return Init && Login && Uninit && CreateP2SPTask && QueryTask && StopSeed && GetFinishMessage && RemoveTask &&
+           SetConfigInfo && UpdateRegInfo && SetP2spOption && StartTask && StopTask;
+  }
+};
+
+// The export names in the order they are looked up.
+constexpr size_t kExportCount = 13;
+constexpr const char* kExportNames[kExportCount] = {
+    "Init",          "Login",         "Uninit",       "CreateP2SPTask",   "QueryTask",
+    "StartTask",     "StopTask",      "StopSeed",     "GetFinishMessage", "RemoveTask",
+    "SetConfigInfo", "UpdateRegInfo", "SetP2spOption"};
+
+// Fills `exports` from `lookup(name)`, which answers a generic function
+// pointer (void(*)()) or null, in the order of kExportNames.
+template <typename Lookup>
+void ResolveExports(Lookup&& lookup, EngineExports* exports) {
+  auto bind = [&lookup](const char* name, auto& slot) {
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(lookup(name));
+  };
+  bind("Init", exports->Init);
+  bind("Login", exports->Login);
+  bind("Uninit", exports->Uninit);
+  bind("CreateP2SPTask", exports->CreateP2SPTask);
+  bind("QueryTask", exports->QueryTask);
+  bind("StartTask", exports->StartTask);
+  bind("StopTask", exports->StopTask);
+  bind("StopSeed", exports->StopSeed);
+  bind("GetFinishMessage", exports->GetFinishMessage);
+  bind("RemoveTask", exports->RemoveTask);
+  bind("SetConfigInfo", exports->SetConfigInfo);
+  bind("UpdateRegInfo", exports->UpdateRegInfo);
+  bind("SetP2spOption", exports->SetP2spOption);
+}
+
+}  // namespace engine_contract
+
+// A module that defines the exports (the engine DLL and its stand-in) defines
+// GD_ENGINE_DEFINES_EXPORTS before it includes this file: its definitions
+// then have to match these declarations, or it does not compile.
+#if defined(_WIN32) && defined(GD_ENGINE_DEFINES_EXPORTS)
+#define GD_ENGINE_EXPORT extern "C" __declspec(dllexport)
+GD_ENGINE_EXPORT void GD_ENGINE_CALL Init(int reserved);
+GD_ENGINE_EXPORT int GD_ENGINE_CALL Login();
+GD_ENGINE_EXPORT void GD_ENGINE_CALL Uninit();
+GD_ENGINE_EXPORT int GD_ENGINE_CALL CreateP2SPTask(void* notifyWindow, const wchar_t* url, const wchar_t* path);
+GD_ENGINE_EXPORT void GD_ENGINE_CALL QueryTask(int taskId, void* record);
+GD_ENGINE_EXPORT int GD_ENGINE_CALL StopSeed();
+GD_ENGINE_EXPORT int GD_ENGINE_CALL GetFinishMessage();
+GD_ENGINE_EXPORT void GD_ENGINE_CALL RemoveTask(int taskId);
+GD_ENGINE_EXPORT int GD_ENGINE_CALL SetConfigInfo();
+GD_ENGINE_EXPORT int GD_ENGINE_CALL UpdateRegInfo();
+GD_ENGINE_EXPORT void GD_ENGINE_CALL SetP2spOption(int option, const void* value, int bytes);
+GD_ENGINE_EXPORT int GD_ENGINE_CALL StartTask(int taskId);
+GD_ENGINE_EXPORT int GD_ENGINE_CALL StopTask(int taskId);
+
+static_assert(std::is_same<decltype(&Init), engine_contract::InitFn>::value, "Init");
+static_assert(std::is_same<decltype(&Login), engine_contract::UnusedExportFn>::value, "Login");
+static_assert(std::is_same<decltype(&Uninit), engine_contract::UninitFn>::value, "Uninit");
+static_assert(std::is_same<decltype(&CreateP2SPTask), engine_contract::CreateP2SPTaskFn>::value, "CreateP2SPTask");
+static_assert(std::is_same<decltype(&QueryTask), engine_contract::QueryTaskFn>::value, "QueryTask");
+static_assert(std::is_same<decltype(&StopSeed), engine_contract::UnusedExportFn>::value, "StopSeed");
+static_assert(std::is_same<decltype(&GetFinishMessage), engine_contract::UnusedExportFn>::value, "GetFinishMessage");
+static_assert(std::is_same<decltype(&RemoveTask), engine_contract::RemoveTaskFn>::value, "RemoveTask");
+static_assert(std::is_same<decltype(&SetConfigInfo), engine_contract::UnusedExportFn>::value, "SetConfigInfo");
+static_assert(std::is_same<decltype(&UpdateRegInfo), engine_contract::UnusedExportFn>::value, "UpdateRegInfo");
+static_assert(std::is_same<decltype(&SetP2spOption), engine_contract::SetP2spOptionFn>::value, "SetP2spOption");
+static_assert(std::is_same<decltype(&StartTask), engine_contract::StartStopTaskFn>::value, "StartTask");
+static_assert(std::is_same<decltype(&StopTask), engine_contract::StartStopTaskFn>::value, "StopTask");
+#endif
