@@ -86,32 +86,20 @@ void ResolveExports(Lookup&& lookup, EngineExports* exports) {
 // GD_ENGINE_DEFINES_EXPORTS before it includes this file: its definitions
 // then have to match these declarations, or it does not compile.
 #if defined(_WIN32) && defined(GD_ENGINE_DEFINES_EXPORTS)
-#define GD_ENGINE_EXPORT extern "C" __declspec(dllexport)
-GD_ENGINE_EXPORT void GD_ENGINE_CALL Init(int reserved);
-GD_ENGINE_EXPORT int GD_ENGINE_CALL Login();
-GD_ENGINE_EXPORT void GD_ENGINE_CALL Uninit();
-GD_ENGINE_EXPORT int GD_ENGINE_CALL CreateP2SPTask(void* notifyWindow, const wchar_t* url, const wchar_t* path);
-GD_ENGINE_EXPORT void GD_ENGINE_CALL QueryTask(int taskId, void* record);
-GD_ENGINE_EXPORT int GD_ENGINE_CALL StopSeed();
-GD_ENGINE_EXPORT int GD_ENGINE_CALL GetFinishMessage();
-GD_ENGINE_EXPORT void GD_ENGINE_CALL RemoveTask(int taskId);
-GD_ENGINE_EXPORT int GD_ENGINE_CALL SetConfigInfo();
-GD_ENGINE_EXPORT int GD_ENGINE_CALL UpdateRegInfo();
-GD_ENGINE_EXPORT void GD_ENGINE_CALL SetP2spOption(int option, const void* value, int bytes);
-GD_ENGINE_EXPORT int GD_ENGINE_CALL StartTask(int taskId);
-GD_ENGINE_EXPORT int GD_ENGINE_CALL StopTask(int taskId);
-
-static_assert(std::is_same<decltype(&Init), engine_contract::InitFn>::value, "Init");
-static_assert(std::is_same<decltype(&Login), engine_contract::UnusedExportFn>::value, "Login");
-static_assert(std::is_same<decltype(&Uninit), engine_contract::UninitFn>::value, "Uninit");
-static_assert(std::is_same<decltype(&CreateP2SPTask), engine_contract::CreateP2SPTaskFn>::value, "CreateP2SPTask");
-static_assert(std::is_same<decltype(&QueryTask), engine_contract::QueryTaskFn>::value, "QueryTask");
-static_assert(std::is_same<decltype(&StopSeed), engine_contract::UnusedExportFn>::value, "StopSeed");
-static_assert(std::is_same<decltype(&GetFinishMessage), engine_contract::UnusedExportFn>::value, "GetFinishMessage");
-static_assert(std::is_same<decltype(&RemoveTask), engine_contract::RemoveTaskFn>::value, "RemoveTask");
-static_assert(std::is_same<decltype(&SetConfigInfo), engine_contract::UnusedExportFn>::value, "SetConfigInfo");
-static_assert(std::is_same<decltype(&UpdateRegInfo), engine_contract::UnusedExportFn>::value, "UpdateRegInfo");
-static_assert(std::is_same<decltype(&SetP2spOption), engine_contract::SetP2spOptionFn>::value, "SetP2spOption");
-static_assert(std::is_same<decltype(&StartTask), engine_contract::StartStopTaskFn>::value, "StartTask");
-static_assert(std::is_same<decltype(&StopTask), engine_contract::StartStopTaskFn>::value, "StopTask");
+// Each is declared through its pointer type, so the two cannot part.
+#define GD_ENGINE_EXPORT(name, type) extern "C" __declspec(dllexport) std::remove_pointer_t<engine_contract::type> name
+GD_ENGINE_EXPORT(Init, InitFn);
+GD_ENGINE_EXPORT(Login, UnusedExportFn);
+GD_ENGINE_EXPORT(Uninit, UninitFn);
+GD_ENGINE_EXPORT(CreateP2SPTask, CreateP2SPTaskFn);
+GD_ENGINE_EXPORT(QueryTask, QueryTaskFn);
+GD_ENGINE_EXPORT(StopSeed, UnusedExportFn);
+GD_ENGINE_EXPORT(GetFinishMessage, UnusedExportFn);
+GD_ENGINE_EXPORT(RemoveTask, RemoveTaskFn);
+GD_ENGINE_EXPORT(SetConfigInfo, UnusedExportFn);
+GD_ENGINE_EXPORT(UpdateRegInfo, UnusedExportFn);
+GD_ENGINE_EXPORT(SetP2spOption, SetP2spOptionFn);
+GD_ENGINE_EXPORT(StartTask, StartStopTaskFn);
+GD_ENGINE_EXPORT(StopTask, StartStopTaskFn);
+#undef GD_ENGINE_EXPORT
 #endif

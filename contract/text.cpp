@@ -65,30 +65,43 @@ std::string WideToUtf8(const std::wstring& text) {
   return out;
 }
 
-std::wstring Utf8ToWide(const std::string& text, bool* invalid) {
+size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* codePoint) {
   static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
+  if (at >= text.size()) return 0;
+  const uint8_t lead = static_cast<uint8_t>(text[at]);
+  const int extra = lead < 0x80             ? 0
+                    : (lead & 0xE0) == 0xC0 ? 1
+                    : (lead & 0xF0) == 0xE0 ? 2
+                    : (lead & 0xF8) == 0xF0 ? 3
+                                            : -1;
+  if (extra < 0 || at + static_cast<size_t>(extra) >= text.size()) return 0;
+  uint32_t c = extra == 0 ? lead : lead & (0x7Fu >> (extra + 1));
+  for (int k = 1; k <= extra; ++k) {
+    const uint8_t next = static_cast<uint8_t>(text[at + static_cast<size_t>(k)]);
+    if ((next & 0xC0) != 0x80) return 0;
+    c = c << 6 | (next & 0x3Fu);
+  }
+  // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
+  if (c < kMinimum[extra] || c > 0x10FFFF || IsSurrogate(c)) return 0;
+  if (codePoint) *codePoint = c;
+  return static_cast<size_t>(extra) + 1;
+}
+
+std::wstring Utf8ToWide(const std::string& text, bool* invalid) {
   std::wstring out;
   out.reserve(text.size());
   bool bad = false;
   for (size_t i = 0; i < text.size();) {
-    const uint8_t lead = static_cast<uint8_t>(text[i]);
-    const int extra = lead < 0x80 ? 0 : (lead & 0xE0) == 0xC0 ? 1 : (lead & 0xF0) == 0xE0 ? 2 : (lead & 0xF8) == 0xF0 ? 3 : -1;
-    bool ok = extra >= 0 && i + static_cast<size_t>(extra) < text.size();
-    uint32_t c = extra <= 0 ? lead : lead & (0x7Fu >> (extra + 1));
-    for (int k = 1; ok && k <= extra; ++k) {
-      const uint8_t next = static_cast<uint8_t>(text[i + static_cast<size_t>(k)]);
-      if ((next & 0xC0) != 0x80) ok = false;
-      c = c << 6 | (next & 0x3Fu);
-    }
-    if (ok && (c < kMinimum[extra] || c > 0x10FFFF || IsSurrogate(c))) ok = false;
-    if (!ok) {
+    uint32_t c = 0;
+    const size_t length = Utf8SequenceAt(text, i, &c);
+    if (length == 0) {
       bad = true;
       out += static_cast<wchar_t>(0xFFFD);
       ++i;
       continue;
     }
     AppendWide(out, c);
-    i += static_cast<size_t>(extra) + 1;
+    i += length;
   }
   if (invalid) *invalid = bad;
   return out;

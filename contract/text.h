@@ -2,6 +2,7 @@
 
 // The text rules the programs share: UTF-8 and UTF-16 against wide text,
 // blanks, ASCII case and decimal numbers.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -16,6 +17,9 @@ std::string WideToUtf8(const std::wstring& text);
 // surrogates and values past U+10FFFF are not) becomes U+FFFD, and decoding
 // goes on with the next byte; *invalid, when given, tells whether any did.
 std::wstring Utf8ToWide(const std::string& text, bool* invalid = nullptr);
+// The length of the well-formed UTF-8 sequence at text[at] (1 to 4), or 0
+// where none starts; *codePoint, when given, receives its value.
+size_t Utf8SequenceAt(const std::string& text, size_t at, uint32_t* codePoint = nullptr);
 // The UTF-16 units of wide text: characters past U+FFFF become pairs where
 // wchar_t has 32 bits (a value past U+10FFFF becomes U+FFFD); with 16 bits
 // the units are taken as they are.
@@ -23,8 +27,8 @@ std::u16string WideToUtf16(const std::wstring& text);
 
 // Blank sets for Trim, each named by the rule it follows.
 constexpr char kCSpace[] = " \t\n\v\f\r";  // isspace in the "C" locale
-constexpr char kXmlSpace[] = " \t\r\n";     // XML white space
-constexpr char kHttpBlanks[] = " \t";       // HTTP's optional white space
+constexpr char kXmlSpace[] = " \t\r\n";    // XML white space
+constexpr char kHttpBlanks[] = " \t";      // HTTP's optional white space
 // What the Windows profile functions strip around names and values.
 constexpr wchar_t kProfileBlanks[] = L" \t\v\f\x1a";
 

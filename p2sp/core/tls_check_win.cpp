@@ -25,9 +25,7 @@ std::wstring HostOf(const char* url) {
     std::string narrow(text);
     if (narrow.size() > 2 && narrow.front() == '[' && narrow.back() == ']')
       narrow = narrow.substr(1, narrow.size() - 2);
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), static_cast<int>(narrow.size()), nullptr, 0);
-    host.resize(n > 0 ? n : 0);
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), static_cast<int>(narrow.size()), &host[0], n);
+    host = Utf8ToWide(narrow);
   }
   return host;
 }

@@ -52,38 +52,32 @@ int wmain(int argc, wchar_t** argv) {
   engine_contract::EngineExports engine;
   engine_contract::ResolveExports(
       [module](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(module, name)); }, &engine);
-  const auto init = engine.Init;
-  const auto uninit = engine.Uninit;
-  const auto setOption = engine.SetP2spOption;
-  const auto create = engine.CreateP2SPTask;
-  const auto query = engine.QueryTask;
-  const auto start = engine.StartTask;
-  const auto stop = engine.StopTask;
-  if (!init || !uninit || !setOption || !create || !query || !start || !stop) {
+  if (!engine.Init || !engine.Uninit || !engine.SetP2spOption || !engine.CreateP2SPTask || !engine.QueryTask ||
+      !engine.StartTask || !engine.StopTask) {
     std::fprintf(stderr, "pdown: the engine lacks an export\n");
     return 2;
   }
-  init(0);
+  engine.Init(0);
   namespace ec = engine_contract;
-  auto setText = [setOption](int option, const std::wstring& text) {
+  auto setText = [&engine](int option, const std::wstring& text) {
     const std::u16string units = ec::EncodeOptionText(text);
-    setOption(option, units.data(), ec::OptionTextBytes(units));
+    engine.SetP2spOption(option, units.data(), ec::OptionTextBytes(units));
   };
   if (!seed.empty()) setText(ec::kOptionSeedUrl, seed);
   int32_t v;
-  if (connections > 0) setOption(ec::kOptionMaxConnections, &(v = connections), 4);
-  if (stall > 0) setOption(ec::kOptionStallSeconds, &(v = stall), 4);
-  if (retries >= 0) setOption(ec::kOptionRetries, &(v = retries), 4);
-  setOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
-  if (args.uploadCap >= 0) setOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
-  if (args.peersServed > 0) setOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
+  if (connections > 0) engine.SetP2spOption(ec::kOptionMaxConnections, &(v = connections), 4);
+  if (stall > 0) engine.SetP2spOption(ec::kOptionStallSeconds, &(v = stall), 4);
+  if (retries >= 0) engine.SetP2spOption(ec::kOptionRetries, &(v = retries), 4);
+  engine.SetP2spOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
+  if (args.uploadCap >= 0) engine.SetP2spOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
+  if (args.peersServed > 0) engine.SetP2spOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
   if (!args.shareOn.empty()) setText(ec::kOptionShareAddress, args.shareOn);
   ::SetConsoleCtrlHandler(OnCtrl, TRUE);
 
-  int task = create(nullptr, link.c_str(), target.c_str());
-  if (task <= 0 || start(task) != 1) {
+  int task = engine.CreateP2SPTask(nullptr, link.c_str(), target.c_str());
+  if (task <= 0 || engine.StartTask(task) != 1) {
     std::fprintf(stderr, "pdown: the engine refused the task\n");
-    uninit();
+    engine.Uninit();
     return 5;
   }
   uint8_t record[ec::kStatusRecordSize];
@@ -92,7 +86,7 @@ int wmain(int argc, wchar_t** argv) {
   for (int ticks = 1;; ++ticks) {
     ::Sleep(20);
     std::memset(record, 0, sizeof record);
-    query(task, record);
+    engine.QueryTask(task, record);
     status = ec::DecodeStatus(record);
     state = status.state;
     if (!quiet && (ticks % 25 == 0 || state != ec::kTaskStateRunning)) {
@@ -100,8 +94,8 @@ int wmain(int argc, wchar_t** argv) {
       std::fprintf(stderr, "%s\n", line.c_str());
     }
     if (g_interrupted) {
-      stop(task);
-      uninit();
+      engine.StopTask(task);
+      engine.Uninit();
       return 3;
     }
     if (state != ec::kTaskStateRunning) break;
@@ -109,11 +103,11 @@ int wmain(int argc, wchar_t** argv) {
   for (int waited = 0; state == ec::kTaskStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted; ++waited)
     ::Sleep(100);
   std::memset(record, 0, sizeof record);
-  query(task, record);
+  engine.QueryTask(task, record);
   status = ec::DecodeStatus(record);
   std::printf("%s\n", p2sp::PdownSummary(status.done, status.peerBytes, status.servedBytes).c_str());
   std::fflush(stdout);
-  uninit();
+  engine.Uninit();
   if (state == ec::kTaskStateFinished) return 0;
   return state == ec::kTaskStateFailedCheck ? 6 : 5;
 }

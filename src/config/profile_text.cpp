@@ -22,16 +22,6 @@ std::wstring UpperName(const std::wstring& name) {
   return upper;
 }
 
-void AppendCodePoint(std::wstring& out, uint32_t cp) {
-  if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-    cp -= 0x10000;
-    out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-    out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-  } else {
-    out += static_cast<wchar_t>(cp);
-  }
-}
-
 std::wstring FromUtf16(const std::string& bytes, size_t start, bool bigEndian) {
   std::wstring out;
   out.reserve((bytes.size() - start) / 2);
@@ -48,7 +38,7 @@ std::wstring FromUtf16(const std::string& bytes, size_t start, bool bigEndian) {
       uint8_t hi2 = static_cast<uint8_t>(bytes[bigEndian ? i + 2 : i + 3]);
       uint32_t next = static_cast<uint32_t>(hi2) << 8 | lo2;
       if (next >= 0xDC00 && next < 0xE000) {
-        AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+        out += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
         i += 2;
         continue;
       }

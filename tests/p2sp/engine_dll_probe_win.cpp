@@ -32,30 +32,22 @@ int wmain(int argc, wchar_t** argv) {
   engine_contract::EngineExports engine;
   engine_contract::ResolveExports(
       [dll](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)); }, &engine);
-  const auto init = engine.Init;
-  const auto uninit = engine.Uninit;
-  const auto setOption = engine.SetP2spOption;
-  const auto create = engine.CreateP2SPTask;
-  const auto query = engine.QueryTask;
-  const auto start = engine.StartTask;
-  const auto stop = engine.StopTask;
-  const auto remove = engine.RemoveTask;
   uint64_t stopAfter = std::wcstoull(argv[5], nullptr, 10);
-  init(0);
+  engine.Init(0);
   namespace ec = engine_contract;
   if (argc > 6) {
     const std::u16string seed = ec::EncodeOptionText(argv[6]);
-    setOption(ec::kOptionSeedUrl, seed.data(), ec::OptionTextBytes(seed));
+    engine.SetP2spOption(ec::kOptionSeedUrl, seed.data(), ec::OptionTextBytes(seed));
   }
-  int task = create(nullptr, argv[3], argv[4]);
+  int task = engine.CreateP2SPTask(nullptr, argv[3], argv[4]);
   std::printf("task %d\n", task);
-  int started = start(task);
+  int started = engine.StartTask(task);
   uint8_t record[ec::kStatusRecordSize];
   bool first = true;
   uint32_t speedSeen = 0;
   for (int i = 0; i < 1200; ++i) {
     std::memset(record, 0, sizeof record);
-    query(task, record);
+    engine.QueryTask(task, record);
     const ec::TaskStatus status = ec::DecodeStatus(record);
     uint64_t total = status.total, done = status.done;
     uint8_t state = status.state;
@@ -67,26 +59,26 @@ int wmain(int argc, wchar_t** argv) {
       first = false;
     }
     if (stopAfter > 0 && done >= stopAfter) {
-      int stopped = stop(task);
+      int stopped = engine.StopTask(task);
       ::Sleep(300);
       std::memset(record, 0, sizeof record);
-      query(task, record);
+      engine.QueryTask(task, record);
       const ec::TaskStatus after = ec::DecodeStatus(record);
       std::printf("stopped %llu %llu %u %d %d\n", static_cast<unsigned long long>(after.done),
                   static_cast<unsigned long long>(after.total), after.state, started, stopped);
-      remove(task);
-      uninit();
+      engine.RemoveTask(task);
+      engine.Uninit();
       return 0;
     }
     if (state != 0) {
       std::printf("end %u %llu %llu %u\n", state, static_cast<unsigned long long>(done),
                   static_cast<unsigned long long>(total), speedSeen);
-      uninit();
+      engine.Uninit();
       return 0;
     }
     ::Sleep(50);
   }
   std::printf("timeout\n");
-  uninit();
+  engine.Uninit();
   return 1;
 }
