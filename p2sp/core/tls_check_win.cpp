@@ -10,6 +10,7 @@
 
 #include "base/scoped_win.h"
 #include "curl_handles.h"
+#include "text.h"
 #include "tls_check.h"
 
 namespace p2sp {
