@@ -28,6 +28,22 @@ using StartStopTaskFn = int(GD_ENGINE_CALL*)(int taskId);
 using RemoveTaskFn = void(GD_ENGINE_CALL*)(int taskId);
 using UnusedExportFn = int(GD_ENGINE_CALL*)();
 
+// The thirteen exports in the order they are looked up: name and pointer type.
+#define GD_ENGINE_EXPORT_LIST(X)      \
+  X(Init, InitFn)                     \
+  X(Login, UnusedExportFn)            \
+  X(Uninit, UninitFn)                 \
+  X(CreateP2SPTask, CreateP2SPTaskFn) \
+  X(QueryTask, QueryTaskFn)           \
+  X(StartTask, StartStopTaskFn)       \
+  X(StopTask, StartStopTaskFn)        \
+  X(StopSeed, UnusedExportFn)         \
+  X(GetFinishMessage, UnusedExportFn) \
+  X(RemoveTask, RemoveTaskFn)         \
+  X(SetConfigInfo, UnusedExportFn)    \
+  X(UpdateRegInfo, UnusedExportFn)    \
+  X(SetP2spOption, SetP2spOptionFn)
+
 // The thirteen entry points, in the order the program keeps them.
 struct EngineExports {
   InitFn Init = nullptr;
@@ -46,38 +62,25 @@ struct EngineExports {
 
   // True when all thirteen are there.
   bool Complete() const {
-    return Init && Login && Uninit && CreateP2SPTask && QueryTask && StopSeed && GetFinishMessage && RemoveTask &&
-           SetConfigInfo && UpdateRegInfo && SetP2spOption && StartTask && StopTask;
+#define GD_ENGINE_EXPORT_PRESENT(name, type) &&name
+    return true GD_ENGINE_EXPORT_LIST(GD_ENGINE_EXPORT_PRESENT);
+#undef GD_ENGINE_EXPORT_PRESENT
   }
 };
 
 // The export names in the order they are looked up.
 constexpr size_t kExportCount = 13;
-constexpr const char* kExportNames[kExportCount] = {
-    "Init",          "Login",         "Uninit",       "CreateP2SPTask",   "QueryTask",
-    "StartTask",     "StopTask",      "StopSeed",     "GetFinishMessage", "RemoveTask",
-    "SetConfigInfo", "UpdateRegInfo", "SetP2spOption"};
+#define GD_ENGINE_EXPORT_NAME(name, type) #name,
+constexpr const char* kExportNames[kExportCount] = {GD_ENGINE_EXPORT_LIST(GD_ENGINE_EXPORT_NAME)};
+#undef GD_ENGINE_EXPORT_NAME
 
 // Fills `exports` from `lookup(name)`, which answers a generic function
 // pointer (void(*)()) or null, in the order of kExportNames.
 template <typename Lookup>
 void ResolveExports(Lookup&& lookup, EngineExports* exports) {
-  auto bind = [&lookup](const char* name, auto& slot) {
-    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(lookup(name));
-  };
-  bind("Init", exports->Init);
-  bind("Login", exports->Login);
-  bind("Uninit", exports->Uninit);
-  bind("CreateP2SPTask", exports->CreateP2SPTask);
-  bind("QueryTask", exports->QueryTask);
-  bind("StartTask", exports->StartTask);
-  bind("StopTask", exports->StopTask);
-  bind("StopSeed", exports->StopSeed);
-  bind("GetFinishMessage", exports->GetFinishMessage);
-  bind("RemoveTask", exports->RemoveTask);
-  bind("SetConfigInfo", exports->SetConfigInfo);
-  bind("UpdateRegInfo", exports->UpdateRegInfo);
-  bind("SetP2spOption", exports->SetP2spOption);
+#define GD_ENGINE_EXPORT_BIND(name, type) exports->name = reinterpret_cast<type>(lookup(#name));
+  GD_ENGINE_EXPORT_LIST(GD_ENGINE_EXPORT_BIND)
+#undef GD_ENGINE_EXPORT_BIND
 }
 
 }  // namespace engine_contract
@@ -87,19 +90,8 @@ void ResolveExports(Lookup&& lookup, EngineExports* exports) {
 // then have to match these declarations, or it does not compile.
 #if defined(_WIN32) && defined(GD_ENGINE_DEFINES_EXPORTS)
 // Each is declared through its pointer type, so the two cannot part.
-#define GD_ENGINE_EXPORT(name, type) extern "C" __declspec(dllexport) std::remove_pointer_t<engine_contract::type> name
-GD_ENGINE_EXPORT(Init, InitFn);
-GD_ENGINE_EXPORT(Login, UnusedExportFn);
-GD_ENGINE_EXPORT(Uninit, UninitFn);
-GD_ENGINE_EXPORT(CreateP2SPTask, CreateP2SPTaskFn);
-GD_ENGINE_EXPORT(QueryTask, QueryTaskFn);
-GD_ENGINE_EXPORT(StopSeed, UnusedExportFn);
-GD_ENGINE_EXPORT(GetFinishMessage, UnusedExportFn);
-GD_ENGINE_EXPORT(RemoveTask, RemoveTaskFn);
-GD_ENGINE_EXPORT(SetConfigInfo, UnusedExportFn);
-GD_ENGINE_EXPORT(UpdateRegInfo, UnusedExportFn);
-GD_ENGINE_EXPORT(SetP2spOption, SetP2spOptionFn);
-GD_ENGINE_EXPORT(StartTask, StartStopTaskFn);
-GD_ENGINE_EXPORT(StopTask, StartStopTaskFn);
-#undef GD_ENGINE_EXPORT
+#define GD_ENGINE_EXPORT_DECLARE(name, type) \
+  extern "C" __declspec(dllexport) std::remove_pointer_t<engine_contract::type> name;
+GD_ENGINE_EXPORT_LIST(GD_ENGINE_EXPORT_DECLARE)
+#undef GD_ENGINE_EXPORT_DECLARE
 #endif
