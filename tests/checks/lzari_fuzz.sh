@@ -5,9 +5,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=../support/fuzz.sh
 source "$root/tests/support/fuzz.sh"
-work=${GD_BUILD_DIR:-$root/build}/fuzz/lzari
+work=$(fuzz_work "$root" lzari)
+mkdir -p "$work/corpus" "$work/seeds"
 seconds=${LZARI_FUZZ_SECONDS:-60}
-mkdir -p "$work/corpus" "$work/seeds" "$work/findings"
 
 flags=("${fuzz_flags[@]}" -I"$root/src")
 clang++ "${flags[@]}" -fsanitize=fuzzer "$root/tests/engine/lzari_fuzzer.cpp" "$root/src/engine/lzari.cpp" \

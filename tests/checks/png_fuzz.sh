@@ -6,9 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=../support/fuzz.sh
 source "$root/tests/support/fuzz.sh"
-work=${GD_BUILD_DIR:-$root/build}/fuzz/png
+work=$(fuzz_work "$root" png)
+mkdir -p "$work/corpus"
 seconds=${PNG_FUZZ_SECONDS:-45}
-mkdir -p "$work/corpus" "$work/findings"
 
 flags=("${fuzz_flags[@]}" -I"$root/src")
 # shellcheck disable=SC2046

@@ -7,13 +7,13 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 # shellcheck source=../support/fuzz.sh
 source "$root/tests/support/fuzz.sh"
-work=${GD_BUILD_DIR:-$root/build}/fuzz/text
+work=$(fuzz_work "$root" text)
+mkdir -p "$work/config-corpus" "$work/markup-corpus"
 seconds=${TEXT_FUZZ_SECONDS:-30}
-mkdir -p "$work/config-corpus" "$work/markup-corpus" "$work/findings"
 
-flags=("${fuzz_flags[@]}" -fsanitize=fuzzer -I"$root/src")
+flags=("${fuzz_flags[@]}" -fsanitize=fuzzer -I"$root/src" -I"$root")
 clang++ "${flags[@]}" "$root/tests/config/config_fuzzer.cpp" "$root/src/config/config_parse.cpp" \
-  "$root/src/config/profile_text.cpp" -o "$work/config_fuzzer"
+  "$root/src/config/profile_text.cpp" "$root/contract/text.cpp" -o "$work/config_fuzzer"
 clang++ "${flags[@]}" "$root/tests/skin/markup_fuzzer.cpp" "$root/src/skin/markup.cpp" -o "$work/markup_fuzzer"
 
 printf '[GameConfig]\r\nGameName=G\r\nGameSize=5,6\r\nGameDownloadLink=http://h/a.exe?t=1,http://h/b.bin\r\nGameStart=a.exe\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n[Gardbox]\r\nGardboxDownloaderLink=http://h/box.exe\r\n' \

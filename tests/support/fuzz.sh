@@ -5,6 +5,14 @@
 # itself; tools built beside it leave it out).
 fuzz_flags=(-std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all)
 
+# fuzz_work ROOT NAME: the check's folder under the build tree (GD_BUILD_DIR
+# or ROOT/build), made with its findings folder.
+fuzz_work() {
+  local dir=${GD_BUILD_DIR:-$1/build}/fuzz/$2
+  mkdir -p "$dir/findings"
+  echo "$dir"
+}
+
 # fuzz_run BINARY CORPUS SECONDS MAX_LEN ARTIFACT_PREFIX SHOWN_LINES
 # Runs the fuzzer with leak checks, a 2 GiB memory limit and a 10 s limit per
 # input, and shows the last lines of its report. Answers its exit status.
