@@ -2,6 +2,8 @@
 
 #include <cctype>
 
+#include "contract/text.h"
+
 namespace engine_contract {
 namespace {
 
@@ -30,7 +32,7 @@ std::wstring Widen(const char* ascii) { return std::wstring(ascii, ascii + std::
 
 }  // namespace
 
-void EncodeStatus(const StatusFields& fields, uint8_t* record) {
+void EncodeStatus(const TaskStatus& fields, uint8_t* record) {
   Put(record + kTotalOffset, fields.total, 8);
   Put(record + kDoneOffset, fields.done, 8);
   Put(record + kLinkSpeedOffset, fields.linkSpeed, 4);
@@ -40,8 +42,8 @@ void EncodeStatus(const StatusFields& fields, uint8_t* record) {
   Put(record + kServedBytesOffset, fields.servedBytes, 8);
 }
 
-StatusFields DecodeStatus(const uint8_t* record) {
-  StatusFields fields;
+TaskStatus DecodeStatus(const uint8_t* record) {
+  TaskStatus fields;
   fields.total = Get(record + kTotalOffset, 8);
   fields.done = Get(record + kDoneOffset, 8);
   fields.linkSpeed = static_cast<uint32_t>(Get(record + kLinkSpeedOffset, 4));
@@ -66,13 +68,6 @@ bool IsHttpUrl(const std::string& url) {
   return (StartsWithNoCase(url, "http://") && url.size() > 7) || (StartsWithNoCase(url, "https://") && url.size() > 8);
 }
 
-std::string TrimBlanks(const std::string& text) {
-  size_t b = 0, e = text.size();
-  while (b < e && std::isspace(static_cast<unsigned char>(text[b]))) ++b;
-  while (e > b && std::isspace(static_cast<unsigned char>(text[e - 1]))) --e;
-  return text.substr(b, e - b);
-}
-
 std::string UrlEncode(const std::string& text) {
   static const char kHex[] = "0123456789ABCDEF";
   std::string out;
@@ -88,13 +83,24 @@ std::string UrlEncode(const std::string& text) {
   return out;
 }
 
+std::u16string EncodeOptionText(const std::wstring& text) { return gd_text::WideToUtf16(text); }
+
+std::string DecodeOptionText(const void* value, int bytes) {
+  const uint8_t* p = static_cast<const uint8_t*>(value);
+  std::wstring wide;
+  for (int i = 0; p && i + 1 < bytes; i += 2) wide += static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
+  std::string text = gd_text::WideToUtf8(wide);
+  while (!text.empty() && text.back() == '\0') text.pop_back();
+  return text;
+}
+
 std::wstring BuildTaskLink(const std::wstring& url, const std::wstring& md5Text) {
   return Widen(kLongPrefix) + Widen(kFlags) + L"|" + url + L"|" + Widen(kH1Key) + md5Text;
 }
 
 TaskLink ParseTaskLink(const std::string& link) {
   TaskLink out;
-  const std::string text = TrimBlanks(link);
+  const std::string text = gd_text::Trim(link, gd_text::kCSpace);
   if (StartsWithNoCase(text, kLongPrefix)) {
     const std::string rest = text.substr(sizeof(kLongPrefix) - 1);
     size_t pos = 0;
@@ -102,7 +108,7 @@ TaskLink ParseTaskLink(const std::string& link) {
       const size_t bar = rest.find('|', pos);
       const std::string field = rest.substr(pos, bar == std::string::npos ? std::string::npos : bar - pos);
       if (StartsWithNoCase(field, kH1Key)) {
-        out.h1 = TrimBlanks(field.substr(sizeof(kH1Key) - 1));
+        out.h1 = gd_text::Trim(field.substr(sizeof(kH1Key) - 1), gd_text::kCSpace);
       } else if (IsHttpUrl(field)) {
         out.url = field;
       }

@@ -23,26 +23,30 @@ constexpr size_t kPeerBytesOffset = 72;   // uint64: bytes of this task that cam
 constexpr size_t kServedBytesOffset = 80; // uint64: bytes this process served to other players since Init
 
 enum TaskState : uint8_t {
-  kStateRunning = 0,
-  kStateFinished = 1,
-  kStateFailed = 5,   // cannot complete
-  kStateDamaged = 6,  // complete, but the MD5 text (or a piece hash) does not match
+  kTaskStateRunning = 0,        // running, stopped or not finished
+  kTaskStateFinished = 1,
+  kTaskStateFailedDownload = 5,  // cannot complete
+  kTaskStateFailedCheck = 6,     // complete, but the MD5 text (or a piece hash) does not match
 };
 
-struct StatusFields {
-  uint64_t total = 0;
-  uint64_t done = 0;
-  uint32_t linkSpeed = 0;
-  uint32_t otherSpeed = 0;
-  uint8_t state = kStateRunning;
-  uint64_t peerBytes = 0;
-  uint64_t servedBytes = 0;
+// The record's fields, the same from the engine that fills it to the
+// program that reads it.
+struct TaskStatus {
+  uint64_t total = 0;     // 0 while the size is unknown
+  uint64_t done = 0;      // bytes downloaded so far
+  uint32_t linkSpeed = 0;   // bytes per second from the task's link
+  uint32_t otherSpeed = 0;  // bytes per second from other sources (mirrors, peers)
+  uint8_t state = kTaskStateRunning;
+  uint64_t peerBytes = 0;    // bytes of this task that came from other players
+  uint64_t servedBytes = 0;  // bytes the engine served to other players since Init (any task tells it)
+
+  uint64_t Speed() const { return static_cast<uint64_t>(linkSpeed) + otherSpeed; }
 };
 
 // Writes the fields into a record of kStatusRecordSize bytes (other bytes are
 // left as they are).
-void EncodeStatus(const StatusFields& fields, uint8_t* record);
-StatusFields DecodeStatus(const uint8_t* record);
+void EncodeStatus(const TaskStatus& status, uint8_t* record);
+TaskStatus DecodeStatus(const uint8_t* record);
 
 // ---- Options of SetP2spOption -------------------------------------------------
 // 3 is the program's; the others let the command-line front end and tests tune
@@ -67,6 +71,22 @@ enum Option : int {
   kOptionDownloadCap = 108,
 };
 
+// The text options (kOptionSeedUrl, kOptionShareAddress) travel as UTF-16LE
+// without terminator; the option's length is OptionTextBytes.
+std::u16string EncodeOptionText(const std::wstring& text);
+inline int OptionTextBytes(const std::u16string& units) { return static_cast<int>(units.size() * sizeof(char16_t)); }
+// The engine's reading of such an option, as UTF-8. An odd last byte and
+// trailing terminators are dropped.
+std::string DecodeOptionText(const void* value, int bytes);
+
+// ---- Files beside the target ------------------------------------------------------
+// The side file holds a download until it is complete and checked.
+constexpr char kSideFileSuffix[] = ".P2P";
+template <typename Char>
+std::basic_string<Char> SideFilePath(const std::basic_string<Char>& target) {
+  return target + std::basic_string<Char>(kSideFileSuffix, kSideFileSuffix + sizeof kSideFileSuffix - 1);
+}
+
 // ---- Task link ------------------------------------------------------------------
 // A plain URL, or "PDown://b7=1|<url>|h1=<md5 text>" for a file whose MD5 text
 // the engine checks before it makes the target.
@@ -87,8 +107,6 @@ TaskLink ParseTaskLink(const std::string& link);
 bool StartsWithNoCase(const std::string& text, const std::string& prefix);
 // "http://" or "https://" (any case) and something after it.
 bool IsHttpUrl(const std::string& url);
-// Without leading and trailing white space.
-std::string TrimBlanks(const std::string& text);
 // Query-string encoding of the seed queries (unreserved characters kept, the
 // rest as %XX), so that the seed service reads exactly what the engine sent.
 std::string UrlEncode(const std::string& text);

@@ -7,14 +7,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "contract/text.h"
 #include "log.h"
 
 namespace {
 
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
-}
+using gd_text::AsciiLower;
 
 bool PlainName(const std::string& name) {
   if (name.empty() || name == "." || name == "..") return false;
@@ -73,10 +71,10 @@ std::string Mirrors::Answer(const std::string& h1, const std::string& name) {
   if (!PlainName(name)) return "";
   std::lock_guard<std::mutex> lock(m_lock);
   Refresh();
-  const std::string h1Lower = Lower(h1);
+  const std::string h1Lower = AsciiLower(h1);
   std::string out;
   for (const auto& [key, base] : m_entries) {
-    if (key != name && (h1Lower.empty() || Lower(key) != h1Lower)) continue;
+    if (key != name && (h1Lower.empty() || AsciiLower(key) != h1Lower)) continue;
     out += base;
     if (base.back() != '/') out += '/';
     for (unsigned char c : name) {

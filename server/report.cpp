@@ -6,37 +6,14 @@
 
 #include "contract/report_words.h"
 
-namespace {
-
-// Length of the UTF-8 sequence starting at s[i], 0 when it is not one.
-size_t Utf8Length(const std::string& s, size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  size_t n;
-  unsigned min;
-  unsigned cp;
-  if (c < 0x80) return 1;
-  if ((c & 0xE0) == 0xC0) { n = 2; cp = c & 0x1F; min = 0x80; }
-  else if ((c & 0xF0) == 0xE0) { n = 3; cp = c & 0x0F; min = 0x800; }
-  else if ((c & 0xF8) == 0xF0) { n = 4; cp = c & 0x07; min = 0x10000; }
-  else return 0;
-  if (i + n > s.size()) return 0;
-  for (size_t k = 1; k < n; ++k) {
-    const unsigned char d = static_cast<unsigned char>(s[i + k]);
-    if ((d & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (d & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return n;
-}
-
-}  // namespace
+#include "contract/text.h"
 
 std::string CleanText(const std::string& raw) {
   std::string out;
   out.reserve(raw.size());
   for (size_t i = 0; i < raw.size();) {
     const unsigned char c = static_cast<unsigned char>(raw[i]);
-    const size_t n = (c < 0x20 || c == 0x7F) ? 0 : Utf8Length(raw, i);
+    const size_t n = (c < 0x20 || c == 0x7F) ? 0 : gd_text::Utf8SequenceAt(raw, i);
     if (n == 0) {
       char hex[4];
       std::snprintf(hex, sizeof hex, "%%%02X", c);

@@ -4,37 +4,36 @@
 // nothing.
 #include <windows.h>
 
-#include <cstring>
+#include <cstdint>
 
-namespace {
-constexpr size_t kStatusStateOffset = 69;
-constexpr unsigned char kStateFailedDownload = 5;
-}  // namespace
+#include "contract/engine_contract.h"
+#define GD_ENGINE_DEFINES_EXPORTS
+#include "contract/engine_exports.h"
 
 extern "C" {
 
-__declspec(dllexport) void __cdecl Init(int) {}
-__declspec(dllexport) void __cdecl Uninit() {}
-__declspec(dllexport) void __cdecl SetP2spOption(int, const void*, int) {}
+void GD_ENGINE_CALL Init(int) {}
+void GD_ENGINE_CALL Uninit() {}
+void GD_ENGINE_CALL SetP2spOption(int, const void*, int) {}
 
 // No task can be made, so every identifier the program holds is unknown here.
-__declspec(dllexport) int __cdecl CreateP2SPTask(HWND, const wchar_t*, const wchar_t*) { return 0; }
+int GD_ENGINE_CALL CreateP2SPTask(void*, const wchar_t*, const wchar_t*) { return 0; }
 
 // An unknown task reads as a failed download rather than as one that runs
 // forever at zero bytes.
-__declspec(dllexport) void __cdecl QueryTask(int, void* record) {
-  if (record) static_cast<unsigned char*>(record)[kStatusStateOffset] = kStateFailedDownload;
+void GD_ENGINE_CALL QueryTask(int, void* record) {
+  if (record) static_cast<uint8_t*>(record)[engine_contract::kStateOffset] = engine_contract::kTaskStateFailedDownload;
 }
 
-__declspec(dllexport) int __cdecl StartTask(int) { return 0; }
-__declspec(dllexport) int __cdecl StopTask(int) { return 0; }
-__declspec(dllexport) void __cdecl RemoveTask(int) {}
+int GD_ENGINE_CALL StartTask(int) { return 0; }
+int GD_ENGINE_CALL StopTask(int) { return 0; }
+void GD_ENGINE_CALL RemoveTask(int) {}
 
 // Bound by the program but never called.
-__declspec(dllexport) int __cdecl Login() { return 0; }
-__declspec(dllexport) int __cdecl StopSeed() { return 0; }
-__declspec(dllexport) int __cdecl GetFinishMessage() { return 0; }
-__declspec(dllexport) int __cdecl SetConfigInfo() { return 0; }
-__declspec(dllexport) int __cdecl UpdateRegInfo() { return 0; }
+int GD_ENGINE_CALL Login() { return 0; }
+int GD_ENGINE_CALL StopSeed() { return 0; }
+int GD_ENGINE_CALL GetFinishMessage() { return 0; }
+int GD_ENGINE_CALL SetConfigInfo() { return 0; }
+int GD_ENGINE_CALL UpdateRegInfo() { return 0; }
 
 }  // extern "C"

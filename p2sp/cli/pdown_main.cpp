@@ -26,20 +26,10 @@ int Usage() {
   return 2;
 }
 
-std::u16string ToUtf16(const std::string& utf8) {
-  std::wstring wide = p2sp::Utf8ToWide(utf8);
-  std::u16string out;
-  for (wchar_t w : wide) {
-    uint32_t c = static_cast<uint32_t>(w);
-    if (c >= 0x10000) {
-      c -= 0x10000;
-      out += static_cast<char16_t>(0xD800 + (c >> 10));
-      out += static_cast<char16_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<char16_t>(c);
-    }
-  }
-  return out;
+// A text option from an argument (UTF-8 here).
+void SetTextOption(p2sp::Engine& engine, int option, const std::string& utf8) {
+  const std::u16string units = engine_contract::EncodeOptionText(p2sp::Utf8ToWide(utf8));
+  engine.SetOption(option, units.data(), engine_contract::OptionTextBytes(units));
 }
 
 }  // namespace
@@ -53,10 +43,7 @@ int main(int argc, char** argv) {
 
   p2sp::Engine engine;
   engine.Init();
-  if (!args.seed.empty()) {
-    std::u16string wide = ToUtf16(args.seed);
-    engine.SetOption(p2sp::kOptionSeedUrl, wide.data(), static_cast<int>(wide.size() * 2));
-  }
+  if (!args.seed.empty()) SetTextOption(engine, p2sp::kOptionSeedUrl, args.seed);
   int32_t v;
   if (args.connections > 0) engine.SetOption(p2sp::kOptionMaxConnections, &(v = args.connections), 4);
   if (args.stallSeconds > 0) engine.SetOption(p2sp::kOptionStallSeconds, &(v = args.stallSeconds), 4);
@@ -65,10 +52,7 @@ int main(int argc, char** argv) {
   if (args.uploadCap >= 0) engine.SetOption(p2sp::kOptionUploadCap, &(v = args.uploadCap), 4);
   if (args.maxSpeed > 0) engine.SetOption(p2sp::kOptionDownloadCap, &(v = args.maxSpeed), 4);
   if (args.peersServed > 0) engine.SetOption(p2sp::kOptionMaxPeersServed, &(v = args.peersServed), 4);
-  if (!args.shareOn.empty()) {
-    std::u16string wide = ToUtf16(args.shareOn);
-    engine.SetOption(p2sp::kOptionShareAddress, wide.data(), static_cast<int>(wide.size() * 2));
-  }
+  if (!args.shareOn.empty()) SetTextOption(engine, p2sp::kOptionShareAddress, args.shareOn);
 
   struct sigaction sa;
   std::memset(&sa, 0, sizeof sa);
@@ -79,38 +63,38 @@ int main(int argc, char** argv) {
   int task = engine.CreateTask(link, target);
   engine.StartTask(task);
   bool tty = isatty(2);
-  p2sp::TaskStatus status;
+  p2sp::TaskProgress status;
   int ticks = 0;
   for (;;) {
     // Short naps: the end of the task should end the program at once.
     usleep(5 * 1000);
     engine.QueryTask(task, &status);
-    bool over = status.state != p2sp::kStateRunning || !status.active;
+    bool over = status.state != p2sp::kTaskStateRunning || !status.active;
     if (!quiet && (++ticks % 100 == 0 || over)) {
-      std::string line = p2sp::ProgressLine(status.done, status.total, status.serverSpeed + uint64_t{status.peerSpeed});
+      std::string line = p2sp::ProgressLine(status.done, status.total, status.Speed());
       std::fprintf(stderr, tty ? "\r%s\033[K" : "%s\n", line.c_str());
     }
     // A task that has ended ends the program as it ended, signal or not.
     if (g_interrupted && !over) {
       engine.StopTask(task);
       engine.Uninit();
-      if (!quiet) std::fprintf(stderr, "\ninterrupted; progress kept in %s\n", (target + ".P2P").c_str());
+      if (!quiet) std::fprintf(stderr, "\ninterrupted; progress kept in %s\n", engine_contract::SideFilePath(target).c_str());
       return 3;
     }
     if (over) break;
   }
   if (!quiet && tty) std::fputc('\n', stderr);
   // Other players may still want what this one has now.
-  for (int waited = 0; status.state == p2sp::kStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted;
+  for (int waited = 0; status.state == p2sp::kTaskStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted;
        ++waited)
     usleep(100 * 1000);
   std::printf("%s\n", p2sp::PdownSummary(status.done, status.peerBytes, engine.ServedBytes()).c_str());
   std::fflush(stdout);
   engine.Uninit();
   switch (status.state) {
-    case p2sp::kStateFinished:
+    case p2sp::kTaskStateFinished:
       return 0;
-    case p2sp::kStateFailedCheck:
+    case p2sp::kTaskStateFailedCheck:
       if (!quiet) std::fprintf(stderr, "pdown: the file failed its check\n");
       return 6;
     default:

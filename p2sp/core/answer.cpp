@@ -4,22 +4,15 @@
 #include <cstdlib>
 
 #include "contract/engine_contract.h"
+#include "contract/text.h"
 #include "text.h"
 
 namespace p2sp {
 namespace {
 
-std::string Lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
+using gd_text::AsciiLower;
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t");
-  return s.substr(b, e - b + 1);
-}
+std::string Trim(const std::string& s) { return gd_text::Trim(s, gd_text::kHttpBlanks); }
 
 // Link: <a>; rel=describedby; type="application/metalink4+xml", <b>; rel=...
 std::string MetalinkOfLinkHeader(const std::string& value) {
@@ -30,7 +23,7 @@ std::string MetalinkOfLinkHeader(const std::string& value) {
     std::string target = value.substr(pos + 1, close - pos - 1);
     size_t next = value.find('<', close);
     std::string params =
-        Lower(value.substr(close + 1, next == std::string::npos ? std::string::npos : next - close - 1));
+        AsciiLower(value.substr(close + 1, next == std::string::npos ? std::string::npos : next - close - 1));
     std::string compact;
     for (char c : params)
       if (c != ' ' && c != '\t' && c != '"') compact += c;
@@ -55,14 +48,14 @@ void Answer::Feed(const std::string& raw) {
   }
   size_t colon = line.find(':');
   if (colon == std::string::npos) return;
-  std::string name = Lower(line.substr(0, colon));
+  std::string name = AsciiLower(line.substr(0, colon));
   std::string value = Trim(line.substr(colon + 1));
   if (name == "content-range") {
     range = ParseContentRange(value);
   } else if (name == "content-length") {
     hasLength = ParseU64(value, &length);
   } else if (name == "transfer-encoding") {
-    chunked = Lower(value).find("chunked") != std::string::npos;
+    chunked = AsciiLower(value).find("chunked") != std::string::npos;
   } else if (name == "link" && describedBy.empty()) {
     describedBy = MetalinkOfLinkHeader(value);
   }
@@ -104,9 +97,9 @@ std::string ResolveUrl(const std::string& base, const std::string& ref) {
 
 ContentRange ParseContentRange(const std::string& value) {
   ContentRange cr;
-  std::string v = engine_contract::TrimBlanks(value);
+  std::string v = gd_text::Trim(value, gd_text::kCSpace);
   if (!engine_contract::StartsWithNoCase(v, "bytes ")) return cr;
-  v = engine_contract::TrimBlanks(v.substr(6));
+  v = gd_text::Trim(v.substr(6), gd_text::kCSpace);
   size_t slash = v.find('/');
   if (slash == std::string::npos) return cr;
   std::string span = v.substr(0, slash), total = v.substr(slash + 1);

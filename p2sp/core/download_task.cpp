@@ -11,7 +11,7 @@
 #include "path_lock.h"
 #include "session.h"
 #include "trace.h"
-#include "verify/md5.h"
+#include "verify/file_check.h"
 
 namespace p2sp {
 namespace {
@@ -22,7 +22,7 @@ constexpr uint64_t kWritebackStep = 16u << 20;
 
 }  // namespace
 
-std::string SidePath(const std::string& target) { return target + ".P2P"; }
+std::string SidePath(const std::string& target) { return engine_contract::SideFilePath(target); }
 
 std::string ComputeH1Text(const std::string& path, uint64_t size, bool* ok) {
   *ok = false;
@@ -32,18 +32,28 @@ std::string ComputeH1Text(const std::string& path, uint64_t size, bool* ok) {
 }
 
 std::string ComputeH1Text(RandomFile& file, uint64_t size, bool* ok) {
-  *ok = false;
-  uint64_t begin = engine_contract::Md5RangeStart(size);
-  std::vector<char> buffer(1 << 20);
-  Md5 md5;
-  for (uint64_t pos = begin; pos < size;) {
-    size_t n = static_cast<size_t>(std::min<uint64_t>(buffer.size(), size - pos));
-    if (!file.ReadAt(pos, buffer.data(), n)) return {};
-    md5.Update(buffer.data(), n);
-    pos += n;
-  }
-  *ok = true;
-  return FormatMd5Text(md5.Final());
+  // The program's reading of the checked part, over positional reads.
+  class Reader : public IReadableFile {
+   public:
+    explicit Reader(RandomFile& file) : m_file(file) {}
+    bool Seek(uint64_t offset) override {
+      m_pos = offset;
+      return true;
+    }
+    bool Read(void* buffer, size_t length, size_t* got) override {
+      if (!m_file.ReadAt(m_pos, buffer, length)) return false;
+      m_pos += length;
+      *got = length;
+      return true;
+    }
+
+   private:
+    RandomFile& m_file;
+    uint64_t m_pos = 0;
+  } reader(file);
+  Md5Digest digest;
+  *ok = Md5OfRange(reader, engine_contract::Md5RangeStart(size), size, &digest);
+  return *ok ? FormatMd5Text(digest) : std::string();
 }
 
 Session::Session(DownloadTask& task)
@@ -75,26 +85,26 @@ void Session::Publish() {
 }
 
 uint8_t Session::Run() {
-  if (!m_link.valid || !m_multi || m_task.m_target.empty()) return kStateFailedDownload;
+  if (!m_link.valid || !m_multi || m_task.m_target.empty()) return kTaskStateFailedDownload;
   Debug("task %s -> %s", m_link.url.c_str(), m_task.m_target.c_str());
-  if (!OpenSideFile()) return kStateFailedDownload;
+  if (!OpenSideFile()) return kTaskStateFailedDownload;
   // Nothing of this file is here yet: one already at the target (a damaged
   // copy, an earlier version) may hold pieces of it.
   if (!m_sizeKnown && FileExists(m_task.m_target)) m_candidate = m_task.m_target;
   for (;;) {
     Result r = Transfer();
-    m_task.m_serverSpeed = 0;
-    m_task.m_peerSpeed = 0;
+    m_task.m_linkSpeed = 0;
+    m_task.m_otherSpeed = 0;
     if (r == kCheckFailed) {
       // The link's own server keeps serving a piece that does not match.
       CloseFile();
       RemoveFile(m_sidePath);
-      return kStateFailedCheck;
+      return kTaskStateFailedCheck;
     }
     if (r != kComplete) {
       if (m_sizeKnown && !m_localError) FlushRecord();
       CloseFile();
-      return r == kStopped ? kStateRunning : kStateFailedDownload;
+      return r == kStopped ? kTaskStateRunning : kTaskStateFailedDownload;
     }
     uint64_t size = m_sched.FileSize();
     Debug("all %llu bytes are in", static_cast<unsigned long long>(size));
@@ -116,7 +126,7 @@ uint8_t Session::Run() {
     Debug("flushed");
     if (!synced || !ok) {
       CloseFile();
-      return kStateFailedDownload;
+      return kTaskStateFailedDownload;
     }
     if (m_manifest && whole != m_manifest->sha256) {
       // Every piece matched, the whole does not: the manifest contradicts
@@ -124,7 +134,7 @@ uint8_t Session::Run() {
       Debug("whole-file SHA-256 %s, manifest says %s", whole.c_str(), m_manifest->sha256.c_str());
       CloseFile();
       RemoveFile(m_sidePath);
-      return kStateFailedCheck;
+      return kTaskStateFailedCheck;
     }
     if (!m_h1.empty() && text != m_h1) {
       // Fetch again, from the task's own link, whatever other sources gave.
@@ -135,17 +145,17 @@ uint8_t Session::Run() {
       // Proven wrong: keeping it would only make the next try resume into it.
       CloseFile();
       RemoveFile(m_sidePath);
-      return kStateFailedCheck;
+      return kTaskStateFailedCheck;
     }
     Debug("checked");
     m_hasher.Stop();
     ok = m_file.Truncate(size) && m_file.Sync();
     CloseFile();
     FaultPoint("before-rename");
-    if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kStateFailedDownload;
+    if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kTaskStateFailedDownload;
     EndSharing(true);
     Debug("renamed%s", m_manifest ? (", " + std::to_string(m_pieces.Checked()) + " pieces checked").c_str() : "");
-    return kStateFinished;
+    return kTaskStateFinished;
   }
 }
 
@@ -233,8 +243,8 @@ void Session::Tick(Clock::time_point now) {
   auto sinceSpeed = now - m_lastSpeed;
   if (sinceSpeed >= std::chrono::milliseconds(500)) {
     double secs = std::chrono::duration<double>(sinceSpeed).count();
-    m_task.m_serverSpeed = static_cast<uint32_t>(std::min(4e9, (m_serverBytes - m_lastServerBytes) / secs));
-    m_task.m_peerSpeed = static_cast<uint32_t>(std::min(4e9, (m_peerBytes - m_lastPeerBytes) / secs));
+    m_task.m_linkSpeed = static_cast<uint32_t>(std::min(4e9, (m_serverBytes - m_lastServerBytes) / secs));
+    m_task.m_otherSpeed = static_cast<uint32_t>(std::min(4e9, (m_peerBytes - m_lastPeerBytes) / secs));
     m_lastServerBytes = m_serverBytes;
     m_lastPeerBytes = m_peerBytes;
     m_lastSpeed = now;
@@ -273,15 +283,15 @@ DownloadTask::~DownloadTask() {
 bool DownloadTask::Start() {
   std::lock_guard<std::mutex> lock(m_lifeMutex);
   if (m_active && !m_stop) return true;
-  if (m_state == kStateFinished) return true;
+  if (m_state == kTaskStateFinished) return true;
   // A stop still on its way out finishes first; it takes one poll interval.
   if (m_thread.joinable()) m_thread.join();
   // A stop that came after the last byte does not keep the file from its
   // check and rename: that run may have finished the file. Run again, it
   // would open a new side file beside the finished target and fetch it all.
-  if (m_state == kStateFinished) return true;
+  if (m_state == kTaskStateFinished) return true;
   m_stop = false;
-  m_state = kStateRunning;
+  m_state = kTaskStateRunning;
   m_active = true;
   m_thread = std::thread(&DownloadTask::Run, this);
   return true;
@@ -297,12 +307,12 @@ void DownloadTask::Join() {
   if (m_thread.joinable()) m_thread.join();
 }
 
-TaskStatus DownloadTask::Status() const {
-  TaskStatus s;
+TaskProgress DownloadTask::Status() const {
+  TaskProgress s;
   s.total = m_total;
   s.done = m_done;
-  s.serverSpeed = m_serverSpeed;
-  s.peerSpeed = m_peerSpeed;
+  s.linkSpeed = m_linkSpeed;
+  s.otherSpeed = m_otherSpeed;
   s.peerBytes = m_peerBytes;
   s.state = m_state;
   s.active = m_active;
@@ -315,16 +325,16 @@ void DownloadTask::Run() {
   {
     std::lock_guard<std::mutex> pathLock(*pathMutex);
     if (m_stop) {
-      state = kStateRunning;
+      state = kTaskStateRunning;
     } else {
       Session session(*this);
       state = session.Run();
     }
   }
-  if (state == kStateFinished) m_done = m_total.load();
+  if (state == kTaskStateFinished) m_done = m_total.load();
   m_state = state;
-  m_serverSpeed = 0;
-  m_peerSpeed = 0;
+  m_linkSpeed = 0;
+  m_otherSpeed = 0;
   m_active = false;
 }
 

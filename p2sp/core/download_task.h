@@ -14,11 +14,12 @@ namespace p2sp {
 class SharingHub;
 class SpeedCap;
 
-// Task states as the status record carries them.
-constexpr uint8_t kStateRunning = engine_contract::kStateRunning;  // running, stopped or not finished
-constexpr uint8_t kStateFinished = engine_contract::kStateFinished;
-constexpr uint8_t kStateFailedDownload = engine_contract::kStateFailed;
-constexpr uint8_t kStateFailedCheck = engine_contract::kStateDamaged;
+// Task states and the status as the record carries them.
+using engine_contract::kTaskStateFailedCheck;
+using engine_contract::kTaskStateFailedDownload;
+using engine_contract::kTaskStateFinished;
+using engine_contract::kTaskStateRunning;
+using engine_contract::TaskStatus;
 
 struct TaskOptions {
   int maxConnections = 16;
@@ -34,14 +35,8 @@ struct TaskOptions {
   std::shared_ptr<SpeedCap> speedCap;
 };
 
-struct TaskStatus {
-  uint64_t total = 0;  // 0 while unknown
-  uint64_t done = 0;
-  uint32_t serverSpeed = 0;  // bytes per second from the task's own link
-  uint32_t peerSpeed = 0;    // bytes per second from sources the seed service named
-  uint64_t peerBytes = 0;    // bytes of this file that came from other players
-  uint64_t servedBytes = 0;  // bytes the whole process served to other players
-  uint8_t state = kStateRunning;
+// The status, and whether the task's thread still runs.
+struct TaskProgress : TaskStatus {
   bool active = false;
 };
 
@@ -61,7 +56,7 @@ class DownloadTask {
   // Asks the thread to stop; it flushes the progress record on its way out.
   bool Stop();
   void Join();
-  TaskStatus Status() const;
+  TaskProgress Status() const;
   const std::string& Link() const { return m_link; }
   const std::string& Target() const { return m_target; }
 
@@ -78,11 +73,11 @@ class DownloadTask {
   std::thread m_thread;
   std::atomic<bool> m_stop{false};
   std::atomic<bool> m_active{false};
-  std::atomic<uint8_t> m_state{kStateRunning};
+  std::atomic<uint8_t> m_state{kTaskStateRunning};
   std::atomic<uint64_t> m_total{0};
   std::atomic<uint64_t> m_done{0};
-  std::atomic<uint32_t> m_serverSpeed{0};
-  std::atomic<uint32_t> m_peerSpeed{0};
+  std::atomic<uint32_t> m_linkSpeed{0};
+  std::atomic<uint32_t> m_otherSpeed{0};
   std::atomic<uint64_t> m_peerBytes{0};
 };
 

@@ -16,28 +16,7 @@ void CurlGlobalInit() {
   (void)done;
 }
 
-// UTF-16LE text of an option, without its terminator.
-std::string OptionText(const uint8_t* p, int bytes) {
-  std::wstring wide;
-  for (int i = 0; i + 1 < bytes; i += 2) wide += static_cast<wchar_t>(p[i] | (p[i + 1] << 8));
-  std::string text = WideToUtf8(wide);
-  while (!text.empty() && text.back() == '\0') text.pop_back();
-  return text;
-}
-
 }  // namespace
-
-void FillStatusRecord(const TaskStatus& status, uint8_t* record) {
-  engine_contract::StatusFields fields;
-  fields.total = status.total;
-  fields.done = status.done;
-  fields.linkSpeed = status.serverSpeed;
-  fields.otherSpeed = status.peerSpeed;
-  fields.state = status.state;
-  fields.peerBytes = status.peerBytes;
-  fields.servedBytes = status.servedBytes;
-  engine_contract::EncodeStatus(fields, record);
-}
 
 Engine::Engine() : m_hub(std::make_shared<SharingHub>()) {
   m_options.speedCap = std::make_shared<SpeedCap>();
@@ -68,11 +47,11 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const uint8_t* p = static_cast<const uint8_t*>(value);
   if (option == kOptionSeedUrl) {
-    m_options.seedUrl = OptionText(p, bytes);
+    m_options.seedUrl = engine_contract::DecodeOptionText(p, bytes);
     return;
   }
   if (option == kOptionShareAddress) {
-    m_sharing.address = OptionText(p, bytes);
+    m_sharing.address = engine_contract::DecodeOptionText(p, bytes);
     m_hub->Configure(m_sharing);
     return;
   }
@@ -138,7 +117,7 @@ void Engine::RemoveTask(int id) {
   m_tasks.erase(it);
 }
 
-bool Engine::QueryTask(int id, TaskStatus* status) {
+bool Engine::QueryTask(int id, TaskProgress* status) {
   auto task = Find(id);
   if (!task) return false;
   *status = task->Status();

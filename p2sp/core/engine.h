@@ -25,9 +25,6 @@ using engine_contract::kOptionShareAddress;
 using engine_contract::kOptionStallSeconds;
 using engine_contract::kStatusRecordSize;
 
-// Lays a status out the way the 596-byte record carries it.
-void FillStatusRecord(const TaskStatus& status, uint8_t* record);
-
 // The task table behind the exports. Every call returns at once.
 
 class Engine {
@@ -48,7 +45,7 @@ class Engine {
   int StartTask(int id);
   int StopTask(int id);
   void RemoveTask(int id);
-  bool QueryTask(int id, TaskStatus* status);
+  bool QueryTask(int id, TaskProgress* status);
   // Bytes served to other players since Init.
   uint64_t ServedBytes() const;
 

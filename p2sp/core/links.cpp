@@ -7,7 +7,7 @@
 namespace p2sp {
 namespace {
 
-std::string Trim(const std::string& s) { return engine_contract::TrimBlanks(s); }
+std::string Trim(const std::string& s) { return gd_text::Trim(s, gd_text::kCSpace); }
 
 }  // namespace
 

@@ -2,6 +2,8 @@
 
 #include "sha256.h"
 
+#include "contract/text.h"
+
 #include <expat.h>
 
 #include <cstring>
@@ -12,23 +14,11 @@ namespace {
 constexpr const char kNs[] = "urn:ietf:params:xml:ns:metalink";
 constexpr char kNsSep = '\x01';
 
-std::string Trim(const std::string& s) {
-  size_t b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return {};
-  size_t e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
+std::string Trim(const std::string& s) { return gd_text::Trim(s, gd_text::kXmlSpace); }
 
-bool ParseU64(const std::string& s, uint64_t* v) {
-  if (s.empty() || s.size() > 19) return false;
-  uint64_t n = 0;
-  for (char c : s) {
-    if (c < '0' || c > '9') return false;
-    n = n * 10 + static_cast<uint64_t>(c - '0');
-  }
-  *v = n;
-  return true;
-}
+// A manifest's numbers have at most 19 digits, below 10^19.
+constexpr size_t kManifestDigits = 19;
+bool ParseU64(const std::string& s, uint64_t* v) { return s.size() <= kManifestDigits && gd_text::ParseU64(s, v); }
 
 struct State {
   Manifest m;

@@ -3,14 +3,14 @@
 #include <cstdint>
 #include <string>
 
+#include "contract/text.h"
+
 namespace p2sp {
 
-// UTF-8 <-> wide text. wchar_t is UTF-16 on Windows and UTF-32 here; both work.
-std::string WideToUtf8(const std::wstring& text);
-std::wstring Utf8ToWide(const std::string& text);
-
-// Decimal digits only, no sign or blanks, no overflow.
-bool ParseU64(const std::string& text, uint64_t* value);
+// UTF-8 <-> wide text and decimal numbers, by the shared rules.
+using gd_text::ParseU64;
+using gd_text::Utf8ToWide;
+using gd_text::WideToUtf8;
 
 // "12.34 MiB"-style texts and the CLI's progress line.
 std::string SizeText(uint64_t bytes);

@@ -10,6 +10,7 @@
 
 #include "base/scoped_win.h"
 #include "curl_handles.h"
+#include "text.h"
 #include "tls_check.h"
 
 namespace p2sp {
@@ -25,9 +26,7 @@ std::wstring HostOf(const char* url) {
     std::string narrow(text);
     if (narrow.size() > 2 && narrow.front() == '[' && narrow.back() == ']')
       narrow = narrow.substr(1, narrow.size() - 2);
-    int n = ::MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), static_cast<int>(narrow.size()), nullptr, 0);
-    host.resize(n > 0 ? n : 0);
-    if (n > 0) ::MultiByteToWideChar(CP_UTF8, 0, narrow.c_str(), static_cast<int>(narrow.size()), &host[0], n);
+    host = Utf8ToWide(narrow);
   }
   return host;
 }

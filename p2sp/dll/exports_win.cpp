@@ -1,5 +1,6 @@
-// The engine DLL: thirteen cdecl exports over the portable engine. Every export
-// returns at once; transfers run on the tasks' own threads.
+// The engine DLL: the thirteen exports of contract/engine_exports.h over the
+// portable engine. Every export returns at once; transfers run on the tasks'
+// own threads.
 #include <windows.h>
 
 #include <cstring>
@@ -8,6 +9,9 @@
 #include <utility>
 
 #include "base/scoped_win.h"
+
+#define GD_ENGINE_DEFINES_EXPORTS
+#include "contract/engine_exports.h"
 
 #include "core/engine.h"
 #include "core/text.h"
@@ -52,50 +56,41 @@ std::string Utf8(const wchar_t* text) { return text ? p2sp::WideToUtf8(text) : s
 
 extern "C" {
 
-__declspec(dllexport) int __cdecl Init(int) {
-  TheEngine().Init();
-  return 1;
-}
+void GD_ENGINE_CALL Init(int) { TheEngine().Init(); }
 
-__declspec(dllexport) void __cdecl Uninit() {
+void GD_ENGINE_CALL Uninit() {
   TheEngine().Uninit();
   ReleaseModule();
 }
 
-__declspec(dllexport) int __cdecl SetP2spOption(int option, const void* value, int bytes) {
+void GD_ENGINE_CALL SetP2spOption(int option, const void* value, int bytes) {
   TheEngine().SetOption(option, value, bytes);
-  return 1;
 }
 
-__declspec(dllexport) int __cdecl CreateP2SPTask(HWND, const wchar_t* url, const wchar_t* path) {
+int GD_ENGINE_CALL CreateP2SPTask(void*, const wchar_t* url, const wchar_t* path) {
   return TheEngine().CreateTask(Utf8(url), Utf8(path));
 }
 
-__declspec(dllexport) int __cdecl QueryTask(int task, void* record) {
-  if (!record) return 0;
-  p2sp::TaskStatus status;
-  if (!TheEngine().QueryTask(task, &status)) return 0;
-  p2sp::FillStatusRecord(status, static_cast<uint8_t*>(record));
-  return 1;
+void GD_ENGINE_CALL QueryTask(int task, void* record) {
+  if (!record) return;
+  p2sp::TaskProgress status;
+  if (TheEngine().QueryTask(task, &status)) engine_contract::EncodeStatus(status, static_cast<uint8_t*>(record));
 }
 
-__declspec(dllexport) int __cdecl StartTask(int task) {
+int GD_ENGINE_CALL StartTask(int task) {
   HoldModule();
   return TheEngine().StartTask(task);
 }
 
-__declspec(dllexport) int __cdecl StopTask(int task) { return TheEngine().StopTask(task); }
+int GD_ENGINE_CALL StopTask(int task) { return TheEngine().StopTask(task); }
 
-__declspec(dllexport) int __cdecl RemoveTask(int task) {
-  TheEngine().RemoveTask(task);
-  return 1;
-}
+void GD_ENGINE_CALL RemoveTask(int task) { TheEngine().RemoveTask(task); }
 
 // Part of the interface the host binds, with nothing behind them here.
-__declspec(dllexport) int __cdecl Login() { return 0; }
-__declspec(dllexport) int __cdecl StopSeed() { return 0; }
-__declspec(dllexport) int __cdecl GetFinishMessage() { return 0; }
-__declspec(dllexport) int __cdecl SetConfigInfo() { return 0; }
-__declspec(dllexport) int __cdecl UpdateRegInfo() { return 0; }
+int GD_ENGINE_CALL Login() { return 0; }
+int GD_ENGINE_CALL StopSeed() { return 0; }
+int GD_ENGINE_CALL GetFinishMessage() { return 0; }
+int GD_ENGINE_CALL SetConfigInfo() { return 0; }
+int GD_ENGINE_CALL UpdateRegInfo() { return 0; }
 
 }  // extern "C"

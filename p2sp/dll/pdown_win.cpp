@@ -12,16 +12,10 @@
 
 #include "cli/pdown_args.h"
 #include "contract/engine_contract.h"
+#include "contract/engine_exports.h"
 #include "core/text.h"
 
 namespace {
-
-using InitFn = int(__cdecl*)(int);
-using UninitFn = void(__cdecl*)();
-using SetOptionFn = int(__cdecl*)(int, const void*, int);
-using CreateFn = int(__cdecl*)(HWND, const wchar_t*, const wchar_t*);
-using QueryFn = int(__cdecl*)(int, void*);
-using TaskFn = int(__cdecl*)(int);
 
 volatile LONG g_interrupted = 0;
 
@@ -33,11 +27,6 @@ BOOL WINAPI OnCtrl(DWORD) {
 int Usage() {
   std::fprintf(stderr, "%s", p2sp::kPdownUsage);
   return 2;
-}
-
-template <typename T>
-T Bind(HMODULE module, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
 }  // namespace
@@ -60,66 +49,66 @@ int wmain(int argc, wchar_t** argv) {
     std::fprintf(stderr, "pdown: cannot load %s\n", p2sp::WideToUtf8(dll).c_str());
     return 2;
   }
-  auto init = Bind<InitFn>(module, "Init");
-  auto uninit = Bind<UninitFn>(module, "Uninit");
-  auto setOption = Bind<SetOptionFn>(module, "SetP2spOption");
-  auto create = Bind<CreateFn>(module, "CreateP2SPTask");
-  auto query = Bind<QueryFn>(module, "QueryTask");
-  auto start = Bind<TaskFn>(module, "StartTask");
-  auto stop = Bind<TaskFn>(module, "StopTask");
-  if (!init || !uninit || !setOption || !create || !query || !start || !stop) {
+  engine_contract::EngineExports engine;
+  engine_contract::ResolveExports(
+      [module](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(module, name)); }, &engine);
+  if (!engine.Init || !engine.Uninit || !engine.SetP2spOption || !engine.CreateP2SPTask || !engine.QueryTask ||
+      !engine.StartTask || !engine.StopTask) {
     std::fprintf(stderr, "pdown: the engine lacks an export\n");
     return 2;
   }
-  init(0);
+  engine.Init(0);
   namespace ec = engine_contract;
-  if (!seed.empty()) setOption(ec::kOptionSeedUrl, seed.data(), static_cast<int>(seed.size() * 2));
+  auto setText = [&engine](int option, const std::wstring& text) {
+    const std::u16string units = ec::EncodeOptionText(text);
+    engine.SetP2spOption(option, units.data(), ec::OptionTextBytes(units));
+  };
+  if (!seed.empty()) setText(ec::kOptionSeedUrl, seed);
   int32_t v;
-  if (connections > 0) setOption(ec::kOptionMaxConnections, &(v = connections), 4);
-  if (stall > 0) setOption(ec::kOptionStallSeconds, &(v = stall), 4);
-  if (retries >= 0) setOption(ec::kOptionRetries, &(v = retries), 4);
-  setOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
-  if (args.uploadCap >= 0) setOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
-  if (args.maxSpeed > 0) setOption(ec::kOptionDownloadCap, &(v = args.maxSpeed), 4);
-  if (args.peersServed > 0) setOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
-  if (!args.shareOn.empty())
-    setOption(ec::kOptionShareAddress, args.shareOn.data(), static_cast<int>(args.shareOn.size() * 2));
+  if (connections > 0) engine.SetP2spOption(ec::kOptionMaxConnections, &(v = connections), 4);
+  if (stall > 0) engine.SetP2spOption(ec::kOptionStallSeconds, &(v = stall), 4);
+  if (retries >= 0) engine.SetP2spOption(ec::kOptionRetries, &(v = retries), 4);
+  engine.SetP2spOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
+  if (args.uploadCap >= 0) engine.SetP2spOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
+  if (args.maxSpeed > 0) engine.SetP2spOption(ec::kOptionDownloadCap, &(v = args.maxSpeed), 4);
+  if (args.peersServed > 0) engine.SetP2spOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
+  if (!args.shareOn.empty()) setText(ec::kOptionShareAddress, args.shareOn);
   ::SetConsoleCtrlHandler(OnCtrl, TRUE);
 
-  int task = create(nullptr, link.c_str(), target.c_str());
-  if (task <= 0 || start(task) != 1) {
+  int task = engine.CreateP2SPTask(nullptr, link.c_str(), target.c_str());
+  if (task <= 0 || engine.StartTask(task) != 1) {
     std::fprintf(stderr, "pdown: the engine refused the task\n");
-    uninit();
+    engine.Uninit();
     return 5;
   }
   uint8_t record[ec::kStatusRecordSize];
   uint8_t state = 0;
-  ec::StatusFields status;
+  ec::TaskStatus status;
   for (int ticks = 1;; ++ticks) {
     ::Sleep(20);
     std::memset(record, 0, sizeof record);
-    query(task, record);
+    engine.QueryTask(task, record);
     status = ec::DecodeStatus(record);
     state = status.state;
-    if (!quiet && (ticks % 25 == 0 || state != ec::kStateRunning)) {
-      std::string line = p2sp::ProgressLine(status.done, status.total, uint64_t{status.linkSpeed} + status.otherSpeed);
+    if (!quiet && (ticks % 25 == 0 || state != ec::kTaskStateRunning)) {
+      std::string line = p2sp::ProgressLine(status.done, status.total, status.Speed());
       std::fprintf(stderr, "%s\n", line.c_str());
     }
     if (g_interrupted) {
-      stop(task);
-      uninit();
+      engine.StopTask(task);
+      engine.Uninit();
       return 3;
     }
-    if (state != ec::kStateRunning) break;
+    if (state != ec::kTaskStateRunning) break;
   }
-  for (int waited = 0; state == ec::kStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted; ++waited)
+  for (int waited = 0; state == ec::kTaskStateFinished && waited < args.lingerSeconds * 10 && !g_interrupted; ++waited)
     ::Sleep(100);
   std::memset(record, 0, sizeof record);
-  query(task, record);
+  engine.QueryTask(task, record);
   status = ec::DecodeStatus(record);
   std::printf("%s\n", p2sp::PdownSummary(status.done, status.peerBytes, status.servedBytes).c_str());
   std::fflush(stdout);
-  uninit();
-  if (state == ec::kStateFinished) return 0;
-  return state == ec::kStateDamaged ? 6 : 5;
+  engine.Uninit();
+  if (state == ec::kTaskStateFinished) return 0;
+  return state == ec::kTaskStateFailedCheck ? 6 : 5;
 }

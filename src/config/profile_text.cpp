@@ -5,14 +5,7 @@
 
 namespace {
 
-bool IsProfileBlank(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\v' || c == L'\f' || c == 0x1a; }
-
-std::wstring Trim(const std::wstring& text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && IsProfileBlank(text[begin])) ++begin;
-  while (end > begin && IsProfileBlank(text[end - 1])) --end;
-  return text.substr(begin, end - begin);
-}
+std::wstring Trim(const std::wstring& text) { return gd_text::Trim(text, gd_text::kProfileBlanks); }
 
 bool SameNameNoCase(const std::wstring& a, const std::wstring& b) {
   if (a.size() != b.size()) return false;
@@ -27,16 +20,6 @@ std::wstring UpperName(const std::wstring& name) {
   std::wstring upper(name);
   for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
   return upper;
-}
-
-void AppendCodePoint(std::wstring& out, uint32_t cp) {
-  if (sizeof(wchar_t) == 2 && cp >= 0x10000) {
-    cp -= 0x10000;
-    out += static_cast<wchar_t>(0xD800 + (cp >> 10));
-    out += static_cast<wchar_t>(0xDC00 + (cp & 0x3FF));
-  } else {
-    out += static_cast<wchar_t>(cp);
-  }
 }
 
 std::wstring FromUtf16(const std::string& bytes, size_t start, bool bigEndian) {
@@ -55,7 +38,7 @@ std::wstring FromUtf16(const std::string& bytes, size_t start, bool bigEndian) {
       uint8_t hi2 = static_cast<uint8_t>(bytes[bigEndian ? i + 2 : i + 3]);
       uint32_t next = static_cast<uint32_t>(hi2) << 8 | lo2;
       if (next >= 0xDC00 && next < 0xE000) {
-        AppendCodePoint(out, 0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
+        out += static_cast<wchar_t>(0x10000 + ((unit - 0xD800) << 10) + (next - 0xDC00));
         i += 2;
         continue;
       }
@@ -67,83 +50,11 @@ std::wstring FromUtf16(const std::string& bytes, size_t start, bool bigEndian) {
 
 }  // namespace
 
-std::wstring Utf8ToWide(const std::string& text, bool* invalid) {
-  std::wstring out;
-  out.reserve(text.size());
-  bool bad = false;
-  for (size_t i = 0; i < text.size();) {
-    uint8_t c = static_cast<uint8_t>(text[i]);
-    int extra = c < 0x80 ? 0 : (c & 0xE0) == 0xC0 ? 1 : (c & 0xF0) == 0xE0 ? 2 : (c & 0xF8) == 0xF0 ? 3 : -1;
-    uint32_t cp = extra == 0 ? c : extra == 1 ? (c & 0x1Fu) : extra == 2 ? (c & 0x0Fu) : (c & 0x07u);
-    bool ok = extra >= 0 && i + extra < text.size();
-    for (int k = 1; ok && k <= extra; ++k) {
-      uint8_t cc = static_cast<uint8_t>(text[i + k]);
-      if ((cc & 0xC0) != 0x80) ok = false;
-      cp = cp << 6 | (cc & 0x3Fu);
-    }
-    // Overlong forms, surrogates and values past U+10FFFF are not UTF-8.
-    static const uint32_t kMinimum[] = {0, 0x80, 0x800, 0x10000};
-    if (ok && (cp < kMinimum[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000))) ok = false;
-    if (!ok) {
-      bad = true;
-      out += static_cast<wchar_t>(0xFFFD);
-      ++i;
-      continue;
-    }
-    AppendCodePoint(out, cp);
-    i += static_cast<size_t>(extra) + 1;
-  }
-  if (invalid) *invalid = bad;
-  return out;
-}
-
-std::string WideToUtf8(const std::wstring& text) {
-  std::string out;
-  out.reserve(text.size());
-  for (size_t i = 0; i < text.size(); ++i) {
-    uint32_t cp = static_cast<uint32_t>(text[i]);
-    if (sizeof(wchar_t) == 2 && cp >= 0xD800 && cp < 0xDC00 && i + 1 < text.size()) {
-      uint32_t next = static_cast<uint32_t>(text[i + 1]);
-      if (next >= 0xDC00 && next < 0xE000) {
-        cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-        ++i;
-      }
-    }
-    if ((cp >= 0xD800 && cp < 0xE000) || cp > 0x10FFFF) cp = 0xFFFD;
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  }
-  return out;
-}
-
 std::string EncodeUtf16LeWithMark(const std::wstring& text) {
   std::string out = "\xFF\xFE";
-  auto put = [&out](uint32_t unit) {
+  for (char16_t unit : gd_text::WideToUtf16(text)) {
     out += static_cast<char>(unit & 0xFF);
     out += static_cast<char>(unit >> 8);
-  };
-  for (wchar_t c : text) {
-    uint32_t cp = static_cast<uint32_t>(c);
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      put(0xD800 + (cp >> 10));
-      put(0xDC00 + (cp & 0x3FF));
-    } else {
-      put(cp);
-    }
   }
   return out;
 }

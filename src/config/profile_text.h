@@ -6,6 +6,8 @@
 #include <utility>
 #include <vector>
 
+#include "contract/text.h"
+
 enum class ProfileEncoding {
   kUtf16Le,      // FF FE: read as UTF-16 by Windows
   kUtf16Be,      // FE FF: not recognised by Windows
@@ -25,8 +27,8 @@ struct DecodedProfile {
 DecodedProfile DecodeProfileBytes(const std::string& bytes);
 
 std::string EncodeUtf16LeWithMark(const std::wstring& text);
-std::wstring Utf8ToWide(const std::string& text, bool* invalid = nullptr);
-std::string WideToUtf8(const std::wstring& text);
+using gd_text::Utf8ToWide;
+using gd_text::WideToUtf8;
 
 class ProfileDocument {
  public:

@@ -90,7 +90,7 @@ void CDownloadDriver::CreateGameTask(bool newDownload) {
   if (newDownload) {
     m_gameTask = m_engine.CreateP2SPTask(m_host.NotifyWindow(), GameTaskLink(item), path);
     m_h1Targets.insert(path);
-  } else if (m_h1Targets.count(path) || !m_files.PathExists(path + L".P2P")) {
+  } else if (m_h1Targets.count(path) || !m_files.PathExists(engine_contract::SideFilePath(path))) {
     // The engine takes the MD5 text over from its record on disk only: with
     // no record yet (a task stopped before it first ran) or none any more
     // (data deleted), the plain link would lose the check.
@@ -230,7 +230,7 @@ bool CDownloadDriver::BeginDownload() {
 int CDownloadDriver::GetGameProgressPercent() {
   const TaskStatus game = QueryStatus(m_gameTask);
   if (game.total == 0) return 0;
-  return ProgressPercent(m_progress.completedBytes + game.downloaded, m_totalGameSize);
+  return ProgressPercent(m_progress.completedBytes + game.done, m_totalGameSize);
 }
 
 uint64_t CDownloadDriver::CompanionSize(const TaskStatus& companion) {
@@ -251,7 +251,7 @@ uint64_t CDownloadDriver::GetCompanionTotalSize() {
 uint64_t CDownloadDriver::GetCompanionDoneSize() {
   if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
   const TaskStatus companion = QueryStatus(m_companionTask);
-  if (companion.downloaded != 0) return companion.downloaded;
+  if (companion.done != 0) return companion.done;
   const std::wstring path = CompanionPath();
   if (!FileNameOfLink(m_settings.companionLink).empty() && m_files.PathExists(path)) return m_files.FileSize(path);
   return 0;
@@ -265,7 +265,7 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   }
   const TaskStatus game = QueryStatus(m_gameTask);
   TaskStatus companion = QueryStatus(m_companionTask);
-  if (game.downloaded != 0) m_gameDataSeen = true;
+  if (game.done != 0) m_gameDataSeen = true;
 
   bool itemEnded = false;
   if (game.state != kTaskStateRunning || m_restartCount > kMaxRestarts) {
@@ -288,11 +288,11 @@ PollDisplay CDownloadDriver::OnPollTimer() {
     }
   }
 
-  const uint64_t gameDone = itemEnded ? 0 : game.downloaded;
+  const uint64_t gameDone = itemEnded ? 0 : game.done;
   if (CompanionWanted()) {
     const uint64_t companionTotal = CompanionSize(companion);
     display.total = m_totalGameSize + companionTotal;
-    display.done = m_progress.completedBytes + gameDone + (m_companionFinished ? companionTotal : companion.downloaded);
+    display.done = m_progress.completedBytes + gameDone + (m_companionFinished ? companionTotal : companion.done);
     display.speed = game.Speed() + companion.Speed();
     // A size of 0 only means "not known yet"; it must not wipe the one kept.
     if (!m_companionFinished && companion.total != 0) m_resume.SaveCompanionSize(companion.total);
@@ -422,7 +422,7 @@ void CDownloadDriver::ShowSizes(uint64_t done, uint64_t total) { m_view.SetSizes
 
 void CDownloadDriver::RefreshProgress() {
   const TaskStatus game = QueryStatus(m_gameTask);
-  uint64_t done = game.downloaded;
+  uint64_t done = game.done;
   uint64_t total = m_totalGameSize;
   if (m_view.IsCompanionChecked()) {
     total += GetCompanionTotalSize();
@@ -460,7 +460,7 @@ void CDownloadDriver::OnStartup(int resumeCode) {
     }
     case ResumePartial:
       m_flow = DownloadFlow::Paused;
-      m_gameDataSeen = m_files.PathExists(ItemPath(m_progress.currentItem) + L".P2P");
+      m_gameDataSeen = m_files.PathExists(engine_contract::SideFilePath(ItemPath(m_progress.currentItem)));
       m_view.ShowSaveDir(m_progress.saveDir, true);
       m_view.SetCompanionChecked(m_resume.LoadInstallCompanion(m_view.IsCompanionChecked()));
       m_view.EnableCompanionCheckBox(false);
@@ -556,7 +556,7 @@ void CDownloadDriver::ContinueItem() {
   // The engine makes the side file only once the game task runs: before the
   // task has shown any data (the companion still downloading, a pause in the
   // first seconds) its absence is no loss.
-  if (m_gameDataSeen && !m_files.PathExists(path + L".P2P")) {
+  if (m_gameDataSeen && !m_files.PathExists(engine_contract::SideFilePath(path))) {
     if (m_prompts.ShowFileDamagedPrompt() == PromptResultAction) RestartFromScratch();
     return;
   }
@@ -800,8 +800,8 @@ void CDownloadDriver::OpenSaveDir() {
   const std::wstring name =
       m_progress.pendingItems.empty() ? std::wstring() : FileNameOfLink(m_progress.pendingItems.front().downloadLink);
   if (!name.empty()) {
-    if (m_files.PathExists(dir + name + L".P2P")) {
-      m_host.OpenFolderAndSelect(dir + name + L".P2P");
+    if (m_files.PathExists(engine_contract::SideFilePath(dir + name))) {
+      m_host.OpenFolderAndSelect(engine_contract::SideFilePath(dir + name));
       return;
     }
     if (m_files.PathExists(dir + name)) {

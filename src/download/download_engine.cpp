@@ -3,19 +3,6 @@
 #include <cstdint>
 #include <cstring>
 
-TaskStatus ParseTaskStatus(const unsigned char* record) {
-  const engine_contract::StatusFields fields = engine_contract::DecodeStatus(record);
-  TaskStatus status;
-  status.total = fields.total;
-  status.downloaded = fields.done;
-  status.speed1 = fields.linkSpeed;
-  status.speed2 = fields.otherSpeed;
-  status.state = fields.state;
-  status.peerBytes = fields.peerBytes;
-  status.servedBytes = fields.servedBytes;
-  return status;
-}
-
 bool CManagerEngine::IsLoaded() { return m_manager.IsLoaded(); }
 
 void CManagerEngine::Init() { m_manager.Init(0); }
@@ -45,7 +32,7 @@ TaskStatus CManagerEngine::QueryTask(int taskId) {
   unsigned char record[kTaskStatusSize];
   std::memset(record, 0, sizeof record);
   m_manager.QueryTask(taskId, record);
-  return ParseTaskStatus(record);
+  return engine_contract::DecodeStatus(record);
 }
 
 int CManagerEngine::StartTask(int taskId) { return m_manager.StartTask(taskId); }

@@ -5,22 +5,6 @@
 
 #include "engine/download_manager.h"
 
-// The fields of the engine's 596-byte status record that the program reads.
-struct TaskStatus {
-  uint64_t total = 0;  // 0 while the engine does not know the size
-  uint64_t downloaded = 0;
-  uint32_t speed1 = 0;  // bytes per second from the task's link
-  uint32_t speed2 = 0;  // bytes per second from other sources
-  uint8_t state = 0;    // 0 running, 1 finished, 5 and 6 failed
-  uint64_t peerBytes = 0;    // bytes of this task that came from other players
-  uint64_t servedBytes = 0;  // bytes the engine served to other players since Init (any task tells it)
-
-  uint64_t Speed() const { return static_cast<uint64_t>(speed1) + speed2; }
-};
-
-// Reads the record as the engine fills it (little-endian).
-TaskStatus ParseTaskStatus(const unsigned char* record);
-
 // The engine calls the download window makes; tests put a fake behind it.
 class IDownloadEngine {
  public:

@@ -1,5 +1,7 @@
 #include "download/save_dir_rules.h"
 
+#include "contract/engine_contract.h"
+
 const wchar_t kFatMessage[] = L"磁盘格式为FAT32，无法保存大于4GB的文件，请更换为NTFS格式分区！";
 const wchar_t kPermissionMessage[] = L"所选目录没有读写权限，请您重新选择目录!";
 const wchar_t kSpaceMessage[] = L"磁盘空间不足，请您重新选择目录!";
@@ -77,7 +79,7 @@ bool HasEnoughSpace(IDiskSystem& disk, const std::wstring& dir, uint64_t needed,
   uint64_t freeBytes = 0;
   if (!disk.GetFreeBytes(dir, &freeBytes)) return false;
   if (!partialName.empty()) {
-    const std::wstring dataFile = WithTrailingBackslash(dir) + partialName + L".P2P";
+    const std::wstring dataFile = engine_contract::SideFilePath(WithTrailingBackslash(dir) + partialName);
     if (disk.PathExists(dataFile)) {
       const uint64_t held = disk.FileSize(dataFile);
       freeBytes = held > UINT64_MAX - freeBytes ? UINT64_MAX : freeBytes + held;

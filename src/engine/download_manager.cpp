@@ -2,11 +2,6 @@
 
 #include <cstring>
 
-bool EngineEntryPoints::Complete() const {
-  return Init && Login && Uninit && CreateP2SPTask && QueryTask && StopSeed && GetFinishMessage && RemoveTask &&
-         SetConfigInfo && UpdateRegInfo && SetP2spOption && StartTask && StopTask;
-}
-
 CDownloadManager::CDownloadManager(const EngineEntryPoints& entryPoints)
     : m_entry(entryPoints), m_loaded(entryPoints.Complete()) {}
 
@@ -29,9 +24,8 @@ int CDownloadManager::SetP2spOption(int option, const void* value, int bytes) {
 }
 
 int CDownloadManager::SetSeedUrl(const std::wstring& seedUrl) {
-  // The engine takes UTF-16 whatever wchar_t is on the host.
-  std::u16string units(seedUrl.begin(), seedUrl.end());
-  return SetP2spOption(3, units.data(), static_cast<int>(units.size() * sizeof(char16_t)));
+  const std::u16string units = engine_contract::EncodeOptionText(seedUrl);
+  return SetP2spOption(engine_contract::kOptionSeedUrl, units.data(), engine_contract::OptionTextBytes(units));
 }
 
 int CDownloadManager::CreateP2SPTask(void* notifyWindow, const wchar_t* url, const wchar_t* path) {

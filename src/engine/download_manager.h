@@ -5,50 +5,19 @@
 #include <string>
 
 #include "contract/engine_contract.h"
-
-#if defined(_WIN32)
-#define GD_ENGINE_CALL __cdecl
-#else
-#define GD_ENGINE_CALL
-#endif
+#include "contract/engine_exports.h"
 
 // The status record and the task states, as the engine's contract fixes them.
 constexpr size_t kTaskStatusSize = engine_contract::kStatusRecordSize;
 constexpr size_t kTaskStatusStateOffset = engine_contract::kStateOffset;
-constexpr uint8_t kTaskStateRunning = engine_contract::kStateRunning;
-constexpr uint8_t kTaskStateFinished = engine_contract::kStateFinished;
-constexpr uint8_t kTaskStateFailedDownload = engine_contract::kStateFailed;
-constexpr uint8_t kTaskStateFailedCheck = engine_contract::kStateDamaged;
+using engine_contract::kTaskStateFailedCheck;
+using engine_contract::kTaskStateFailedDownload;
+using engine_contract::kTaskStateFinished;
+using engine_contract::kTaskStateRunning;
+using engine_contract::TaskStatus;
 
-// The engine DLL's exports. The five that the program never calls have no
-// fixed signature; they are bound only because a complete engine has them.
-using EngineInitFn = void(GD_ENGINE_CALL*)(int);
-using EngineUninitFn = void(GD_ENGINE_CALL*)();
-using EngineCreateP2SPTaskFn = int(GD_ENGINE_CALL*)(void* notifyWindow, const wchar_t* url, const wchar_t* path);
-using EngineQueryTaskFn = void(GD_ENGINE_CALL*)(int taskId, void* record);
-using EngineTaskFn = int(GD_ENGINE_CALL*)(int taskId);
-using EngineRemoveTaskFn = void(GD_ENGINE_CALL*)(int taskId);
-using EngineSetP2spOptionFn = void(GD_ENGINE_CALL*)(int option, const void* value, int bytes);
-using EngineUnusedFn = void(GD_ENGINE_CALL*)();
-
-// The thirteen entry points, in the order the manager keeps them.
-struct EngineEntryPoints {
-  EngineInitFn Init = nullptr;
-  EngineUnusedFn Login = nullptr;
-  EngineUninitFn Uninit = nullptr;
-  EngineCreateP2SPTaskFn CreateP2SPTask = nullptr;
-  EngineQueryTaskFn QueryTask = nullptr;
-  EngineUnusedFn StopSeed = nullptr;
-  EngineUnusedFn GetFinishMessage = nullptr;
-  EngineRemoveTaskFn RemoveTask = nullptr;
-  EngineUnusedFn SetConfigInfo = nullptr;
-  EngineUnusedFn UpdateRegInfo = nullptr;
-  EngineSetP2spOptionFn SetP2spOption = nullptr;
-  EngineTaskFn StartTask = nullptr;
-  EngineTaskFn StopTask = nullptr;
-
-  bool Complete() const;
-};
+// The engine DLL's thirteen exports, with the signatures of the contract.
+using EngineEntryPoints = engine_contract::EngineExports;
 
 // The process-wide wrapper of the download engine DLL. The DLL is extracted
 // from the program's resources and bound when Instance() is first called.

@@ -6,17 +6,6 @@
 #include "engine/download_manager.h"
 #include "engine/resource_extract.h"
 
-namespace {
-
-// GetProcAddress hands back a generic function pointer; going through
-// void(*)() keeps the compiler from warning about the cast to the real type.
-template <typename Fn>
-void Bind(HMODULE module, const char* name, Fn& slot) {
-  slot = reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(::GetProcAddress(module, name)));
-}
-
-}  // namespace
-
 class CDownloadManager::EngineLibrary {
  public:
   // A copy left by an earlier run would make the new file impossible to create.
@@ -45,19 +34,10 @@ void CDownloadManager::EngineLibraryDeleter::operator()(EngineLibrary* library) 
 CDownloadManager::CDownloadManager(const std::wstring& enginePath) : m_library(new EngineLibrary(enginePath)) {
   HMODULE module = m_library->Load();
   if (!module) return;
-  Bind(module, "Init", m_entry.Init);
-  Bind(module, "Login", m_entry.Login);
-  Bind(module, "Uninit", m_entry.Uninit);
-  Bind(module, "CreateP2SPTask", m_entry.CreateP2SPTask);
-  Bind(module, "QueryTask", m_entry.QueryTask);
-  Bind(module, "StartTask", m_entry.StartTask);
-  Bind(module, "StopTask", m_entry.StopTask);
-  Bind(module, "StopSeed", m_entry.StopSeed);
-  Bind(module, "GetFinishMessage", m_entry.GetFinishMessage);
-  Bind(module, "RemoveTask", m_entry.RemoveTask);
-  Bind(module, "SetConfigInfo", m_entry.SetConfigInfo);
-  Bind(module, "UpdateRegInfo", m_entry.UpdateRegInfo);
-  Bind(module, "SetP2spOption", m_entry.SetP2spOption);
+  // GetProcAddress hands back a generic function pointer; going through
+  // void(*)() keeps the compiler from warning about the cast to the real type.
+  engine_contract::ResolveExports(
+      [module](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(module, name)); }, &m_entry);
   m_loaded = m_entry.Complete();
   if (m_loaded) m_callback = nullptr;
 }

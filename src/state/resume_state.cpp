@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "config/config_parse.h"
+#include "contract/engine_contract.h"
 
 namespace {
 
@@ -192,13 +193,13 @@ int DetectResumeState(CResumeState& state, IResumeFiles& files, const std::vecto
         progress.saveDir = dir;
         return ResumeComplete;
       }
-      if (!withMd5 && files.PathExists(path + L".P2P")) {
+      if (!withMd5 && files.PathExists(engine_contract::SideFilePath(path))) {
         progress.saveDir = dir;
         return ResumePartial;
       }
       continue;
     }
-    if (files.PathExists(path + L".P2P")) {
+    if (files.PathExists(engine_contract::SideFilePath(path))) {
       progress.saveDir = dir;
       return ResumePartial;
     }
@@ -218,7 +219,7 @@ void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::
     if (!UsableName(name)) continue;
     const std::wstring path = dir + name;
     if (files.PathExists(path)) files.DeletePath(path);
-    if (files.PathExists(path + L".P2P")) files.DeletePath(path + L".P2P");
+    if (files.PathExists(engine_contract::SideFilePath(path))) files.DeletePath(engine_contract::SideFilePath(path));
   }
 }
 

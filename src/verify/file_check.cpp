@@ -3,12 +3,10 @@
 #include <algorithm>
 #include <vector>
 
-bool Md5OfFileTail(IReadableFile& file, uint64_t size, Md5Digest* digest) {
+bool Md5OfRange(IReadableFile& file, uint64_t begin, uint64_t end, Md5Digest* digest) {
   digest->fill(0);
-  if (size == 0) return false;
-  const uint64_t start = engine_contract::Md5RangeStart(size);
-  uint64_t left = size - start;
-  if (start > 0 && !file.Seek(start)) return false;
+  uint64_t left = end > begin ? end - begin : 0;
+  if (begin > 0 && !file.Seek(begin)) return false;
 
   std::vector<uint8_t> block(static_cast<size_t>(std::min<uint64_t>(left, kMd5ReadBlock)));
   Md5 md5;
@@ -23,6 +21,11 @@ bool Md5OfFileTail(IReadableFile& file, uint64_t size, Md5Digest* digest) {
   }
   *digest = md5.Final();
   return true;
+}
+
+bool Md5OfFileTail(IReadableFile& file, uint64_t size, Md5Digest* digest) {
+  digest->fill(0);
+  return size != 0 && Md5OfRange(file, engine_contract::Md5RangeStart(size), size, digest);
 }
 
 bool Md5TextMatches(const Md5Digest& digest, const std::wstring& expected) {

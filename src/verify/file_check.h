@@ -24,6 +24,11 @@ class IReadableFile {
   virtual bool Read(void* buffer, size_t length, size_t* got) = 0;
 };
 
+// Digest of the bytes [begin, end) of a file, read from `begin` on in blocks
+// of kMd5ReadBlock. Fails when a read fails or the file ends before `end`; an
+// empty range is the digest of nothing.
+bool Md5OfRange(IReadableFile& file, uint64_t begin, uint64_t end, Md5Digest* digest);
+
 // Digest of a file of `size` bytes: the whole file up to kMd5TailLimit bytes,
 // otherwise its last kMd5TailLimit bytes. An empty file, or one that cannot be
 // read to the end of that range, fails and leaves the zero digest, so it

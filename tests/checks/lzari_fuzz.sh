@@ -3,11 +3,13 @@
 # under ASan and UBSan for a bounded time. LZARI_FUZZ_SECONDS runs it longer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-work=${GD_BUILD_DIR:-$root/build}/fuzz/lzari
+# shellcheck source=../support/fuzz.sh
+source "$root/tests/support/fuzz.sh"
+work=$(fuzz_work "$root" lzari)
+mkdir -p "$work/corpus" "$work/seeds"
 seconds=${LZARI_FUZZ_SECONDS:-60}
-mkdir -p "$work/corpus" "$work/seeds" "$work/findings"
 
-flags=(-std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all -I"$root/src")
+flags=("${fuzz_flags[@]}" -I"$root/src")
 clang++ "${flags[@]}" -fsanitize=fuzzer "$root/tests/engine/lzari_fuzzer.cpp" "$root/src/engine/lzari.cpp" \
   -o "$work/lzari_fuzzer"
 clang++ "${flags[@]}" "$root/tools/lzari/lzari_main.cpp" "$root/src/engine/lzari.cpp" -o "$work/lzari"
@@ -27,10 +29,6 @@ for f in "$work/seeds"/*; do
   cp "$f.lz" "$work/corpus/"
 done
 
-ASAN_OPTIONS=detect_leaks=1 "$work/lzari_fuzzer" "$work/corpus" -max_total_time="$seconds" -max_len=4096 \
-  -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix="$work/findings/" 2>&1 | tail -n 25
-if ls "$work/findings"/* >/dev/null 2>&1; then
-  echo "findings in $work/findings"
-  exit 1
-fi
-echo "no finding in ${seconds}s"
+status=0
+fuzz_run "$work/lzari_fuzzer" "$work/corpus" "$seconds" 4096 "$work/findings/" 25 || status=$?
+fuzz_verdict "$work/findings" "$status" "no finding in ${seconds}s"

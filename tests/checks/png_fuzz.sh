@@ -4,11 +4,13 @@
 # PNGs of every colour type. PNG_FUZZ_SECONDS runs it longer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-work=${GD_BUILD_DIR:-$root/build}/fuzz/png
+# shellcheck source=../support/fuzz.sh
+source "$root/tests/support/fuzz.sh"
+work=$(fuzz_work "$root" png)
+mkdir -p "$work/corpus"
 seconds=${PNG_FUZZ_SECONDS:-45}
-mkdir -p "$work/corpus" "$work/findings"
 
-flags=(-std=c++17 -g -O1 -fsanitize=address,undefined -fno-sanitize-recover=all -I"$root/src")
+flags=("${fuzz_flags[@]}" -I"$root/src")
 # shellcheck disable=SC2046
 clang++ "${flags[@]}" -fsanitize=fuzzer $(pkg-config --cflags libpng) "$root/tests/skin/png_fuzzer.cpp" \
   "$root/src/skin/png_decode.cpp" $(pkg-config --libs libpng zlib) -o "$work/png_fuzzer"
@@ -26,10 +28,6 @@ for seed in "png8:palette.png -type Palette" "png24:rgb.png" "png32:rgba.png -al
   convert -size 9x7 gradient:red-blue $args -strip "$work/corpus/${out#*:}" 2>/dev/null || true
 done
 
-ASAN_OPTIONS=detect_leaks=1 "$work/png_fuzzer" "$work/corpus" -max_total_time="$seconds" -max_len=65536 \
-  -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 -artifact_prefix="$work/findings/" 2>&1 | tail -n 25
-if ls "$work/findings"/* >/dev/null 2>&1; then
-  echo "findings in $work/findings"
-  exit 1
-fi
-echo "no finding in ${seconds}s"
+status=0
+fuzz_run "$work/png_fuzzer" "$work/corpus" "$seconds" 65536 "$work/findings/" 25 || status=$?
+fuzz_verdict "$work/findings" "$status" "no finding in ${seconds}s"

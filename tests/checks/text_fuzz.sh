@@ -5,13 +5,15 @@
 # as timeouts or memory findings. TEXT_FUZZ_SECONDS runs each longer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
-work=${GD_BUILD_DIR:-$root/build}/fuzz/text
+# shellcheck source=../support/fuzz.sh
+source "$root/tests/support/fuzz.sh"
+work=$(fuzz_work "$root" text)
+mkdir -p "$work/config-corpus" "$work/markup-corpus"
 seconds=${TEXT_FUZZ_SECONDS:-30}
-mkdir -p "$work/config-corpus" "$work/markup-corpus" "$work/findings"
 
-flags=(-std=c++17 -g -O1 -fsanitize=address,undefined,fuzzer -fno-sanitize-recover=all -I"$root/src")
+flags=("${fuzz_flags[@]}" -fsanitize=fuzzer -I"$root/src" -I"$root")
 clang++ "${flags[@]}" "$root/tests/config/config_fuzzer.cpp" "$root/src/config/config_parse.cpp" \
-  "$root/src/config/profile_text.cpp" -o "$work/config_fuzzer"
+  "$root/src/config/profile_text.cpp" "$root/contract/text.cpp" -o "$work/config_fuzzer"
 clang++ "${flags[@]}" "$root/tests/skin/markup_fuzzer.cpp" "$root/src/skin/markup.cpp" -o "$work/markup_fuzzer"
 
 printf '[GameConfig]\r\nGameName=G\r\nGameSize=5,6\r\nGameDownloadLink=http://h/a.exe?t=1,http://h/b.bin\r\nGameStart=a.exe\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n[Gardbox]\r\nGardboxDownloaderLink=http://h/box.exe\r\n' \
@@ -21,13 +23,6 @@ printf '{\0&\0#\0a\0=\0b\0u\0t\0t\0o\0n\0:\x001\x009\0}\0{\0&\0#\0c\0o\0l\0o\0r\
 
 status=0
 for which in config markup; do
-  ASAN_OPTIONS=detect_leaks=1 "$work/${which}_fuzzer" "$work/$which-corpus" -max_total_time="$seconds" \
-    -max_len=1048576 -rss_limit_mb=2048 -timeout=10 -print_final_stats=1 \
-    -artifact_prefix="$work/findings/$which-" 2>&1 | tail -n 12 || status=1
+  fuzz_run "$work/${which}_fuzzer" "$work/$which-corpus" "$seconds" 1048576 "$work/findings/$which-" 12 || status=1
 done
-if ls "$work/findings"/* >/dev/null 2>&1; then
-  echo "findings in $work/findings"
-  exit 1
-fi
-[ "$status" = 0 ] || exit 1
-echo "no finding in ${seconds}s each"
+fuzz_verdict "$work/findings" "$status" "no finding in ${seconds}s each"

@@ -639,7 +639,7 @@ TEST_F(DriverTest, CompleteDownload_TellsEveryGameTasksBytesFromPlayersAndTheLat
   // b.bin stalls: its first task's bytes stay counted after the restart.
   driver->OnDownloadCommand(kAutoContinueParam);
   engine.status[driver->GameTask()] = Shared(200, kTaskStateRunning, 20, 9);
-  engine.status[driver->GameTask()].speed1 = 0;
+  engine.status[driver->GameTask()].linkSpeed = 0;
   const int stalled = driver->GameTask();
   for (int i = 0; i < 91 && driver->GameTask() == stalled; ++i) driver->OnPollTimer();
   ASSERT_NE(driver->GameTask(), stalled);

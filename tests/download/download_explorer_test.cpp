@@ -298,7 +298,7 @@ class World {
       FakeEngine::Task& task = entry.second;
       TaskStatus& status = engine->status[entry.first];
       if (!task.live || !task.running || status.state != 0) {
-        status.speed1 = 0;
+        status.linkSpeed = 0;
         continue;
       }
       const bool companion = task.path.rfind(kTemp, 0) == 0;
@@ -331,7 +331,7 @@ class World {
   }
 
   void Quiet() {
-    for (auto& entry : engine->status) entry.second.speed1 = entry.second.speed2 = 0;
+    for (auto& entry : engine->status) entry.second.linkSpeed = entry.second.otherSpeed = 0;
   }
 
   void Rename() {

@@ -62,6 +62,7 @@ void GD_ENGINE_CALL FillRecord(int taskId, void* record) {
   bytes[kTaskStatusStateOffset + 1] = 0xff;
 }
 void GD_ENGINE_CALL NoOp() {}
+int GD_ENGINE_CALL Unused() { return 0; }
 void GD_ENGINE_CALL NoInit(int) {}
 int GD_ENGINE_CALL Create(void*, const wchar_t*, const wchar_t*) { return 7; }
 int GD_ENGINE_CALL One(int) { return 1; }
@@ -71,7 +72,7 @@ void GD_ENGINE_CALL Option(int, const void*, int) {}
 TEST(ManagerEngineTest, ReadsTheRecordFieldsThroughTheManager) {
   EngineEntryPoints entry;
   entry.Init = NoInit;
-  entry.Login = entry.StopSeed = entry.GetFinishMessage = entry.SetConfigInfo = entry.UpdateRegInfo = NoOp;
+  entry.Login = entry.StopSeed = entry.GetFinishMessage = entry.SetConfigInfo = entry.UpdateRegInfo = Unused;
   entry.Uninit = NoOp;
   entry.CreateP2SPTask = Create;
   entry.QueryTask = FillRecord;
@@ -84,7 +85,7 @@ TEST(ManagerEngineTest, ReadsTheRecordFieldsThroughTheManager) {
   EXPECT_EQ(engine.CreateP2SPTask(nullptr, L"u", L"p"), 7);
   const TaskStatus status = engine.QueryTask(7);
   EXPECT_EQ(status.total, 0x0000000123456789ull);
-  EXPECT_EQ(status.downloaded, 0x00000000ABCDEF08ull);
+  EXPECT_EQ(status.done, 0x00000000ABCDEF08ull);
   EXPECT_EQ(status.Speed(), 70000ull + 0x80000000ull) << "the sum does not wrap at 32 bits";
   EXPECT_EQ(status.state, 6);
 }

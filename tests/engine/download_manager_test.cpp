@@ -39,7 +39,10 @@ struct FakeEngine {
     calls.push_back("Option " + std::to_string(option) + " " + std::to_string(bytes));
     seed.assign(static_cast<const char16_t*>(value), static_cast<size_t>(bytes) / 2);
   }
-  static void Unused() { calls.push_back("unused"); }
+  static int Unused() {
+    calls.push_back("unused");
+    return 0;
+  }
 
   static EngineEntryPoints All() {
     EngineEntryPoints e;
@@ -198,3 +201,12 @@ TEST_F(DownloadManagerTest, HostInstanceIsAFailedLoad) {
 #endif
 
 }  // namespace
+
+// A character past U+FFFF goes as a pair of UTF-16 units, whatever the width
+// of wchar_t, and the length counts both.
+TEST_F(DownloadManagerTest, SeedUrlPastTheBasicPlaneGoesAsAPair) {
+  CDownloadManager manager(FakeEngine::All());
+  EXPECT_EQ(manager.SetSeedUrl(L"http://s/\U0001F331"), 1);
+  EXPECT_EQ(FakeEngine::seed, u"http://s/\U0001F331");
+  EXPECT_EQ(FakeEngine::calls, (std::vector<std::string>{"Option 3 22"}));
+}

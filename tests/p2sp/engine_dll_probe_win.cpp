@@ -14,26 +14,7 @@
 #include <string>
 
 #include "contract/engine_contract.h"
-
-namespace {
-
-const char* const kExports[] = {"Init",          "Login",         "Uninit",       "CreateP2SPTask",   "QueryTask",
-                                "StartTask",     "StopTask",      "StopSeed",     "GetFinishMessage", "RemoveTask",
-                                "SetConfigInfo", "UpdateRegInfo", "SetP2spOption"};
-
-using InitFn = int(__cdecl*)(int);
-using UninitFn = void(__cdecl*)();
-using SetOptionFn = int(__cdecl*)(int, const void*, int);
-using CreateFn = int(__cdecl*)(HWND, const wchar_t*, const wchar_t*);
-using QueryFn = int(__cdecl*)(int, void*);
-using TaskFn = int(__cdecl*)(int);
-
-template <typename T>
-T Bind(HMODULE m, const char* name) {
-  return reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(m, name)));
-}
-
-}  // namespace
+#include "contract/engine_exports.h"
 
 int wmain(int argc, wchar_t** argv) {
   if (argc < 3) return 2;
@@ -43,32 +24,31 @@ int wmain(int argc, wchar_t** argv) {
     return 1;
   }
   if (std::wcscmp(argv[1], L"exports") == 0) {
-    for (const char* name : kExports) std::printf("export %s %d\n", name, ::GetProcAddress(dll, name) ? 1 : 0);
+    for (const char* name : engine_contract::kExportNames)
+      std::printf("export %s %d\n", name, ::GetProcAddress(dll, name) ? 1 : 0);
     return 0;
   }
   if (std::wcscmp(argv[1], L"run") != 0 || argc < 6) return 2;
-  auto init = Bind<InitFn>(dll, "Init");
-  auto uninit = Bind<UninitFn>(dll, "Uninit");
-  auto setOption = Bind<SetOptionFn>(dll, "SetP2spOption");
-  auto create = Bind<CreateFn>(dll, "CreateP2SPTask");
-  auto query = Bind<QueryFn>(dll, "QueryTask");
-  auto start = Bind<TaskFn>(dll, "StartTask");
-  auto stop = Bind<TaskFn>(dll, "StopTask");
-  auto remove = Bind<TaskFn>(dll, "RemoveTask");
+  engine_contract::EngineExports engine;
+  engine_contract::ResolveExports(
+      [dll](const char* name) { return reinterpret_cast<void (*)()>(::GetProcAddress(dll, name)); }, &engine);
   uint64_t stopAfter = std::wcstoull(argv[5], nullptr, 10);
-  init(0);
+  engine.Init(0);
   namespace ec = engine_contract;
-  if (argc > 6) setOption(ec::kOptionSeedUrl, argv[6], static_cast<int>(std::wcslen(argv[6]) * 2));
-  int task = create(nullptr, argv[3], argv[4]);
+  if (argc > 6) {
+    const std::u16string seed = ec::EncodeOptionText(argv[6]);
+    engine.SetP2spOption(ec::kOptionSeedUrl, seed.data(), ec::OptionTextBytes(seed));
+  }
+  int task = engine.CreateP2SPTask(nullptr, argv[3], argv[4]);
   std::printf("task %d\n", task);
-  int started = start(task);
+  int started = engine.StartTask(task);
   uint8_t record[ec::kStatusRecordSize];
   bool first = true;
   uint32_t speedSeen = 0;
   for (int i = 0; i < 1200; ++i) {
     std::memset(record, 0, sizeof record);
-    query(task, record);
-    const ec::StatusFields status = ec::DecodeStatus(record);
+    engine.QueryTask(task, record);
+    const ec::TaskStatus status = ec::DecodeStatus(record);
     uint64_t total = status.total, done = status.done;
     uint8_t state = status.state;
     uint32_t speed = status.linkSpeed + status.otherSpeed;
@@ -79,26 +59,26 @@ int wmain(int argc, wchar_t** argv) {
       first = false;
     }
     if (stopAfter > 0 && done >= stopAfter) {
-      int stopped = stop(task);
+      int stopped = engine.StopTask(task);
       ::Sleep(300);
       std::memset(record, 0, sizeof record);
-      query(task, record);
-      const ec::StatusFields after = ec::DecodeStatus(record);
+      engine.QueryTask(task, record);
+      const ec::TaskStatus after = ec::DecodeStatus(record);
       std::printf("stopped %llu %llu %u %d %d\n", static_cast<unsigned long long>(after.done),
                   static_cast<unsigned long long>(after.total), after.state, started, stopped);
-      remove(task);
-      uninit();
+      engine.RemoveTask(task);
+      engine.Uninit();
       return 0;
     }
     if (state != 0) {
       std::printf("end %u %llu %llu %u\n", state, static_cast<unsigned long long>(done),
                   static_cast<unsigned long long>(total), speedSeen);
-      uninit();
+      engine.Uninit();
       return 0;
     }
     ::Sleep(50);
   }
   std::printf("timeout\n");
-  uninit();
+  engine.Uninit();
   return 1;
 }

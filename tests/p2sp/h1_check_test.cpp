@@ -67,11 +67,11 @@ TEST(StatusRecord, FieldsSitAtTheirOffsetsLittleEndian) {
   TaskStatus s;
   s.total = 0x0102030405060708ull;
   s.done = 0x1112131415161718ull;
-  s.serverSpeed = 0xA1A2A3A4u;
-  s.peerSpeed = 0xB1B2B3B4u;
-  s.state = kStateFailedCheck;
+  s.linkSpeed = 0xA1A2A3A4u;
+  s.otherSpeed = 0xB1B2B3B4u;
+  s.state = kTaskStateFailedCheck;
   std::vector<uint8_t> record(kStatusRecordSize, 0);
-  FillStatusRecord(s, record.data());
+  engine_contract::EncodeStatus(s, record.data());
   EXPECT_EQ(record[8], 0x08);
   EXPECT_EQ(record[15], 0x01);
   EXPECT_EQ(record[16], 0x18);
@@ -95,12 +95,12 @@ TEST(Engine, UnusableLinksFailAtOnceWithStateFive) {
   ASSERT_GT(empty, bad);
   EXPECT_EQ(engine.StartTask(bad), 1);
   EXPECT_EQ(engine.StartTask(empty), 1);
-  TaskStatus s;
+  TaskProgress s;
   for (int id : {bad, empty}) {
     for (int i = 0; i < 500 && (!engine.QueryTask(id, &s) || s.active); ++i)
       std::this_thread::sleep_for(std::chrono::milliseconds(10));
     EXPECT_FALSE(s.active);
-    EXPECT_EQ(s.state, kStateFailedDownload) << id;
+    EXPECT_EQ(s.state, kTaskStateFailedDownload) << id;
   }
   engine.Uninit();
   EXPECT_FALSE(FileExists(::testing::TempDir() + "/never.bin.P2P"));

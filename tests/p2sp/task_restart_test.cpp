@@ -107,13 +107,13 @@ TEST(TaskRestart, StartRightAfterAStopDuringTheCheckLeavesTheFinishedFileAlone) 
     options.connectSeconds = 2;
     DownloadTask task("PDown://b7=1|" + server.Url() + "|h1=" + h1, target, options);
     ASSERT_TRUE(task.Start());
-    TaskStatus s = task.Status();
-    for (int i = 0; i < 20000 && !(s.total != 0 && s.done == s.total) && s.state == kStateRunning; ++i) {
+    TaskProgress s = task.Status();
+    for (int i = 0; i < 20000 && !(s.total != 0 && s.done == s.total) && s.state == kTaskStateRunning; ++i) {
       std::this_thread::sleep_for(std::chrono::microseconds(500));
       s = task.Status();
     }
     // Every byte is in: the task checks and renames the file now.
-    const bool onItsWay = s.active && s.state == kStateRunning && !Exists(target);
+    const bool onItsWay = s.active && s.state == kTaskStateRunning && !Exists(target);
     task.Stop();
     task.Start();
     for (int i = 0; i < 2000 && task.Status().active; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -122,7 +122,7 @@ TEST(TaskRestart, StartRightAfterAStopDuringTheCheckLeavesTheFinishedFileAlone) 
     // leaves a complete record; the next run then finishes from it.
     caught += onItsWay;
     EXPECT_FALSE(s.active);
-    EXPECT_EQ(s.state, kStateFinished);
+    EXPECT_EQ(s.state, kTaskStateFinished);
     EXPECT_FALSE(Exists(SidePath(target))) << "a side file beside the finished file";
     EXPECT_TRUE(ReadAll(target) == body);
   }

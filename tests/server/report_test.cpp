@@ -70,6 +70,23 @@ TEST(ReportFields, TheQuickCheckAgreesWithTheFullParse) {
   }
 }
 
+// Well-formed UTF-8 is kept; control bytes and every byte of what is not
+// UTF-8 (overlong, surrogate, past U+10FFFF, cut short) are written as %XX.
+TEST(CleanText, KeepsUtf8AndEscapesTheRest) {
+  const struct {
+    const char* raw;
+    const char* clean;
+  } cases[] = {
+      {"a\xE6\xB8\xB8\xF0\x9F\x98\x80z", "a\xE6\xB8\xB8\xF0\x9F\x98\x80z"},
+      {"a\tb\x7F", "a%09b%7F"},
+      {"\xC0\xAF", "%C0%AF"},
+      {"\xED\xA0\x80x", "%ED%A0%80x"},
+      {"\xF4\x90\x80\x80", "%F4%90%80%80"},
+      {"\xE6\xB8", "%E6%B8"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(CleanText(c.raw), c.clean) << c.raw;
+}
+
 TEST(SharingFigures, ShareOfTheDeliveredBytesFromPlayers) {
   const struct {
     double peerBytesSized, delivered, share;

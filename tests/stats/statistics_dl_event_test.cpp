@@ -37,7 +37,8 @@ class DownloadTime : public ::testing::Test {
   static EngineEntryPoints Engine() {
     EngineEntryPoints e;
     e.Init = [](int) {};
-    e.Login = e.StopSeed = e.GetFinishMessage = e.SetConfigInfo = e.UpdateRegInfo = e.Uninit = [] {};
+    e.Login = e.StopSeed = e.GetFinishMessage = e.SetConfigInfo = e.UpdateRegInfo = [] { return 0; };
+    e.Uninit = [] {};
     e.CreateP2SPTask = [](void*, const wchar_t*, const wchar_t*) { return 1; };
     e.QueryTask = [](int, void*) {};
     e.RemoveTask = [](int) {};

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "base/scoped_win.h"
+#include "contract/text.h"
 #include "version_block.h"
 
 namespace {
@@ -44,11 +45,7 @@ void Write(DWORD which, const std::wstring& text) {
     WriteConsoleW(h, text.data(), static_cast<DWORD>(text.size()), &done, nullptr);
     return;
   }
-  const int n =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
-  if (n <= 0) return;
-  std::string utf8(static_cast<size_t>(n), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], n, nullptr, nullptr);
+  const std::string utf8 = gd_text::WideToUtf8(text);
   WriteFile(h, utf8.data(), static_cast<DWORD>(utf8.size()), &done, nullptr);
 }
 
@@ -372,15 +369,12 @@ bool ReadProgram(const std::wstring& path, ProgramResources* out, std::wstring* 
 
 std::vector<uint8_t> Utf16Bytes(const std::wstring& text) {
   std::vector<uint8_t> bytes;
-  bytes.reserve(text.size() * 2);
-  for (wchar_t c : text) {
-    bytes.push_back(static_cast<uint8_t>(c & 0xFF));
-    bytes.push_back(static_cast<uint8_t>((static_cast<uint16_t>(c) >> 8) & 0xFF));
+  for (char16_t unit : gd_text::WideToUtf16(text)) {
+    bytes.push_back(static_cast<uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<uint8_t>(unit >> 8));
   }
   return bytes;
 }
-
-std::u16string ToU16(const std::wstring& s) { return std::u16string(s.begin(), s.end()); }
 
 std::vector<WORD> LanguagesOf(const std::vector<Resource>& list) {
   std::vector<WORD> languages;
@@ -473,7 +467,7 @@ int Run(const Options& opt) {
         Error(L"the version resource of " + path + L" is damaged");
         return kFileError;
       }
-      if (!brand::SetStringValue(root, u"FileDescription", ToU16(opt.key))) {
+      if (!brand::SetStringValue(root, u"FileDescription", gd_text::WideToUtf16(opt.key))) {
         Error(L"the version resource of " + path + L" has no string table for the game key");
         return kFileError;
       }
