@@ -5,7 +5,6 @@
 #include <string>
 
 #include "contract/report_words.h"
-
 #include "contract/text.h"
 
 std::string CleanText(const std::string& raw) {
@@ -34,7 +33,7 @@ size_t CleanLength(const std::string& raw, size_t from, size_t to) {
   size_t n = 0;
   for (size_t i = from; i < to;) {
     const unsigned char c = static_cast<unsigned char>(raw[i]);
-    const size_t length = (c < 0x20 || c == 0x7F) ? 0 : Utf8Length(raw, i);
+    const size_t length = (c < 0x20 || c == 0x7F) ? 0 : gd_text::Utf8SequenceAt(raw, i);
     n += length == 0 ? 3 : length;
     i += length == 0 ? 1 : length;
   }
