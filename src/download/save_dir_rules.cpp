@@ -1,6 +1,7 @@
 #include "download/save_dir_rules.h"
 
 #include "contract/engine_contract.h"
+#include "contract/text.h"
 
 const wchar_t kFatMessage[] = L"磁盘格式为FAT32，无法保存大于4GB的文件，请更换为NTFS格式分区！";
 const wchar_t kPermissionMessage[] = L"所选目录没有读写权限，请您重新选择目录!";
@@ -54,12 +55,8 @@ class ScopedQuietDrives {
   IDiskSystem& m_disk;
 };
 
-std::wstring Trimmed(const std::wstring& text) {
-  const wchar_t* kBlanks = L" \t\r\n";
-  const size_t first = text.find_first_not_of(kBlanks);
-  if (first == std::wstring::npos) return std::wstring();
-  return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
-}
+// A folder typed with blanks around it is the same folder.
+constexpr wchar_t kFolderBlanks[] = L" \t\r\n";
 
 }  // namespace
 
@@ -69,7 +66,7 @@ bool IsOutsideSuiteDirs(const std::wstring& dir, const std::vector<std::wstring>
     if (dir.size() < suite.size() || dir.compare(0, suite.size(), suite) != 0) continue;
     if (dir.size() == suite.size()) return false;
     if (dir[suite.size()] == L'\\') return false;
-    if (Trimmed(dir) == Trimmed(suite)) return false;
+    if (gd_text::Trim(dir, kFolderBlanks) == gd_text::Trim(suite, kFolderBlanks)) return false;
   }
   return true;
 }
