@@ -22,7 +22,6 @@ void PeerSources::Begin(const std::string& sha256, uint64_t size, uint64_t piece
   std::mt19937 random(static_cast<uint32_t>(seed ^ (seed >> 32)));
   m_tieBreak.resize(count);
   for (auto& t : m_tieBreak) t = random();
-  m_firstPiece = count ? random() % count : 0;
 }
 
 // May come from inside a transfer's callback, where curl takes no handle
@@ -124,7 +123,7 @@ std::vector<ByteRange> PeerSources::Order(const std::vector<uint64_t>& pieces, c
   struct Keyed {
     int holders;
     bool fresh;         // nothing of it is here yet
-    uint64_t tieBreak;  // the process's own order once peers are known, else file order from its first piece
+    uint64_t tieBreak;  // the process's own order once peers are known, else file order
     uint64_t piece;
     bool operator<(const Keyed& o) const {
       if (holders != o.holders) return holders < o.holders;
@@ -139,8 +138,7 @@ std::vector<ByteRange> PeerSources::Order(const std::vector<uint64_t>& pieces, c
     for (const auto& s : m_book)
       if (s.peer && s.alive && s.mapKnown && p < s.map.verified.size() && s.map.verified[p]) ++holders;
     const ByteRange r = Piece(p);
-    const uint64_t inTurn = (p + m_tieBreak.size() - m_firstPiece) % m_tieBreak.size();
-    keyed.push_back({holders, done.CoveredIn(r.begin, r.end) == 0, peersKnown ? m_tieBreak[p] : inTurn, p});
+    keyed.push_back({holders, done.CoveredIn(r.begin, r.end) == 0, peersKnown ? m_tieBreak[p] : p, p});
   }
   std::sort(keyed.begin(), keyed.end());
   std::vector<ByteRange> out;

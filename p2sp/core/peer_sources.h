@@ -68,9 +68,6 @@ class PeerSources {
   std::string m_sha256;
   uint64_t m_size = 0, m_pieceLength = 0;
   std::vector<uint32_t> m_tieBreak;  // per piece
-  // Until a map is known the file goes in order from this piece on: players
-  // who start together begin on different pieces and have some to trade.
-  uint64_t m_firstPiece = 0;
   std::vector<Query> m_queries;
   std::map<size_t, Clock::time_point> m_nextMap;  // source -> when its map is due
 };
