@@ -263,6 +263,18 @@ void Session::Abort(int id) {
   m_conns.erase(it);
 }
 
+// Connections that would still write into `r`, which is about to hold checked
+// bytes, go.
+void Session::AbortWritersWithin(const ByteRange& r) {
+  std::vector<int> ids;
+  for (const auto& c : m_conns) {
+    uint64_t end = c.second->reqEnd;
+    if (m_sched.HasLease(c.first)) end = std::max(end, m_sched.LeaseOf(c.first).end);
+    if (c.second->pos < r.end && end > r.begin) ids.push_back(c.first);
+  }
+  for (int id : ids) Abort(id);
+}
+
 void Session::AbortAll() {
   while (!m_conns.empty()) Abort(m_conns.begin()->first);
 }

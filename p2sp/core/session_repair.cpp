@@ -15,17 +15,6 @@
 
 namespace p2sp {
 
-// A connection that would still write there would write over checked bytes.
-void Session::AbortWritersWithin(const ByteRange& r) {
-  std::vector<int> ids;
-  for (const auto& c : m_conns) {
-    uint64_t end = c.second->reqEnd;
-    if (m_sched.HasLease(c.first)) end = std::max(end, m_sched.LeaseOf(c.first).end);
-    if (c.second->pos < r.end && end > r.begin) ids.push_back(c.first);
-  }
-  for (int id : ids) Abort(id);
-}
-
 void Session::KeepMatchingPieces() {
   if (m_candidate.empty() || !m_manifest) return;
   const std::string path = m_candidate;
