@@ -69,6 +69,13 @@ enum Option : int {
   // int32 bytes per second over every connection of every task, at once;
   // 0: no cap (the default).
   kOptionDownloadCap = 108,
+  // int32 1: a file found at a task's target is an old copy its caller has
+  // given up (one that failed its check, an earlier version). It is moved
+  // aside (OldSideFilePath) when the task starts, read for the pieces that
+  // match the manifest and then removed, or removed unread when there is no
+  // manifest or no room for the new file beside it. 0 (the default): it
+  // stays at the target until the new file replaces it.
+  kOptionDiscardOldTarget = 109,
 };
 
 // The text options (kOptionSeedUrl, kOptionShareAddress) travel as UTF-16LE
@@ -85,6 +92,14 @@ constexpr char kSideFileSuffix[] = ".P2P";
 template <typename Char>
 std::basic_string<Char> SideFilePath(const std::basic_string<Char>& target) {
   return target + std::basic_string<Char>(kSideFileSuffix, kSideFileSuffix + sizeof kSideFileSuffix - 1);
+}
+// A side file whose record is for another file (an earlier version), or a
+// file at the target given up, is moved here while its data are read for
+// pieces of the new one.
+constexpr char kOldSideFileSuffix[] = ".P2P.old";
+template <typename Char>
+std::basic_string<Char> OldSideFilePath(const std::basic_string<Char>& target) {
+  return target + std::basic_string<Char>(kOldSideFileSuffix, kOldSideFileSuffix + sizeof kOldSideFileSuffix - 1);
 }
 
 // ---- Task link ------------------------------------------------------------------

@@ -9,7 +9,8 @@ namespace p2sp {
 
 constexpr const char* kPdownUsage =
     "usage: pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet]\n"
-    "             [--max-speed BYTES] [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S] LINK TARGET\n";
+    "             [--max-speed BYTES] [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S]\n"
+    "             [--discard-old-target] LINK TARGET\n";
 
 // The line pdown prints when it ends; tests and benchmarks read it.
 inline std::string PdownSummary(uint64_t done, uint64_t fromPeers, uint64_t served) {
@@ -33,6 +34,9 @@ struct PdownArgs {
   int peersServed = 0;   // --peers-served N (1..16); 0: the engine's default
   std::basic_string<Char> shareOn;  // --share-on IPv4: serve and announce only there
   int lingerSeconds = 0;  // --linger S: keep serving that long after the file is in
+  // --discard-old-target: a file already at TARGET goes once read for pieces
+  // (or at once without a manifest) instead of staying until replaced.
+  bool discardOldTarget = false;
 };
 
 namespace detail {
@@ -86,6 +90,8 @@ bool ParsePdownArgs(int argc, Char** argv, PdownArgs<Char>* out) {
       out->quiet = true;
     } else if (detail::Is(a, "--no-share")) {
       out->share = false;
+    } else if (detail::Is(a, "--discard-old-target")) {
+      out->discardOldTarget = true;
     } else if (detail::Is(a, "--max-speed")) {
       if (!detail::ParseCount(next, 0, &out->maxSpeed, 1000000000)) return false;
       ++i;

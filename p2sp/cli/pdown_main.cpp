@@ -1,5 +1,6 @@
 // pdown [--seed URL] [--connections N] [--stall-timeout S] [--retries N] [--quiet]
-//       [--max-speed BYTES] [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S] LINK TARGET
+//       [--max-speed BYTES] [--no-share] [--upload-cap BYTES] [--peers-served N] [--share-on IPV4] [--linger S]
+//       [--discard-old-target] LINK TARGET
 // Runs one download to its end, then prints on stdout how many bytes came
 // from other players and how many it served them. Exit status: 0 finished,
 // 5 download failed, 6 check failed, 2 bad arguments, 3 interrupted (progress kept).
@@ -51,6 +52,7 @@ int main(int argc, char** argv) {
   engine.SetOption(p2sp::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
   if (args.uploadCap >= 0) engine.SetOption(p2sp::kOptionUploadCap, &(v = args.uploadCap), 4);
   if (args.maxSpeed > 0) engine.SetOption(p2sp::kOptionDownloadCap, &(v = args.maxSpeed), 4);
+  if (args.discardOldTarget) engine.SetOption(p2sp::kOptionDiscardOldTarget, &(v = 1), 4);
   if (args.peersServed > 0) engine.SetOption(p2sp::kOptionMaxPeersServed, &(v = args.peersServed), 4);
   if (!args.shareOn.empty()) SetTextOption(engine, p2sp::kOptionShareAddress, args.shareOn);
 

@@ -88,9 +88,16 @@ uint8_t Session::Run() {
   if (!m_link.valid || !m_multi || m_task.m_target.empty()) return kTaskStateFailedDownload;
   Debug("task %s -> %s", m_link.url.c_str(), m_task.m_target.c_str());
   if (!OpenSideFile()) return kTaskStateFailedDownload;
-  // Nothing of this file is here yet: one already at the target (a damaged
-  // copy, an earlier version) may hold pieces of it.
-  if (!m_sizeKnown && FileExists(m_task.m_target)) m_candidate = m_task.m_target;
+  // A file already at the target (a damaged copy, an earlier version), or
+  // the data of an earlier version's side file, may hold pieces of this one.
+  // A file at the target that the caller has given up moves out of the way
+  // at once: until the new file is in, the target's name is free.
+  const std::string aside = engine_contract::OldSideFilePath(m_task.m_target);
+  if (m_opt.discardOldTarget && FileExists(m_task.m_target) && RenameReplacing(m_task.m_target, aside)) {
+    Debug("the file at the target is set aside to be read for pieces");
+  }
+  if (FileExists(aside)) AddCandidate(aside, true);
+  if (FileExists(m_task.m_target)) AddCandidate(m_task.m_target, false);
   for (;;) {
     Result r = Transfer();
     m_task.m_linkSpeed = 0;
@@ -153,6 +160,9 @@ uint8_t Session::Run() {
     CloseFile();
     FaultPoint("before-rename");
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kTaskStateFailedDownload;
+    for (const Candidate& c : m_candidates) {
+      if (c.ours) RemoveFile(c.path);
+    }
     EndSharing(true);
     Debug("renamed%s", m_manifest ? (", " + std::to_string(m_pieces.Checked()) + " pieces checked").c_str() : "");
     return kTaskStateFinished;

@@ -33,6 +33,9 @@ struct TaskOptions {
   std::string proxy;  // empty: the system's setting (environment here, Internet options on Windows)
   // The process's cap on download speed, shared by its tasks (null: none).
   std::shared_ptr<SpeedCap> speedCap;
+  // A file found at the target goes once its pieces are read (see
+  // kOptionDiscardOldTarget); false: it stays until the new file replaces it.
+  bool discardOldTarget = false;
 };
 
 // The status, and whether the task's thread still runs.

@@ -65,6 +65,10 @@ void Engine::SetOption(int option, const void* value, int bytes) {
   if (option == kOptionUploadCap && v >= 0) m_sharing.uploadBytesPerSecond = static_cast<uint32_t>(v);
   if (option == kOptionMaxPeersServed && v >= 1) m_sharing.maxPeersServed = v > 16 ? 16 : v;
   if (option == kOptionServePaused && (v == 0 || v == 1)) m_sharing.paused = v == 1;
+  if (option == kOptionDiscardOldTarget && (v == 0 || v == 1)) {
+    m_options.discardOldTarget = v == 1;
+    return;
+  }
   if (option == kOptionDownloadCap && v >= 0) {
     m_options.speedCap->SetRate(static_cast<uint64_t>(v), SpeedCap::NowMs());
     return;

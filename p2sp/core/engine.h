@@ -14,6 +14,7 @@
 namespace p2sp {
 
 using engine_contract::kOptionDownloadCap;
+using engine_contract::kOptionDiscardOldTarget;
 using engine_contract::kOptionMaxConnections;
 using engine_contract::kOptionMaxPeersServed;
 using engine_contract::kOptionPeerSharing;

@@ -116,7 +116,11 @@ class Session {
   uint64_t TrustedFrom(const Source& s) const;
 
   void ResumeCapped();
+  void AddCandidate(const std::string& path, bool ours);
+  bool SetSideFileAside();
   void KeepMatchingPieces();
+  void SettleCandidates();
+  bool GiveUpCandidates();
   void AbortWritersWithin(const ByteRange& r);
   long CapWaitMs();
   static size_t WriteCb(char* data, size_t size, size_t n, void* user);
@@ -163,8 +167,14 @@ class Session {
   CurlMulti m_multi;
   SourceBook m_sources;
   std::map<int, std::unique_ptr<Conn>> m_conns;
-  // A file at the target whose pieces are kept where they match the manifest.
-  std::string m_candidate;
+  // Files read for pieces of this one once the manifest is in: the file at
+  // the target, and the data of a side file whose record was for another
+  // file (ours: moved aside by us, removed when read).
+  struct Candidate {
+    std::string path;
+    bool ours = false;
+  };
+  std::vector<Candidate> m_candidates;
   size_t m_capTurn = 0;  // which paused connection goes on first next time
   int m_nextId = 1;
   Pacer m_pacer;

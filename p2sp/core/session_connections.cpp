@@ -59,7 +59,7 @@ void Session::StartConnections(Clock::time_point now) {
   // manifest's answer (one round trip to the link's own server), a while at
   // most, rather than ask for bytes all over the file.
   // So do all connections while a file at the target may hold the pieces.
-  if ((!m_candidate.empty() || (m_hub && !m_conns.empty())) && m_manifestQuery.Running() &&
+  if ((!m_candidates.empty() || (m_hub && !m_conns.empty())) && m_manifestQuery.Running() &&
       now - m_manifestAsked < kManifestWait)
     return;
   // Sources with nothing they may fetch this round.
@@ -177,7 +177,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   c->lastProgress = Clock::now();
   for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
   // Only the size is wanted before the file at the target is read.
-  if (mode == Mode::kProbe && !m_candidate.empty()) c->chunk = kCandidateProbe;
+  if (mode == Mode::kProbe && (!m_candidates.empty() || m_orphanLength > 0)) c->chunk = kCandidateProbe;
   c->easy.reset(curl_easy_init());
   if (!c->easy) return false;
   CURL* e = c->easy.get();
@@ -320,7 +320,7 @@ void Session::Finish(Conn* c, CURLcode code) {
     c->chunk = Pacer::NextChunk(c->pos - c->begin, std::chrono::duration<double>(now - c->reqStarted).count());
   }
   // Until the manifest's answer, a file at the target may hold the rest.
-  const bool holdForTarget = !m_candidate.empty() && !m_manifestSettled;
+  const bool holdForTarget = !m_candidates.empty() && !m_manifestSettled;
   if (ok && c->mode == Mode::kRange && !c->reachedEnd && !holdForTarget && m_sched.HasLease(id) &&
       m_sched.LeaseOf(id).Length() > 0) {
     // The same connection goes on with the rest of its lease; curl keeps the

@@ -60,8 +60,10 @@ void Session::StartManifestQuery() {
   Debug("asking for a manifest: %s", url.c_str());
   m_manifestAsked = Clock::now();
   if (!m_manifestQuery.Start(m_multi.get(), url, m_opt.proxy.empty() ? SystemProxyFor(url) : m_opt.proxy,
-                             kUserAgent))
+                             kUserAgent)) {
     m_manifestSettled = true;
+    SettleCandidates();
+  }
 }
 
 void Session::FinishManifestQuery(CURLcode code) {
@@ -81,6 +83,7 @@ void Session::FinishManifestQuery(CURLcode code) {
     return;
   }
   DropResumePending();
+  SettleCandidates();
 }
 
 void Session::AdoptManifest(const Manifest& manifest) {
@@ -99,7 +102,7 @@ void Session::AdoptManifest(const Manifest& manifest) {
   Debug("manifest: %llu pieces of %llu bytes, %zu mirrors, %llu verified before",
         static_cast<unsigned long long>(count), static_cast<unsigned long long>(m_manifest->pieceLength),
         m_manifest->urls.size(), static_cast<unsigned long long>(trusted));
-  KeepMatchingPieces();
+  SettleCandidates();
   for (const std::string& url : m_manifest->urls) {
     if (url.compare(0, 7, "http://") == 0 || url.compare(0, 8, "https://") == 0) AddSource(url, "manifest");
   }

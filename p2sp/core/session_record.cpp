@@ -57,9 +57,10 @@ bool Session::OpenSideFile() {
   if (length >= ProgressRecord::kAreaSize) {
     std::vector<uint8_t> area(ProgressRecord::kAreaSize);
     ProgressRecord rec;
-    if (m_file.ReadAt(length - area.size(), area.data(), area.size()) &&
-        DecodeRecordArea(area.data(), area.size(), &rec) && rec.fileSize + ProgressRecord::kAreaSize == length &&
-        rec.linkHash == HashLink(m_link.url) && (m_h1.empty() || rec.h1.empty() || rec.h1 == m_h1)) {
+    const bool decoded = m_file.ReadAt(length - area.size(), area.data(), area.size()) &&
+                         DecodeRecordArea(area.data(), area.size(), &rec);
+    if (decoded && rec.fileSize + ProgressRecord::kAreaSize == length && rec.linkHash == HashLink(m_link.url) &&
+        (m_h1.empty() || rec.h1.empty() || rec.h1 == m_h1)) {
       // A resumed task may come with the plain link; the check it was made
       // with still applies.
       if (m_h1.empty()) m_h1 = rec.h1;
@@ -81,6 +82,12 @@ bool Session::OpenSideFile() {
             static_cast<unsigned long long>(m_resumeVerified.Covered()));
       Publish();
       return true;
+    }
+    if (decoded) {
+      // Another file's download (an earlier version of this one): its data
+      // may still hold pieces of this file.
+      Debug("the side file's record is for another file");
+      return SetSideFileAside();
     }
     Debug("the side file's record is not usable");
   }
@@ -108,7 +115,14 @@ bool Session::SetSize(uint64_t size) {
     Publish();
     return true;
   }
-  if (!m_file.Truncate(0) || !m_file.Allocate(size + ProgressRecord::kAreaSize)) {
+  // Whatever else lies there may hold pieces of this file.
+  if (orphan > 0 && !SetSideFileAside()) {
+    m_localError = true;
+    return false;
+  }
+  bool laidOut = m_file.Truncate(0) && m_file.Allocate(size + ProgressRecord::kAreaSize);
+  if (!laidOut && GiveUpCandidates()) laidOut = m_file.Allocate(size + ProgressRecord::kAreaSize);
+  if (!laidOut) {
     m_localError = true;
     return false;
   }

@@ -71,6 +71,7 @@ int wmain(int argc, wchar_t** argv) {
   engine.SetP2spOption(ec::kOptionPeerSharing, &(v = args.share ? 1 : 0), 4);
   if (args.uploadCap >= 0) engine.SetP2spOption(ec::kOptionUploadCap, &(v = args.uploadCap), 4);
   if (args.maxSpeed > 0) engine.SetP2spOption(ec::kOptionDownloadCap, &(v = args.maxSpeed), 4);
+  if (args.discardOldTarget) engine.SetP2spOption(ec::kOptionDiscardOldTarget, &(v = 1), 4);
   if (args.peersServed > 0) engine.SetP2spOption(ec::kOptionMaxPeersServed, &(v = args.peersServed), 4);
   if (!args.shareOn.empty()) setText(ec::kOptionShareAddress, args.shareOn);
   ::SetConsoleCtrlHandler(OnCtrl, TRUE);

@@ -42,6 +42,8 @@ std::wstring CDownloadDriver::CompanionPath() const {
 void CDownloadDriver::StartEngine() {
   m_engine.Init();
   m_engine.SetSeedUrl(m_settings.seedUrl);
+  // Files held for a new start are read for their good pieces, then go.
+  m_engine.DiscardOldTargets();
 }
 
 TaskStatus CDownloadDriver::QueryStatus(int task) {
@@ -192,6 +194,8 @@ void CDownloadDriver::CloseEngine() {
   m_host.KillTimer(kTimerReconnect);
   m_host.KillTimer(kTimerFileWait);
   m_engine.Uninit();
+  // Whatever no task took is deleted, as it would have been at once.
+  DropHeldFiles(m_files, m_progress);
 }
 
 bool CDownloadDriver::BeginDownload() {
@@ -614,6 +618,17 @@ int CDownloadDriver::RefuseDir(bool continuingList) {
   return 0;
 }
 
+uint64_t CDownloadDriver::HeldBytesIn(const std::wstring& dir) {
+  if (!IsHeldDir(m_progress, dir)) return 0;
+  uint64_t held = 0;
+  for (const GameFileEntry& entry : m_progress.pendingItems) {
+    const std::wstring name = FileNameOfLink(entry.downloadLink);
+    const std::wstring path = WithTrailingBackslash(dir) + name;
+    if (m_progress.heldNames.count(name) && m_disk.PathExists(path)) held += std::min(m_disk.FileSize(path), entry.size);
+  }
+  return held;
+}
+
 int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   if (m_progress.pendingItems.empty()) return 0;
   m_someItemsDone = false;
@@ -635,8 +650,9 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   for (;;) {
     if (browse && !m_host.BrowseForDir(&dir)) return RefuseDir(continuingList);
     browse = true;
-    const uint64_t needed =
-        m_totalGameSize > m_progress.completedBytes ? m_totalGameSize - m_progress.completedBytes : 0;
+    uint64_t needed = m_totalGameSize > m_progress.completedBytes ? m_totalGameSize - m_progress.completedBytes : 0;
+    // Files held here make room as the engine needs it.
+    needed -= std::min(needed, HeldBytesIn(dir));
     const DirCheck check = CheckSaveDir(m_disk, dir, largest, needed, name, name);
     if (check == DirCheck::Accepted) break;
     if (m_prompts.ShowDirError(DirCheckMessage(check)) != PromptResultAction) return RefuseDir(continuingList);
@@ -645,9 +661,15 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   m_progress.saveDir = WithTrailingBackslash(dir);
   m_view.ShowSaveDir(m_progress.saveDir, true);
 
+  // Held files are of no use in another folder.
+  if (!m_progress.heldDir.empty() && !IsHeldDir(m_progress, m_progress.saveDir)) DropHeldFiles(m_files, m_progress);
+  // A held file goes to the engine even if it looks complete: it is held
+  // because the download starts over, and only the engine checks every piece.
+  const bool held = m_progress.heldNames.erase(name) > 0;
+
   const std::wstring path = m_progress.saveDir + name;
   bool alreadyThere = false;
-  if (m_settings.safecheck != L"0" && m_files.PathExists(path)) {
+  if (!held && m_settings.safecheck != L"0" && m_files.PathExists(path)) {
     alreadyThere = m_files.IsFileComplete(path, item.size) && m_files.VerifyFileMd5(path, item.md5Text);
   }
   m_resume.SaveDownloadDir(m_progress.saveDir);
@@ -827,13 +849,10 @@ void CDownloadDriver::Redownload() {
   m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   m_progress.completedBytes = 0;
   m_view.SetProgress(0);
-  if (!m_progress.saveDir.empty()) {
-    for (const GameFileEntry& entry : m_settings.fileList) {
-      const std::wstring path = m_progress.saveDir + FileNameOfLink(entry.downloadLink);
-      // The engine's partial data stays: it resumes only from a record that
-      // matches link, size and MD5 text, and drops data that failed its check.
-      if (m_files.PathExists(path)) m_files.DeletePath(path);
-    }
-  }
+  // The files stay for the engine, which keeps their pieces that match the
+  // manifest and removes them (at once without one). The side files stay
+  // too: the engine resumes only from a record that matches link, size and
+  // MD5 text, and otherwise reads their data like the files'.
+  if (!m_progress.saveDir.empty()) HoldDownloadedFiles(m_progress.saveDir, m_settings.fileList, false, m_progress);
   ReenterWindow(kCmdDownload, Reentry::Now);
 }

@@ -98,6 +98,8 @@ class CDownloadDriver {
   // `continuingList`: the file is a later one of a list already under way
   // (the auto-continue thread, or continue after the list stopped).
   int StartDownloadFlow(bool continuingList = false);
+  // Bytes of the held files in `dir` that pending items will replace.
+  uint64_t HeldBytesIn(const std::wstring& dir);
   void ChangeSaveDir();
 
   // -- completion ----------------------------------------------------------

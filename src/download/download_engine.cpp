@@ -24,6 +24,11 @@ void CManagerEngine::SetSpeedCap(uint32_t bytesPerSecond) {
   m_manager.SetP2spOption(engine_contract::kOptionDownloadCap, &value, static_cast<int>(sizeof(value)));
 }
 
+void CManagerEngine::DiscardOldTargets() {
+  const int32_t value = 1;
+  m_manager.SetP2spOption(engine_contract::kOptionDiscardOldTarget, &value, static_cast<int>(sizeof(value)));
+}
+
 int CManagerEngine::CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) {
   return m_manager.CreateP2SPTask(notifyWindow, url.c_str(), path.c_str());
 }

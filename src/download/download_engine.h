@@ -18,6 +18,10 @@ class IDownloadEngine {
   virtual void SetServePaused(bool paused) { (void)paused; }
   // Download speed over all tasks, in bytes per second; 0: no cap. At once.
   virtual void SetSpeedCap(uint32_t bytesPerSecond) { (void)bytesPerSecond; }
+  // A file found at a task's target is read for the pieces that match its
+  // manifest and then removed (at once without a manifest), rather than kept
+  // until the new file replaces it.
+  virtual void DiscardOldTargets() {}
   // Task identifier, > 0 when created.
   virtual int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) = 0;
   virtual TaskStatus QueryTask(int taskId) = 0;
@@ -42,6 +46,7 @@ class CManagerEngine : public IDownloadEngine {
   void SetPeerSharing(bool on) override;
   void SetServePaused(bool paused) override;
   void SetSpeedCap(uint32_t bytesPerSecond) override;
+  void DiscardOldTargets() override;
   int CreateP2SPTask(void* notifyWindow, const std::wstring& url, const std::wstring& path) override;
   TaskStatus QueryTask(int taskId) override;
   int StartTask(int taskId) override;

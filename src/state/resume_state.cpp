@@ -2,6 +2,7 @@
 
 #include <climits>
 #include <cstdio>
+#include <cwctype>
 #include <utility>
 #include <vector>
 
@@ -174,8 +175,9 @@ int DetectResumeState(CResumeState& state, IResumeFiles& files, const std::vecto
       bool complete = files.IsFileComplete(path, entry.size);
       if (complete && withMd5) complete = files.VerifyFileMd5(path, entry.md5Text);
       if (!complete) {
-        DeleteDownloadedFiles(state, files, fileList, progress);
-        // Every file is gone, so nothing counts as done any more.
+        // The download starts over; what is here waits for the engine, which
+        // keeps whatever pieces of it are right.
+        HoldDownloadedFiles(dir, fileList, true, progress);
         RestartFromFirstItem(fileList, progress);
         progress.saveDir = dir;
         return ResumeNone;
@@ -221,6 +223,43 @@ void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::
     if (files.PathExists(path)) files.DeletePath(path);
     if (files.PathExists(engine_contract::SideFilePath(path))) files.DeletePath(engine_contract::SideFilePath(path));
   }
+}
+
+void HoldDownloadedFiles(const std::wstring& dir, const std::vector<GameFileEntry>& fileList, bool withSideFiles,
+                         ResumeProgress& progress) {
+  progress.heldDir = dir;
+  progress.heldSideFiles = withSideFiles;
+  progress.heldNames.clear();
+  for (const GameFileEntry& entry : fileList) {
+    progress.currentItem = entry;
+    const std::wstring name = FileNameOfLink(entry.downloadLink);
+    if (UsableName(name)) progress.heldNames.insert(name);
+  }
+}
+
+void DropHeldFiles(IResumeFiles& files, ResumeProgress& progress) {
+  if (!progress.heldDir.empty() && files.PathExists(progress.heldDir)) {
+    for (const std::wstring& name : progress.heldNames) {
+      const std::wstring path = progress.heldDir + name;
+      if (files.PathExists(path)) files.DeletePath(path);
+      if (!progress.heldSideFiles) continue;
+      for (const std::wstring& file : {engine_contract::SideFilePath(path), engine_contract::OldSideFilePath(path)}) {
+        if (files.PathExists(file)) files.DeletePath(file);
+      }
+    }
+  }
+  progress.heldDir.clear();
+  progress.heldNames.clear();
+  progress.heldSideFiles = false;
+}
+
+bool IsHeldDir(const ResumeProgress& progress, const std::wstring& dir) {
+  auto folded = [](std::wstring path) {
+    while (!path.empty() && (path.back() == L'\\' || path.back() == L'/')) path.pop_back();
+    for (wchar_t& c : path) c = c == L'/' ? L'\\' : static_cast<wchar_t>(std::towlower(static_cast<wint_t>(c)));
+    return path;
+  };
+  return !progress.heldDir.empty() && !dir.empty() && folded(progress.heldDir) == folded(dir);
 }
 
 void DeleteAllIfAnyMissing(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,

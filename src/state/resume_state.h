@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,14 @@ struct ResumeProgress {
   GameFileEntry currentItem;               // m_currentItem
   uint64_t completedBytes = 0;             // CompletedBytes
   std::deque<GameFileEntry> pendingItems;  // PendingItems
+  // Files of the list kept in `heldDir` when the download starts over,
+  // instead of being deleted: the engine reads each for the pieces that
+  // match the file's manifest, fetches the others, and removes what it read
+  // (at once when there is no manifest). Deleted after all if the download
+  // goes to another folder or the program ends first.
+  std::wstring heldDir;
+  std::set<std::wstring> heldNames;
+  bool heldSideFiles = false;  // their side files go with them when dropped
 };
 
 // Compares the saved directory with the file list and returns a ResumeCode.
@@ -100,6 +109,19 @@ int DetectResumeState(CResumeState& state, IResumeFiles& files, const std::vecto
 // Deletes every listed file and its ".P2P" side file from the saved directory.
 void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
                            ResumeProgress& progress);
+
+// Keeps the listed files of `dir` for the engine (see ResumeProgress::heldDir)
+// where they would be deleted for a new start; `withSideFiles` where their
+// side files would be deleted too.
+void HoldDownloadedFiles(const std::wstring& dir, const std::vector<GameFileEntry>& fileList, bool withSideFiles,
+                         ResumeProgress& progress);
+
+// Deletes the held files (with their side files, when held with them, and
+// anything the engine set aside for them) and forgets them.
+void DropHeldFiles(IResumeFiles& files, ResumeProgress& progress);
+
+// True when `dir` is the folder of the held files.
+bool IsHeldDir(const ResumeProgress& progress, const std::wstring& dir);
 
 // After the user picked another directory: when it lacks any listed file,
 // the files of the saved directory cannot be completed there and go; the

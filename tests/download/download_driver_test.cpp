@@ -572,18 +572,48 @@ TEST_F(DriverTest, Startup_CompleteAndSomeComplete) {
   EXPECT_EQ(driver->Progress().currentItem.downloadLink, L"http://dl.example/game/b.bin");
 }
 
-TEST_F(DriverTest, Redownload_DeletesFilesKeepsPartialDataAndStartsAgain) {
+TEST_F(DriverTest, Redownload_HoldsTheFilesForTheEngineAndDropsWhatNoTaskTook) {
   Make({Entry(100, L"a.bin"), Entry(200, L"b.bin")});
+  driver->StartEngine();
+  EXPECT_TRUE(engine.discardOldTargets);
   disk.AddFile(L"D:\\games\\a.bin", 100);
+  disk.AddFile(L"D:\\games\\b.bin", 50);
   disk.AddFile(L"D:\\games\\b.bin.P2P", 20);
   driver->Progress().completedBytes = 100;
   driver->Progress().pendingItems.clear();
   driver->Redownload();
-  EXPECT_EQ(disk.deleted, (std::vector<std::wstring>{L"D:\\games\\a.bin"}));
-  EXPECT_TRUE(disk.paths.count(L"D:\\games\\b.bin.P2P")) << "the engine resumes from it";
+  EXPECT_TRUE(disk.deleted.empty());
   EXPECT_EQ(driver->Progress().pendingItems.size(), 2u);
   EXPECT_EQ(driver->Progress().completedBytes, 0u);
   EXPECT_EQ(window.sent.back(), std::make_pair(kCmdDownload, 0));
+  // A held file goes to the engine even when it looks complete.
+  driver->OnDownloadCommand(0);
+  ASSERT_EQ(engine.created.size(), 1u);
+  EXPECT_EQ(engine.created[0].path, L"D:\\games\\a.bin");
+  driver->CloseEngine();
+  EXPECT_EQ(disk.deleted, (std::vector<std::wstring>{L"D:\\games\\b.bin"}));
+  EXPECT_TRUE(disk.paths.count(L"D:\\games\\b.bin.P2P")) << "the engine resumes from it";
+}
+
+TEST_F(DriverTest, HeldFiles_MakeRoomInTheirFolderAndGoIfTheDownloadGoesElsewhere) {
+  for (const bool elsewhere : {false, true}) {
+    SCOPED_TRACE(elsewhere ? "elsewhere" : "same folder");
+    disk = FakeDisk();
+    engine = FakeEngine();
+    Make({Entry(100, L"a.bin"), Entry(200, L"b.bin")});
+    disk.freeBytes[L"D:\\"] = 250;  // less than the 300 needed, more than 300 - 100 held
+    disk.AddFile(L"D:\\games\\a.bin", 100);
+    disk.fileSystems[L"E:\\"] = L"NTFS";
+    disk.freeBytes[L"E:\\"] = 1000;
+    disk.paths.insert(L"E:\\dl");
+    HoldDownloadedFiles(kDir, {Entry(100, L"a.bin"), Entry(200, L"b.bin")}, true, driver->Progress());
+    if (elsewhere) driver->Progress().saveDir = L"E:\\dl\\";
+    driver->OnDownloadCommand(0);
+    EXPECT_TRUE(window.dirErrors.empty());
+    ASSERT_EQ(engine.created.size(), 1u);
+    EXPECT_EQ(disk.paths.count(L"D:\\games\\a.bin"), elsewhere ? 0u : 1u);
+    EXPECT_EQ(driver->Progress().heldNames.size(), elsewhere ? 0u : 1u);
+  }
 }
 
 TEST_F(DriverTest, RunInstaller_MissingFilePrompts) {

@@ -119,6 +119,8 @@ class FakeEngine : public IDownloadEngine {
   bool IsLoaded() override { return loaded; }
   void Init() override {}
   void SetSeedUrl(const std::wstring&) override {}
+  void DiscardOldTargets() override { discardOldTargets = true; }
+  bool discardOldTargets = false;
   int CreateP2SPTask(void* window, const std::wstring& url, const std::wstring& path) override {
     callsAfterUninit += uninits;
     created.push_back({window, url, path});
@@ -156,6 +158,8 @@ class FakeEngine : public IDownloadEngine {
     if (it == tasks.end() || !it->second.live) return 1;
     Task& task = it->second;
     if (status[taskId].state == kTaskStateFinished) return 1;
+    // A file at the target moves aside, to be read for pieces.
+    if (discardOldTargets && disk) disk->paths.erase(task.path);
     if (!task.running && disk && !disk->paths.count(task.path + L".P2P")) {
       disk->AddFile(task.path + L".P2P", 0);
       recordH1[task.path] = task.h1;

@@ -69,6 +69,18 @@ class PdownCase(unittest.TestCase):
         self.assertTrue(got == self.data, "content differs")
         self.assertFalse(os.path.exists(target + ".P2P"), "side file left behind")
 
+    def start(self, link, *extra, running=None):
+        """Starts pdown; with `running`, returns once it has run that many
+        seconds past making its side file (a loaded machine starts it late)."""
+        proc = subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if running is not None:
+            deadline = time.time() + 60
+            while not os.path.exists(self.target + ".P2P") and time.time() < deadline and proc.poll() is None:
+                time.sleep(0.05)
+            time.sleep(running)
+        return proc
+
     def assert_no_target(self):
         self.assertFalse(os.path.exists(self.target), "a target file was made")
 
@@ -289,6 +301,83 @@ class Manifests(PdownCase):
                 self.assertLessEqual(served, fetched + 64 * 1024, name)
                 self.assertGreaterEqual(served, fetched, name)
 
+    def pieces_missing_from(self, old, piece=1 << 20):
+        # Bytes of the file none of whose aligned pieces `old` holds.
+        have = {old[at:at + piece] for at in range(0, len(old), piece)}
+        return sum(len(p) for p in (self.data[at:at + piece] for at in range(0, len(self.data), piece))
+                   if p not in have)
+
+    def test_a_side_file_left_by_another_download_gives_its_pieces(self):
+        # Stopped half-way (its record names another link), or killed after
+        # its record was cut (a whole file of another size).
+        self.serve_meta4()
+        older = bytearray(self.data)
+        for at in (10, 6 * (1 << 20) + 3):
+            older[at] ^= 1
+        old_path = os.path.join(self.root, "old.bin")
+        with open(old_path, "wb") as f:
+            f.write(bytes(older) + b"x" * 100)
+        self.addCleanup(os.unlink, old_path)
+        side = self.target + ".P2P"
+        for name in ("stopped half-way", "killed before the rename"):
+            with self.subTest(name):
+                if name == "stopped half-way":
+                    proc = self.start(self.nginx.url("old.bin"), "--connections", "1", "--max-speed", str(4 << 20),
+                                      running=1.5)
+                    proc.send_signal(signal.SIGINT)
+                    proc.wait(timeout=30)
+                else:
+                    env = dict(os.environ, P2SP_FAULT="before-rename")
+                    subprocess.run([PDOWN, "--quiet", self.nginx.url("old.bin"), self.target], env=env)
+                self.assertTrue(os.path.exists(side), name)
+                self.assert_no_target()
+                with open(side, "rb") as f:
+                    fetched = self.pieces_missing_from(f.read())
+                self.assertLess(fetched, len(self.data) - 2 * (1 << 20), name + ": the old download held too little")
+                self.nginx.clear_log()
+                code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")))
+                self.assertEqual(code, 0, name)
+                self.assert_right_file()
+                self.assertFalse(os.path.exists(side + ".old"), name)
+                served = self.nginx.bytes_served() - os.path.getsize(self.meta)
+                self.assertGreaterEqual(served, fetched, name)
+                self.assertLessEqual(served, fetched + 64 * 1024, name)
+                os.unlink(self.target)
+
+    def test_an_old_copy_given_up_goes_once_it_was_read(self):
+        # --discard-old-target: the copy is set aside at once; with a manifest
+        # it goes after its pieces are on record (a stop then loses none of
+        # them), without one as soon as that is known.
+        flipped = bytearray(self.data)
+        flipped[5 * (1 << 20) + 7] ^= 0x40
+        for with_manifest in (True, False):
+            with self.subTest(with_manifest=with_manifest):
+                if with_manifest:
+                    self.serve_meta4()
+                elif os.path.exists(self.meta):
+                    os.unlink(self.meta)
+                with open(self.target, "wb") as f:
+                    f.write(bytes(flipped))
+                self.nginx.clear_log()
+                proc = self.start(self.pdown_link(self.nginx.url("file.bin")), "--discard-old-target",
+                                  "--max-speed", str(256 * 1024), running=0)
+                aside = self.target + ".P2P.old"
+                deadline = time.time() + 10
+                while (os.path.exists(self.target) or os.path.exists(aside)) and time.time() < deadline:
+                    time.sleep(0.02)
+                self.assertIsNone(proc.poll(), "pdown ended early")
+                self.assertFalse(os.path.exists(self.target) or os.path.exists(aside), "the old copy stayed")
+                proc.send_signal(signal.SIGINT)
+                proc.wait(timeout=30)
+                self.nginx.clear_log()
+                code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")))
+                self.assertEqual(code, 0)
+                self.assert_right_file()
+                served = self.nginx.bytes_served()
+                if with_manifest:
+                    self.assertLess(served, 2 * (1 << 20), "pieces read from the old copy were lost")
+                os.unlink(self.target)
+
     def test_bad_mirrors_are_dropped_and_the_file_is_right(self):
         # Mirrors named by the manifest, lying everywhere or serving an older
         # build of the same size; the link is slow, so they are asked a lot.
@@ -393,18 +482,6 @@ class Manifests(PdownCase):
 
 
 class Interruptions(PdownCase):
-    def start(self, link, *extra, running=None):
-        """Starts pdown; with `running`, returns once it has run that many
-        seconds past making its side file (a loaded machine starts it late)."""
-        proc = subprocess.Popen([PDOWN, "--quiet"] + list(extra) + [link, self.target],
-                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if running is not None:
-            deadline = time.time() + 60
-            while not os.path.exists(self.target + ".P2P") and time.time() < deadline and proc.poll() is None:
-                time.sleep(0.05)
-            time.sleep(running)
-        return proc
-
     def test_kill_9_at_random_moments_always_ends_with_the_right_file(self):
         rng = random.Random(11)
         link = self.pdown_link(self.nginx.url("slow/file.bin"))
@@ -571,6 +648,29 @@ class FullDisk(PdownCase):
         code, _ = self.pdown(link, target=target)
         self.assertEqual(code, 0)
         self.assert_right_file(target)
+
+    def test_an_old_copy_given_up_makes_room_for_the_new_file(self):
+        # Room for one copy only: given up, the old copy goes unread and the
+        # file is fetched whole; kept, the task fails and leaves it as it was.
+        subprocess.run(["mount", "-o", "remount,size=%d" % (len(self.data) * 3 // 2), self.mount], check=True)
+        target = os.path.join(self.mount, "game.bin")
+        old = bytes(reversed(self.data))
+        for discard in (True, False):
+            with self.subTest(discard=discard):
+                with open(target, "wb") as f:
+                    f.write(old)
+                extra = ["--discard-old-target"] if discard else []
+                code, _ = self.pdown(self.pdown_link(self.nginx.url("file.bin")), *extra, target=target)
+                if discard:
+                    self.assertEqual(code, 0)
+                    self.assert_right_file(target)
+                else:
+                    self.assertEqual(code, 5)
+                    with open(target, "rb") as f:
+                        self.assertTrue(f.read() == old, "the old copy was touched")
+                for leftover in (target, target + ".P2P"):
+                    if os.path.exists(leftover):
+                        os.unlink(leftover)
 
 
 if __name__ == "__main__":

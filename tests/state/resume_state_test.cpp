@@ -365,7 +365,7 @@ TEST_F(ResumeDetection, WithoutTheMd5CheckARightSizedFileOfWrongContentCounts) {
 
 // A complete-looking file that fails: every listed file and side file goes,
 // nothing else in the folder does, and the download starts from the top.
-TEST_F(ResumeDetection, AFailedFileDeletesTheListedFilesOnly) {
+TEST_F(ResumeDetection, AFailedFileHoldsTheListedFilesAndDropsOnlyThem) {
   struct Case {
     const wchar_t* safecheck;
     bool wrongContent;
@@ -386,6 +386,14 @@ TEST_F(ResumeDetection, AFailedFileDeletesTheListedFilesOnly) {
     progress_.pendingItems.assign(list_.begin(), list_.end());
 
     EXPECT_EQ(Detect(c.safecheck), ResumeNone);
+    // Held for the engine until the download starts elsewhere or the
+    // program ends; then they go as they would have at once.
+    EXPECT_TRUE(Exists(Name(1)));
+    EXPECT_EQ(progress_.heldDir, DirText());
+    EXPECT_EQ(progress_.heldNames.size(), 3u);
+    EXPECT_TRUE(IsHeldDir(progress_, DirText() + L"\\"));
+    DropHeldFiles(files_, progress_);
+    EXPECT_TRUE(progress_.heldNames.empty());
     for (size_t i = 0; i < 3; ++i) {
       EXPECT_FALSE(Exists(Name(i))) << i;
       EXPECT_FALSE(Exists(Name(i) + ".P2P")) << i;
@@ -403,7 +411,8 @@ TEST_F(ResumeDetection, AFailedFileDeletesTheListedFilesOnly) {
 TEST_F(ResumeDetection, AnEmptyFileCountsAsFailed) {
   Write(m_dir / Name(0), "");
   EXPECT_EQ(Detect(L"0"), ResumeNone);
-  EXPECT_FALSE(Exists(Name(0)));
+  const std::string name = Name(0);
+  EXPECT_EQ(progress_.heldNames.count(std::wstring(name.begin(), name.end())), 1u);
 }
 
 TEST_F(ResumeDetection, AListedNameThatNamesNoFileIsPassedOver) {
