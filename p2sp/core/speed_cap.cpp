@@ -11,6 +11,8 @@ uint64_t SpeedCap::NowMs() {
 }
 
 void SpeedCap::SetRate(uint64_t bytesPerSecond, uint64_t nowMs) {
+  // Counted by the millisecond and empty at first; a quiet counts for two
+  // seconds at most.
   TokenBucket::Shape shape;
   shape.stepMs = 1;
   shape.maxQuietMs = 2000;
