@@ -103,43 +103,6 @@ bool SharedDiskFile::Read(uint64_t offset, void* data, size_t size) {
   return m_file.IsOpen() && m_file.ReadAt(offset, data, size);
 }
 
-TokenBucket::TokenBucket(uint64_t rate, uint64_t burst, uint64_t nowMs)
-    : m_rate(rate), m_burst(burst), m_tokens(burst), m_last(nowMs) {}
-
-void TokenBucket::Refill(uint64_t nowMs) {
-  if (nowMs <= m_last) return;  // a clock that goes back adds nothing
-  uint64_t steps = (nowMs - m_last) / kStepMs;
-  if (steps == 0) return;
-  m_last += steps * kStepMs;
-  if (m_tokens >= m_burst) return;
-  // A long pause only fills the bucket; it never lends beyond `burst`.
-  uint64_t ms = steps * kStepMs;
-  if (ms > 1000 * (m_burst / m_rate + 1)) ms = 1000 * (m_burst / m_rate + 1);
-  m_carry += m_rate * ms;
-  uint64_t add = m_carry / 1000;
-  m_carry %= 1000;
-  m_tokens = m_burst - m_tokens > add ? m_tokens + add : m_burst;
-  if (m_tokens == m_burst) m_carry = 0;
-}
-
-uint64_t TokenBucket::Take(uint64_t want, uint64_t nowMs) {
-  if (m_rate == 0) return want;
-  Refill(nowMs);
-  uint64_t got = want < m_tokens ? want : m_tokens;
-  m_tokens -= got;
-  return got;
-}
-
-uint64_t TokenBucket::WaitMs(uint64_t nowMs) const {
-  if (m_rate == 0 || m_tokens > 0) return 0;
-  uint64_t since = nowMs > m_last ? nowMs - m_last : 0;
-  // Whole steps until the carried thousandths reach one byte.
-  uint64_t needMs = (1000 - m_carry + m_rate - 1) / m_rate;
-  uint64_t steps = (needMs + kStepMs - 1) / kStepMs;
-  uint64_t wait = steps * kStepMs;
-  return wait > since ? wait - since : 0;
-}
-
 char ParseServePath(const std::string& path, std::string* sha256) {
   if (path.size() != 3 + 64 || path[0] != '/' || path[2] != '/') return 0;
   char route = path[1];

@@ -11,6 +11,7 @@
 
 #include "file_io.h"
 #include "range_set.h"
+#include "token_bucket.h"
 
 struct MHD_Daemon;
 
@@ -61,26 +62,6 @@ class SharedDiskFile : public SharedFile {
   const uint64_t m_pieceLength;
   std::vector<bool> m_verified;
   RandomFile m_file;
-};
-
-// Upload allowance: `rate` bytes per second, refilled in 10 ms steps from the
-// clock readings it is given, holding at most `burst` bytes. Pure arithmetic.
-class TokenBucket {
- public:
-  static constexpr uint64_t kStepMs = 10;
-  // rate 0 means no cap.
-  TokenBucket(uint64_t rate, uint64_t burst, uint64_t nowMs);
-  // Up to `want` bytes allowed now (0 while none are).
-  uint64_t Take(uint64_t want, uint64_t nowMs);
-  // How long until the next step adds bytes; 0 when some are there now.
-  uint64_t WaitMs(uint64_t nowMs) const;
-  uint64_t Available() const { return m_tokens; }
-
- private:
-  void Refill(uint64_t nowMs);
-  uint64_t m_rate, m_burst, m_tokens;
-  uint64_t m_last;       // clock reading of the last whole step
-  uint64_t m_carry = 0;  // rate * ms not yet turned into whole bytes (in thousandths)
 };
 
 // What the server answers to one request, decided before any byte is read.

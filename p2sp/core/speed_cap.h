@@ -3,14 +3,16 @@
 #include <cstdint>
 #include <mutex>
 
+#include "token_bucket.h"
+
 namespace p2sp {
 
 // The player's cap on download speed, over every connection of every task of
 // the process: a bucket refilled by the millisecond. A connection that finds
 // it empty waits (its transfer is paused) until it refills; one that finds
 // anything in it takes its whole buffer, which may leave the bucket owing a
-// little: the debt is paid before anyone takes more, so the average holds.
-// Thread-safe: every task's thread asks the one cap of the engine.
+// little (TokenBucket::Admit). Thread-safe: every task's thread asks the one
+// cap of the engine.
 class SpeedCap {
  public:
   // What the bucket may hold: a twentieth of a second of the rate, and at
@@ -30,14 +32,8 @@ class SpeedCap {
   uint64_t WaitMs(uint64_t nowMs);
 
  private:
-  void RefillLocked(uint64_t nowMs);
-
   mutable std::mutex m_mutex;
-  uint64_t m_rate = 0;
-  uint64_t m_burst = 0;
-  int64_t m_tokens = 0;  // below 0: owed
-  uint64_t m_carry = 0;  // rate × ms not yet whole bytes, in thousandths
-  uint64_t m_last = 0;
+  TokenBucket m_bucket{0, kMinBurst, 0};
 };
 
 }  // namespace p2sp

@@ -256,8 +256,10 @@ LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
       // The element manager's own tick, which runs as long as the window,
       // shown or in the notification area.
       if (wParam == kTickTimerId && !m_closing && m_engine.IsLoaded()) {
-        m_servePause->OnTick(::GetTickCount(), [] { return IsFullScreenAppActive(); });
-        m_speedCap->OnTick(::GetTickCount(), m_speed, [] { return IsFullScreenAppActive(); });
+        if (m_fullScreen.OnTick(::GetTickCount())) {
+          m_servePause->OnFullScreen(m_fullScreen.FullScreen());
+          m_speedCap->OnFullScreen(m_speed, m_fullScreen.FullScreen());
+        }
       }
       handled = FALSE;
       return 0;

@@ -9,6 +9,7 @@
 #include "download/download_engine.h"
 #include "download/download_host_win.h"
 #include "download/download_platform_win.h"
+#include "download/full_screen_watch.h"
 #include "download/peer_sharing.h"
 #include "download/speed_cap_choice.h"
 #include "download/taskbar_progress_win.h"
@@ -154,6 +155,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
   CStatsReportSink m_reports;
   std::unique_ptr<CDownloadDriver> m_driver;
   std::unique_ptr<CPeerSharingChoice> m_sharing;
+  CFullScreenWatch m_fullScreen{&IsFullScreenAppActive};
   std::unique_ptr<CServePause> m_servePause;
   std::unique_ptr<CSpeedCapChoice> m_speedCap;
   CTaskbarProgress m_taskbar;

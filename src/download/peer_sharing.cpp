@@ -12,12 +12,7 @@ void CPeerSharingChoice::Toggle() {
   m_engine.SetPeerSharing(Checked());
 }
 
-void CServePause::OnTick(uint32_t nowMs, const std::function<bool()>& isFullScreen) {
-  constexpr uint32_t kAskEveryMs = 1000;
-  if (m_asked && nowMs - m_askedAtMs < kAskEveryMs) return;
-  m_asked = true;
-  m_askedAtMs = nowMs;
-  const bool fullScreen = isFullScreen();
+void CServePause::OnFullScreen(bool fullScreen) {
   if (fullScreen == m_paused) return;
   m_paused = fullScreen;
   m_engine.SetServePaused(m_paused);

@@ -1,8 +1,5 @@
 #pragma once
 
-#include <cstdint>
-#include <functional>
-
 #include "download/download_engine.h"
 #include "state/resume_state.h"
 
@@ -32,19 +29,16 @@ class CPeerSharingChoice {
 
 // Serving other players pauses while a full-screen program (a game, a film)
 // is in front, so that it has the line to itself, and goes on once it is
-// gone. The window's timer ticks this; the full-screen test is asked at most
-// once a second, and the engine hears only of changes (it starts unpaused).
+// gone. It hears each answer of the window's CFullScreenWatch; the engine
+// hears only of changes (it starts unpaused).
 class CServePause {
  public:
   explicit CServePause(IDownloadEngine& engine) : m_engine(engine) {}
 
-  // `nowMs`: a millisecond clock that may wrap around.
-  void OnTick(uint32_t nowMs, const std::function<bool()>& isFullScreen);
+  void OnFullScreen(bool fullScreen);
   bool Paused() const { return m_paused; }
 
  private:
   IDownloadEngine& m_engine;
   bool m_paused = false;
-  bool m_asked = false;
-  uint32_t m_askedAtMs = 0;
 };

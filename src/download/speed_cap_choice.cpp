@@ -29,12 +29,7 @@ void CSpeedCapChoice::Choose(size_t index) {
   Tell();
 }
 
-void CSpeedCapChoice::OnTick(uint32_t nowMs, uint64_t speed, const std::function<bool()>& isFullScreen) {
-  constexpr uint32_t kAskEveryMs = 1000;
-  if (m_asked && nowMs - m_askedAtMs < kAskEveryMs) return;
-  m_asked = true;
-  m_askedAtMs = nowMs;
-  const bool fullScreen = isFullScreen();
+void CSpeedCapChoice::OnFullScreen(uint64_t speed, bool fullScreen) {
   if (!fullScreen) {
     // What it ran at before a game starts: the last few seconds without one.
     m_speeds[m_speedCount++ % kSpeedSamples] = speed;

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 
 #include "download/download_engine.h"
 #include "state/resume_state.h"
@@ -19,8 +18,9 @@ constexpr const wchar_t* kSpeedCapMenuText = L"下载限速";
 // kept in the resume file, and a low one of its own while a full-screen
 // program (a game, a film) is in front, so that the download steps aside:
 // a tenth of the speed measured before, 128 KB/s at least, or the player's
-// cap when that is lower. The window's timer ticks it once a second with the
-// speed shown; the engine hears only of changes.
+// cap when that is lower. It hears each answer of the window's
+// CFullScreenWatch (once a second) with the speed shown; the engine hears
+// only of changes.
 class CSpeedCapChoice {
  public:
   static constexpr uint32_t kYieldFloor = 128 * 1024;
@@ -35,9 +35,8 @@ class CSpeedCapChoice {
   // is none of them counts as no cap.
   size_t ChosenIndex() const;
   void Choose(size_t index);
-  // `nowMs`: a millisecond clock that may wrap around; `speed`: bytes per
-  // second shown now. The full-screen test runs at most once a second.
-  void OnTick(uint32_t nowMs, uint64_t speed, const std::function<bool()>& isFullScreen);
+  // `speed`: bytes per second shown now; called once a second.
+  void OnFullScreen(uint64_t speed, bool fullScreen);
   bool Yielding() const { return m_yieldCap != 0; }
 
  private:
@@ -51,6 +50,4 @@ class CSpeedCapChoice {
   bool m_toldOnce = false;
   uint64_t m_speeds[kSpeedSamples] = {};
   size_t m_speedCount = 0;
-  bool m_asked = false;
-  uint32_t m_askedAtMs = 0;
 };

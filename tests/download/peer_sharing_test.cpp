@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "download/full_screen_watch.h"
 #include "download_fakes.h"
 
 namespace {
@@ -53,6 +54,7 @@ TEST(PeerSharingChoice, PlayerChoiceIsRememberedAndThePublisherCanForbidIt) {
   }
 }
 
+// Through the watch, as the window ticks them.
 TEST(ServePause, TheEngineHearsOfEachChangeAndTheTestRunsAtMostOnceASecond) {
   struct Tick {
     uint32_t ms;
@@ -78,10 +80,15 @@ TEST(ServePause, TheEngineHearsOfEachChangeAndTheTestRunsAtMostOnceASecond) {
     SharingEngine engine;
     CServePause pause(engine);
     int asked = 0;
-    for (const Tick& t : c.ticks) pause.OnTick(t.ms, [&] {
-        ++asked;
-        return t.fullScreen;
-      });
+    bool fullScreen = false;
+    CFullScreenWatch watch([&] {
+      ++asked;
+      return fullScreen;
+    });
+    for (const Tick& t : c.ticks) {
+      fullScreen = t.fullScreen;
+      if (watch.OnTick(t.ms)) pause.OnFullScreen(watch.FullScreen());
+    }
     EXPECT_EQ(asked, c.asked) << c.name;
     EXPECT_EQ(engine.paused, c.told) << c.name;
     EXPECT_EQ(pause.Paused(), !c.told.empty() && c.told.back()) << c.name;

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "download/full_screen_watch.h"
 #include "download_fakes.h"
 
 namespace {
@@ -53,6 +54,7 @@ TEST(SpeedCapChoice, ThePlayersCapIsRememberedAndAppliedAtOnce) {
   EXPECT_EQ(resume.LoadSpeedCap(), MiB);
 }
 
+// Through the watch, as the window ticks it.
 TEST(SpeedCapChoice, TheDownloadStepsAsideWhileAFullScreenProgramRuns) {
   struct Tick {
     uint32_t ms;
@@ -95,7 +97,12 @@ TEST(SpeedCapChoice, TheDownloadStepsAsideWhileAFullScreenProgramRuns) {
     CSpeedCapChoice choice(resume, engine);
     choice.Apply();
     engine.told.clear();
-    for (const Tick& t : c.ticks) choice.OnTick(t.ms, t.speed, [&] { return t.fullScreen; });
+    bool fullScreen = false;
+    CFullScreenWatch watch([&] { return fullScreen; });
+    for (const Tick& t : c.ticks) {
+      fullScreen = t.fullScreen;
+      if (watch.OnTick(t.ms)) choice.OnFullScreen(t.speed, watch.FullScreen());
+    }
     EXPECT_EQ(engine.told, c.told) << c.name;
   }
 }
