@@ -134,12 +134,15 @@ TEST_F(ProfileResume, DetectionWithTheProgramsFileChecks) {
   progress.pendingItems.assign(list.begin(), list.end());
   EXPECT_EQ(DetectResumeState(state, files, list, L"1", progress), ResumePartial);
 
-  // Right size, wrong bytes: with the MD5 check every file of the list goes.
+  // Right size, wrong bytes: with the MD5 check every file of the list is
+  // held for the engine, and goes when dropped.
   WriteBytes(saveDir + L"one.exe", std::string(first.size(), '#'));
   WriteBytes(saveDir + L"keep.txt", "not ours");
   progress = ResumeProgress();
   progress.pendingItems.assign(list.begin(), list.end());
   EXPECT_EQ(DetectResumeState(state, files, list, L"1", progress), ResumeNone);
+  EXPECT_TRUE(Exists(saveDir + L"one.exe"));
+  DropHeldFiles(files, progress);
   EXPECT_FALSE(Exists(saveDir + L"one.exe"));
   EXPECT_FALSE(Exists(saveDir + L"two.bin.P2P"));
   EXPECT_TRUE(Exists(saveDir + L"keep.txt"));
