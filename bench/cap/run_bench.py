@@ -39,13 +39,16 @@ def received(port, seen):
     """Updates `seen` (local address of a connection to `port` -> the most
     bytes_received `ss` showed for it) and returns the sum: a connection
     that closed keeps its last count."""
-    out = subprocess.run(["ss", "-tinH", "state", "established", "( dport = :%d )" % port],
+    out = subprocess.run(["ss", "-tineH", "state", "established", "( dport = :%d )" % port],
                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True).stdout
     key = None
     for line in out.splitlines():
         if not line.startswith((" ", "\t")):
+            # A local port may come back for a new connection: the socket's
+            # inode tells the two apart.
             fields = line.split()
-            key = fields[2] if len(fields) >= 4 else None
+            inode = [w for w in fields if w.startswith("ino:")]
+            key = (fields[2], inode[0] if inode else "") if len(fields) >= 4 else None
             continue
         for word in line.split():
             if word.startswith("bytes_received:") and key:
