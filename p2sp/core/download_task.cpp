@@ -91,9 +91,11 @@ uint8_t Session::Run() {
   // A file already at the target (a damaged copy, an earlier version), or
   // the data of an earlier version's side file, may hold pieces of this one.
   // A file at the target that the caller has given up moves out of the way
-  // at once: until the new file is in, the target's name is free.
+  // at once, unless a download of this file resumes beside it: until the
+  // new file is in, the target's name is free.
   const std::string aside = engine_contract::OldSideFilePath(m_task.m_target);
-  if (m_opt.discardOldTarget && FileExists(m_task.m_target) && RenameReplacing(m_task.m_target, aside)) {
+  if (m_opt.discardOldTarget && !m_sizeKnown && FileExists(m_task.m_target) &&
+      RenameReplacing(m_task.m_target, aside)) {
     Debug("the file at the target is set aside to be read for pieces");
   }
   if (FileExists(aside)) AddCandidate(aside, true);
