@@ -323,7 +323,7 @@ class Manifests(PdownCase):
             with self.subTest(name):
                 if name == "stopped half-way":
                     proc = self.start(self.nginx.url("old.bin"), "--connections", "1", "--max-speed", str(4 << 20),
-                                      running=1.5)
+                                      running=2.5)
                     proc.send_signal(signal.SIGINT)
                     proc.wait(timeout=30)
                 else:
