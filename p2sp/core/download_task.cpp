@@ -162,9 +162,7 @@ uint8_t Session::Run() {
     CloseFile();
     FaultPoint("before-rename");
     if (!ok || !RenameReplacing(m_sidePath, m_task.m_target)) return kTaskStateFailedDownload;
-    for (const Candidate& c : m_candidates) {
-      if (c.ours) RemoveFile(c.path);
-    }
+    RemoveOurCandidates();
     EndSharing(true);
     Debug("renamed%s", m_manifest ? (", " + std::to_string(m_pieces.Checked()) + " pieces checked").c_str() : "");
     return kTaskStateFinished;

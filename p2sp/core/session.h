@@ -120,6 +120,7 @@ class Session {
   bool SetSideFileAside();
   void KeepMatchingPieces();
   void SettleCandidates();
+  void RemoveOurCandidates();
   bool GiveUpCandidates();
   void AbortWritersWithin(const ByteRange& r);
   long CapWaitMs();

@@ -85,10 +85,14 @@ void Session::SettleCandidates() {
   if (m_task.m_stop || m_localError) return;  // read again next time
   // What was kept is on record before the files it came from go.
   if (m_manifest && !FlushRecord()) return;
+  RemoveOurCandidates();
+  m_candidates.clear();
+}
+
+void Session::RemoveOurCandidates() {
   for (const Candidate& c : m_candidates) {
     if (c.ours) RemoveFile(c.path);
   }
-  m_candidates.clear();
 }
 
 bool Session::GiveUpCandidates() {

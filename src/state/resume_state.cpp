@@ -37,6 +37,19 @@ void RestartFromFirstItem(const std::vector<GameFileEntry>& fileList, ResumeProg
   progress.pendingItems.assign(fileList.begin(), fileList.end());
 }
 
+// A listed file of the folder and, with `sideFiles`, what the engine keeps
+// beside it: its side file, and data it set aside to read.
+void DeleteGameFile(IResumeFiles& files, const std::wstring& path, bool sideFiles) {
+  std::vector<std::wstring> doomed{path};
+  if (sideFiles) {
+    doomed.push_back(engine_contract::SideFilePath(path));
+    doomed.push_back(engine_contract::OldSideFilePath(path));
+  }
+  for (const std::wstring& file : doomed) {
+    if (files.PathExists(file)) files.DeletePath(file);
+  }
+}
+
 }  // namespace
 
 long long ParseProfileInteger(const std::wstring& text) {
@@ -218,10 +231,7 @@ void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::
   for (const GameFileEntry& entry : fileList) {
     progress.currentItem = entry;
     const std::wstring name = FileNameOfLink(entry.downloadLink);
-    if (!UsableName(name)) continue;
-    const std::wstring path = dir + name;
-    if (files.PathExists(path)) files.DeletePath(path);
-    if (files.PathExists(engine_contract::SideFilePath(path))) files.DeletePath(engine_contract::SideFilePath(path));
+    if (UsableName(name)) DeleteGameFile(files, dir + name, true);
   }
 }
 
@@ -240,12 +250,7 @@ void HoldDownloadedFiles(const std::wstring& dir, const std::vector<GameFileEntr
 void DropHeldFiles(IResumeFiles& files, ResumeProgress& progress) {
   if (!progress.heldDir.empty() && files.PathExists(progress.heldDir)) {
     for (const std::wstring& name : progress.heldNames) {
-      const std::wstring path = progress.heldDir + name;
-      if (files.PathExists(path)) files.DeletePath(path);
-      if (!progress.heldSideFiles) continue;
-      for (const std::wstring& file : {engine_contract::SideFilePath(path), engine_contract::OldSideFilePath(path)}) {
-        if (files.PathExists(file)) files.DeletePath(file);
-      }
+      DeleteGameFile(files, progress.heldDir + name, progress.heldSideFiles);
     }
   }
   progress.heldDir.clear();

@@ -106,7 +106,8 @@ struct ResumeProgress {
 int DetectResumeState(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
                       const std::wstring& safecheck, ResumeProgress& progress);
 
-// Deletes every listed file and its ".P2P" side file from the saved directory.
+// Deletes every listed file, its ".P2P" side file and any data the engine set
+// aside beside it from the saved directory.
 void DeleteDownloadedFiles(CResumeState& state, IResumeFiles& files, const std::vector<GameFileEntry>& fileList,
                            ResumeProgress& progress);
 
