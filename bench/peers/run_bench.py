@@ -9,6 +9,10 @@ For each process count it runs:
   noshare  the same processes with --no-share
   liar     N-1 processes and one fake peer that claims every piece and flips
            a byte in every 4 KiB it serves (first cap)
+  trickle  one process alone, then with K fake peers (--trickle, each K)
+           that claim every piece and send 2 bytes a second, right ones and
+           wrong ones; the ratio of each to the process alone (goal: 1.2 at
+           most)
 and prints per run: mean and slowest completion, the share of all bytes that
 came from peers (sum of "from peers" / sum of sizes), what the origin sent
 (in copies of the file), wrong files (a bad exit or a file that differs from
@@ -16,7 +20,8 @@ the origin's). At the end: the mean completion of each sharing run divided
 by that of --no-share.
 
 Usage: bench/peers/run_bench.py [--pdown PATH] [--procs 8] [--size-mib 256] [--rate-mib 8]
-                                [--caps 1M,8M] [--runs share,noshare,liar] [--work DIR] [--trace]
+                                [--caps 1M,8M] [--runs share,noshare,liar,trickle] [--trickle 1,4,8]
+                                [--work DIR] [--trace]
 Defaults take about ten minutes. --procs takes a list (2,4,8,16).
 """
 import argparse
@@ -168,7 +173,8 @@ def main():
     ap.add_argument("--size-mib", type=int, default=256)
     ap.add_argument("--rate-mib", type=float, default=8, help="the origin's rate over all connections")
     ap.add_argument("--caps", default="1M,8M", help="upload caps per process for the sharing runs (0: none)")
-    ap.add_argument("--runs", default="share,noshare,liar")
+    ap.add_argument("--runs", default="share,noshare,liar,trickle")
+    ap.add_argument("--trickle", default="1,4,8", help="trickling peer counts for the trickle run")
     ap.add_argument("--timeout", type=float, default=0, help="seconds per run (default: 3x the no-share time)")
     ap.add_argument("--work", default=None)
     ap.add_argument("--trace", action="store_true", help="P2SP_DEBUG logs kept in the work folder")
@@ -235,6 +241,21 @@ def main():
                 report(n - 1, r, ", the liar sent %.1f MiB in %d answers; from honest peers >= %.1f %%"
                        % (liar.bytes_sent / MiB, liar.answers, 100 * honest))
                 ratios.append(("%d procs, 1 lying: wrong files (must be 0)" % n, r["wrong"], "%d"))
+            if "trickle" in runs and n == counts[0]:
+                alone = Swarm(opts, origin, out, 1, [], "alone").run(sha, size, timeout)
+                report(1, alone)
+                for k in [int(x) for x in opts.trickle.split(",")]:
+                    for mode in ("trickle", "tricklelie"):
+                        fakes = [servers.FakePeer(path, sha, piece=PIECE, mode=mode, period=1.0).start()
+                                 for _ in range(k)]
+                        try:
+                            r = Swarm(opts, origin, out, 1, [], "+ %d %s" % (k, mode)).run(sha, size, timeout)
+                        finally:
+                            for f in fakes:
+                                f.stop()
+                        report(1, r, ", asked %d times" % sum(len(f.byte_requests()) for f in fakes))
+                        ratios.append(("1 proc + %d %s / alone (goal <= 1.2)" % (k, mode),
+                                       r["slowest"] / alone["slowest"], "%.3f"))
             if plain:
                 for cap, r in shared.items():
                     ratios.append(("%d procs, mean share cap %s / --no-share" % (n, show_rate(cap)),

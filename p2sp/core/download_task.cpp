@@ -268,6 +268,7 @@ void Session::Tick(Clock::time_point now) {
   }
   FeedHasher();
   UpdateSharing(now);
+  JudgeSpeeds(now);
   if (m_flushFailed) m_localError = true;
   // A record would only add a journal commit for the writes to wait for when
   // the flush before the rename comes soon anyway; should the speed drop,

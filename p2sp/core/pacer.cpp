@@ -7,6 +7,7 @@ namespace p2sp {
 constexpr std::chrono::milliseconds Pacer::kGrowInterval;
 constexpr std::chrono::milliseconds Pacer::kRecordInterval;
 constexpr std::chrono::seconds Pacer::kTakeOverIdle;
+constexpr std::chrono::seconds Pacer::kJudgeWindow;
 
 Pacer::Pacer(int initialConnections, int maxConnections)
     : m_maxConnections(maxConnections), m_perSource(std::max(1, std::min(initialConnections, maxConnections))) {}
@@ -43,6 +44,16 @@ uint64_t Pacer::NextChunk(uint64_t bytes, double seconds) {
 
 bool Pacer::MayTakeOver(bool midAnswer, Clock::time_point lastProgress, Clock::time_point now) {
   return midAnswer && now - lastProgress > kTakeOverIdle;
+}
+
+bool Pacer::SlowPeer(double rate, double taskRate, size_t connections) {
+  const double floor = std::min(kSlowPeerCeiling, taskRate / (kSlowPeerShare * std::max<size_t>(1, connections)));
+  return rate < floor;
+}
+
+bool Pacer::MayTakeLease(uint64_t left, double victimRate, double thiefRate) {
+  if (thiefRate <= 0 || thiefRate < kFasterBy * victimRate) return false;
+  return victimRate <= 0 || static_cast<double>(left) / victimRate > kLeaseTakeOverSeconds;
 }
 
 bool Pacer::RecordDue(Clock::time_point now, Clock::time_point lastRecord, uint64_t bytes, uint64_t left) const {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdint>
 
 namespace p2sp {
@@ -19,6 +20,17 @@ class Pacer {
   static constexpr std::chrono::milliseconds kGrowInterval{500};
   static constexpr std::chrono::milliseconds kRecordInterval{250};
   static constexpr std::chrono::seconds kTakeOverIdle{3};
+  // Connections are judged by what they wrote over windows of this length.
+  static constexpr std::chrono::seconds kJudgeWindow{2};
+  // A peer's connection is dropped below the task's speed divided by this
+  // and by the number of connections, over a whole window...
+  static constexpr double kSlowPeerShare = 16;
+  // ...but a connection this fast is always worth keeping.
+  static constexpr double kSlowPeerCeiling = 64 * 1024;
+  // A free connection takes over a lease that its owner would need longer
+  // than this for, when it expects to be this many times faster.
+  static constexpr double kLeaseTakeOverSeconds = 4;
+  static constexpr double kFasterBy = 4;
 
   Pacer(int initialConnections, int maxConnections);
 
@@ -42,6 +54,16 @@ class Pacer {
   // middle of an answer and wrote nothing for kTakeOverIdle. One still waiting
   // for its first byte is left to the stall timeout.
   static bool MayTakeOver(bool midAnswer, Clock::time_point lastProgress, Clock::time_point now);
+
+  // Whether a peer's connection that wrote at `rate` bytes per second over a
+  // whole judging window, while the task took `taskRate` over `connections`,
+  // is far slower than the rest: the peer is then dropped for the task, so
+  // that a player trickling bytes cannot hold our leases.
+  static bool SlowPeer(double rate, double taskRate, size_t connections);
+  // Whether a free connection expecting `thiefRate` bytes per second takes
+  // over a lease with `left` bytes to go from one writing at `victimRate`
+  // (end-game stealing: the last ranges go to the fastest sources).
+  static bool MayTakeLease(uint64_t left, double victimRate, double thiefRate);
 
   // A record is due every kRecordInterval while bytes arrive, except when the
   // rest should arrive within another interval at the speed of this run:

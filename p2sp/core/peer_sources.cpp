@@ -39,14 +39,21 @@ void PeerSources::Add(const PeerAddress& peer, bool nearby) {
   std::string mapUrl = url;
   mapUrl.replace(mapUrl.rfind("/p/"), 3, "/m/");
   const size_t before = m_book.Size();
-  if (!m_book.AddPeer(url, mapUrl, nearby, kMaxPeers)) return;
-  size_t index = m_book.Size() - 1;
-  if (m_book.Size() == before) {  // a peer dropped for now, back
-    for (size_t i = 0; i < m_book.Size(); ++i)
-      if (m_book[i].url == url) index = i;
-  } else {
-    Debug("peer %s (%s)", url.c_str(), nearby ? "local network" : "seed service");
+  size_t index = 0;
+  if (!m_book.AddPeer(url, mapUrl, nearby, kMaxPeers, &index)) return;
+  if (m_book.Size() == before) {
+    // Back after a drop for now, or a newcomer in a dropped peer's place: a
+    // map query still running for that place is of no use any more.
+    for (auto it = m_queries.begin(); it != m_queries.end();) {
+      if (it->source == index) {
+        it->query->Cancel();
+        it = m_queries.erase(it);
+      } else {
+        ++it;
+      }
+    }
   }
+  Debug("peer %s (%s)", url.c_str(), nearby ? "local network" : "seed service");
   m_nextMap[index] = Clock::time_point{};
 }
 
@@ -88,8 +95,12 @@ void PeerSources::Finish(CURL* easy, CURLcode code, Clock::time_point now) {
   m_queries.erase(it);
   if (!Active() || !m_book[i].alive) return;
   if (!ok) {
+    // A player answers its map or an error. A redirect, or any other answer
+    // that is neither, ends it for this run: it could send us anywhere.
     if (status == 200)
       m_book.Drop(i, "its map is unreadable");
+    else if (status >= 100 && status < 400)
+      m_book.Drop(i, "it answered its map with neither a map nor an error");
     else
       m_book.DropForNow(i, "its map cannot be had");
     return;

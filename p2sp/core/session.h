@@ -75,6 +75,14 @@ class Session {
     bool capped = false;      // paused until the speed cap lets it on
     uint64_t socketCap = 0;   // the speed cap its socket was made under
     Clock::time_point lastProgress;
+    // Its speed, judged over whole windows (see JudgeSpeeds): the bytes it
+    // wrote in all, those at the start of the window, whether the speed cap
+    // held it in that window, and the speed of the last whole window (-1: none).
+    uint64_t received = 0;
+    uint64_t judgedBytes = 0;
+    Clock::time_point judgedFrom;
+    bool heldInWindow = false;
+    double rate = -1;
   };
 
   Result Transfer();
@@ -98,6 +106,8 @@ class Session {
   void AddSource(const std::string& url, const char* from);
   bool AssignForSource(size_t source, int id, ByteRange* lease, uint64_t chunk);
   bool StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_point now);
+  int SlowLease(size_t thief, uint64_t from, Clock::time_point now) const;
+  void JudgeSpeeds(Clock::time_point now);
   void BeginSharing();
   void UpdateSharing(Clock::time_point now);
   void EndSharing(bool finished);
@@ -198,6 +208,10 @@ class Session {
   uint64_t m_lastServerBytes = 0, m_lastPeerBytes = 0;
   Clock::time_point m_lastSpeed, m_lastRecord;
   uint64_t m_writebackBytes = 0;
+  // The task's speed over the last judging window.
+  Clock::time_point m_judgedFrom;
+  uint64_t m_judgedBytes = 0;
+  double m_taskRate = 0;
 };
 
 }  // namespace p2sp

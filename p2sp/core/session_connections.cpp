@@ -40,6 +40,9 @@ int SetReceiveBuffer(void* user, curl_socket_t socket, curlsocktype purpose) {
   return CURL_SOCKOPT_OK;
 }
 
+// Bytes per second under which a peer's connection ends (over the stall time).
+constexpr long kPeerLowSpeed = 1024;
+
 // The first request's size while a file at the target may hold the pieces.
 constexpr uint64_t kCandidateProbe = 64 * 1024;
 
@@ -85,28 +88,113 @@ void Session::StartConnections(Clock::time_point now) {
         }
         continue;
       }
-      // Nothing to split: take over a connection that went quiet in the middle
-      // of its answer. One still waiting for its first byte is left to the
-      // stall timeout, or a slow server would see its requests moved forever.
-      int victim = -1;
-      for (const auto& c : m_conns) {
-        if (c.second->mode == Mode::kRange && !c.second->capped && m_sched.HasLease(c.first) && c.second->pos >= from &&
-            Pacer::MayTakeOver(c.second->pos > c.second->begin, c.second->lastProgress, now)) {
-          victim = c.first;
-          break;
-        }
-      }
+      // Nothing to split: take over the rest of a lease its owner is far too
+      // slow for, or of a connection that went quiet in the middle of its
+      // answer.
+      const int victim = SlowLease(static_cast<size_t>(pick), from, now);
       if (victim < 0 || !m_sched.TakeOver(id, victim, &lease)) {
         idle[pick] = true;
         continue;
       }
-      Debug("conn %d takes over the lease of quiet conn %d", id, victim);
+      Debug("conn %d takes over the lease of slow conn %d", id, victim);
       Abort(victim);
     }
     if (!Launch(static_cast<size_t>(pick), Mode::kRange, lease, id)) {
       m_sched.Release(id);
       return;
     }
+  }
+}
+
+// The connection whose lease a free connection of source `thief` should take
+// over, or -1: the one that would need the longest for the rest of its lease,
+// when the thief expects to be far faster (its source's speed per connection
+// so far, else the task's). One that went quiet in the middle of its answer
+// goes in any case. A server's connection still waiting for its first byte is
+// left to the stall timeout, or a slow server would see its requests moved
+// forever; a peer's is not: players answer at once.
+int Session::SlowLease(size_t thief, uint64_t from, Clock::time_point now) const {
+  const Source& t = m_sources[thief];
+  const double thiefRate = t.rate > 0 ? t.rate / std::max(1, t.connections + 1)
+                                      : m_taskRate / static_cast<double>(std::max<size_t>(1, m_conns.size()));
+  int victim = -1;
+  double longest = 0;
+  for (const auto& entry : m_conns) {
+    const Conn& c = *entry.second;
+    if (c.mode != Mode::kRange || c.capped || !m_sched.HasLease(c.id) || c.pos < from) continue;
+    const bool midAnswer = c.pos > c.begin;
+    const Source& owner = m_sources[c.source];
+    if (t.peer && !t.map.Covers(c.pos, m_sched.LeaseOf(c.id).end)) continue;
+    double eta = -1;
+    if (Pacer::MayTakeOver(midAnswer, c.lastProgress, now)) {
+      eta = 1e18;
+    } else if (c.rate >= 0 && (midAnswer || owner.peer)) {
+      const uint64_t left = m_sched.LeaseOf(c.id).end - c.pos;
+      if (Pacer::MayTakeLease(left, c.rate, thiefRate)) eta = c.rate > 0 ? static_cast<double>(left) / c.rate : 1e17;
+    }
+    if (eta > longest) {
+      longest = eta;
+      victim = c.id;
+    }
+  }
+  return victim;
+}
+
+// Every window, each connection's speed over it, each source's over its
+// connections, and the task's. A peer far slower than the rest is dropped
+// for the task and its leases go back to the others.
+void Session::JudgeSpeeds(Clock::time_point now) {
+  if (m_judgedFrom == Clock::time_point{}) {
+    m_judgedFrom = now;
+    m_judgedBytes = m_serverBytes + m_peerBytes;
+    return;
+  }
+  const auto window = now - m_judgedFrom;
+  if (window < Pacer::kJudgeWindow) return;
+  const double secs = std::chrono::duration<double>(window).count();
+  m_taskRate = static_cast<double>(m_serverBytes + m_peerBytes - m_judgedBytes) / secs;
+  std::vector<double> sourceRate(m_sources.Size(), -1);
+  for (auto& entry : m_conns) {
+    Conn& c = *entry.second;
+    if (c.judgedFrom <= m_judgedFrom && !c.heldInWindow && !c.capped && c.mode == Mode::kRange) {
+      c.rate = static_cast<double>(c.received - c.judgedBytes) / secs;
+      sourceRate[c.source] = std::max(0.0, sourceRate[c.source]) + c.rate;
+    }
+    c.judgedFrom = now;
+    c.judgedBytes = c.received;
+    c.heldInWindow = c.capped;
+  }
+  m_judgedFrom = now;
+  m_judgedBytes = m_serverBytes + m_peerBytes;
+  std::vector<size_t> slow;
+  for (size_t i = 0; i < sourceRate.size(); ++i) {
+    if (sourceRate[i] < 0) continue;
+    m_sources.SetRate(i, sourceRate[i]);
+    const Source& s = m_sources[i];
+    if (s.peer && s.alive && s.connections > 0 &&
+        Pacer::SlowPeer(sourceRate[i] / s.connections, m_taskRate, m_conns.size()))
+      slow.push_back(i);
+  }
+  for (size_t i : slow) {
+    Debug("peer %s: %.0f B/s while the task takes %.0f B/s", m_sources[i].url.c_str(), m_sources[i].rate, m_taskRate);
+    m_sources.Drop(i, "it is far slower than the other sources");
+    std::vector<int> ids;
+    for (const auto& c : m_conns)
+      if (c.second->source == i) ids.push_back(c.first);
+    for (int id : ids) Abort(id);
+    // Its few bytes in pieces still open are not trusted to be right: they
+    // come from elsewhere with the rest, rather than fail the piece's check.
+    // A complete piece is left to its check, which blames it if need be.
+    const uint64_t piece = m_manifest ? m_manifest->pieceLength : 0;
+    if (!piece) continue;
+    RangeSet keep = m_pieces.Verified();
+    for (const auto& r : m_sources[i].wrote.Ranges()) {
+      for (uint64_t p = r.begin / piece * piece; p < r.end; p += piece) {
+        const uint64_t end = std::min(p + piece, m_sched.FileSize());
+        if (m_sched.Done().Contains(p, end)) keep.Add(p, end);
+      }
+    }
+    for (const auto& r : m_sources.ForgetUnproven(i, keep).Ranges()) m_sched.MarkMissing(r.begin, r.end);
   }
 }
 
@@ -130,6 +218,8 @@ bool Session::StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_
     const double secs = std::chrono::duration<double>(now - c.reqStarted).count();
     if (secs < 1.0) continue;  // too early to tell its speed
     const double rate = std::max(1.0, static_cast<double>(c.pos - c.begin) / secs);
+    // A peer known to be slower than this connection would only slow it.
+    if (peer.rate > 0 && peer.rate / std::max(1, peer.connections + 1) < rate) continue;
     const double left = static_cast<double>(l.Length()) / rate;
     if (left > longest) {
       longest = left;
@@ -174,7 +264,7 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   c->source = sourceIndex;
   c->mode = mode;
   c->begin = c->pos = lease.begin;
-  c->lastProgress = Clock::now();
+  c->lastProgress = c->judgedFrom = Clock::now();
   for (const auto& other : m_conns) c->chunk = std::max(c->chunk, other.second->chunk);
   // Only the size is wanted before the file at the target is read.
   if (mode == Mode::kProbe && (!m_candidates.empty() || m_orphanLength > 0)) c->chunk = kCandidateProbe;
@@ -190,12 +280,16 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_HEADERDATA, c.get());
   curl_easy_setopt(e, CURLOPT_SOCKOPTFUNCTION, &SetReceiveBuffer);
   curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &c->socketCap);
-  // Redirects keep the Range header, so a resume survives them.
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 1L);
+  // Redirects keep the Range header, so a resume survives them. A player
+  // answers for itself: a redirect from one is refused, not followed.
+  const Source& src = m_sources[sourceIndex];
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, src.peer ? 0L : 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_opt.connectSeconds));
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  // A server may be slow and still the only one; a player below a kilobyte a
+  // second is of no use even alone.
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, src.peer ? kPeerLowSpeed : 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
@@ -443,7 +537,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
   if (c->reachedEnd || m_task.m_stop) return 0;
   if (m_opt.speedCap && !m_opt.speedCap->Admit(size, SpeedCap::NowMs())) {
     // curl keeps these bytes and hands them over again once resumed.
-    c->capped = true;
+    c->capped = c->heldInWindow = true;
     return CURL_WRITEFUNC_PAUSE;
   }
   uint64_t take = size;
@@ -469,6 +563,7 @@ size_t Session::OnData(Conn* c, const char* data, size_t size) {
   (m_sources[c->source].primary ? m_serverBytes : m_peerBytes) += take;
   if (m_sources[c->source].peer) m_task.m_peerBytes += take;
   c->pos += take;
+  c->received += take;
   if (take < size) {
     c->reachedEnd = true;
     return 0;

@@ -20,7 +20,9 @@ bool SideQuery::Start(CURLM* multi, const std::string& url, const std::string& p
   curl_easy_setopt(m_easy.get(), CURLOPT_URL, url.c_str());
   curl_easy_setopt(m_easy.get(), CURLOPT_WRITEFUNCTION, &SideQuery::WriteCb);
   curl_easy_setopt(m_easy.get(), CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(m_easy.get(), CURLOPT_FOLLOWLOCATION, 1L);
+  // A player is asked directly and answers itself: it may not send us on to
+  // another address (a map, a piece or an error is all it may answer).
+  curl_easy_setopt(m_easy.get(), CURLOPT_FOLLOWLOCATION, direct ? 0L : 1L);
   curl_easy_setopt(m_easy.get(), CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(m_easy.get(), CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(m_easy.get(), CURLOPT_TIMEOUT, m_timeout);

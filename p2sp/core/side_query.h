@@ -17,7 +17,8 @@ class SideQuery {
   SideQuery(const SideQuery&) = delete;
   SideQuery& operator=(const SideQuery&) = delete;
 
-  // `direct`: never through a proxy, not even one the environment names.
+  // `direct`: never through a proxy, not even one the environment names, and
+  // no redirect followed (another player's answer).
   bool Start(CURLM* multi, const std::string& url, const std::string& proxy, const char* userAgent,
              bool direct = false);
   // Ready to start again.

@@ -28,11 +28,16 @@ bool SourceBook::Add(const std::string& url, size_t maxExtra) {
   return true;
 }
 
-bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers) {
+bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers,
+                         size_t* index) {
   int known = -1;
   for (size_t i = 0; i < m_sources.size(); ++i)
     if (m_sources[i].url == url) known = static_cast<int>(i);
-  if (known >= 0 && (m_sources[known].alive || !m_sources[known].retryable)) return false;
+  if (known >= 0 &&
+      (m_sources[known].alive || !m_sources[known].retryable || m_sources[known].returns >= kMaxReturns))
+    return false;
+  const int place = known >= 0 ? known : PlaceForPeer();
+  if (place < 0) return false;
   if (LivePeers() >= maxPeers) {
     if (!nearby) return false;
     int distant = -1;
@@ -43,11 +48,14 @@ bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool
     if (distant < 0) return false;
     Drop(static_cast<size_t>(distant), "a peer on our own network takes its place");
   }
+  if (index) *index = static_cast<size_t>(place);
   if (known >= 0) {
     Source& again = m_sources[known];
     again.alive = true;
     again.retryable = false;
     again.mapKnown = false;
+    again.rate = 0;
+    ++again.returns;
     again.health = SourceHealth(m_retries);
     Debug("peer %s is back", url.c_str());
     return true;
@@ -58,8 +66,28 @@ bool SourceBook::AddPeer(const std::string& url, const std::string& mapUrl, bool
   s.mapUrl = mapUrl;
   s.peer = true;
   s.nearby = nearby;
-  m_sources.push_back(std::move(s));
+  if (static_cast<size_t>(place) == m_sources.size())
+    m_sources.push_back(std::move(s));
+  else
+    m_sources[place] = std::move(s);
   return true;
+}
+
+int SourceBook::PlaceForPeer() const {
+  size_t peers = 0;
+  int dropped = -1;
+  for (size_t i = 0; i < m_sources.size(); ++i) {
+    const Source& s = m_sources[i];
+    if (!s.peer) continue;
+    ++peers;
+    // One dropped for want of an answer is forgotten first: it could come
+    // back anyway, while one dropped for cause would have a second chance.
+    if (!s.alive && s.connections == 0 && s.wrote.Count() == 0 &&
+        (dropped < 0 || (!m_sources[dropped].retryable && s.retryable)))
+      dropped = static_cast<int>(i);
+  }
+  if (peers < kMaxPeerEntries) return static_cast<int>(m_sources.size());
+  return dropped;
 }
 
 size_t SourceBook::LivePeers() const {
@@ -146,14 +174,20 @@ bool SourceBook::BlamePiece(uint64_t begin, uint64_t end, bool* othersWrote) {
 
 std::vector<RangeSet> SourceBook::ForgetLiars(const RangeSet& verified) {
   std::vector<RangeSet> out;
-  for (Source& s : m_sources) {
-    if (!s.lied || s.wrote.Count() == 0) continue;
-    RangeSet unproven = s.wrote;
-    for (const auto& v : verified.Ranges()) unproven.Remove(v.begin, v.end);
-    for (const auto& u : unproven.Ranges()) s.wrote.Remove(u.begin, u.end);
+  for (size_t i = 0; i < m_sources.size(); ++i) {
+    if (!m_sources[i].lied) continue;
+    RangeSet unproven = ForgetUnproven(i, verified);
     if (unproven.Count() > 0) out.push_back(unproven);
   }
   return out;
+}
+
+RangeSet SourceBook::ForgetUnproven(size_t i, const RangeSet& verified) {
+  Source& s = m_sources[i];
+  RangeSet unproven = s.wrote;
+  for (const auto& v : verified.Ranges()) unproven.Remove(v.begin, v.end);
+  for (const auto& u : unproven.Ranges()) s.wrote.Remove(u.begin, u.end);
+  return unproven;
 }
 
 RangeSet SourceBook::BlameFrom(uint64_t from) {

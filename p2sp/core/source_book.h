@@ -39,21 +39,35 @@ class SourceBook {
     bool retryable = false;         // dropped before it gave anything: a new hint brings it back
     bool lied = false;              // a piece it gave failed its check
     uint64_t bytes = 0;             // what it gave, checked or not
+    int returns = 0;                // times it came back after a drop for now
+    // Bytes per second over its connections' last judged window (0: not yet
+    // judged): what a free connection of it may expect to get.
+    double rate = 0;
   };
   // Connections to one peer at once: a player's upload is capped over all
   // it serves, so more would only take turns from other players.
   static constexpr int kPeerConnections = 2;
+  // Peers one run knows, alive or dropped: hints beyond them take the place
+  // of a dropped peer that holds nothing of ours, or are ignored, so that a
+  // flood of hints costs bounded memory and bounded look-ups.
+  static constexpr size_t kMaxPeerEntries = 128;
+  // A peer dropped for want of an answer comes back on a later hint this
+  // many times at most: hints cannot make us knock at an address forever.
+  static constexpr int kMaxReturns = 3;
 
   SourceBook(const std::string& link, int retries);
 
   // An extra source; false when it is known already or `maxExtra` are there.
   bool Add(const std::string& url, size_t maxExtra);
   // Another player serving the file at `url` with its map at `mapUrl`; false
-  // when known already (unless dropped for now: it comes back, map unknown)
-  // or `maxPeers` live peers are there. A peer heard on
+  // when known already (unless dropped for now: it comes back, map unknown,
+  // kMaxReturns times at most) or `maxPeers` live peers are there. `index`
+  // (optional) tells where the peer now is: a new one may take the place of
+  // a dropped one. A peer heard on
   // the local network takes the place of a live distant one that has given
   // nothing yet.
-  bool AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers);
+  bool AddPeer(const std::string& url, const std::string& mapUrl, bool nearby, size_t maxPeers,
+               size_t* index = nullptr);
   size_t LivePeers() const;
   void SetMap(size_t i, const PieceMap& map);
   void Busy(size_t i, Clock::time_point until) { m_sources[i].busyUntil = until; }
@@ -72,6 +86,7 @@ class SourceBook {
   void Connected(size_t i) { ++m_sources[i].connections; }
   void Disconnected(size_t i) { --m_sources[i].connections; }
   void Verified(size_t i) { m_sources[i].verified = true; }
+  void SetRate(size_t i, double rate) { m_sources[i].rate = rate; }
   // [begin, end) of the file came from source `i`.
   void Wrote(size_t i, uint64_t begin, uint64_t end, Clock::time_point now);
   // A request sent at `asked` failed; the source goes when its failures say so.
@@ -88,11 +103,17 @@ class SourceBook {
   // The bytes that sources which gave a bad piece wrote outside `verified`,
   // each source's set on its own; the book forgets them.
   std::vector<RangeSet> ForgetLiars(const RangeSet& verified);
+  // What source `i` wrote outside `verified`; the book forgets it.
+  RangeSet ForgetUnproven(size_t i, const RangeSet& verified);
   // The whole-file check failed: the extra sources that wrote anything from
   // `from` on are dropped, and all they wrote is returned, to fetch again.
   RangeSet BlameFrom(uint64_t from);
 
  private:
+  // A place for a new peer: the end of the list, or that of a dropped peer
+  // with no connection and nothing of ours on record; -1: the book is full.
+  int PlaceForPeer() const;
+
   int m_retries;
   std::vector<Source> m_sources;
 };

@@ -73,5 +73,40 @@ TEST(Pacer, TakeOverAndRecordRules) {
   EXPECT_TRUE(p.RecordDue(now, now - milliseconds(250), 40 * kMiB, 11 * kMiB));
 }
 
+// A trickling peer is cut however the task runs; a peer that carries a fair
+// share, or enough on its own, is kept. A lease moves only to a source far
+// faster than its owner, and only when the owner would need long for it.
+TEST(Pacer, SlowPeersAndLeaseTakeOver) {
+  struct Slow {
+    double rate, taskRate;
+    size_t conns;
+    bool slow;
+  };
+  const std::vector<Slow> slow = {
+      {2, 4.0 * kMiB, 10, true},   {2, 100e3, 4, true},  // 2 bytes a second
+      {20e3, 4.0 * kMiB, 10, true},                        // far below a share of 400 KiB/s
+      {64 * 1024, 400.0 * kMiB, 4, false},                 // enough on its own
+      {40e3, 4.0 * kMiB, 10, false},                       // a tenth of a share
+      {0, 0, 3, false},                                    // nothing moves at all: nothing to compare with
+  };
+  for (const Slow& c : slow)
+    EXPECT_EQ(Pacer::SlowPeer(c.rate, c.taskRate, c.conns), c.slow) << c.rate << " of " << c.taskRate;
+  struct Take {
+    uint64_t left;
+    double victim, thief;
+    bool take;
+  };
+  const std::vector<Take> take = {
+      {kMiB, 2, 1e6, true},         // a trickle
+      {kMiB, 0, 1e6, true},         // nothing at all
+      {kMiB, 0, 0, false},          // the thief's speed is unknown
+      {kMiB, 200e3, 1e6, true},     // 5 s to go, a fifth of the speed
+      {kMiB, 300e3, 1e6, false},    // only 3.3 times faster
+      {512 * 1024, 100e3, 1e6, true}, {256 * 1024, 100e3, 1e6, false},  // 2.6 s to go
+  };
+  for (const Take& c : take)
+    EXPECT_EQ(Pacer::MayTakeLease(c.left, c.victim, c.thief), c.take) << c.left << " at " << c.victim;
+}
+
 }  // namespace
 }  // namespace p2sp

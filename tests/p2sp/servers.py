@@ -588,6 +588,9 @@ class FakePeer:
       stall   the first byte answer sends `cut` bytes and then nothing
       late    honest, but its first map request gets 404, as from a player
               whose announce went out before its file was registered
+      trickle every byte answer sends its headers and then 2 bytes a second
+      tricklelie  the same with wrong bytes
+      redirect    every map and byte request gets a 302 to `redirect_to`
     """
 
     def __init__(self, path, sha256, piece=4 << 20, mode="ok", period=1.0, cut=1 << 20):
@@ -608,6 +611,7 @@ class FakePeer:
         self.gone = threading.Event()
         self.lock = threading.Lock()
         self.conns = set()
+        self.redirect_to = None
         self.server = None
         self.sender = None
 
@@ -642,6 +646,12 @@ class FakePeer:
                     outer.requests.append((time.monotonic(), route, self.headers.get("Range")))
                 if sha.lower() != outer.sha256 or route not in ("m", "p"):
                     return self.answer(404, b"", head)
+                if outer.mode == "redirect":
+                    self.send_response(302)
+                    self.send_header("Location", outer.redirect_to + "/" + route + "/" + sha)
+                    self.send_header("Content-Length", "0")
+                    self.end_headers()
+                    return
                 if route == "m":
                     with outer.lock:
                         maps = sum(1 for r in outer.requests if r[1] == "m")
@@ -676,10 +686,18 @@ class FakePeer:
                 if outer.mode == "flip" and start <= bad_at < end:
                     body[bad_at - start] ^= 0xFF
                     wrong = True
-                elif outer.mode == "lie":
+                elif outer.mode in ("lie", "tricklelie"):
                     for i in range(0, len(body), 4096):
                         body[i] ^= 0x5A
                     wrong = True
+                if outer.mode in ("trickle", "tricklelie"):
+                    for i in range(len(body)):
+                        if outer.gone.wait(0.5):
+                            break
+                        self.send(bytes(body[i:i + 1]))
+                        self.wfile.flush()
+                    self.close_connection = True
+                    return
                 if first and outer.mode in ("killed", "stall"):
                     self.send(bytes(body[:outer.cut]))
                     self.wfile.flush()

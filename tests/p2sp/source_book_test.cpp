@@ -152,4 +152,30 @@ TEST(SourceBook, PeersWaitForTheirMapAndNearbyOnesTakeTheirPlace) {
   EXPECT_FALSE(book.AddPeer("http://10.0.0.2:1/p/x", "m", true, 2)) << "it gave bytes before: no second chance";
 }
 
+// Hints cannot grow the book or bring a peer back forever: dropped peers that
+// hold nothing of ours make room for new ones, and one dropped for want of an
+// answer returns a few times at most.
+TEST(SourceBook, PeerHintsCostBoundedRoom) {
+  SourceBook book("http://link/f", 3);
+  auto url = [](size_t i) { return "http://10.0.0.1:" + std::to_string(1024 + i) + "/p/x"; };
+  for (size_t i = 0; i < SourceBook::kMaxPeerEntries; ++i) {
+    size_t at = 0;
+    ASSERT_TRUE(book.AddPeer(url(i), "m", false, 1000, &at));
+    book.Drop(at, "test");
+  }
+  book.Wrote(1, 0, kMiB, Clock::now());  // the first peer's bytes are on record
+  size_t at = 0;
+  ASSERT_TRUE(book.AddPeer(url(1000), "m", false, 1000, &at));
+  EXPECT_EQ(book.Size(), 1 + SourceBook::kMaxPeerEntries);
+  EXPECT_EQ(at, 2u) << "the first dropped peer without bytes on record makes room";
+  EXPECT_EQ(book[at].url, url(1000));
+  EXPECT_TRUE(book[at].alive);
+  for (int i = 0; i < SourceBook::kMaxReturns; ++i) {
+    book.DropForNow(at, "no map");
+    ASSERT_TRUE(book.AddPeer(url(1000), "m", false, 1000)) << i;
+  }
+  book.DropForNow(at, "no map");
+  EXPECT_FALSE(book.AddPeer(url(1000), "m", false, 1000)) << "back too often";
+}
+
 }  // namespace p2sp

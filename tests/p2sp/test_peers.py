@@ -184,6 +184,34 @@ class PeerCase(unittest.TestCase):
                 self.assertTrue(fake.byte_requests(), "%s: the peer was never asked%s" % (mode, run.tail()))
                 fake.stop()
 
+    def test_peers_that_trickle(self):
+        # Peers that answer every request and then send 2 bytes a second,
+        # right or wrong ones, must not hold the download: the origin alone
+        # takes SIZE / RATE seconds.
+        alone = SIZE / RATE
+        for mode, count in (("trickle", 1), ("tricklelie", 4)):
+            with self.subTest(mode=mode, peers=count):
+                fakes = [self.fake(mode) for _ in range(count)]
+                run = self.start("%s%d" % (mode, count))
+                self.finish(run, mode, bound=3 * alone + 10)
+                self.assertTrue(any(f.byte_requests() for f in fakes), "%s: the peers were never asked%s"
+                                % (mode, run.tail()))
+                for f in fakes:
+                    f.stop()
+
+    def test_a_peer_that_redirects(self):
+        # A player answers for itself: its redirect is not followed anywhere,
+        # and it is not asked again whatever it announces.
+        case = "redirect"
+        victim = servers.FakePeer(self.path, "0" * 64, piece=PIECE, period=3600).start()
+        self.fakes.append(victim)
+        fake = self.fake("redirect")
+        fake.redirect_to = "http://127.0.0.1:%d" % victim.port
+        run = self.start("redirect")
+        self.finish(run, case)
+        self.assertEqual(victim.requests, [], "%s: the redirect was followed%s" % (case, run.tail()))
+        self.assertEqual(len(fake.requests), 1, "%s: the peer was asked again%s" % (case, run.tail()))
+
     def test_a_peer_heard_before_its_map_is_ready(self):
         # Players starting together hear each other before every one of them
         # can answer for its file; such a peer announces again and must then
