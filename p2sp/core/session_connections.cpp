@@ -154,11 +154,13 @@ void Session::JudgeSpeeds(Clock::time_point now) {
   const double secs = std::chrono::duration<double>(window).count();
   m_taskRate = static_cast<double>(m_serverBytes + m_peerBytes - m_judgedBytes) / secs;
   std::vector<double> sourceRate(m_sources.Size(), -1);
+  std::vector<int> judged(m_sources.Size(), 0);
   for (auto& entry : m_conns) {
     Conn& c = *entry.second;
     if (c.judgedFrom <= m_judgedFrom && !c.heldInWindow && !c.capped && c.mode == Mode::kRange) {
       c.rate = static_cast<double>(c.received - c.judgedBytes) / secs;
       sourceRate[c.source] = std::max(0.0, sourceRate[c.source]) + c.rate;
+      ++judged[c.source];
     }
     c.judgedFrom = now;
     c.judgedBytes = c.received;
@@ -171,8 +173,7 @@ void Session::JudgeSpeeds(Clock::time_point now) {
     if (sourceRate[i] < 0) continue;
     m_sources.SetRate(i, sourceRate[i]);
     const Source& s = m_sources[i];
-    if (s.peer && s.alive && s.connections > 0 &&
-        Pacer::SlowPeer(sourceRate[i] / s.connections, m_taskRate, m_conns.size()))
+    if (s.peer && s.alive && Pacer::SlowPeer(sourceRate[i] / judged[i], m_taskRate, m_conns.size()))
       slow.push_back(i);
   }
   for (size_t i : slow) {
