@@ -326,9 +326,10 @@ class PieceServerLoopback : public ::testing::Test {
     verified.Add((piece + 1) * kPiece, kSize);
     file->SetVerified(verified);
   }
-  void StartServer(uint64_t rate, unsigned peers, uint64_t headerMs = 5000) {
+  void StartServer(uint64_t rate, unsigned peers, uint64_t headerMs = 5000, unsigned perAddress = 4) {
     PieceServerOptions options;
     options.headerTimeoutMs = headerMs;
+    options.maxConnectionsPerAddress = perAddress;
     options.bindAddress = "127.0.0.1";
     options.uploadBytesPerSecond = rate;
     options.maxPeers = peers;
@@ -515,6 +516,20 @@ TEST_F(PieceServerLoopback, IdleConnectionsGiveWayToNewPeers) {
     }
     EXPECT_LE(open, c.addresses == 1 ? 4u : 17u) << c.name;
   }
+}
+
+TEST_F(PieceServerLoopback, AnAddressWhoseConnectionsAreAllAnsweringIsToldToWait) {
+  UsePieces(4 * kPiece);
+  StartServer(200 * 1024, 4, 5000, 1);
+  std::atomic<bool> started{false};
+  Reply slow;
+  std::thread peer([&] { slow = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-262143", &started); });
+  while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  Reply second = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-9");
+  peer.join();
+  EXPECT_EQ(second.status, 503);
+  EXPECT_NE(second.headers.find("Retry-After: 5"), std::string::npos) << second.headers;
+  EXPECT_TRUE(slow.body == Bytes(0, 4 * kPiece));
 }
 
 TEST_F(PieceServerLoopback, BindsTheAskedAddressAndPort) {
