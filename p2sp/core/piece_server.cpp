@@ -1,5 +1,6 @@
 #include "piece_server.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -192,8 +193,11 @@ class PieceServer::Connections {
  public:
   using Clock = std::chrono::steady_clock;
 
+  // `headerMs` 0: no time limit; `perAddress` 0: no limit.
   Connections(uint64_t headerMs, unsigned room, unsigned perAddress)
-      : m_headerTime(std::chrono::milliseconds(headerMs)), m_room(room), m_perAddress(perAddress) {
+      : m_headerTime(std::chrono::milliseconds(std::min<uint64_t>(headerMs, kDayMs))),
+        m_room(room),
+        m_perAddress(perAddress) {
     m_thread = std::thread([this] { CloseLateOnes(); });
   }
   ~Connections() {
@@ -223,7 +227,7 @@ class PieceServer::Connections {
         entry.refused = true;
       }
     }
-    if (open > m_room && !CloseOldestIdle(nullptr, connection)) entry.refused = true;
+    if (!entry.refused && open > m_room && !CloseOldestIdle(nullptr, connection)) entry.refused = true;
     m_wake.notify_all();
   }
   // The headers of a request are in. False when it must be answered 503.
@@ -282,7 +286,7 @@ class PieceServer::Connections {
       Clock::time_point now = Clock::now(), next = Clock::time_point::max();
       for (auto& e : m_entries) {
         Entry& c = e.second;
-        if (c.busy || c.closing) continue;
+        if (c.busy || c.closing || m_headerTime == Clock::duration::zero()) continue;
         Clock::time_point due = c.idleSince + m_headerTime;
         if (due <= now) {
           Close(&c);
@@ -297,6 +301,8 @@ class PieceServer::Connections {
       }
     }
   }
+
+  static constexpr uint64_t kDayMs = 24ull * 3600 * 1000;  // keeps the deadline's sum in range
 
   const Clock::duration m_headerTime;
   const unsigned m_room;

@@ -91,7 +91,7 @@ struct PieceServerOptions {
   uint64_t uploadBytesPerSecond = 1u << 20;  // over the whole process; 0: no cap
   unsigned maxPeers = 4;                // byte answers in flight at once; the next gets 503
   // A request's headers must be in within this long of the connection's start, or of the
-  // end of the answer before it on a kept-alive connection; a slower one is closed.
+  // end of the answer before it on a kept-alive connection; a slower one is closed. 0: no limit.
   uint64_t headerTimeoutMs = 5000;
   unsigned maxConnectionsPerAddress = 4;  // 0: no limit
   std::function<uint64_t()> clockMs;    // null: a steady clock
