@@ -1,6 +1,8 @@
 #include "piece_server.h"
 
+#include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <thread>
 
@@ -159,7 +161,16 @@ ServeDecision DecideServe(const std::string& method, const std::string& path, co
   // The whole file is never sent without a Range: only verified pieces may leave.
   if (range == nullptr) return d;  // 404
   ByteRange r;
-  if (!ParseRangeHeader(*range, map.size, &r) || !map.Covers(r.begin, r.end)) {
+  if (!ParseRangeHeader(*range, map.size, &r) || map.pieceLength == 0) {
+    d.status = 416;
+    return d;
+  }
+  // One piece at most, the one the range starts in: however the Range is written
+  // ("bytes=0-", a suffix longer than the file), a peer cannot take a whole file in
+  // one answer. A 206 may hold less than was asked; its Content-Range says what.
+  uint64_t toPieceEnd = map.pieceLength - r.begin % map.pieceLength;
+  if (r.end - r.begin > toPieceEnd) r.end = r.begin + toPieceEnd;
+  if (!map.Covers(r.begin, r.end)) {
     d.status = 416;
     return d;
   }
@@ -170,6 +181,138 @@ ServeDecision DecideServe(const std::string& method, const std::string& path, co
 }
 
 // ---------------------------------------------------------------------------
+
+// Every open connection, whether a request is under way on it and since when it
+// is idle. A client that holds connections without asking (or asks a byte at a
+// time) must not keep the slots from players that ask: headers late past the
+// limit close the connection, one address holds few connections, and when the
+// server is full the connection idle the longest makes room for a new one.
+// Closing is a shutdown of the socket: the library's thread for that connection
+// wakes and closes it; the socket stays the library's until Closed is told.
+class PieceServer::Connections {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  // `headerMs` 0: no time limit; `perAddress` 0: no limit.
+  Connections(uint64_t headerMs, unsigned room, unsigned perAddress)
+      : m_headerTime(std::chrono::milliseconds(std::min<uint64_t>(headerMs, kDayMs))),
+        m_room(room),
+        m_perAddress(perAddress) {
+    m_thread = std::thread([this] { CloseLateOnes(); });
+  }
+  ~Connections() {
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_stop = true;
+    }
+    m_wake.notify_all();
+    m_thread.join();
+  }
+
+  void Started(MHD_Connection* connection, MHD_socket socket, const std::string& address) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Entry& entry = m_entries[connection];
+    entry = Entry{socket, address, Clock::now()};
+    size_t fromAddress = 0, open = 0;
+    for (const auto& e : m_entries) {
+      if (e.second.closing) continue;
+      ++open;
+      if (e.second.address == address) ++fromAddress;
+    }
+    // Without an idle one to close, the new one is told the server is busy.
+    if (m_perAddress && fromAddress > m_perAddress) {
+      if (CloseOldestIdle(&address, connection)) {
+        --open;
+      } else {
+        entry.refused = true;
+      }
+    }
+    if (!entry.refused && open > m_room && !CloseOldestIdle(nullptr, connection)) entry.refused = true;
+    m_wake.notify_all();
+  }
+  // The headers of a request are in. False when it must be answered 503.
+  bool Begin(MHD_Connection* connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.find(connection);
+    if (it == m_entries.end()) return true;
+    it->second.busy = true;
+    return !it->second.refused;
+  }
+  // The answer is done; the connection waits for its next request.
+  void Ended(MHD_Connection* connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    auto it = m_entries.find(connection);
+    if (it == m_entries.end()) return;
+    it->second.busy = false;
+    it->second.idleSince = Clock::now();
+    m_wake.notify_all();
+  }
+  void Closed(MHD_Connection* connection) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_entries.erase(connection);
+  }
+
+ private:
+  struct Entry {
+    MHD_socket socket;
+    std::string address;
+    Clock::time_point idleSince;
+    bool busy = false;
+    bool closing = false;
+    bool refused = false;
+  };
+
+  bool CloseOldestIdle(const std::string* address, MHD_Connection* except) {
+    Entry* oldest = nullptr;
+    for (auto& e : m_entries) {
+      Entry& c = e.second;
+      if (e.first == except || c.busy || c.closing || (address && c.address != *address)) continue;
+      if (!oldest || c.idleSince < oldest->idleSince) oldest = &c;
+    }
+    if (oldest) Close(oldest);
+    return oldest != nullptr;
+  }
+  static void Close(Entry* entry) {
+    entry->closing = true;
+#ifdef _WIN32
+    shutdown(entry->socket, SD_BOTH);
+#else
+    shutdown(entry->socket, SHUT_RDWR);
+#endif
+  }
+  void CloseLateOnes() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    while (!m_stop) {
+      Clock::time_point now = Clock::now(), next = Clock::time_point::max();
+      for (auto& e : m_entries) {
+        Entry& c = e.second;
+        if (c.busy || c.closing || m_headerTime == Clock::duration::zero()) continue;
+        Clock::time_point due = c.idleSince + m_headerTime;
+        if (due <= now) {
+          Close(&c);
+        } else if (due < next) {
+          next = due;
+        }
+      }
+      if (next == Clock::time_point::max()) {
+        m_wake.wait(lock);
+      } else {
+        m_wake.wait_until(lock, next);
+      }
+    }
+  }
+
+  static constexpr uint64_t kDayMs = 24ull * 3600 * 1000;  // keeps the deadline's sum in range
+
+  const Clock::duration m_headerTime;
+  const unsigned m_room;
+  const unsigned m_perAddress;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::map<MHD_Connection*, Entry> m_entries;
+  bool m_stop = false;
+  std::thread m_thread;
+};
 
 struct PieceServer::Transfer {
   PieceServer* server;
@@ -184,6 +327,12 @@ struct PieceServerGlue {
                               const char* /*version*/, const char* /*upload*/, size_t* /*uploadSize*/,
                               void** /*state*/) {
     auto* self = static_cast<PieceServer*>(cls);
+    if (!self->m_connections->Begin(connection)) {
+      MHD_Response* response = Text("busy\n");
+      MHD_add_response_header(response, MHD_HTTP_HEADER_RETRY_AFTER, "5");
+      MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+      return Queue(connection, 503, response);
+    }
     const char* rangeValue = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_RANGE);
     std::string rangeText = rangeValue ? rangeValue : "";
     ServeDecision d = DecideServe(method, url, rangeValue ? &rangeText : nullptr,
@@ -269,6 +418,37 @@ struct PieceServerGlue {
     delete t;
   }
 
+  static void OnConnection(void* cls, MHD_Connection* connection, void** /*context*/,
+                           MHD_ConnectionNotificationCode code) {
+    auto* self = static_cast<PieceServer*>(cls);
+    if (code == MHD_CONNECTION_NOTIFY_CLOSED) {
+      self->m_connections->Closed(connection);
+      return;
+    }
+    const MHD_ConnectionInfo* socket = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    const MHD_ConnectionInfo* peer = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+    if (socket == nullptr || peer == nullptr || peer->client_addr == nullptr) return;
+    self->m_connections->Started(connection, socket->connect_fd, AddressKey(peer->client_addr));
+  }
+
+  static void OnCompleted(void* cls, MHD_Connection* connection, void** /*context*/,
+                          MHD_RequestTerminationCode /*code*/) {
+    static_cast<PieceServer*>(cls)->m_connections->Ended(connection);
+  }
+
+  // The client's address without its port: connections from one host share it.
+  static std::string AddressKey(const sockaddr* address) {
+    if (address->sa_family == AF_INET) {
+      const auto* v4 = reinterpret_cast<const sockaddr_in*>(address);
+      return std::string(reinterpret_cast<const char*>(&v4->sin_addr), sizeof v4->sin_addr);
+    }
+    if (address->sa_family == AF_INET6) {
+      const auto* v6 = reinterpret_cast<const sockaddr_in6*>(address);
+      return std::string(reinterpret_cast<const char*>(&v6->sin6_addr), sizeof v6->sin6_addr);
+    }
+    return std::string();
+  }
+
   // The path is taken as sent: a hash is plain hex, so no escape can make it name anything else.
   static size_t KeepEscapes(void*, MHD_Connection*, char* uri) { return std::strlen(uri); }
 
@@ -315,14 +495,21 @@ bool PieceServer::Start(const PieceServerOptions& options, std::string* why) {
     if (why) *why = "not an IPv4 address: " + m_options.bindAddress;
     return false;
   }
-  // Room beyond the peers for piece maps and quick refusals; more waiting connections are closed.
+  // Room beyond the peers for piece maps and quick refusals. The library may hold a few
+  // more: connections being closed to make room still count there until they are gone;
+  // beyond that, new ones wait to be accepted.
   unsigned connections = m_options.maxPeers + 16;
+  m_connections = std::make_unique<Connections>(m_options.headerTimeoutMs, connections,
+                                                m_options.maxConnectionsPerAddress);
   m_daemon = MHD_start_daemon(
       MHD_USE_THREAD_PER_CONNECTION | MHD_USE_INTERNAL_POLLING_THREAD, m_options.port, nullptr, nullptr,
       &PieceServerGlue::OnRequest, this, MHD_OPTION_SOCK_ADDR, reinterpret_cast<sockaddr*>(&address),
-      MHD_OPTION_CONNECTION_LIMIT, connections, MHD_OPTION_CONNECTION_TIMEOUT, 30u, MHD_OPTION_UNESCAPE_CALLBACK,
-      &PieceServerGlue::KeepEscapes, nullptr, MHD_OPTION_END);
+      MHD_OPTION_CONNECTION_LIMIT, connections + 8, MHD_OPTION_CONNECTION_TIMEOUT, 30u,
+      MHD_OPTION_NOTIFY_CONNECTION, &PieceServerGlue::OnConnection, this, MHD_OPTION_NOTIFY_COMPLETED,
+      &PieceServerGlue::OnCompleted, this, MHD_OPTION_UNESCAPE_CALLBACK, &PieceServerGlue::KeepEscapes, nullptr,
+      MHD_OPTION_END);
   if (m_daemon == nullptr) {
+    m_connections.reset();
     if (why) *why = "cannot listen on " + m_options.bindAddress + ":" + std::to_string(m_options.port);
     return false;
   }
@@ -336,6 +523,7 @@ void PieceServer::Stop() {
   m_stopping = true;  // answers waiting for the allowance end now
   MHD_stop_daemon(m_daemon);
   m_daemon = nullptr;
+  m_connections.reset();
   m_port = 0;
 }
 

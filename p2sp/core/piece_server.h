@@ -77,7 +77,7 @@ struct ServeDecision {
 // Returns 'p', 'm' or 0 (no such route).
 char ParseServePath(const std::string& path, std::string* sha256);
 // One byte range "bytes=a-b", "bytes=a-" or "bytes=-n" against a file of
-// `size`; the end is cut at the file's end. False when it is malformed, holds
+// `size`; the end is cut at the file's end (DecideServe cuts it further, at the piece's end). False when it is malformed, holds
 // more than one range or starts past the end.
 bool ParseRangeHeader(const std::string& header, uint64_t size, ByteRange* out);
 // `map` is the file's map, or null when no file has that hash. `range` is
@@ -90,13 +90,18 @@ struct PieceServerOptions {
   uint16_t port = 0;                    // 0: any free port
   uint64_t uploadBytesPerSecond = 1u << 20;  // over the whole process; 0: no cap
   unsigned maxPeers = 4;                // byte answers in flight at once; the next gets 503
+  // A request's headers must be in within this long of the connection's start, or of the
+  // end of the answer before it on a kept-alive connection; a slower one is closed. 0: no limit.
+  uint64_t headerTimeoutMs = 5000;
+  unsigned maxConnectionsPerAddress = 4;  // 0: no limit
   std::function<uint64_t()> clockMs;    // null: a steady clock
   std::function<void(uint64_t ms)> sleepMs;  // null: the thread sleeps
 };
 
 // Serves verified pieces of registered files over HTTP:
-//   GET/HEAD /p/<sha256> with one Range inside verified pieces -> 206 and those bytes;
-//   a Range touching an unverified piece (or past the end, or malformed) -> 416;
+//   GET/HEAD /p/<sha256> with one Range starting in a verified piece -> 206 and the bytes
+//     of that piece from there (never more than the one piece);
+//   a Range starting in an unverified piece (or past the end, or malformed) -> 416;
 //   no Range, an unknown hash or any other path -> 404; other methods -> 405;
 //   GET /p/ while paused or while maxPeers answers are in flight -> 503;
 //   GET/HEAD /m/<sha256> -> 200 and FormatPieceMap of the file.
@@ -128,6 +133,7 @@ class PieceServer {
  private:
   friend struct PieceServerGlue;
   struct Transfer;
+  class Connections;
   std::shared_ptr<SharedFile> Find(const std::string& sha256);
   // Bytes this transfer may send now; waits for the allowance, 0 when it must end.
   size_t Allow(const Transfer& t, size_t want);
@@ -135,6 +141,7 @@ class PieceServer {
 
   PieceServerOptions m_options;
   MHD_Daemon* m_daemon = nullptr;
+  std::unique_ptr<Connections> m_connections;  // lives as long as m_daemon
   uint16_t m_port = 0;
   std::mutex m_mutex;  // guards m_files, m_bucket and m_inFlight
   std::map<std::string, std::shared_ptr<SharedFile>> m_files;

@@ -7,14 +7,17 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <thread>
+#include <vector>
 
 namespace p2sp {
 namespace {
 
 const std::string kHash(64, 'a');
 const std::string kOther(64, 'b');
+const std::string kWhole(64, 'c');  // every piece verified
 
 TEST(TokenBucket, GrantsFollowTheClockInTenMillisecondSteps) {
   struct Step {
@@ -107,11 +110,20 @@ TEST(PieceServer, Decisions) {
     int status;
     ByteRange bytes;
   } cases[] = {
-      {"GET", "/p/" + kHash, "bytes=0-199", 206, {0, 200}},
-      {"HEAD", "/p/" + kHash, "bytes=300-", 206, {300, 450}},
+      // At most one piece per answer, the one the range starts in, cut at its end.
+      {"GET", "/p/" + kHash, "bytes=0-199", 206, {0, 100}},
+      {"GET", "/p/" + kHash, "bytes=0-", 206, {0, 100}},
+      {"GET", "/p/" + kWhole, "bytes=0-", 206, {0, 100}},
+      {"GET", "/p/" + kWhole, "bytes=-1000", 206, {0, 100}},
+      {"GET", "/p/" + kWhole, "bytes=0-449", 206, {0, 100}},
+      {"GET", "/p/" + kHash, "bytes=-1000", 206, {0, 100}},
+      {"GET", "/p/" + kHash, "bytes=-120", 206, {330, 400}},
+      {"HEAD", "/p/" + kHash, "bytes=300-", 206, {300, 400}},
       {"GET", upper, "bytes=-10", 206, {440, 450}},
-      {"GET", "/p/" + kHash, "bytes=150-250", 416, {}},
+      {"GET", "/p/" + kHash, "bytes=150-250", 206, {150, 200}},
       {"GET", "/p/" + kHash, "bytes=200-200", 416, {}},
+      {"GET", "/p/" + kHash, "bytes=250-", 416, {}},
+      {"GET", "/p/" + kHash, "bytes=-170", 416, {}},
       {"GET", "/p/" + kHash, "bytes=0-1,3-4", 416, {}},
       {"GET", "/p/" + kHash, nullptr, 404, {}},
       {"GET", "/p/" + kOther, "bytes=0-1", 404, {}},
@@ -136,8 +148,9 @@ TEST(PieceServer, Decisions) {
     ServeDecision d = DecideServe(c.method, c.path, c.range ? &range : nullptr,
                                   [&](const std::string& sha256, PieceMap* map) {
                                     asked = sha256;
-                                    if (sha256 != kHash) return false;
+                                    if (sha256 != kHash && sha256 != kWhole) return false;
                                     *map = TestMap();
+                                    if (sha256 == kWhole) map->verified.assign(5, true);
                                     return true;
                                   });
     std::string name = std::string(c.method) + " " + c.path.substr(0, 80) + " " + range;
@@ -147,7 +160,7 @@ TEST(PieceServer, Decisions) {
       EXPECT_EQ(d.range, c.bytes) << name;
     }
     // Hashes are looked up in lower case whatever the request wrote.
-    EXPECT_TRUE(asked.empty() || asked == kHash || asked == kOther) << name << " looked up " << asked;
+    EXPECT_TRUE(asked.empty() || asked == kHash || asked == kOther || asked == kWhole) << name << " looked up " << asked;
   }
 }
 
@@ -215,8 +228,9 @@ size_t TakeHeader(char* data, size_t size, size_t count, void* out) {
   return size * count;
 }
 
+// `from`: the source address, as CURLOPT_INTERFACE takes it.
 Reply Fetch(uint16_t port, const std::string& path, const char* method = "GET", const char* range = nullptr,
-            std::atomic<bool>* started = nullptr) {
+            std::atomic<bool>* started = nullptr, const char* from = nullptr) {
   Reply r;
   CURL* curl = curl_easy_init();
   std::string url = "http://127.0.0.1:" + std::to_string(port) + path;
@@ -224,6 +238,7 @@ Reply Fetch(uint16_t port, const std::string& path, const char* method = "GET", 
   curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
   curl_easy_setopt(curl, CURLOPT_TIMEOUT, 20L);
+  if (from) curl_easy_setopt(curl, CURLOPT_INTERFACE, from);
   curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &Append);
   curl_easy_setopt(curl, CURLOPT_WRITEDATA, &r.body);
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TakeHeader);
@@ -246,6 +261,39 @@ Reply Fetch(uint16_t port, const std::string& path, const char* method = "GET", 
   return r;
 }
 
+// A bare connection that sends what the test says, when it says.
+class RawConnection {
+ public:
+  ~RawConnection() { curl_easy_cleanup(m_curl); }
+  bool Open(uint16_t port, const std::string& from) {
+    m_curl = curl_easy_init();
+    std::string url = "http://127.0.0.1:" + std::to_string(port) + "/";
+    curl_easy_setopt(m_curl, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(m_curl, CURLOPT_NOPROXY, "*");
+    curl_easy_setopt(m_curl, CURLOPT_CONNECT_ONLY, 1L);
+    curl_easy_setopt(m_curl, CURLOPT_INTERFACE, from.c_str());
+    return curl_easy_perform(m_curl) == CURLE_OK;
+  }
+  bool Send(const std::string& text) {
+    size_t sent = 0;
+    return curl_easy_send(m_curl, text.data(), text.size(), &sent) == CURLE_OK && sent == text.size();
+  }
+  // Takes what has arrived; false once the server has closed the connection.
+  bool Drain(std::string* got = nullptr) {
+    char buffer[4096];
+    for (;;) {
+      size_t n = 0;
+      CURLcode code = curl_easy_recv(m_curl, buffer, sizeof buffer, &n);
+      if (code == CURLE_AGAIN) return true;
+      if (code != CURLE_OK || n == 0) return false;
+      if (got) got->append(buffer, n);
+    }
+  }
+
+ private:
+  CURL* m_curl = nullptr;
+};
+
 class PieceServerLoopback : public ::testing::Test {
  protected:
   static constexpr uint64_t kPiece = 64 * 1024;
@@ -259,7 +307,11 @@ class PieceServerLoopback : public ::testing::Test {
             ("piece-server-test-" + std::to_string(std::chrono::steady_clock::now().time_since_epoch().count())))
                .string();
     std::ofstream(path, std::ios::binary).write(content.data(), static_cast<std::streamsize>(content.size()));
-    file = std::make_shared<SharedDiskFile>(kSize, kPiece);
+    UsePieces(kPiece);
+  }
+  // Answers last longer with longer pieces: one answer is one piece at most.
+  void UsePieces(uint64_t length) {
+    file = std::make_shared<SharedDiskFile>(kSize, length);
     ASSERT_TRUE(file->Open(path));
     VerifyAllBut(5);
   }
@@ -274,8 +326,10 @@ class PieceServerLoopback : public ::testing::Test {
     verified.Add((piece + 1) * kPiece, kSize);
     file->SetVerified(verified);
   }
-  void StartServer(uint64_t rate, unsigned peers) {
+  void StartServer(uint64_t rate, unsigned peers, uint64_t headerMs = 5000, unsigned perAddress = 4) {
     PieceServerOptions options;
+    options.headerTimeoutMs = headerMs;
+    options.maxConnectionsPerAddress = perAddress;
     options.bindAddress = "127.0.0.1";
     options.uploadBytesPerSecond = rate;
     options.maxPeers = peers;
@@ -303,13 +357,15 @@ TEST_F(PieceServerLoopback, AnswersEachRoute) {
     std::string body;
   } cases[] = {
       {"GET", p, "bytes=0-99", 206, Bytes(0, 100)},
-      {"GET", p, "bytes=65530-65545", 206, Bytes(65530, 65546)},
-      {"GET", p, "bytes=0-327679", 206, Bytes(0, 5 * kPiece)},
+      {"GET", p, "bytes=65530-65545", 206, Bytes(65530, 65536)},
+      {"GET", p, "bytes=0-327679", 206, Bytes(0, kPiece)},
+      {"GET", p, "bytes=0-", 206, Bytes(0, kPiece)},
+      {"GET", p, "bytes=-99999999", 206, Bytes(0, kPiece)},
       {"GET", p, "bytes=-10", 206, Bytes(kSize - 10, kSize)},
       {"GET", "/p/" + std::string(64, 'A'), "bytes=6-9", 206, Bytes(6, 10)},
       {"HEAD", p, "bytes=0-99", 206, ""},
-      {"GET", p, "bytes=327679-327680", 416, "range not satisfiable\n"},
-      {"GET", p, "bytes=0-", 416, "range not satisfiable\n"},
+      {"GET", p, "bytes=327679-327680", 206, Bytes(327679, 327680)},
+      {"GET", p, "bytes=327680-327690", 416, "range not satisfiable\n"},
       {"GET", p, nullptr, 404, "not found\n"},
       {"GET", "/p/" + kOther, "bytes=0-9", 404, "not found\n"},
       {"GET", "/p/../etc/passwd", "bytes=0-9", 404, "not found\n"},
@@ -337,11 +393,12 @@ TEST_F(PieceServerLoopback, AnswersEachRoute) {
   // Longer than a request may be: refused by the library itself, never answered with bytes.
   Reply huge = Fetch(server.Port(), "/p/" + std::string(200000, 'a'), "GET", "bytes=0-9");
   EXPECT_GE(huge.status, 400);
-  EXPECT_EQ(server.BytesServed(), 100 + 16 + 5 * kPiece + 10 + 4u);
+  EXPECT_EQ(server.BytesServed(), 100 + 6 + 3 * kPiece + 10 + 4 + 1u);
 }
 
 TEST_F(PieceServerLoopback, PeersBeyondTheLimitWaitTheirTurnAndTheCapHolds) {
   const uint64_t rate = 400 * 1024;
+  UsePieces(4 * kPiece);
   StartServer(rate, 2);
   const char* range = "bytes=0-262143";  // four pieces each
   std::atomic<bool> started[2] = {{false}, {false}};
@@ -368,6 +425,7 @@ TEST_F(PieceServerLoopback, PeersBeyondTheLimitWaitTheirTurnAndTheCapHolds) {
 }
 
 TEST_F(PieceServerLoopback, AnswersUnderWayStopWhenTheirBytesMayNoLongerLeave) {
+  UsePieces(4 * kPiece);
   StartServer(200 * 1024, 4);
   struct Case {
     const char* name;
@@ -401,6 +459,77 @@ TEST_F(PieceServerLoopback, AnswersUnderWayStopWhenTheirBytesMayNoLongerLeave) {
     EXPECT_TRUE(r.body == Bytes(0, r.body.size())) << c.name;
     EXPECT_EQ(Fetch(port, "/p/" + kHash, "GET", "bytes=131072-196607").status, c.statusAfter) << c.name;
   }
+}
+
+TEST_F(PieceServerLoopback, HeadersTrickledTooSlowlyCloseTheConnection) {
+  StartServer(0, 4, 300);
+  const std::string request = "GET /m/" + kHash + " HTTP/1.1\r\nHost: a\r\n\r\n";
+  // From the connection's start, and from the end of an answer on a kept-alive one.
+  for (bool answeredFirst : {false, true}) {
+    RawConnection slow;
+    ASSERT_TRUE(slow.Open(server.Port(), "127.0.0.1"));
+    if (answeredFirst) {
+      ASSERT_TRUE(slow.Send(request));
+    }
+    auto begin = std::chrono::steady_clock::now();
+    std::string got;
+    bool open = true;
+    for (size_t i = 0; open && i < request.size() && std::chrono::steady_clock::now() - begin < std::chrono::seconds(3);
+         ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      open = slow.Drain(&got) && slow.Send(request.substr(i, 1));
+    }
+    EXPECT_FALSE(open) << answeredFirst;
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::milliseconds(1500)) << answeredFirst;
+    EXPECT_EQ(got.compare(0, 12, answeredFirst ? "HTTP/1.1 200" : ""), 0) << got.substr(0, 40);
+  }
+}
+
+TEST_F(PieceServerLoopback, IdleConnectionsGiveWayToNewPeers) {
+  StartServer(0, 1, 10000);  // room for 17 connections
+  if (!RawConnection().Open(server.Port(), "127.0.0.2")) {
+    GTEST_SKIP() << "127.0.0.2 cannot be a source address here";
+  }
+  struct Case {
+    const char* name;
+    int addresses;  // the idle connections come from 127.0.0.10 and up
+  } cases[] = {{"all from one address", 1}, {"from more addresses than there is room", 20}};
+  for (const Case& c : cases) {
+    std::vector<std::unique_ptr<RawConnection>> idle;
+    for (int i = 0; i < 40; ++i) {
+      idle.push_back(std::make_unique<RawConnection>());
+      ASSERT_TRUE(idle.back()->Open(server.Port(), "127.0.0." + std::to_string(10 + i % c.addresses)));
+    }
+    for (const char* from : {"127.0.0.2", "127.0.0.10"}) {
+      auto begin = std::chrono::steady_clock::now();
+      Reply r = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-9", nullptr, from);
+      EXPECT_EQ(r.status, 206) << c.name << ", from " << from;
+      EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << c.name << ", from " << from;
+    }
+    // At most four of one address stay, and no more than there is room for.
+    size_t open = 0;
+    for (auto wait = std::chrono::steady_clock::now() + std::chrono::seconds(2);;) {
+      open = 0;
+      for (auto& connection : idle) open += connection->Drain() ? 1 : 0;
+      if (open <= (c.addresses == 1 ? 4u : 17u) || std::chrono::steady_clock::now() > wait) break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    EXPECT_LE(open, c.addresses == 1 ? 4u : 17u) << c.name;
+  }
+}
+
+TEST_F(PieceServerLoopback, AnAddressWhoseConnectionsAreAllAnsweringIsToldToWait) {
+  UsePieces(4 * kPiece);
+  StartServer(200 * 1024, 4, 5000, 1);
+  std::atomic<bool> started{false};
+  Reply slow;
+  std::thread peer([&] { slow = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-262143", &started); });
+  while (!started) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  Reply second = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-9");
+  peer.join();
+  EXPECT_EQ(second.status, 503);
+  EXPECT_NE(second.headers.find("Retry-After: 5"), std::string::npos) << second.headers;
+  EXPECT_TRUE(slow.body == Bytes(0, 4 * kPiece));
 }
 
 TEST_F(PieceServerLoopback, BindsTheAskedAddressAndPort) {
