@@ -100,7 +100,7 @@ bool AnnounceBook::Hear(const PeerAnnounce& announce, const std::string& address
       m_heard.erase(m_senders.front().key);
       m_senders.pop_front();
     }
-    m_senders.push_back(Sender{key, now, 0, false});
+    m_senders.push_back(Sender{key, now, 0, 0});
     known = m_heard.emplace(key, std::prev(m_senders.end())).first;
   } else {
     m_senders.splice(m_senders.end(), m_senders, known->second);
@@ -114,8 +114,11 @@ bool AnnounceBook::Hear(const PeerAnnounce& announce, const std::string& address
     f.due = std::min(f.due, std::max(now, earliest));
   }
   if (!f.wanted) return false;
-  if (sender.everHandedOn && now - std::min(now, sender.handedOn) < kHintGapMs) return false;
-  sender.everHandedOn = true;
+  if (sender.timesHandedOn > 0) {
+    const uint64_t gap = std::min(kHintGapMs, kFirstHintGapMs << std::min(sender.timesHandedOn - 1, 16u));
+    if (now - std::min(now, sender.handedOn) < gap) return false;
+  }
+  sender.timesHandedOn = std::min(sender.timesHandedOn + 1, 1000u);
   sender.handedOn = now;
   return true;
 }

@@ -51,8 +51,11 @@ class AnnounceBook {
   // A neighbour not heard for this long is new again.
   static constexpr uint64_t kForgetMs = 3 * kPeriodMs;
   // One sender (address, port) of one file is handed on as a peer at most
-  // once in this time, however often it announces: an announce cannot make
-  // the download knock at the same door again and again.
+  // once in a gap, however often it announces, so that announces cannot make
+  // the download knock at the same door again and again. The first gap is
+  // short, as a player heard before it could answer for its file announces
+  // again and is then used; each next one is twice as long, up to a period.
+  static constexpr uint64_t kFirstHintGapMs = 2000;
   static constexpr uint64_t kHintGapMs = kPeriodMs;
   // At most this many senders are remembered; a crowd of made-up ones pushes
   // out the oldest instead of growing the table.
@@ -75,8 +78,8 @@ class AnnounceBook {
   uint64_t NextDue() const;
 
   // An announce from `address`, on a clock that never goes back. True when
-  // it names a file we fetch and this sender was not handed on in the last
-  // kHintGapMs (the caller then adds that peer as a source). A neighbour not
+  // it names a file we fetch and this sender's gap since it was last handed
+  // on is over (the caller then adds that peer as a source). A neighbour not
   // heard lately that names a file we share brings our own announce of it
   // forward.
   bool Hear(const PeerAnnounce& announce, const std::string& address, uint64_t now);
@@ -98,7 +101,7 @@ class AnnounceBook {
     std::string key;  // address|port|sha
     uint64_t heard = 0;
     uint64_t handedOn = 0;
-    bool everHandedOn = false;
+    unsigned timesHandedOn = 0;
   };
   // Least lately heard first, so that forgetting looks at the front only.
   std::list<Sender> m_senders;

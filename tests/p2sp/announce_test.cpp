@@ -99,11 +99,16 @@ TEST(AnnounceBook, OneHintPerSenderAndFilePerGapWhateverTheAnnounces) {
   AnnounceBook book(9000, 1, true);
   book.Set(kSha, true, false, 0);
   EXPECT_TRUE(book.Hear({kSha, 80, 2}, "10.0.0.9", 1000));
-  // Repeats within the gap, even under a new instance, are swallowed.
-  for (uint64_t i = 0; i < 20; ++i) EXPECT_FALSE(book.Hear({kSha, 80, 3 + i}, "10.0.0.9", 1001 + i * 100));
-  EXPECT_TRUE(book.Hear({kSha, 81, 2}, "10.0.0.9", 3000));  // another port is another peer
-  EXPECT_FALSE(book.Hear({kSha, 80, 2}, "10.0.0.9", 1000 + AnnounceBook::kHintGapMs - 1));
-  EXPECT_TRUE(book.Hear({kSha, 80, 2}, "10.0.0.9", 1000 + AnnounceBook::kHintGapMs));
+  // Repeats within the gap, even under new instances, are swallowed.
+  for (uint64_t i = 0; i < 20; ++i) EXPECT_FALSE(book.Hear({kSha, 80, 3 + i}, "10.0.0.9", 1001 + i * 50));
+  EXPECT_TRUE(book.Hear({kSha, 81, 2}, "10.0.0.9", 1500));  // another port is another peer
+  // Each gap twice the last, up to a period.
+  uint64_t at = 1000;
+  for (uint64_t gap : {2000, 4000, 8000, 16000, 30000, 30000}) {
+    EXPECT_FALSE(book.Hear({kSha, 80, 2}, "10.0.0.9", at + gap - 1)) << gap;
+    EXPECT_TRUE(book.Hear({kSha, 80, 2}, "10.0.0.9", at + gap)) << gap;
+    at += gap;
+  }
 }
 
 TEST(AnnounceBook, AFloodOfSendersKeepsTheTableBounded) {
