@@ -88,19 +88,55 @@ bool AnnounceBook::Hear(const PeerAnnounce& announce, const std::string& address
   if (file == m_files.end()) return false;
 
   // Old neighbours are forgotten, so the table stays as small as the network.
-  for (auto it = m_heard.begin(); it != m_heard.end();) {
-    it = now - std::min(now, it->second) > kForgetMs ? m_heard.erase(it) : std::next(it);
+  while (!m_senders.empty() && now - std::min(now, m_senders.front().heard) > kForgetMs) {
+    m_heard.erase(m_senders.front().key);
+    m_senders.pop_front();
   }
   const std::string key = address + "|" + std::to_string(announce.port) + "|" + announce.sha256;
-  const bool newcomer = m_heard.find(key) == m_heard.end();
-  m_heard[key] = now;
+  auto known = m_heard.find(key);
+  const bool newcomer = known == m_heard.end();
+  if (newcomer) {
+    if (m_senders.size() >= kMaxHeard) {
+      m_heard.erase(m_senders.front().key);
+      m_senders.pop_front();
+    }
+    m_senders.push_back(Sender{key, now, 0, 0});
+    known = m_heard.emplace(key, std::prev(m_senders.end())).first;
+  } else {
+    m_senders.splice(m_senders.end(), m_senders, known->second);
+  }
+  Sender& sender = *known->second;
+  sender.heard = now;
 
   File& f = file->second;
   if (newcomer && f.sharing) {
     const uint64_t earliest = f.sent ? f.lastSent + kAnswerGapMs : now;
     f.due = std::min(f.due, std::max(now, earliest));
   }
-  return f.wanted;
+  if (!f.wanted) return false;
+  if (sender.timesHandedOn > 0) {
+    const uint64_t gap = std::min(kHintGapMs, kFirstHintGapMs << std::min(sender.timesHandedOn - 1, 16u));
+    if (now - std::min(now, sender.handedOn) < gap) return false;
+  }
+  sender.timesHandedOn = std::min(sender.timesHandedOn + 1, 1000u);
+  sender.handedOn = now;
+  return true;
+}
+
+bool PeerOnLocalNet(uint32_t peer, uint32_t bound, unsigned arrivedOn, const std::vector<LocalNet>& nets) {
+  // "This network", multicast, reserved and broadcast senders are no one's address.
+  if ((peer >> 24) == 0 || peer >= 0xE0000000u) return false;
+  const auto within = [](uint32_t a, const LocalNet& net) { return (a & net.mask) == (net.address & net.mask); };
+  const auto special = [](uint32_t a) { return (a >> 24) == 127 || (a >> 16) == 0xA9FE; };
+  for (const LocalNet& net : nets) {
+    if (bound != 0 ? !within(bound, net) : special(net.address) || (arrivedOn != 0 && net.index != arrivedOn)) continue;
+    if (!within(peer, net)) continue;
+    // The network's own name and its broadcast address, where it has them.
+    const uint32_t host = peer & ~net.mask;
+    if (net.mask < 0xFFFFFFFEu && (host == 0 || host == ~net.mask)) continue;
+    return true;
+  }
+  return false;
 }
 
 }  // namespace p2sp

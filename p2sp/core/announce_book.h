@@ -2,8 +2,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <list>
 #include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace p2sp {
@@ -23,6 +25,21 @@ std::string FormatAnnounce(const PeerAnnounce& announce);
 // version or anything else is ignored by the caller.
 bool ParseAnnounce(const char* data, size_t size, PeerAnnounce* out);
 
+// An IPv4 network of one of this machine's interfaces, in host byte order;
+// `index` is the interface's number (0: unknown).
+struct LocalNet {
+  uint32_t address = 0;
+  uint32_t mask = 0;
+  unsigned index = 0;
+};
+// Whether an announce sent from `peer` may name a peer at all: it must come
+// from the network of the interface that heard it. `bound` is the address
+// sharing is bound to (0: any), `arrivedOn` the interface the datagram came in
+// on (0: unknown). Loopback and link-local senders count only when sharing is
+// bound to such an address; "this network", broadcast and multicast senders
+// never do.
+bool PeerOnLocalNet(uint32_t peer, uint32_t bound, unsigned arrivedOn, const std::vector<LocalNet>& nets);
+
 // Which files this process announces and when, on the caller's clock
 // (milliseconds). Pure bookkeeping; the sockets live in LanAnnouncer.
 class AnnounceBook {
@@ -33,6 +50,16 @@ class AnnounceBook {
   static constexpr uint64_t kAnswerGapMs = 1000;
   // A neighbour not heard for this long is new again.
   static constexpr uint64_t kForgetMs = 3 * kPeriodMs;
+  // One sender (address, port) of one file is handed on as a peer at most
+  // once in a gap, however often it announces, so that announces cannot make
+  // the download knock at the same door again and again. The first gap is
+  // short, as a player heard before it could answer for its file announces
+  // again and is then used; each next one is twice as long, up to a period.
+  static constexpr uint64_t kFirstHintGapMs = 2000;
+  static constexpr uint64_t kHintGapMs = kPeriodMs;
+  // At most this many senders are remembered; a crowd of made-up ones pushes
+  // out the oldest instead of growing the table.
+  static constexpr size_t kMaxHeard = 1024;
 
   // `speaks` false: a process that does not share listens only and
   // announces nothing.
@@ -50,10 +77,13 @@ class AnnounceBook {
   // When the next datagram is due (UINT64_MAX: none).
   uint64_t NextDue() const;
 
-  // An announce from `address`. True when it names a file we fetch (the
-  // caller then adds that peer as a source). A neighbour not heard lately
-  // that names a file we share brings our own announce of it forward.
+  // An announce from `address`, on a clock that never goes back. True when
+  // it names a file we fetch and this sender's gap since it was last handed
+  // on is over (the caller then adds that peer as a source). A neighbour not
+  // heard lately that names a file we share brings our own announce of it
+  // forward.
   bool Hear(const PeerAnnounce& announce, const std::string& address, uint64_t now);
+  size_t HeardCount() const { return m_heard.size(); }
 
  private:
   struct File {
@@ -67,7 +97,15 @@ class AnnounceBook {
   uint64_t m_instance;
   bool m_speaks;
   std::map<std::string, File> m_files;
-  std::map<std::string, uint64_t> m_heard;  // address|port|sha -> last heard
+  struct Sender {
+    std::string key;  // address|port|sha
+    uint64_t heard = 0;
+    uint64_t handedOn = 0;
+    unsigned timesHandedOn = 0;
+  };
+  // Least lately heard first, so that forgetting looks at the front only.
+  std::list<Sender> m_senders;
+  std::unordered_map<std::string, std::list<Sender>::iterator> m_heard;
 };
 
 }  // namespace p2sp

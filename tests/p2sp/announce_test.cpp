@@ -1,12 +1,21 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdio>
 #include <condition_variable>
 #include <mutex>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <vector>
+
+#ifndef _WIN32
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
 
 #include "core/announce_book.h"
 #include "core/lan_announcer.h"
@@ -86,6 +95,66 @@ TEST(AnnounceBook, ASilentProcessListensButNeverAnnounces) {
   EXPECT_TRUE(book.Hear({kSha, 9001, 2}, "10.0.0.2", 5));
 }
 
+TEST(AnnounceBook, OneHintPerSenderAndFilePerGapWhateverTheAnnounces) {
+  AnnounceBook book(9000, 1, true);
+  book.Set(kSha, true, false, 0);
+  EXPECT_TRUE(book.Hear({kSha, 80, 2}, "10.0.0.9", 1000));
+  // Repeats within the gap, even under new instances, are swallowed.
+  for (uint64_t i = 0; i < 20; ++i) EXPECT_FALSE(book.Hear({kSha, 80, 3 + i}, "10.0.0.9", 1001 + i * 50));
+  EXPECT_TRUE(book.Hear({kSha, 81, 2}, "10.0.0.9", 1500));  // another port is another peer
+  // Each gap twice the last, up to a period.
+  uint64_t at = 1000;
+  for (uint64_t gap : {2000, 4000, 8000, 16000, 30000, 30000}) {
+    EXPECT_FALSE(book.Hear({kSha, 80, 2}, "10.0.0.9", at + gap - 1)) << gap;
+    EXPECT_TRUE(book.Hear({kSha, 80, 2}, "10.0.0.9", at + gap)) << gap;
+    at += gap;
+  }
+}
+
+TEST(AnnounceBook, AFloodOfSendersKeepsTheTableBounded) {
+  AnnounceBook book(9000, 1, true);
+  book.Set(kSha, true, true, 0);
+  for (uint32_t i = 0; i < 3 * AnnounceBook::kMaxHeard; ++i)
+    book.Hear({kSha, static_cast<uint16_t>(1 + i % 60000), 2 + i}, "10.0.0.1", i / 100);
+  EXPECT_EQ(book.HeardCount(), AnnounceBook::kMaxHeard);
+  // All forgotten after the silence, the newest last.
+  book.Hear({kSha, 1, 7}, "10.0.0.2", 3 * AnnounceBook::kMaxHeard / 100 + AnnounceBook::kForgetMs + 1);
+  EXPECT_EQ(book.HeardCount(), 1u);
+}
+
+uint32_t Ip(const char* text) {
+  unsigned a, b, c, d;
+  sscanf(text, "%u.%u.%u.%u", &a, &b, &c, &d);
+  return a << 24 | b << 16 | c << 8 | d;
+}
+
+TEST(PeerOnLocalNet, OnlyNeighboursOnTheInterfaceThatHeardThem) {
+  const std::vector<LocalNet> nets = {{Ip("127.0.0.1"), Ip("255.0.0.0"), 1},
+                                      {Ip("192.168.1.5"), Ip("255.255.255.0"), 2},
+                                      {Ip("169.254.3.4"), Ip("255.255.0.0"), 2},
+                                      {Ip("10.1.0.7"), Ip("255.255.0.0"), 3}};
+  struct Case {
+    const char* peer;
+    const char* bound;  // sharing's address; 0.0.0.0: any
+    unsigned arrivedOn;
+    bool ok;
+  } cases[] = {
+      {"127.0.0.1", "127.0.0.1", 0, true},       {"127.0.0.9", "127.0.0.1", 0, true},
+      {"10.9.8.7", "127.0.0.1", 0, false},       {"169.254.169.254", "127.0.0.1", 0, false},
+      {"192.168.1.9", "192.168.1.5", 2, true},   {"192.168.2.9", "192.168.1.5", 2, false},
+      {"192.168.1.255", "192.168.1.5", 2, false}, {"192.168.1.0", "192.168.1.5", 2, false},
+      {"127.0.0.1", "192.168.1.5", 2, false},    {"169.254.169.254", "192.168.1.5", 2, false},
+      {"169.254.9.9", "169.254.3.4", 2, true},   {"192.168.1.9", "0.0.0.0", 2, true},
+      {"192.168.1.9", "0.0.0.0", 3, false},      {"10.1.200.3", "0.0.0.0", 3, true},
+      {"10.1.200.3", "0.0.0.0", 0, true},        {"127.0.0.1", "0.0.0.0", 1, false},
+      {"169.254.169.254", "0.0.0.0", 2, false},  {"0.0.0.0", "0.0.0.0", 0, false},
+      {"255.255.255.255", "0.0.0.0", 0, false},  {"239.255.71.71", "0.0.0.0", 0, false},
+      {"10.1.0.7", "192.168.9.9", 0, false},  // sharing on an address no interface has
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(PeerOnLocalNet(Ip(c.peer), Ip(c.bound), c.arrivedOn, nets), c.ok) << c.peer << " bound " << c.bound;
+}
+
 // Real sockets, multicast held to the loopback interface.
 class Found {
  public:
@@ -152,6 +221,36 @@ TEST(LanAnnouncer, NeighboursOnOneMachineFindEachOtherAndASilentOneIsNeverHeard)
   fetcher.Stop();
   sharer.Stop();
 }
+
+#ifndef _WIN32
+// A datagram sent straight to the port, not to the group, is no announce.
+TEST(LanAnnouncer, HearsOnlyWhatIsSentToTheGroup) {
+  const uint16_t udpPort = static_cast<uint16_t>(40000 + std::random_device()() % 20000);
+  Found heard;
+  LanAnnouncer fetcher(OnLoopback(udpPort, 7002, false), heard.Callback());
+  ASSERT_TRUE(fetcher.Start());
+  fetcher.Set(kSha, true, false);
+  const int s = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(s, 0);
+  in_addr loopback{};
+  loopback.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(setsockopt(s, IPPROTO_IP, IP_MULTICAST_IF, &loopback, sizeof(loopback)), 0);
+  auto send = [&](const char* to, uint16_t sharePort) {
+    const std::string datagram = FormatAnnounce({kSha, sharePort, 99});
+    sockaddr_in where{};
+    where.sin_family = AF_INET;
+    where.sin_port = htons(udpPort);
+    inet_pton(AF_INET, to, &where.sin_addr);
+    sendto(s, datagram.data(), datagram.size(), 0, reinterpret_cast<const sockaddr*>(&where), sizeof(where));
+  };
+  send("127.0.0.1", 7100);
+  std::this_thread::sleep_for(std::chrono::milliseconds(400));
+  send("239.255.71.71", 7101);
+  EXPECT_EQ(heard.Wait(3000), std::set<std::string>({kSha + " 127.0.0.1 7101"}));
+  close(s);
+  fetcher.Stop();
+}
+#endif
 
 }  // namespace
 }  // namespace p2sp

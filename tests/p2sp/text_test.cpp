@@ -62,9 +62,16 @@ TEST(ParseSeedPeers, ReadsAddressesOnlyAndMirrorsSkipThem) {
   const std::string body =
       "http://m1/x.bin\npeer 198.51.100.7:7000\r\npeer [2001:db8::1]:7001\npeer 198.51.100.7:7000\n"
       "peer example.com:80\npeer 1.2.3:80\npeer 1.2.3.256:80\npeer 1.2.3.4:0\npeer 1.2.3.4:65536\n"
-      "peer 1.2.3.4\npeer [::1]x:80\npeer [a b]:80\n  peer 203.0.113.1:9  ";
+      "peer 1.2.3.4\npeer [::1]x:80\npeer [a b]:80\n  peer 203.0.113.1:9  \n"
+      // No one is reached at these: every host, broadcast, multicast, link-local (the cloud's
+      // metadata service among them).
+      "peer 0.0.0.0:80\npeer 255.255.255.255:80\npeer 224.0.0.1:80\npeer 239.255.71.71:80\n"
+      "peer 169.254.169.254:80\npeer 169.254.1.1:80\npeer [::]:80\npeer [::0]:80\npeer [ff02::1]:80\n"
+      "peer [FE80::1]:80\npeer [febf::1]:80\npeer [::ffff:169.254.169.254]:80\npeer 0.1.2.3:80\n"
+      "peer [fec0::1]:80\npeer 127.0.0.1:81\n";
   EXPECT_EQ(ParseSeedPeers(body, 10),
-            (std::vector<PeerAddress>{{"198.51.100.7", 7000}, {"[2001:db8::1]", 7001}, {"203.0.113.1", 9}}));
+            (std::vector<PeerAddress>{{"198.51.100.7", 7000}, {"[2001:db8::1]", 7001}, {"203.0.113.1", 9}, {"[fec0::1]", 80},
+                                      {"127.0.0.1", 81}}));
   EXPECT_EQ(ParseSeedPeers(body, 1).size(), 1u);
   EXPECT_EQ(ParseSeedAnswer(body, 10), (std::vector<std::string>{"http://m1/x.bin"}));
   EXPECT_EQ(PeerPieceUrl({"[2001:db8::1]", 7001}, "ab"), "http://[2001:db8::1]:7001/p/ab");
