@@ -81,6 +81,16 @@ std::string PeerOf(h2o_req_t* req) {
   return text;
 }
 
+std::string ForwardedFor(h2o_req_t* req) {
+  std::string joined;
+  for (ssize_t i = -1; (i = h2o_find_header(&req->headers, H2O_TOKEN_X_FORWARDED_FOR, i)) != -1;) {
+    const h2o_iovec_t& value = req->headers.entries[i].value;
+    if (!joined.empty()) joined += ',';
+    joined.append(value.base, value.len);
+  }
+  return joined;
+}
+
 }  // namespace
 
 std::string HttpRequest::Param(const std::string& name) const {
@@ -222,6 +232,7 @@ struct HttpServer::Impl {
     r.target.assign(req->path.base, req->path.len);
     r.path = Decode(r.target.substr(0, r.target.find('?')), false);
     r.client = PeerOf(req);
+    r.forwardedFor = ForwardedFor(req);
     const HttpRoute* route = self->RouteOf(reinterpret_cast<Handler*>(base), r);
     if (!route) {
       Send(req, HttpAnswer{404, "not found\n"});

@@ -11,6 +11,9 @@ struct HttpRequest {
   std::string target;  // exactly as sent: path and query
   std::string path;    // the path, percent-decoded
   std::string client;  // peer address
+  // The X-Forwarded-For lines as sent, joined with commas; who may be
+  // believed is the handler's business.
+  std::string forwardedFor;
   bool head = false;   // HEAD rather than GET
   int listener = 0;    // the Bind call whose address it came to, from 0
   // The first query parameter `name`, decoded ('+' is a space); "" when absent.

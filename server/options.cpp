@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include <arpa/inet.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -13,6 +15,7 @@ const char kUsage[] =
     "usage: gdserver [--listen HOST:PORT] [--db FILE|postgresql://...] [--mirrors FILE]\n"
     "                [--configs DIR] [--report-path PATH]... [--retention-days N] [--threads N]\n"
     "                [--journal FILE] [--journal-max-kib N] [--dashboard-listen HOST:PORT]\n"
+    "                [--trust-proxy ADDRESS]\n"
     "  --listen          address to serve on (default 127.0.0.1:8080; port 0 picks a free one)\n"
     "  --dashboard-listen  serve /dashboard and /api/ only on this address (it has no login:\n"
     "                    keep it private, e.g. 127.0.0.1:8081), reports and /seed only on --listen\n"
@@ -24,7 +27,9 @@ const char kUsage[] =
     "  --threads         event loops, each on a thread of its own (default: one per core)\n"
     "  --journal         file where reports wait for the database (default: the SQLite file\n"
     "                    + .incoming, or gdserver.incoming for PostgreSQL); one per server\n"
-    "  --journal-max-kib empty the journal when more than this much of it is stored (default 65536)\n";
+    "  --journal-max-kib empty the journal when more than this much of it is stored (default 65536)\n"
+    "  --trust-proxy     a reverse proxy's address (e.g. 127.0.0.1): a request that comes from it\n"
+    "                    is the client's that the last X-Forwarded-For entry names\n";
 
 [[noreturn]] void Usage(const char* message) {
   if (message) std::fprintf(stderr, "gdserver: %s\n", message);
@@ -72,6 +77,9 @@ Options ParseArgs(int argc, char** argv) {
       o.journal = v;
     } else if (a == "--journal-max-kib") {
       o.journalMaxKib = ParseInt(v, 1, 1 << 30, "--journal-max-kib");
+    } else if (a == "--trust-proxy") {
+      o.trustProxy = NormalAddress(v);
+      if (o.trustProxy.empty()) Usage((std::string("--trust-proxy wants an IP address: ") + v).c_str());
     } else if (a == "--threads") {
       o.threads = ParseInt(v, 1, 256, "--threads");
     } else {
@@ -81,6 +89,15 @@ Options ParseArgs(int argc, char** argv) {
   if (o.reportPaths.empty()) o.reportPaths.insert("/s.php");
   if (o.threads == 0) o.threads = static_cast<int>(std::max(1u, std::min(64u, std::thread::hardware_concurrency())));
   return o;
+}
+
+std::string NormalAddress(const std::string& text) {
+  unsigned char bytes[sizeof(in6_addr)];
+  char out[INET6_ADDRSTRLEN] = "";
+  for (const int family : {AF_INET, AF_INET6}) {
+    if (inet_pton(family, text.c_str(), bytes) == 1 && inet_ntop(family, bytes, out, sizeof out)) return out;
+  }
+  return std::string();
 }
 
 std::string JournalPath(const Options& options) {

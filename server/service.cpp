@@ -25,6 +25,15 @@ HttpAnswer Json(const std::string& text) { return HttpAnswer{200, text + "\n", "
 
 }  // namespace
 
+std::string ClientAddress(const std::string& socketAddress, const std::string& forwardedFor,
+                          const std::string& trustedProxy) {
+  if (trustedProxy.empty() || socketAddress != trustedProxy) return socketAddress;
+  const size_t comma = forwardedFor.rfind(',');
+  std::string last = forwardedFor.substr(comma == std::string::npos ? 0 : comma + 1);
+  const size_t start = last.find_first_not_of(" \t"), end = last.find_last_not_of(" \t");
+  return start == std::string::npos ? std::string() : NormalAddress(last.substr(start, end - start + 1));
+}
+
 Service::Service(const Options& options, const GameDirectory& games, const std::set<std::string>& reportPaths,
                  Store& store, Journal& journal, Ingest& ingest)
     : m_options(options),
@@ -101,7 +110,9 @@ HttpAnswer Service::AnswerReport(const HttpRequest& req) {
   const bool malformed = ReportMalformed(req.target);
   ++m_received;
   if (malformed) ++m_malformed;
-  if (!m_journal.Append(NowMs(), req.client, req.target)) {
+  // Behind the trusted proxy, a report without a forwarded address keeps the proxy's.
+  const std::string client = ClientAddress(req.client, req.forwardedFor, m_options.trustProxy);
+  if (!m_journal.Append(NowMs(), client.empty() ? req.client : client, req.target)) {
     ++m_unstored;
     return HttpAnswer{503, "not stored, try again\n"};
   }
@@ -121,8 +132,11 @@ HttpAnswer Service::AnswerSeed(const HttpRequest& req) {
                               portText.find_first_not_of("0123456789") == std::string::npos
                           ? std::stol(portText)
                           : 0;
-    const uint16_t sharing = port > 0 && port <= 65535 ? static_cast<uint16_t>(port) : 0;
-    for (const PeerBook::Peer& peer : m_peers.Meet(file, req.client, sharing, NowMs())) answer += PeerBook::Line(peer);
+    // Behind the trusted proxy, an asker without a forwarded address is
+    // answered but not kept: the proxy's address would name nobody.
+    const std::string client = ClientAddress(req.client, req.forwardedFor, m_options.trustProxy);
+    const uint16_t sharing = port > 0 && port <= 65535 && !client.empty() ? static_cast<uint16_t>(port) : 0;
+    for (const PeerBook::Peer& peer : m_peers.Meet(file, client, sharing, NowMs())) answer += PeerBook::Line(peer);
   }
   return HttpAnswer{200, answer};
 }

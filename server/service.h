@@ -20,6 +20,14 @@
 #include "peer_book.h"
 #include "store.h"
 
+// The address a request is the client's: the socket's, unless it comes from
+// the trusted proxy (--trust-proxy, normalised), whose X-Forwarded-For ends
+// with the address it took the connection from (what comes before that
+// entry the client may have written itself). Empty when the trusted proxy
+// names no valid address.
+std::string ClientAddress(const std::string& socketAddress, const std::string& forwardedFor,
+                          const std::string& trustedProxy);
+
 // What gdserver serves, as a route table: the report paths and /seed are
 // answered on the event loops (a report once the journal has it); the
 // dashboard and its figures read the database on a worker, after the

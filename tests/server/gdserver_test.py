@@ -113,9 +113,10 @@ class Server(gdserver_proc.GdserverProc):
         os.close(fd)
         super().__init__(GDSERVER, db, log, *extra, journal=os.path.join(folder, "incoming"), preexec_fn=preexec_fn)
 
-    def get(self, target, raw=False, method="GET", headers=False):
-        """GET with the target sent exactly as given (no encoding)."""
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
+    def get(self, target, raw=False, method="GET", headers=False, send=None, source="127.0.0.1"):
+        """GET with the target sent exactly as given (no encoding), `send`'s
+        headers, from the loopback address `source`."""
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20, source_address=(source, 0))
         try:
             if raw:
                 conn.connect()
@@ -129,6 +130,8 @@ class Server(gdserver_proc.GdserverProc):
                 status = int(data.split(b" ", 2)[1])
                 return status, data.split(b"\r\n\r\n", 1)[1].decode(errors="replace")
             conn.putrequest(method, target, skip_accept_encoding=True)
+            for name, value in (send or {}).items():
+                conn.putheader(name, value)
             conn.endheaders()
             res = conn.getresponse()
             if headers:
@@ -385,6 +388,26 @@ class GdserverTest(unittest.TestCase):
         for query, answer in cases:
             code, body = server.get("/seed?" + query)
             self.assertEqual((code, sorted(body.splitlines())), (200, sorted(answer.splitlines())), query)
+
+    def test_behind_a_trusted_proxy_players_are_told_by_their_forwarded_address(self):
+        server = self.start("--trust-proxy", "127.0.0.1")
+        seed = "/seed?sha256=" + "ef" * 32 + "&port="
+        both = ["peer 203.0.113.5:7001", "peer 203.0.113.6:7002"]
+        cases = [
+            # (X-Forwarded-For, from, port, answer); the proxy's own entry is the last
+            ("198.51.100.7, 203.0.113.5", "127.0.0.1", 7001, []),
+            ("203.0.113.6", "127.0.0.1", 7002, ["peer 203.0.113.5:7001"]),
+            (None, "127.0.0.1", 7003, both),  # the proxy names nobody: answered, not kept
+            ("unknown", "127.0.0.1", 7004, both),
+            ("203.0.113.9", "127.0.0.2", 7005, both),  # not the proxy: its header is not believed
+            ("203.0.113.7", "127.0.0.1", 0, both + ["peer 127.0.0.2:7005"]),
+        ]
+        for forwarded, source, port, answer in cases:
+            code, body = server.get(seed + str(port), send={"X-Forwarded-For": forwarded} if forwarded else None,
+                                    source=source)
+            self.assertEqual((code, sorted(body.splitlines())), (200, sorted(answer)), (forwarded, source, port))
+        self.assertEqual(server.get("/s.php?action=1", send={"X-Forwarded-For": "203.0.113.8"})[0], 200)
+        self.assertEqual([r[-4] for r in self.stored()], ["203.0.113.8"])
 
     def burst(self, server, prefix, steps):
         """Eight senders, each report with its own mid, while `steps` run
