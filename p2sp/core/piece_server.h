@@ -93,7 +93,9 @@ struct PieceServerOptions {
   // A request's headers must be in within this long of the connection's start, or of the
   // end of the answer before it on a kept-alive connection; a slower one is closed. 0: no limit.
   uint64_t headerTimeoutMs = 5000;
-  unsigned maxConnectionsPerAddress = 4;  // 0: no limit
+  // Players behind one router, or on one machine, share an address: each
+  // holds two byte connections and asks for maps beside them. 0: no limit.
+  unsigned maxConnectionsPerAddress = 10;
   std::function<uint64_t()> clockMs;    // null: a steady clock
   std::function<void(uint64_t ms)> sleepMs;  // null: the thread sleeps
 };
