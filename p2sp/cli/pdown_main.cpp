@@ -22,7 +22,11 @@ std::atomic<bool> g_interrupted{false};
 
 void OnSignal(int) { g_interrupted = true; }
 
-int Usage() {
+int Usage(const p2sp::PdownArgs<char>& args) {
+  if (args.badOption && !args.valueMissing)
+    std::fprintf(stderr, "pdown: %s: bad value \"%s\"\n", args.badOption, args.badValue.c_str());
+  else if (args.badOption)
+    std::fprintf(stderr, "pdown: %s needs a value\n", args.badOption);
   std::fprintf(stderr, "%s", p2sp::kPdownUsage);
   return 2;
 }
@@ -37,7 +41,7 @@ void SetTextOption(p2sp::Engine& engine, int option, const std::string& utf8) {
 
 int main(int argc, char** argv) {
   p2sp::PdownArgs<char> args;
-  if (!p2sp::ParsePdownArgs(argc, argv, &args)) return Usage();
+  if (!p2sp::ParsePdownArgs(argc, argv, &args)) return Usage(args);
   const std::string& link = args.link;
   const std::string& target = args.target;
   const bool quiet = args.quiet;

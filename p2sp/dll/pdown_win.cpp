@@ -24,7 +24,11 @@ BOOL WINAPI OnCtrl(DWORD) {
   return TRUE;
 }
 
-int Usage() {
+int Usage(const p2sp::PdownArgs<wchar_t>& args) {
+  if (args.badOption && !args.valueMissing)
+    std::fprintf(stderr, "pdown: %s: bad value \"%s\"\n", args.badOption, p2sp::WideToUtf8(args.badValue).c_str());
+  else if (args.badOption)
+    std::fprintf(stderr, "pdown: %s needs a value\n", args.badOption);
   std::fprintf(stderr, "%s", p2sp::kPdownUsage);
   return 2;
 }
@@ -33,7 +37,7 @@ int Usage() {
 
 int wmain(int argc, wchar_t** argv) {
   p2sp::PdownArgs<wchar_t> args;
-  if (!p2sp::ParsePdownArgs(argc, argv, &args)) return Usage();
+  if (!p2sp::ParsePdownArgs(argc, argv, &args)) return Usage(args);
   const std::wstring& seed = args.seed;
   const std::wstring& link = args.link;
   const std::wstring& target = args.target;

@@ -212,7 +212,7 @@ TEST(ParseConfiguration, LongListsAreKeptWhole) {
       links += L",";
     }
     sizes += std::to_wstring(1000 + i);
-    links += L"http://download.example.com/games/a-rather-long-folder-name/part" + std::to_wstring(i) + L".bin";
+    links += L"http://download.example.invalid/games/a-rather-long-folder-name/part" + std::to_wstring(i) + L".bin";
   }
   ASSERT_GT(links.size(), 4096u);
   ini.values[{L"GameConfig", L"GameSize"}] = sizes;
@@ -247,9 +247,9 @@ TEST(ParseConfiguration, EmptyFileNameIsLeftForLaterChecks) {
 
 TEST(FileNameOfLink, TextAfterTheLastSlashCutAtQueryOrFragment) {
   const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"http://down.example.com/dl.php?file=/game/setup.exe", L"setup.exe"},
-      {L"http://cdn.example.com/g/data1.pak?token=abcd", L"data1.pak"},
-      {L"http://cdn.example.com/g/data1.pak?token=ab/cd", L"cd"},
+      {L"http://down.example.invalid/dl.php?file=/game/setup.exe", L"setup.exe"},
+      {L"http://cdn.example.invalid/g/data1.pak?token=abcd", L"data1.pak"},
+      {L"http://cdn.example.invalid/g/data1.pak?token=ab/cd", L"cd"},
       {L"http://h/g/game#2.exe", L"game"},
       {L"http://h/g/?name=a.exe", L""},
       {L"http://h/g/a.exe?#", L"a.exe"},
@@ -302,13 +302,13 @@ TEST(ParseConfiguration, EveryKeyIsReadBeforeAValueIsRefused) {
     ini.values[{L"GameConfig", L"GameStart"}] = L"a.exe";
     ini.values[{L"Gardbox", L"GardboxDownloaderLink"}] = L"http://h/box/gb.exe";
     ini.values[{L"Gardbox", L"GardboxMd5"}] = L"0123";
-    ini.values[{L"Gardbox", L"DomainName"}] = L"http://stats.example.com/s.php";
+    ini.values[{L"Gardbox", L"DomainName"}] = L"http://stats.example.invalid/s.php";
     ini.values[{c.section, c.key}] = c.value;
     ConfigValues v;
     EXPECT_EQ(ParseConfiguration(ini.Lookup(), v), c.accepted) << c.value;
     EXPECT_EQ(v.refusal.empty(), c.accepted) << c.value;
     // The report address is known whatever is refused.
-    EXPECT_EQ(v.domainName, L"http://stats.example.com/s.php") << c.value;
+    EXPECT_EQ(v.domainName, L"http://stats.example.invalid/s.php") << c.value;
     EXPECT_EQ(v.companionLink.empty(), !c.companionKept) << c.value;
     EXPECT_EQ(v.droppedCompanion.empty(), c.companionKept) << c.value;
     EXPECT_EQ(v.companionMd5.empty(), !c.companionKept) << c.value;

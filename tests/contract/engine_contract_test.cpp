@@ -46,8 +46,8 @@ TEST(EngineContract, TaskLinkTheProgramBuildsIsTheOneTheEngineReads) {
     const char* h1;
     bool valid;
   } cases[] = {
-      {L"http://dl.example/game/setup.exe", L"0123456789abcdef0123456789abcdef", "0123456789abcdef0123456789abcdef",
-       true},
+      {L"http://dl.example.invalid/game/setup.exe", L"0123456789abcdef0123456789abcdef",
+       "0123456789abcdef0123456789abcdef", true},
       {L"https://h/x.bin?a=1&h1=2", L"0123456789ABCDEF0123456789ABCDEF", "0123456789abcdef0123456789abcdef", true},
       {L"http://h/x.bin", L"", "", true},  // no MD5 text: the engine checks nothing
       {L"http://h/x.bin", L"12345", "12345", false},

@@ -10,7 +10,7 @@
 namespace {
 
 GameFileEntry Entry(uint64_t size, const std::wstring& name) {
-  return GameFileEntry{size, L"http://dl.example/game/" + name, L"0123456789abcdef0123456789abcdef"};
+  return GameFileEntry{size, L"http://dl.example.invalid/game/" + name, L"0123456789abcdef0123456789abcdef"};
 }
 
 constexpr wchar_t kDir[] = L"D:\\games\\";
@@ -51,7 +51,7 @@ class DriverTest : public ::testing::Test {
     SetGame(item.size, item.size, 0, kTaskStateFinished);
   }
 
-  std::wstring companionLink = L"http://dl.example/gardbox_setup.exe";
+  std::wstring companionLink = L"http://dl.example.invalid/gardbox_setup.exe";
   FakeEngine engine;
   FakeWindow window;
   FakeDisk disk;
@@ -70,7 +70,8 @@ TEST_F(DriverTest, BeginDownload_NewTaskUsesPDownLinkAndStartsAtOnceWithoutCompa
   Make({Entry(1000, L"game.exe")});
   StartDownloading();
   ASSERT_EQ(engine.created.size(), 1u);
-  EXPECT_EQ(engine.created[0].url, L"PDown://b7=1|http://dl.example/game/game.exe|h1=0123456789abcdef0123456789abcdef");
+  EXPECT_EQ(engine.created[0].url,
+            L"PDown://b7=1|http://dl.example.invalid/game/game.exe|h1=0123456789abcdef0123456789abcdef");
   EXPECT_EQ(engine.created[0].path, L"D:\\games\\game.exe");
   EXPECT_EQ(engine.created[0].window, window.NotifyWindow());
   EXPECT_EQ(engine.started, std::vector<int>{driver->GameTask()});
@@ -433,7 +434,7 @@ TEST_F(DriverTest, FileWait_HoldsTheItemUntilTheFileAppears) {
   EXPECT_FALSE(window.timers.count(kTimerFileWait));
   EXPECT_EQ(window.mutexHeld, 0);
   EXPECT_EQ(driver->Progress().pendingItems.size(), 1u);
-  EXPECT_EQ(driver->Progress().pendingItems.front().downloadLink, L"http://dl.example/game/b.bin");
+  EXPECT_EQ(driver->Progress().pendingItems.front().downloadLink, L"http://dl.example.invalid/game/b.bin");
   EXPECT_TRUE(window.fileCheckShown.empty());
 }
 
@@ -546,7 +547,7 @@ TEST_F(DriverTest, Startup_PartialDownloadOpensPausedWithPlainLinkTasks) {
   EXPECT_TRUE(window.companionChecked);
   EXPECT_FALSE(window.companionEnabled);
   ASSERT_EQ(engine.created.size(), 2u);
-  EXPECT_EQ(engine.created[0].url, L"http://dl.example/game/game.exe");
+  EXPECT_EQ(engine.created[0].url, L"http://dl.example.invalid/game/game.exe");
   EXPECT_EQ(engine.created[0].window, nullptr);
   EXPECT_EQ(engine.created[1].window, nullptr);
   EXPECT_EQ(window.mode, ModePaused);
@@ -569,7 +570,7 @@ TEST_F(DriverTest, Startup_CompleteAndSomeComplete) {
   EXPECT_EQ(window.progress, 75);
   EXPECT_EQ(window.sizes, L"1.50KB/2.00KB");
   EXPECT_TRUE(driver->SomeItemsDone());
-  EXPECT_EQ(driver->Progress().currentItem.downloadLink, L"http://dl.example/game/b.bin");
+  EXPECT_EQ(driver->Progress().currentItem.downloadLink, L"http://dl.example.invalid/game/b.bin");
 }
 
 TEST_F(DriverTest, Redownload_HoldsTheFilesForTheEngineAndDropsWhatNoTaskTook) {

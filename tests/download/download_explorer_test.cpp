@@ -21,7 +21,7 @@ namespace {
 
 constexpr wchar_t kDir[] = L"D:\\games\\";
 constexpr wchar_t kTemp[] = L"C:\\temp\\";
-constexpr wchar_t kCompanionLink[] = L"http://dl.example/gardbox_setup.exe";
+constexpr wchar_t kCompanionLink[] = L"http://dl.example.invalid/gardbox_setup.exe";
 constexpr uint64_t kFileSize = 1000;
 constexpr uint64_t kCompanionSize = 300;
 constexpr uint64_t kChunk = 400;
@@ -69,7 +69,7 @@ class World {
     settings.tempDir = kTemp;
     for (int i = 0; i < files; ++i) {
       settings.fileList.push_back(
-          GameFileEntry{kFileSize, L"http://dl.example/game/" + std::wstring(1, L'a' + i) + L".bin", L"md5"});
+          GameFileEntry{kFileSize, L"http://dl.example.invalid/game/" + std::wstring(1, L'a' + i) + L".bin", L"md5"});
     }
     disk.fileSystems[L"D:\\"] = L"NTFS";
     disk.freeBytes[L"D:\\"] = 1ull << 40;

@@ -16,7 +16,7 @@ constexpr wchar_t kDir[] = L"D:\\games\\";
 constexpr wchar_t kMd5[] = L"0123456789abcdef0123456789abcdef";
 
 GameFileEntry Entry(uint64_t size, const std::wstring& name) {
-  return GameFileEntry{size, L"http://dl.example/game/" + name, kMd5};
+  return GameFileEntry{size, L"http://dl.example.invalid/game/" + name, kMd5};
 }
 
 class FlowTest : public ::testing::Test {
@@ -26,7 +26,7 @@ class FlowTest : public ::testing::Test {
     for (int i = 0; i < files; ++i) settings.fileList.push_back(Entry(1000, std::wstring(1, L'a' + i) + L".bin"));
     settings.safecheck = safecheck;
     settings.gameStart = L"a.bin";
-    settings.companionLink = L"http://dl.example/gardbox_setup.exe";
+    settings.companionLink = L"http://dl.example.invalid/gardbox_setup.exe";
     settings.tempDir = L"C:\\temp\\";
     disk.fileSystems[L"D:\\"] = L"NTFS";
     disk.freeBytes[L"D:\\"] = 1ull << 40;

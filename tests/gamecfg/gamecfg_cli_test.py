@@ -92,7 +92,7 @@ class Scratch(unittest.TestCase):
 class MakeTest(Scratch):
     def test_one_file_round_trip(self):
         setup = self.random_file("game/setup.exe", 123457)
-        code, _, err = run("make", "--name", "幻想之城", "--base-url", "http://dl.example/g", "-o",
+        code, _, err = run("make", "--name", "幻想之城", "--base-url", "http://dl.example.invalid/g", "-o",
                            self.path("c.ini"), setup)
         self.assertEqual(code, 0, err)
         with open(self.path("c.ini"), "rb") as f:
@@ -103,18 +103,19 @@ class MakeTest(Scratch):
         self.assertNotIn("GameStart", text)
         code, out, err = run("check", self.path("c.ini"))
         self.assertEqual(code, 0, err)
-        self.assertEqual(self.lines(out), [["123457", "http://dl.example/g/setup.exe", tail_md5(setup), "setup.exe"]])
+        self.assertEqual(self.lines(out),
+                         [["123457", "http://dl.example.invalid/g/setup.exe", tail_md5(setup), "setup.exe"]])
 
     def test_several_files_one_over_the_tail_limit(self):
         files = [self.random_file("g/setup.exe", 5000), self.random_file("g/data1.bin", TAIL + 4097),
                  self.random_file("g/data2.bin", 1)]
-        code, _, err = run("make", "--name", "Game", "--base-url", "http://dl.example/g/", "--start", "setup.exe",
-                           "--safecheck", "1", "--domain", "http://stats.example/s.php", "-o", self.path("c.ini"),
-                           *files)
+        code, _, err = run("make", "--name", "Game", "--base-url", "http://dl.example.invalid/g/", "--start",
+                           "setup.exe", "--safecheck", "1", "--domain", "http://stats.example.invalid/s.php", "-o",
+                           self.path("c.ini"), *files)
         self.assertEqual(code, 0, err)
         code, out, err = run("check", self.path("c.ini"))
         self.assertEqual(code, 0, err)
-        expected = [[str(os.path.getsize(p)), "http://dl.example/g/" + os.path.basename(p), tail_md5(p),
+        expected = [[str(os.path.getsize(p)), "http://dl.example.invalid/g/" + os.path.basename(p), tail_md5(p),
                      os.path.basename(p)] for p in files]
         self.assertEqual(self.lines(out), expected)
         with open(files[1], "rb") as f:
@@ -122,7 +123,7 @@ class MakeTest(Scratch):
         self.assertNotEqual(expected[1][2], whole, "a file over 50 MiB is listed by its tail only")
         text = self.read_config_text()
         self.assertIn("GameStart=setup.exe\r\n", text)
-        self.assertIn("[Gardbox]\r\nsafecheck=1\r\nDomainName=http://stats.example/s.php\r\n", text)
+        self.assertIn("[Gardbox]\r\nsafecheck=1\r\nDomainName=http://stats.example.invalid/s.php\r\n", text)
 
     def test_companion_digest_is_filled_from_its_file(self):
         setup = self.random_file("setup.exe", 10)

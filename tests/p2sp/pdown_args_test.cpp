@@ -57,6 +57,34 @@ TEST(PdownArgsTest, WideArgumentsReadTheSameWay) {
   EXPECT_EQ(16, a.connections);
 }
 
+TEST(PdownArgsTest, ByteOptionsTakeBinaryMultiples) {
+  struct Row {
+    const char* option;
+    const char* text;
+    long long want;  // -1: refused
+  };
+  const Row rows[] = {
+      {"--max-speed", "4M", 4194304},         {"--upload-cap", "512K", 524288},
+      {"--max-speed", "1g", 1073741824},      {"--upload-cap", "2mb/s", 2097152},
+      {"--max-speed", "1.5M", 1572864},       {"--max-speed", "64KiB", 65536},
+      {"--upload-cap", "0", 0},               {"--max-speed", "4X", -1},
+      {"--max-speed", "1.5", -1},             {"--upload-cap", "-1K", -1},
+      {"--max-speed", "M", -1},               {"--max-speed", "2G", -1},
+      {"--max-speed", "17179869184G", -1},    {"--upload-cap", "99999999999999999999K", -1},
+  };
+  for (const Row& r : rows) {
+    p2sp::PdownArgs<char> a;
+    const bool ok = Parse<char>({r.option, r.text, "l", "t"}, &a);
+    EXPECT_EQ(r.want >= 0, ok) << r.option << " " << r.text;
+    if (ok) {
+      EXPECT_EQ(r.want, r.option[2] == 'm' ? a.maxSpeed : a.uploadCap) << r.option << " " << r.text;
+    } else {
+      EXPECT_STREQ(r.option, a.badOption);  // the message names the option and the value
+      EXPECT_EQ(r.text, a.badValue);
+    }
+  }
+}
+
 TEST(PdownArgsTest, RefusesWhatItCannotUse) {
   const std::vector<std::vector<std::string>> bad = {
       {},
@@ -73,8 +101,8 @@ TEST(PdownArgsTest, RefusesWhatItCannotUse) {
       {"l", "t", "--stall-timeout", "0"},
       {"l", "t", "--peers-served", "17"},
       {"l", "t", "--peers-served", "0"},
-      {"l", "t", "--upload-cap", "1000000001"},
-      {"l", "t", "--max-speed", "1000000001"},
+      {"l", "t", "--upload-cap", "2147483648"},
+      {"l", "t", "--max-speed", "2147483648"},
       {"l", "t", "--max-speed"},
       {"l", "t", "--share-on", ""},
       {"l", "t", "--retries", "99999999999999999999"},

@@ -23,6 +23,7 @@ import unittest
 import urllib.parse
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "support"))
+import chromium  # noqa: E402
 import gdserver_proc  # noqa: E402
 import report_words  # noqa: E402
 
@@ -155,8 +156,8 @@ def write_config(folder, game, name, sizes):
     """A configuration the program accepts, one file per size."""
     files = range(len(sizes))
     text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=%s\r\nGameDownloadLink=%s\r\nGameMd5=%s\r\nGameStart=f0.bin\r\n"
-            "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n[Gardbox]\r\nDomainName=http://stats.example/s.php\r\n"
-            % (name, ",".join(str(n) for n in sizes), ",".join("http://d.example/f%d.bin" % i for i in files),
+            "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n[Gardbox]\r\nDomainName=http://stats.example.invalid/s.php\r\n"
+            % (name, ",".join(str(n) for n in sizes), ",".join("http://d.example.invalid/f%d.bin" % i for i in files),
                ",".join("0123456789abcdef0123456789abcdef" for _ in files)))
     with open(os.path.join(folder, game + ".html"), "wb") as f:
         f.write(b"\xff\xfe" + text.encode("utf-16-le"))
@@ -313,17 +314,12 @@ class GdserverTest(unittest.TestCase):
             self.check_screenshot(server)
 
     def check_screenshot(self, server):
-        chromium = shutil.which("chromium")
-        if not chromium:
-            self.fail("chromium is not installed (scripts/setup installs it)")
         from PIL import Image
-        profile = tempfile.mkdtemp(prefix="chromium-", dir=self.tmp)
         shot = os.path.join(self.tmp, "dashboard.png")
-        subprocess.run([chromium, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                        "--disable-background-networking", "--disable-component-update", "--disable-sync",
-                        "--user-data-dir=" + profile, "--window-size=420,900", "--screenshot=" + shot,
-                        "http://127.0.0.1:%d/dashboard?game=%s" % (server.port, urllib.parse.quote(GAME))],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+        url = "http://127.0.0.1:%d/dashboard?game=%s" % (server.port, urllib.parse.quote(GAME))
+        if not shutil.which("chromium"):
+            self.fail("chromium is not installed (scripts/setup installs it)")
+        self.assertTrue(chromium.screenshot(url, shot, 420, 900), "chromium saved no picture")
         if os.environ.get("GDSERVER_SHOT"):
             shutil.copy(shot, os.environ["GDSERVER_SHOT"])
         image = Image.open(shot).convert("RGB")
@@ -339,20 +335,21 @@ class GdserverTest(unittest.TestCase):
         mirrors = os.path.join(self.tmp, "mirrors.txt")
         with open(mirrors, "w") as f:
             f.write("# publisher's mirrors\n"
-                    "data1.pak http://m1.example/game/\n"
-                    "data1.pak  https://m2.example/g   # no slash\n"
-                    "0123456789ABCDEF0123456789abcdef http://m3.example/\n"
+                    "data1.pak http://m1.example.invalid/game/\n"
+                    "data1.pak  https://m2.example.invalid/g   # no slash\n"
+                    "0123456789ABCDEF0123456789abcdef http://m3.example.invalid/\n"
                     "broken-line-without-url\n"
                     "setup.exe ftp://not-http/\n"
-                    "星海 http://m4.example/\n")
+                    "星海 http://m4.example.invalid/\n")
         server = self.start("--mirrors", mirrors)
         cases = [
-            ("h1=00&name=data1.pak&size=5", "http://m1.example/game/data1.pak\nhttps://m2.example/g/data1.pak\n"),
-            ("h1=0123456789abcdef0123456789ABCDEF&name=x.bin&size=1", "http://m3.example/x.bin\n"),
+            ("h1=00&name=data1.pak&size=5",
+             "http://m1.example.invalid/game/data1.pak\nhttps://m2.example.invalid/g/data1.pak\n"),
+            ("h1=0123456789abcdef0123456789ABCDEF&name=x.bin&size=1", "http://m3.example.invalid/x.bin\n"),
             ("h1=&name=setup.exe&size=1", ""),
             ("h1=1&name=..&size=1", ""),
             ("h1=1&name=a%2Fdata1.pak&size=1", ""),
-            ("name=" + urllib.parse.quote("星海"), "http://m4.example/%E6%98%9F%E6%B5%B7\n"),
+            ("name=" + urllib.parse.quote("星海"), "http://m4.example.invalid/%E6%98%9F%E6%B5%B7\n"),
             ("", ""),
         ]
         for query, answer in cases:
@@ -360,19 +357,20 @@ class GdserverTest(unittest.TestCase):
         # The file is read again when it changes.
         time.sleep(0.02)
         with open(mirrors, "w") as f:
-            f.write("data1.pak http://new.example/\n")
-        self.assertEqual(server.get("/seed?h1=00&name=data1.pak&size=5"), (200, "http://new.example/data1.pak\n"))
+            f.write("data1.pak http://new.example.invalid/\n")
+        self.assertEqual(server.get("/seed?h1=00&name=data1.pak&size=5"),
+                         (200, "http://new.example.invalid/data1.pak\n"))
         os.remove(mirrors)
         self.assertEqual(server.get("/seed?h1=00&name=data1.pak&size=5"), (200, ""))
 
     def test_seed_names_players_sharing_the_file_and_old_queries_stay_as_they_were(self):
         mirrors = os.path.join(self.tmp, "mirrors.txt")
         with open(mirrors, "w") as f:
-            f.write("data1.pak http://m1.example/game/\n")
+            f.write("data1.pak http://m1.example.invalid/game/\n")
         server = self.start("--mirrors", mirrors)
         sha = "ab" * 32
         old = "h1=00&name=data1.pak&size=5"
-        mirror = "http://m1.example/game/data1.pak\n"
+        mirror = "http://m1.example.invalid/game/data1.pak\n"
         cases = [
             (old + "&sha256=" + sha + "&port=7001", mirror),  # the first sharer hears of nobody
             (old + "&sha256=" + sha.upper() + "&port=7002", mirror + "peer 127.0.0.1:7001\n"),
@@ -583,9 +581,10 @@ class GdserverTest(unittest.TestCase):
     def test_configurations_name_games_and_report_paths(self):
         configs = os.path.join(self.tmp, "configs")
         os.mkdir(configs)
-        text = ("[GameConfig]\r\nGameName=星海传说\r\nGameSize=100\r\nGameDownloadLink=http://d.example/setup.exe\r\n"
+        text = ("[GameConfig]\r\nGameName=星海传说\r\nGameSize=100\r\n"
+                "GameDownloadLink=http://d.example.invalid/setup.exe\r\n"
                 "GameMd5=0123456789abcdef0123456789abcdef\r\n[DownLoader]\r\nNewVersion=1.1.0.1010\r\n"
-                "[Gardbox]\r\nDomainName=http://stats.example:8080/stat/r.php\r\n")
+                "[Gardbox]\r\nDomainName=http://stats.example.invalid:8080/stat/r.php\r\n")
         with open(os.path.join(configs, GAME + ".html"), "wb") as f:
             f.write(b"\xff\xfe" + text.encode("utf-16-le"))
         server = self.start("--configs", configs)

@@ -234,7 +234,7 @@ class ResumeDetection : public ::testing::Test {
   void AddEntry(const std::string& name, const std::string& content) {
     GameFileEntry e;
     e.size = content.size();
-    e.downloadLink = L"http://dl.example/g/" + Wide(name);
+    e.downloadLink = L"http://dl.example.invalid/g/" + Wide(name);
     const std::string md5 = FormatMd5Text(Md5Of(content.data(), content.size()));
     e.md5Text = Wide(md5);
     list_.push_back(e);
@@ -416,7 +416,7 @@ TEST_F(ResumeDetection, AnEmptyFileCountsAsFailed) {
 }
 
 TEST_F(ResumeDetection, AListedNameThatNamesNoFileIsPassedOver) {
-  list_[1].downloadLink = L"http://dl.example/g/";  // no file name: would be the folder itself
+  list_[1].downloadLink = L"http://dl.example.invalid/g/";  // no file name: would be the folder itself
   Complete(0);
   Partial(2);
   EXPECT_EQ(Detect(L"0"), ResumePartial);

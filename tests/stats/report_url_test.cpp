@@ -6,7 +6,7 @@ namespace {
 
 const ReportIdentity kId = {L"{3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}", L"0123abcd", L"1.1.0.1010"};
 const std::wstring kTail = L"&game={3C5E7A19-2B4D-4F60-8A1C-9E0D7B6F5A42}&mid=0123abcd&ver=1.1.0.1010";
-const std::wstring kBase = L"http://stats.example/s.php";
+const std::wstring kBase = L"http://stats.example.invalid/s.php";
 
 std::wstring Url(const wchar_t* action, const wchar_t* event, int tg, int cg, int cwdm) {
   return BuildReportUrl(kBase, action, event, tg, cg, cwdm, kId);

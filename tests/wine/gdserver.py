@@ -2,23 +2,19 @@
 demo and the Wine tests: started on a free loopback port with an SQLite file."""
 import json
 import os
-import shutil
 import sqlite3
-import subprocess
 import sys
-import tempfile
 import urllib.parse
 import urllib.request
 
 import harness
 
 sys.path.insert(0, os.path.join(harness.ROOT, "tests", "support"))
+import chromium  # noqa: E402
 import gdserver_proc  # noqa: E402
 import report_words  # noqa: E402
 
 BINARY = os.path.join(harness.BUILD, "native", "bin", "gdserver")
-CHROMIUM_FLAGS = ["--headless", "--no-sandbox", "--disable-gpu", "--disable-quic", "--no-first-run",
-                  "--disable-background-networking", "--disable-component-update", "--disable-sync"]
 
 
 class GdServer(gdserver_proc.GdserverProc):
@@ -52,15 +48,4 @@ class GdServer(gdserver_proc.GdserverProc):
 
 def screenshot(url, path, width=1000, height=1400):
     """A headless Chromium picture of a page; False without Chromium."""
-    chromium = shutil.which("chromium")
-    if not chromium:
-        return False
-    profile = tempfile.mkdtemp(prefix="gd-chromium-")
-    try:
-        subprocess.run([chromium] + CHROMIUM_FLAGS + ["--user-data-dir=" + profile, "--hide-scrollbars",
-                                                      "--window-size=%d,%d" % (width, height), "--screenshot=" + path,
-                                                      url],
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
-    finally:
-        shutil.rmtree(profile, ignore_errors=True)
-    return os.path.exists(path)
+    return chromium.screenshot(url, path, width, height, extra=["--hide-scrollbars"])

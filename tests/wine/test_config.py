@@ -27,7 +27,7 @@ def base_config(**extra):
                        "GameMd5": "0123456789abcdef0123456789abcdef,fedcba9876543210fedcba9876543210",
                        "GameStart": "setup.exe"},
         "DownLoader": {"NewVersion": "1.1.0.1010"},
-        "Gardbox": {"DomainName": "http://stats.example/s.php"},
+        "Gardbox": {"DomainName": "http://stats.example.invalid/s.php"},
     }
     for section, values in extra.items():
         config.setdefault(section, {}).update(values)
@@ -218,7 +218,7 @@ class ConfigTest(harness.WineServerTestCase):
                 self.serve_config(base_config(**extra))
                 _, runs = self.run_probe()
                 self.assertEqual(runs[0]["result"], result)
-                self.assertEqual(runs[0]["DomainName"], "http://stats.example/s.php")
+                self.assertEqual(runs[0]["DomainName"], "http://stats.example.invalid/s.php")
         # A query after the file name is no part of it.
         self.serve_config(base_config(GameConfig={"GameSize": "5", "GameMd5": "",
                                                   "GameDownloadLink": "http://cdn/g/setup.exe?token=ab"}))

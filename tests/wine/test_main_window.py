@@ -128,7 +128,7 @@ class MainWindowTest(harness.WineServerTestCase):
         skin = os.path.join(self.folder, "skin.png")
         subprocess.run(["convert", "-size", "680x420", "xc:#204060", skin], check=True)
         self.server.add("/skin/bk.png", file=skin)
-        self.serve_config(key, config_text("星海", ["http://h/g/setup.exe"], [1000],
+        self.serve_config(key, config_text("星海", ["http://h.invalid/g/setup.exe"], [1000],
                                            skin_link=self.server.url("/skin/bk.png"), domain=self.stats_base),
                           delay=2)
         proc = self.start(program)
@@ -190,7 +190,7 @@ class MainWindowTest(harness.WineServerTestCase):
         key = "{D5F8B6A9-F2B3-4405-9697-A2B3C4D5E6F7}"
         program = self.copy_for(key, "noskin")
         self.server.add("/skin/missing.png", status=404)
-        self.serve_config(key, config_text("无皮肤", ["http://h/g/a.bin", "http://h/g/b.bin"], [10, 20],
+        self.serve_config(key, config_text("无皮肤", ["http://h.invalid/g/a.bin", "http://h.invalid/g/b.bin"], [10, 20],
                                            new_version="1.1.0.1011", skin_link=self.server.url("/skin/missing.png"),
                                            domain=self.stats_base))
         proc = self.start(program)
@@ -204,7 +204,7 @@ class MainWindowTest(harness.WineServerTestCase):
     def test_newer_downloader_version_shows_the_older_version_prompt(self):
         key = "{E6A9C7BA-A3C4-4516-A7A8-B3C4D5E6F708}"
         program = self.copy_for(key, "older")
-        self.serve_config(key, config_text("旧版", ["http://h/g/setup.exe"], [1000], new_version="1.2.0.1000",
+        self.serve_config(key, config_text("旧版", ["http://h.invalid/g/setup.exe"], [1000], new_version="1.2.0.1000",
                                            domain=self.stats_base))
         proc = self.start(program)
         prompt = self.find("--class", PROMPT_CLASS)
@@ -223,7 +223,7 @@ class MainWindowTest(harness.WineServerTestCase):
     def test_first_link_without_file_name_fails_the_initialization(self):
         key = "{F7BAD8CB-B4D5-4627-B8B9-C4D5E6F70819}"
         program = self.copy_for(key, "slash")
-        self.serve_config(key, config_text("斜杠", ["http://h/g/"], [1000], domain=self.stats_base))
+        self.serve_config(key, config_text("斜杠", ["http://h.invalid/g/"], [1000], domain=self.stats_base))
         proc = self.start(program)
         prompt = self.find("--class", PROMPT_CLASS)
         self.assertIsNotNone(prompt, "the initialization-failed prompt")
@@ -259,7 +259,8 @@ class MainWindowTest(harness.WineServerTestCase):
         self.addCleanup(up.stop)
         up.add(STATS, body=b"ok")
         domain = "http://127.0.0.1:%d%s" % (port, STATS)
-        up.add("/tool/muldown/%s.html" % key, body=config_text("重试", ["http://h/g/setup.exe"], [5], domain=domain),
+        up.add("/tool/muldown/%s.html" % key,
+               body=config_text("重试", ["http://h.invalid/g/setup.exe"], [5], domain=domain),
                delay=1.5)
         self.send(PROMPT_CLASS, WM_COMMAND, 102)
         self.assertTrue(harness.wait_until(lambda: len(self.visible(MAIN_CLASS)) == 1, timeout=10))
@@ -284,7 +285,8 @@ class MainWindowTest(harness.WineServerTestCase):
     def test_close_button_during_the_fetch_ends_the_program(self):
         key = "{19DCFAED-D6F7-4849-DADB-E6F708192A3B}"
         program = self.copy_for(key, "close")
-        self.serve_config(key, config_text("关闭", ["http://h/g/setup.exe"], [5], domain=self.stats_base), delay=3)
+        self.serve_config(key, config_text("关闭", ["http://h.invalid/g/setup.exe"], [5], domain=self.stats_base),
+                          delay=3)
         proc = self.start(program)
         self.assertIsNotNone(self.find("--class", MAIN_CLASS))
         self.assertTrue(self.server.wait_for(lambda reqs: self.config_requests(key), 10))

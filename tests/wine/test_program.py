@@ -8,7 +8,7 @@ TITLE = "Brenva网游戏下载器-%s专版"
 
 
 def config_for(name):
-    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=1000\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+    text = ("[GameConfig]\r\nGameName=%s\r\nGameSize=1000\r\nGameDownloadLink=http://h.invalid/g/setup.exe\r\n"
             "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n" % name)
     return b"\xff\xfe" + text.encode("utf-16-le")
 

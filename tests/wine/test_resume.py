@@ -95,7 +95,7 @@ class ResumeTest(harness.WineServerTestCase):
             f.write(b"\xff\xfe" + text.encode("utf-16-le"))
         # No size: the initialization-failed prompt comes up instead of the download
         # window, which would start the resume file afresh.
-        config = ("[GameConfig]\r\nGameName=Timer\r\nGameSize=0\r\nGameDownloadLink=http://h/g/setup.exe\r\n"
+        config = ("[GameConfig]\r\nGameName=Timer\r\nGameSize=0\r\nGameDownloadLink=http://h.invalid/g/setup.exe\r\n"
                   "[DownLoader]\r\nNewVersion=1.1.0.1010\r\n")
         self.server.add("/tool/muldown/%s.html" % key, body=b"\xff\xfe" + config.encode("utf-16-le"))
         proc = self.wine.start(program)
