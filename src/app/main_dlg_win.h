@@ -66,7 +66,7 @@ class CMainDlg : public CWindowBase, public CSomWndManager, public CMessageFilte
   void CloseProgram();
 
   CSomButton4 m_btnClose;
-  CSomProgress m_progress;
+  CGardBoxProgress m_progress;
   int m_nProgress = 0;
   CSomTextWnd m_title;
   CSomTextWnd m_status;

@@ -47,7 +47,7 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetGameName() const { return m_values.gameName; }
   std::wstring GetSeedUrl() const { return m_values.seedUrl; }
   std::wstring GetGameVersion() const { return m_values.gameVersion; }
-  std::wstring GetCompanionInstallTip() const { return m_values.companionInstallTip; }
+  std::wstring GetGardBoxInstallTip() const { return m_values.companionInstallTip; }
   std::wstring GetCancelDownloadTips() const { return m_values.cancelDownloadTips; }
   std::wstring GetTextPromotionTitle() const { return m_values.textPromotionTitle; }
   std::wstring GetTextPromotionLink() const { return m_values.textPromotionLink; }
@@ -56,7 +56,7 @@ class CDownloaderConfig : public IHttpDownloadCallback {
   std::wstring GetNewVersionDownloaderLink() const { return m_values.newVersionDownloaderLink; }
   std::wstring GetEmbedLink2() const { return m_values.embedLink2; }
   std::wstring GetGameStart() const { return m_values.gameStart; }
-  std::wstring GetCompanionLink() const { return m_values.companionLink; }
+  std::wstring GetGardboxDownloaderLink() const { return m_values.companionLink; }
   std::wstring GetCompanionMd5() const { return m_values.companionMd5; }
   // Players may share this game's files with each other unless the
   // configuration says PeerSharing=0.

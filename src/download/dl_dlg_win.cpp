@@ -47,7 +47,7 @@ DownloadSettings SettingsFromConfig() {
   settings.fileList = config.GetFileList();
   settings.safecheck = config.GetSafecheck();
   settings.gameStart = config.GetGameStart();
-  settings.companionLink = config.GetCompanionLink();
+  settings.companionLink = config.GetGardboxDownloaderLink();
   settings.tempDir = TempDir();
   settings.seedUrl = config.GetSeedUrl();
   return settings;
@@ -62,7 +62,7 @@ CDLDlg::CDLDlg()
       m_bmpPause(static_cast<std::uintptr_t>(layout::kPause.resourceId), layout::kPause.frames),
       m_bmpInstall(static_cast<std::uintptr_t>(layout::kInstall.resourceId), layout::kInstall.frames),
       m_bmpRedownload(static_cast<std::uintptr_t>(layout::kRedownload.resourceId), layout::kRedownload.frames),
-      m_chkCompanion(&m_bmpCheckBox, false),
+      m_chkGardbox(&m_bmpCheckBox, false),
       m_prompts(m_closing, DownloaderConfig().GetGameName(), &IsFullScreenAppActive),
       m_engine(CDownloadManager::Instance()),
       m_reports(DownloaderConfig().GetDomainName()) {
@@ -201,12 +201,12 @@ void CDLDlg::CreateElements() {
             LinkMarkup(layout::kChangeLink.id, layout::kChangeLinkColour, layout::kChangeLink.text), style);
   m_linkChange.Show(false);
 
-  m_chkCompanion.Create(this, layout::kCompanionBox.id, style);
-  m_chkCompanion.SetCheck(true);
-  m_chkCompanion.SetPos(layout::kCompanionBox.x, layout::kCompanionBox.y);
+  m_chkGardbox.Create(this, layout::kCompanionBox.id, style);
+  m_chkGardbox.SetCheck(true);
+  m_chkGardbox.SetPos(layout::kCompanionBox.x, layout::kCompanionBox.y);
 
-  const std::wstring tip = config.GetCompanionInstallTip();
-  PlaceText(this, m_lblCompanion, layout::kCompanionLabel, tip.empty() ? layout::kCompanionLabel.text : tip, style);
+  const std::wstring tip = config.GetGardBoxInstallTip();
+  PlaceText(this, m_lblGardbox, layout::kCompanionLabel, tip.empty() ? layout::kCompanionLabel.text : tip, style);
   PlaceText(this, m_lblVersion, layout::kVersion, config.GetGameVersion(), style);
   PlaceText(this, m_lblPath, layout::kPath, layout::kPath.text, style);
   PlaceText(this, m_lblProgressCaption, layout::kProgressCaption, layout::kProgressCaption.text, style);
@@ -489,8 +489,8 @@ void CDLDlg::ShowSaveDir(const std::wstring& dir, bool accepted) {
   m_linkChange.Show(!accepted);
 }
 
-bool CDLDlg::IsCompanionChecked() { return m_chkCompanion.GetCheck(); }
+bool CDLDlg::IsCompanionChecked() { return m_chkGardbox.GetCheck(); }
 
-void CDLDlg::SetCompanionChecked(bool checked) { m_chkCompanion.SetCheck(checked); }
+void CDLDlg::SetCompanionChecked(bool checked) { m_chkGardbox.SetCheck(checked); }
 
-void CDLDlg::EnableCompanionCheckBox(bool enable) { m_chkCompanion.Enable(enable); }
+void CDLDlg::EnableCompanionCheckBox(bool enable) { m_chkGardbox.Enable(enable); }

@@ -132,8 +132,8 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
   std::wstring m_backgroundPath;  // kept alive for the bitmap that loads it
   std::unique_ptr<CSomBitmap> m_background;
   CSomTextWnd m_title;
-  CSomCheckBox m_chkCompanion;
-  CSomTextWnd m_lblCompanion;
+  CSomCheckBox m_chkGardbox;
+  CSomTextWnd m_lblGardbox;
   CSomTextWnd m_lblPath;
   CSomTextWnd m_lblProgressCaption;
   CSomTextWnd m_lblSpeed;

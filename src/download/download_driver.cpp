@@ -134,33 +134,33 @@ void CDownloadDriver::StopAutoThread() { m_host.StopAutoThread(); }
 
 void CDownloadDriver::StartCompanion(void* notifyWindow) {
   if (m_settings.companionLink.empty()) {
-    m_companionTask = -1;
+    m_gardboxTask = -1;
     return;
   }
   const int task = m_engine.CreateP2SPTask(notifyWindow, m_settings.companionLink, CompanionPath());
   // A companion that cannot be made is no companion: the game must not wait
   // for a task that will never report.
-  m_companionTask = task > 0 ? task : -1;
+  m_gardboxTask = task > 0 ? task : -1;
 }
 
 bool CDownloadDriver::CreateCompanionTask(void* notifyWindow) {
   if (m_host.IsCompanionMutexTaken()) return false;
   StartCompanion(notifyWindow);
-  return m_companionTask > 0;
+  return m_gardboxTask > 0;
 }
 
-bool CDownloadDriver::CompanionWanted() { return m_view.IsCompanionChecked() && m_companionTask != -1; }
+bool CDownloadDriver::CompanionWanted() { return m_view.IsCompanionChecked() && m_gardboxTask != -1; }
 
-bool CDownloadDriver::CompanionActive() { return CompanionWanted() && m_companionFinished == 0; }
+bool CDownloadDriver::CompanionActive() { return CompanionWanted() && m_gardboxFinished == 0; }
 
 void CDownloadDriver::StartTasks() {
-  StartTask(CompanionActive() ? m_companionTask : m_gameTask);
+  StartTask(CompanionActive() ? m_gardboxTask : m_gameTask);
   m_host.SetTimer(kTimerPoll);
   m_view.SetMode(ModeDownloading);
 }
 
 void CDownloadDriver::StopTasks() {
-  StopTask(m_companionTask);
+  StopTask(m_gardboxTask);
   StopTask(m_gameTask);
   m_host.KillTimer(kTimerPoll);
   m_view.SetMode(ModePaused);
@@ -168,8 +168,8 @@ void CDownloadDriver::StopTasks() {
 
 void CDownloadDriver::RecreateTasks() {
   if (CompanionActive()) {
-    m_companionFinished = 0;
-    StopTask(m_companionTask);
+    m_gardboxFinished = 0;
+    StopTask(m_gardboxTask);
     StartCompanion(nullptr);
   }
   // A task that has finished its file is kept. The file may have ended
@@ -188,7 +188,7 @@ void CDownloadDriver::CloseEngine() {
   // is gone.
   m_flow = DownloadFlow::Closed;
   StopAutoThread();
-  StopTask(m_companionTask);
+  StopTask(m_gardboxTask);
   StopTask(m_gameTask);
   m_host.KillTimer(kTimerPoll);
   m_host.KillTimer(kTimerReconnect);
@@ -201,7 +201,7 @@ void CDownloadDriver::CloseEngine() {
 bool CDownloadDriver::BeginDownload() {
   m_stallCount = 0;
   m_restartCount = 0;
-  m_companionIdle = 0;
+  m_gardboxIdle = 0;
   m_gameDataSeen = false;
   m_host.KillTimer(kTimerPoll);
   // A task left from a failed run of this item would race the new one.
@@ -213,17 +213,17 @@ bool CDownloadDriver::BeginDownload() {
   m_view.EnableCompanionCheckBox(false);
   bool companionStarted = false;
   if (m_view.IsCompanionChecked() && !m_host.IsCompanionMutexTaken()) {
-    if (m_companionTask > 0) m_engine.RemoveTask(m_companionTask);
+    if (m_gardboxTask > 0) m_engine.RemoveTask(m_gardboxTask);
     StartCompanion(m_host.NotifyWindow());
-    if (m_companionTask > 0) {
-      StartTask(m_companionTask);
+    if (m_gardboxTask > 0) {
+      StartTask(m_gardboxTask);
       companionStarted = true;
     }
   }
   // Without a companion to wait for (box cleared, or its download already
   // under way elsewhere) the game starts now, not after the first stall.
   if (!companionStarted) StartTask(m_gameTask);
-  m_companionFinished = companionStarted ? 0 : 1;
+  m_gardboxFinished = companionStarted ? 0 : 1;
 
   m_host.SetTimer(kTimerPoll);
   m_view.SetMode(ModeDownloading);
@@ -241,20 +241,20 @@ uint64_t CDownloadDriver::CompanionSize(const TaskStatus& companion) {
   if (companion.total != 0) return companion.total;
   // Over without ever telling its size: a guess would stand on both sides of
   // the size text for good.
-  if (m_companionFinished && m_companionTask > 0) return 0;
-  return m_resume.LoadCompanionSize();
+  if (m_gardboxFinished && m_gardboxTask > 0) return 0;
+  return m_resume.LoadGardboxSize();
 }
 
 uint64_t CDownloadDriver::GetCompanionTotalSize() {
   // A game without a companion link has nothing to download for the box; a
   // remembered or default size would only make the total unreachable.
   if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
-  return CompanionSize(QueryStatus(m_companionTask));
+  return CompanionSize(QueryStatus(m_gardboxTask));
 }
 
 uint64_t CDownloadDriver::GetCompanionDoneSize() {
   if (!m_view.IsCompanionChecked() || m_settings.companionLink.empty()) return 0;
-  const TaskStatus companion = QueryStatus(m_companionTask);
+  const TaskStatus companion = QueryStatus(m_gardboxTask);
   if (companion.done != 0) return companion.done;
   const std::wstring path = CompanionPath();
   if (!FileNameOfLink(m_settings.companionLink).empty() && m_files.PathExists(path)) return m_files.FileSize(path);
@@ -268,7 +268,7 @@ PollDisplay CDownloadDriver::OnPollTimer() {
     return display;
   }
   const TaskStatus game = QueryStatus(m_gameTask);
-  TaskStatus companion = QueryStatus(m_companionTask);
+  TaskStatus companion = QueryStatus(m_gardboxTask);
   if (game.done != 0) m_gameDataSeen = true;
 
   bool itemEnded = false;
@@ -282,11 +282,11 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   }
 
   if (CompanionActive()) {
-    companion = QueryStatus(m_companionTask);
-    m_companionIdle = companion.Speed() == 0 ? m_companionIdle + 1 : 0;
-    m_companionFinished = m_companionIdle > kCompanionIdlePolls ? 1 : (companion.state != kTaskStateRunning ? 1 : 0);
-    if (m_companionFinished) {
-      StopTask(m_companionTask);
+    companion = QueryStatus(m_gardboxTask);
+    m_gardboxIdle = companion.Speed() == 0 ? m_gardboxIdle + 1 : 0;
+    m_gardboxFinished = m_gardboxIdle > kCompanionIdlePolls ? 1 : (companion.state != kTaskStateRunning ? 1 : 0);
+    if (m_gardboxFinished) {
+      StopTask(m_gardboxTask);
       if (companion.state == kTaskStateFinished) m_host.RunCompanionInstaller(CompanionPath());
       StartTask(m_gameTask);
     }
@@ -296,10 +296,10 @@ PollDisplay CDownloadDriver::OnPollTimer() {
   if (CompanionWanted()) {
     const uint64_t companionTotal = CompanionSize(companion);
     display.total = m_totalGameSize + companionTotal;
-    display.done = m_progress.completedBytes + gameDone + (m_companionFinished ? companionTotal : companion.done);
+    display.done = m_progress.completedBytes + gameDone + (m_gardboxFinished ? companionTotal : companion.done);
     display.speed = game.Speed() + companion.Speed();
     // A size of 0 only means "not known yet"; it must not wipe the one kept.
-    if (!m_companionFinished && companion.total != 0) m_resume.SaveCompanionSize(companion.total);
+    if (!m_gardboxFinished && companion.total != 0) m_resume.SaveGardboxSize(companion.total);
   } else {
     display.total = m_totalGameSize;
     display.done = m_progress.completedBytes + gameDone;
@@ -330,7 +330,7 @@ void CDownloadDriver::ApplyStallRule(uint64_t speed) {
     return;
   }
   if (!m_host.IsInternetConnected()) {
-    if (m_companionTask > 0 && !m_companionFinished) m_engine.StopTask(m_companionTask);
+    if (m_gardboxTask > 0 && !m_gardboxFinished) m_engine.StopTask(m_gardboxTask);
     if (m_gameTask > 0) m_engine.StopTask(m_gameTask);
     m_host.SetTimer(kTimerReconnect);
     m_host.KillTimer(kTimerPoll);
@@ -356,7 +356,7 @@ void CDownloadDriver::FailDownload(int reason) {
   m_host.KillTimer(kTimerReconnect);
   m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
-  if (CompanionActive()) StopTask(m_companionTask);
+  if (CompanionActive()) StopTask(m_gardboxTask);
   StopTask(m_gameTask);
   // The thread goes before the mutex: freed with the thread still waiting,
   // the mutex would let it start the next file behind the prompt.
@@ -466,7 +466,7 @@ void CDownloadDriver::OnStartup(int resumeCode) {
       m_flow = DownloadFlow::Paused;
       m_gameDataSeen = m_files.PathExists(engine_contract::SideFilePath(ItemPath(m_progress.currentItem)));
       m_view.ShowSaveDir(m_progress.saveDir, true);
-      m_view.SetCompanionChecked(m_resume.LoadInstallCompanion(m_view.IsCompanionChecked()));
+      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
       m_view.EnableCompanionCheckBox(false);
       CreateGameTask(false);
       if (m_view.IsCompanionChecked()) CreateCompanionTask(nullptr);
@@ -491,7 +491,7 @@ void CDownloadDriver::OnStartup(int resumeCode) {
       m_view.SetProgress(ProgressPercent(m_progress.completedBytes, m_totalGameSize));
       ShowSizes(m_progress.completedBytes, m_totalGameSize);
       if (!m_progress.pendingItems.empty()) m_progress.currentItem = m_progress.pendingItems.front();
-      m_view.SetCompanionChecked(m_resume.LoadInstallCompanion(m_view.IsCompanionChecked()));
+      m_view.SetCompanionChecked(m_resume.LoadInstallGardbox(m_view.IsCompanionChecked()));
       m_view.ShowSaveDir(m_progress.saveDir, true);
       m_view.SetMode(ModePaused);
       break;
@@ -596,7 +596,7 @@ void CDownloadDriver::OnPauseCommand() {
 
 void CDownloadDriver::OnCompanionToggled() {
   RefreshProgress();
-  m_resume.SaveInstallCompanion(m_view.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
 }
 
 // -- save directory -----------------------------------------------------------
@@ -636,7 +636,7 @@ int CDownloadDriver::StartDownloadFlow(bool continuingList) {
   // Whatever arrives while the folder prompts are up finds the item taken.
   m_flow = DownloadFlow::Starting;
 
-  m_resume.SaveInstallCompanion(m_view.IsCompanionChecked() ? 1 : 0);
+  m_resume.SaveInstallGardbox(m_view.IsCompanionChecked() ? 1 : 0);
   m_progress.currentItem = m_progress.pendingItems.front();
   const GameFileEntry item = m_progress.currentItem;
   const std::wstring name = FileNameOfLink(item.downloadLink);
@@ -845,7 +845,7 @@ void CDownloadDriver::Redownload() {
   m_host.KillTimer(kTimerFileWait);
   m_fileWaitTicks = 0;
   RemoveGameTask();
-  StopTask(m_companionTask);
+  StopTask(m_gardboxTask);
   m_progress.pendingItems.assign(m_settings.fileList.begin(), m_settings.fileList.end());
   m_progress.completedBytes = 0;
   m_view.SetProgress(0);

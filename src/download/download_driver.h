@@ -37,9 +37,9 @@ class CDownloadDriver {
   ResumeProgress& Progress() { return m_progress; }
   uint64_t TotalGameSize() const { return m_totalGameSize; }
   int GameTask() const { return m_gameTask; }
-  int CompanionTask() const { return m_companionTask; }
-  bool CompanionFinished() const { return m_companionFinished != 0; }
-  int CompanionIdle() const { return m_companionIdle; }
+  int CompanionTask() const { return m_gardboxTask; }
+  bool CompanionFinished() const { return m_gardboxFinished != 0; }
+  int CompanionIdle() const { return m_gardboxIdle; }
   unsigned StallCount() const { return m_stallCount; }
   unsigned RestartCount() const { return m_restartCount; }
   bool SomeItemsDone() const { return m_someItemsDone; }
@@ -160,9 +160,9 @@ class CDownloadDriver {
   ResumeProgress m_progress;
   uint64_t m_totalGameSize = 0;
   int m_gameTask = -1;
-  int m_companionTask = -1;
-  int m_companionFinished = 0;
-  int m_companionIdle = 0;
+  int m_gardboxTask = -1;
+  int m_gardboxFinished = 0;
+  int m_gardboxIdle = 0;
   unsigned m_stallCount = 0;
   unsigned m_restartCount = 0;
   int m_fileWaitTicks = 0;

@@ -9,9 +9,8 @@
 bool IsWebAddress(const std::wstring& url);
 
 // The address opened for a page the configuration names (promotion link,
-// newer downloader): the value itself when IsWebAddress accepts it;
-// "http://" + value when the value starts with a host name (letters, digits,
-// dots and hyphens, then "/" or the end), as publishers often write
-// "www.example.com/..."; otherwise empty. Links inside texts keep the strict
-// IsWebAddress rule.
+// newer downloader) or a link inside a label text: the value itself when
+// IsWebAddress accepts it; "http://" + value when the value starts with a
+// host name (letters, digits, dots and hyphens, then "/" or the end), as
+// publishers often write "www.example.com/..."; otherwise empty.
 std::wstring ShellWebAddress(const std::wstring& value);

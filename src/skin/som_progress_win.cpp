@@ -31,11 +31,11 @@ HFONT MakeFont(const LOGFONTW& base, const wchar_t* face, LONG height, LONG weig
 
 }  // namespace
 
-CSomProgress::CSomProgress() : m_bmpFill(IDB_PROGRESS_FILL), m_bmpTrack(IDB_PROGRESS_TRACK) {}
+CGardBoxProgress::CGardBoxProgress() : m_bmpFill(IDB_PROGRESS_FILL), m_bmpTrack(IDB_PROGRESS_TRACK) {}
 
-CSomProgress::~CSomProgress() = default;
+CGardBoxProgress::~CGardBoxProgress() = default;
 
-void CSomProgress::SetRange(int min, int max) {
+void CGardBoxProgress::SetRange(int min, int max) {
   ProgressRange bar{m_nMin, m_nMax, m_nPos};
   if (!SetProgressRange(bar, min, max)) return;
   m_nMin = bar.min;
@@ -44,14 +44,14 @@ void CSomProgress::SetRange(int min, int max) {
   Invalidate();
 }
 
-void CSomProgress::SetProgressPos(int value) {
+void CGardBoxProgress::SetProgressPos(int value) {
   ProgressRange bar{m_nMin, m_nMax, m_nPos};
   if (!SetProgressValue(bar, value)) return;
   m_nPos = bar.pos;
   Invalidate();
 }
 
-void CSomProgress::OnCreate() {
+void CGardBoxProgress::OnCreate() {
   m_nMin = 0;
   m_nMax = 100;
   m_nPos = 0;
@@ -64,7 +64,7 @@ void CSomProgress::OnCreate() {
   }
 }
 
-void CSomProgress::PaintBar(HDC dc) {
+void CGardBoxProgress::PaintBar(HDC dc) {
   const int fill = ProgressFillWidth(ProgressRange{m_nMin, m_nMax, m_nPos}, GetWidth());
   const int trackHeight = m_bmpTrack.GetHeight();
   const int fillHeight = m_bmpFill.GetHeight();
@@ -80,7 +80,7 @@ void CSomProgress::PaintBar(HDC dc) {
   }
 }
 
-void CSomProgress::OnPaint(SomDC dc, int /*clipLimit*/, int /*part*/) {
+void CGardBoxProgress::OnPaint(SomDC dc, int /*clipLimit*/, int /*part*/) {
   PaintBar(dc);
   wchar_t text[16];
   PercentText(m_nPos, text);

@@ -9,10 +9,10 @@
 #include "skin/som_bitmap_win.h"
 #include "skin/som_wnd.h"
 
-class CSomProgress : public CSomWnd {
+class CGardBoxProgress : public CSomWnd {
  public:
-  CSomProgress();
-  ~CSomProgress() override;
+  CGardBoxProgress();
+  ~CGardBoxProgress() override;
 
   // Ignored unless min < max, and when the range is already this one;
   // otherwise the value goes back to min.
@@ -40,7 +40,7 @@ class CSomProgress : public CSomWnd {
 };
 
 // A bar with a label at the left and the percentage at the right.
-class CTextProgress : public CSomProgress {
+class CTextProgress : public CGardBoxProgress {
  public:
   CTextProgress();
   ~CTextProgress() override;

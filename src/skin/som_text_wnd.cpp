@@ -193,8 +193,10 @@ void CSomTextWnd::RunAction(const std::wstring& action) {
   LinkAction parsed = ParseLinkAction(action);
   if (parsed.isCommand) {
     if (m_pManager) m_pManager->SendCommand(this, 0, static_cast<unsigned>(parsed.commandId) & 0xFFFF);
-  } else if (IsWebAddress(action)) {
-    // Label texts may come from the server; only web pages are opened.
-    SomTextServices().ShellOpen(action);
+  } else {
+    // Label texts may come from the server; only web pages are opened, with
+    // the rule the promotion link follows, so "www.example.com/x" works too.
+    const std::wstring address = ShellWebAddress(action);
+    if (!address.empty()) SomTextServices().ShellOpen(address);
   }
 }

@@ -129,19 +129,19 @@ std::wstring CResumeState::LoadDownloadDir() {
   return dir;
 }
 
-void CResumeState::SaveInstallCompanion(int checkState) {
+void CResumeState::SaveInstallGardbox(int checkState) {
   if (!m_store.Exists()) return;
   wchar_t text[16];
   std::swprintf(text, 16, L"%d", checkState);
   m_store.Write(kKeyInstallCompanionWrite, text);
 }
 
-bool CResumeState::LoadInstallCompanion(bool checkBoxState) {
+bool CResumeState::LoadInstallGardbox(bool checkBoxState) {
   if (!m_store.Exists()) return checkBoxState;
   return ReadKey(kKeyInstallCompanionRead, L"") == L"1";
 }
 
-void CResumeState::SaveCompanionSize(uint64_t size) {
+void CResumeState::SaveGardboxSize(uint64_t size) {
   if (!m_store.Exists()) return;
   // The file has always held the low 32 bits as a signed number.
   wchar_t text[16];
@@ -149,7 +149,7 @@ void CResumeState::SaveCompanionSize(uint64_t size) {
   m_store.Write(kKeyCompanionSize, text);
 }
 
-uint64_t CResumeState::LoadCompanionSize() {
+uint64_t CResumeState::LoadGardboxSize() {
   if (!m_store.Exists()) return kDefaultCompanionSize;
   // Negative texts are sizes of 2 GiB and more written as signed numbers.
   uint32_t size =

@@ -63,11 +63,11 @@ class CResumeState {
 
   void SaveDownloadDir(const std::wstring& dir);
   std::wstring LoadDownloadDir();
-  void SaveInstallCompanion(int checkState);
+  void SaveInstallGardbox(int checkState);
   // Without a file the check box keeps `checkBoxState`.
-  bool LoadInstallCompanion(bool checkBoxState);
-  void SaveCompanionSize(uint64_t size);
-  uint64_t LoadCompanionSize();
+  bool LoadInstallGardbox(bool checkBoxState);
+  void SaveGardboxSize(uint64_t size);
+  uint64_t LoadGardboxSize();
   void SaveDownloadTotalTime(uint64_t milliseconds);
   uint64_t LoadDownloadTotalTime();
   // Whether the player lets others fetch from this machine; on unless the

@@ -131,7 +131,7 @@ TEST(SkinElementsTest, CheckBoxSizesFromItsStripAndCaption) {
 }
 
 TEST(SkinElementsTest, ProgressFillCoversExactlyItsShare) {
-  CSomProgress bar;
+  CGardBoxProgress bar;
   HostWnd wnd([&](HostWnd& w) {
     bar.Create(&w, 0, 10, 400, 0, 5, kStyle);
     bar.SetCapWidth(9);

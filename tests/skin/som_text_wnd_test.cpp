@@ -238,7 +238,16 @@ TEST_F(SomTextWndTest, OtherActionsGoToTheShell) {
   host.Send(som_msg::kMouseMove, 12, 25);
   host.Send(som_msg::kLButtonDown, 12, 25);
   host.Send(som_msg::kLButtonUp, 12, 25);
-  EXPECT_EQ(services.opened, std::vector<std::wstring>{L"http://example.com/help"});
+  // A bare host name gets "http://", as the promotion link does.
+  for (const wchar_t* bare : {L"www.example.com/x", L"setup.exe"}) {
+    label.SetText((L"{&#a=" + std::wstring(bare) + L"}AA").c_str());
+    host.Send(som_msg::kMouseMove, 12, 25);
+    host.Send(som_msg::kLButtonDown, 12, 25);
+    host.Send(som_msg::kLButtonUp, 12, 25);
+    host.Send(som_msg::kMouseMove, 300, 300);
+  }
+  EXPECT_EQ(services.opened,
+            (std::vector<std::wstring>{L"http://example.com/help", L"http://www.example.com/x", L"http://setup.exe"}));
   EXPECT_TRUE(platform.commands.empty());
   EXPECT_EQ(label.OnSetCursor(SomPoint{1, 1}), 1);
   EXPECT_EQ(services.handCursors, 1);
@@ -246,8 +255,8 @@ TEST_F(SomTextWndTest, OtherActionsGoToTheShell) {
 
 TEST_F(SomTextWndTest, LinksThatAreNeitherButtonsNorWebAddressesOpenNothing) {
   // Texts from the server may carry their own link tags.
-  const wchar_t* const planted[] = {L"C:\\Windows\\system32\\calc.exe", L"\\\\host\\share\\x.exe",
-                                    L"file:///C:/x.exe", L"setup.exe", L"\"http://a/\" x", L"cmd:/c"};
+  const wchar_t* const planted[] = {L"C:\\Windows\\system32\\calc.exe", L"\\\\host\\share\\x.exe", L"file:///C:/x.exe",
+                                    L"\"http://a/\" x", L"cmd:/c"};
   CreateLabel(L"");
   for (const wchar_t* target : planted) {
     label.SetText((L"{&#a=" + std::wstring(target) + L"}AA").c_str());

@@ -52,14 +52,14 @@ TEST(ResumeKeys, WithoutFileEveryLoadGivesItsDefaultAndSavesWriteNothing) {
   store.exists = false;
   CResumeState state(store);
   state.SaveDownloadDir(L"D:\\games\\");
-  state.SaveInstallCompanion(1);
-  state.SaveCompanionSize(123);
+  state.SaveInstallGardbox(1);
+  state.SaveGardboxSize(123);
   state.SaveDownloadTotalTime(456);
   EXPECT_TRUE(store.values.empty());
   EXPECT_EQ(state.LoadDownloadDir(), L"");
-  EXPECT_TRUE(state.LoadInstallCompanion(true));
-  EXPECT_FALSE(state.LoadInstallCompanion(false));
-  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
+  EXPECT_TRUE(state.LoadInstallGardbox(true));
+  EXPECT_FALSE(state.LoadInstallGardbox(false));
+  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 0u);
 }
 
@@ -90,57 +90,57 @@ TEST(ResumeKeys, ValuesRoundTripThroughTheStoredTexts) {
   MapStore store;
   CResumeState state(store);
   state.SaveDownloadDir(L"D:\\游戏\\下载\\");
-  state.SaveInstallCompanion(1);
-  state.SaveCompanionSize(7340032);
+  state.SaveInstallGardbox(1);
+  state.SaveGardboxSize(7340032);
   state.SaveDownloadTotalTime(9876543210123ULL);
   EXPECT_EQ(store.values[L"dir"], L"D:\\游戏\\下载\\");
   EXPECT_EQ(store.values[L"dlgd"], L"1");
   EXPECT_EQ(store.values[L"gdsize"], L"7340032");
   EXPECT_EQ(store.values[L"downloadtotaltime"], L"9876543210123");
   EXPECT_EQ(state.LoadDownloadDir(), L"D:\\游戏\\下载\\");
-  EXPECT_TRUE(state.LoadInstallCompanion(false));
-  EXPECT_EQ(state.LoadCompanionSize(), 7340032u);
+  EXPECT_TRUE(state.LoadInstallGardbox(false));
+  EXPECT_EQ(state.LoadGardboxSize(), 7340032u);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 9876543210123ULL);
 }
 
 TEST(ResumeKeys, InstallCompanionIsTrueOnlyForExactlyOne) {
   MapStore store;
   CResumeState state(store);
-  EXPECT_FALSE(state.LoadInstallCompanion(true)) << "a file without the key";
+  EXPECT_FALSE(state.LoadInstallGardbox(true)) << "a file without the key";
   for (const wchar_t* text : {L"0", L"01", L"true", L"", L" 1", L"1 ", L"2"}) {
     store.values[L"dlgd"] = text;
-    EXPECT_FALSE(state.LoadInstallCompanion(true)) << text;
+    EXPECT_FALSE(state.LoadInstallGardbox(true)) << text;
   }
   store.values[L"dlgd"] = L"1";
-  EXPECT_TRUE(state.LoadInstallCompanion(false));
-  state.SaveInstallCompanion(0);
-  EXPECT_FALSE(state.LoadInstallCompanion(true));
+  EXPECT_TRUE(state.LoadInstallGardbox(false));
+  state.SaveInstallGardbox(0);
+  EXPECT_FALSE(state.LoadInstallGardbox(true));
 }
 
 TEST(ResumeKeys, CompanionSizeWithoutANumberOrZeroGivesTenMebibytes) {
   MapStore store;
   CResumeState state(store);
-  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
+  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
   const std::pair<const wchar_t*, uint64_t> cases[] = {
       {L"0", 10485760u}, {L"abc", 10485760u}, {L"", 10485760u}, {L"  +2048kb", 2048u},
       {L"12abc", 12u},   {L"-0", 10485760u},  {L"4096", 4096u}, {L"\t 77", 77u},
   };
   for (const auto& c : cases) {
     store.values[L"gdsize"] = c.first;
-    EXPECT_EQ(state.LoadCompanionSize(), c.second) << c.first;
+    EXPECT_EQ(state.LoadGardboxSize(), c.second) << c.first;
   }
 }
 
 TEST(ResumeKeys, CompanionSizeKeepsTheLow32BitsAcrossTheSignedText) {
   MapStore store;
   CResumeState state(store);
-  state.SaveCompanionSize(3221225472ULL);  // 3 GiB: negative as a signed 32-bit number
+  state.SaveGardboxSize(3221225472ULL);  // 3 GiB: negative as a signed 32-bit number
   EXPECT_EQ(store.values[L"gdsize"], L"-1073741824");
-  EXPECT_EQ(state.LoadCompanionSize(), 3221225472ULL);
-  state.SaveCompanionSize((1ULL << 32) + 5);
+  EXPECT_EQ(state.LoadGardboxSize(), 3221225472ULL);
+  state.SaveGardboxSize((1ULL << 32) + 5);
   EXPECT_EQ(store.values[L"gdsize"], L"5");
-  state.SaveCompanionSize(1ULL << 32);  // low bits 0: read as the default
-  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
+  state.SaveGardboxSize(1ULL << 32);  // low bits 0: read as the default
+  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
 }
 
 TEST(ResumeKeys, TotalTimeReadsJunkAsZero) {

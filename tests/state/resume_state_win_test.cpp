@@ -45,14 +45,14 @@ TEST_F(ProfileResume, OnlyResetMakesTheFile) {
   state.SaveDownloadDir(L"C:\\games\\");
   state.SaveDownloadTotalTime(5);
   EXPECT_FALSE(Exists(path_));
-  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
+  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
 
   state.ResetResumeFile();
   EXPECT_TRUE(state.ResumeFileExists());
   EXPECT_EQ(ReadBytes(path_), std::string("\xff\xfe"));
   EXPECT_EQ(state.LoadDownloadDir(), L"");
   EXPECT_EQ(state.LoadDownloadTotalTime(), 0u);
-  EXPECT_FALSE(state.LoadInstallCompanion(true));
+  EXPECT_FALSE(state.LoadInstallGardbox(true));
 }
 
 TEST_F(ProfileResume, ValuesSurviveInTheFileWhateverTheScript) {
@@ -61,15 +61,15 @@ TEST_F(ProfileResume, ValuesSurviveInTheFileWhateverTheScript) {
     CResumeState state(store);
     state.ResetResumeFile();
     state.SaveDownloadDir(L"D:\\网络游戏\\下载\\");
-    state.SaveInstallCompanion(1);
-    state.SaveCompanionSize(3221225472ULL);
+    state.SaveInstallGardbox(1);
+    state.SaveGardboxSize(3221225472ULL);
     state.SaveDownloadTotalTime(123456789012ULL);
   }
   CProfileResumeStore store(path_);
   CResumeState state(store);
   EXPECT_EQ(state.LoadDownloadDir(), L"D:\\网络游戏\\下载\\");
-  EXPECT_TRUE(state.LoadInstallCompanion(false));
-  EXPECT_EQ(state.LoadCompanionSize(), 3221225472ULL);
+  EXPECT_TRUE(state.LoadInstallGardbox(false));
+  EXPECT_EQ(state.LoadGardboxSize(), 3221225472ULL);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 123456789012ULL);
   // The keys as other tools see them.
   wchar_t text[64] = {};
@@ -84,8 +84,8 @@ TEST_F(ProfileResume, AnOlderFileWithoutByteOrderMarkIsRead) {
   CProfileResumeStore store(path_);
   CResumeState state(store);
   EXPECT_EQ(state.LoadDownloadDir(), L"C:\\old\\");
-  EXPECT_TRUE(state.LoadInstallCompanion(false));
-  EXPECT_EQ(state.LoadCompanionSize(), 10485760u);
+  EXPECT_TRUE(state.LoadInstallGardbox(false));
+  EXPECT_EQ(state.LoadGardboxSize(), 10485760u);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 77u);
   state.SaveDownloadTotalTime(78);
   EXPECT_EQ(state.LoadDownloadTotalTime(), 78u);

@@ -207,7 +207,7 @@ class CMainGalleryWnd : public CWindowBase, public CSomWndManager {
   CSomButton4 m_close;
   CSomTextWnd m_title;
   CSomTextWnd m_status;
-  CSomProgress m_progress;
+  CGardBoxProgress m_progress;
 };
 
 // The download window's look: background 105, caption buttons, the action
