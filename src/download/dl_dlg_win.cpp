@@ -93,6 +93,7 @@ void CDLDlg::Construct() {
                                                    DownloaderConfig().IsPeerSharingAllowed());
   m_servePause = std::make_unique<CServePause>(m_engine);
   m_speedCap = std::make_unique<CSpeedCapChoice>(ResumeState(), m_engine);
+  m_stepAside = std::make_unique<CStepAsideChoice>(ResumeState());
 }
 
 CDLDlg::~CDLDlg() {
@@ -257,8 +258,9 @@ LRESULT CDLDlg::OnTimerMessage(UINT, WPARAM wParam, LPARAM, BOOL& handled) {
       // shown or in the notification area.
       if (wParam == kTickTimerId && !m_closing && m_engine.IsLoaded()) {
         if (m_fullScreen.OnTick(::GetTickCount())) {
-          m_servePause->OnFullScreen(m_fullScreen.FullScreen());
-          m_speedCap->OnFullScreen(m_speed, m_fullScreen.FullScreen());
+          const bool stepAside = m_stepAside->StepAside(m_fullScreen.FullScreen());
+          m_servePause->OnFullScreen(stepAside);
+          m_speedCap->OnFullScreen(m_speed, stepAside);
         }
       }
       handled = FALSE;
@@ -299,6 +301,10 @@ void CDLDlg::OnCommand(WORD id, LPARAM lParam) {
       return;
     case kCmdTrayShare:
       m_sharing->Toggle();
+      return;
+    case kCmdTrayStepAside:
+      // Heard by the serve pause and the speed cap at the watch's next answer.
+      m_stepAside->Toggle();
       return;
     case kCmdTraySpeedFirst:
     case kCmdTraySpeedFirst + 1:
@@ -369,6 +375,8 @@ void CDLDlg::ShowTrayMenu() {
   const UINT shareFlags = MF_STRING | (m_sharing->Checked() ? MF_CHECKED : MF_UNCHECKED) |
                           (m_sharing->Enabled() ? MF_ENABLED : MF_GRAYED);
   ::AppendMenuW(menu.Get(), shareFlags, kCmdTrayShare, L"与其他玩家共享下载");
+  ::AppendMenuW(menu.Get(), MF_STRING | (m_stepAside->Checked() ? MF_CHECKED : MF_UNCHECKED), kCmdTrayStepAside,
+                L"全屏游戏时让出网速");
   // Destroyed with the menu it is appended to.
   HMENU caps = ::CreatePopupMenu();
   if (caps) {

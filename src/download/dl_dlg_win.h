@@ -158,6 +158,7 @@ class CDLDlg : public CWindowBase, public CSomWndManager, public IDownloadView {
   CFullScreenWatch m_fullScreen{&IsFullScreenAppActive};
   std::unique_ptr<CServePause> m_servePause;
   std::unique_ptr<CSpeedCapChoice> m_speedCap;
+  std::unique_ptr<CStepAsideChoice> m_stepAside;
   CTaskbarProgress m_taskbar;
   int m_percent = 0;
   uint64_t m_speed = 0;  // the game's speed at the last poll, while downloading

@@ -25,6 +25,8 @@ constexpr int kCmdActivate = 2025;
 constexpr int kCmdTrayClose = 2026;
 // The tray's sharing item: others may fetch this game's pieces from us.
 constexpr int kCmdTrayShare = 2027;
+// The tray's "全屏游戏时让出网速": the download steps aside for a full-screen program.
+constexpr int kCmdTrayStepAside = 2028;
 // The tray's speed caps, one per entry of kSpeedCapChoices, in that order.
 constexpr int kCmdTraySpeedFirst = 2030;
 // lParam of kCmdDownload when the auto-continue thread starts the next file.

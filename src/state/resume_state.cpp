@@ -21,7 +21,8 @@ const wchar_t kKeyTotalTime[] = L"DownloadTotalTime";
 // The player's own choices: kept when the download state is reset.
 const wchar_t kKeyPeerSharing[] = L"PeerSharing";
 const wchar_t kKeySpeedCap[] = L"SpeedCap";  // bytes per second, 0 none
-const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing, kKeySpeedCap};
+const wchar_t kKeyStepAside[] = L"StepAside";  // 1: slow down while a game is full-screen
+const wchar_t* const kPlayerChoiceKeys[] = {kKeyPeerSharing, kKeySpeedCap, kKeyStepAside};
 
 // Anything the private-profile functions hand back for the small keys fits;
 // longer junk is cut like a fixed buffer would cut it.
@@ -96,6 +97,15 @@ void CResumeState::SavePeerSharing(bool on) {
 bool CResumeState::LoadPeerSharing() {
   if (!m_store.Exists()) return true;
   return ReadKey(kKeyPeerSharing, L"1") != L"0";
+}
+
+void CResumeState::SaveStepAside(bool on) {
+  if (m_store.Exists()) m_store.Write(kKeyStepAside, on ? L"1" : L"0");
+}
+
+bool CResumeState::LoadStepAside() {
+  if (!m_store.Exists()) return true;
+  return ReadKey(kKeyStepAside, L"1") != L"0";
 }
 
 void CResumeState::SaveSpeedCap(uint32_t bytesPerSecond) {

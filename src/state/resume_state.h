@@ -76,6 +76,10 @@ class CResumeState {
   bool LoadPeerSharing();
   // The player's cap on download speed in bytes per second; 0 (no cap) unless
   // the player chose one.
+  // Whether the download steps aside (slower, serving paused) while a
+  // full-screen program is in front; on unless the player turned it off.
+  void SaveStepAside(bool on);
+  bool LoadStepAside();
   void SaveSpeedCap(uint32_t bytesPerSecond);
   uint32_t LoadSpeedCap();
 

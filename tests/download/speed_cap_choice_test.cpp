@@ -66,6 +66,7 @@ TEST(SpeedCapChoice, TheDownloadStepsAsideWhileAFullScreenProgramRuns) {
     size_t playerChoice;
     std::vector<Tick> ticks;
     std::vector<uint32_t> told;  // after Apply's
+    const wchar_t* stepAside = nullptr;  // the stored choice; null: none yet (on)
   };
   const Case cases[] = {
       {"a tenth of the speed before, then full speed again",
@@ -88,23 +89,46 @@ TEST(SpeedCapChoice, TheDownloadStepsAsideWhileAFullScreenProgramRuns) {
        0,
        {{0, 4 * MiB, false}, {500, 0, true}, {999, 0, true}, {1000, 0, true}},
        {4 * MiB / 10}},
+      {"the player turned stepping aside off",
+       0,
+       {{0, 4 * MiB, false}, {1000, 0, true}, {2000, 0, true}},
+       {},
+       L"0"},
   };
   for (const Case& c : cases) {
     FakeStore store;
     CResumeState resume(store);
     resume.SaveSpeedCap(kSpeedCapChoices[c.playerChoice]);
+    if (c.stepAside) store.values[L"StepAside"] = c.stepAside;
     CapEngine engine;
     CSpeedCapChoice choice(resume, engine);
     choice.Apply();
     engine.told.clear();
     bool fullScreen = false;
     CFullScreenWatch watch([&] { return fullScreen; });
+    CStepAsideChoice stepAside(resume);
     for (const Tick& t : c.ticks) {
       fullScreen = t.fullScreen;
-      if (watch.OnTick(t.ms)) choice.OnFullScreen(t.speed, watch.FullScreen());
+      if (watch.OnTick(t.ms)) choice.OnFullScreen(t.speed, stepAside.StepAside(watch.FullScreen()));
     }
     EXPECT_EQ(engine.told, c.told) << c.name;
   }
+}
+
+// The menu item: on at first, its change kept in the resume file and over a
+// new download's reset.
+TEST(SpeedCapChoice, SteppingAsideIsThePlayersChoice) {
+  FakeStore store;
+  CResumeState resume(store);
+  CStepAsideChoice choice(resume);
+  EXPECT_TRUE(choice.Checked());
+  choice.Toggle();
+  EXPECT_FALSE(choice.StepAside(true));
+  EXPECT_EQ(store.values[L"StepAside"], L"0");
+  resume.ResetResumeFile();
+  EXPECT_FALSE(CStepAsideChoice(resume).Checked());
+  CStepAsideChoice(resume).Toggle();
+  EXPECT_TRUE(CStepAsideChoice(resume).StepAside(true));
 }
 
 }  // namespace
