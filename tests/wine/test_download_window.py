@@ -212,7 +212,7 @@ class DownloadWindowTest(harness.WineServerTestCase):
         return harness.wait_until(lambda: os.path.exists(path) and os.path.getsize(path) >= min_size, timeout, 0.2)
 
     # The notification menu's items, all of one height, top to bottom.
-    TRAY_ITEMS = ("打开下载器", "与其他玩家共享下载", "下载限速", "关闭")
+    TRAY_ITEMS = ("打开下载器", "与其他玩家共享下载", "全屏游戏时让出网速", "下载限速", "关闭")
     # The speed caps' submenu, top to bottom.
     CAP_ITEMS = ("不限速", "512KB/s", "1MB/s", "2MB/s", "5MB/s")
 
@@ -459,6 +459,9 @@ class DownloadFlowTest(DownloadWindowTest):
         self.assertNotIn("peersharing", self.resume_values())
         self.click_tray_item("与其他玩家共享下载")
         self.assertTrue(harness.wait_until(lambda: self.resume_values().get("peersharing") == "0", 10),
+                        self.resume_values())
+        self.click_tray_item("全屏游戏时让出网速")
+        self.assertTrue(harness.wait_until(lambda: self.resume_values().get("stepaside") == "0", 10),
                         self.resume_values())
         self.close_program(proc)
         # Nothing was downloaded: the next start begins afresh and keeps the choice.
