@@ -506,7 +506,13 @@ TEST_F(PieceServerLoopback, IdleConnectionsGiveWayToNewPeers) {
     }
     for (const char* from : {"127.0.0.2", "127.0.0.10"}) {
       auto begin = std::chrono::steady_clock::now();
+      // The one answer slot of the request before may be given back a moment
+      // after its client has its bytes: a 503 then is asked again.
       Reply r = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-9", nullptr, from);
+      while (r.status == 503 && std::chrono::steady_clock::now() - begin < std::chrono::seconds(1)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        r = Fetch(server.Port(), "/p/" + kHash, "GET", "bytes=0-9", nullptr, from);
+      }
       EXPECT_EQ(r.status, 206) << c.name << ", from " << from;
       EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2)) << c.name << ", from " << from;
     }
