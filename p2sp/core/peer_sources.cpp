@@ -95,18 +95,20 @@ void PeerSources::Finish(CURL* easy, CURLcode code, Clock::time_point now) {
   m_queries.erase(it);
   if (!Active() || !m_book[i].alive) return;
   if (!ok) {
-    // A player answers its map or an error. A redirect, or any other answer
-    // that is neither, ends it for this run: it could send us anywhere.
     if (status == 503) {
       // It serves enough players now: asked again a little later.
       m_book.Busy(i, now + kMapRefresh);
       m_nextMap[i] = now + kMapRefresh;
-    } else if (status == 200)
+    } else if (status == 200) {
       m_book.Drop(i, "its map is unreadable");
-    else if (status >= 100 && status < 400)
+    } else if (status >= 100 && status < 400) {
+      // A player answers its map or an error. A redirect, or any other
+      // answer that is neither, ends it for this run: it could send us
+      // anywhere.
       m_book.Drop(i, "it answered its map with neither a map nor an error");
-    else
+    } else {
       m_book.DropForNow(i, "its map cannot be had");
+    }
     return;
   }
   if (map.size != m_size || map.pieceLength != m_pieceLength) {

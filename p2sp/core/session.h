@@ -108,6 +108,7 @@ class Session {
   bool StealForPeer(size_t source, int id, ByteRange* lease, Clock::time_point now);
   int SlowLease(size_t thief, uint64_t from, Clock::time_point now) const;
   void JudgeSpeeds(Clock::time_point now);
+  void DropSlowPeer(size_t source);
   void BeginSharing();
   void UpdateSharing(Clock::time_point now);
   void EndSharing(bool finished);

@@ -141,8 +141,7 @@ int Session::SlowLease(size_t thief, uint64_t from, Clock::time_point now) const
 }
 
 // Every window, each connection's speed over it, each source's over its
-// connections, and the task's. A peer far slower than the rest is dropped
-// for the task and its leases go back to the others.
+// connections, and the task's; a peer far slower than the rest goes.
 void Session::JudgeSpeeds(Clock::time_point now) {
   if (m_judgedFrom == Clock::time_point{}) {
     m_judgedFrom = now;
@@ -173,30 +172,33 @@ void Session::JudgeSpeeds(Clock::time_point now) {
     if (sourceRate[i] < 0) continue;
     m_sources.SetRate(i, sourceRate[i]);
     const Source& s = m_sources[i];
-    if (s.peer && s.alive && Pacer::SlowPeer(sourceRate[i] / judged[i], m_taskRate, m_conns.size()))
-      slow.push_back(i);
+    if (s.peer && s.alive && Pacer::SlowPeer(sourceRate[i] / judged[i], m_taskRate, m_conns.size())) slow.push_back(i);
   }
-  for (size_t i : slow) {
-    Debug("peer %s: %.0f B/s while the task takes %.0f B/s", m_sources[i].url.c_str(), m_sources[i].rate, m_taskRate);
-    m_sources.Drop(i, "it is far slower than the other sources");
-    std::vector<int> ids;
-    for (const auto& c : m_conns)
-      if (c.second->source == i) ids.push_back(c.first);
-    for (int id : ids) Abort(id);
-    // Its few bytes in pieces still open are not trusted to be right: they
-    // come from elsewhere with the rest, rather than fail the piece's check.
-    // A complete piece is left to its check, which blames it if need be.
-    const uint64_t piece = m_manifest ? m_manifest->pieceLength : 0;
-    if (!piece) continue;
-    RangeSet keep = m_pieces.Verified();
-    for (const auto& r : m_sources[i].wrote.Ranges()) {
-      for (uint64_t p = r.begin / piece * piece; p < r.end; p += piece) {
-        const uint64_t end = std::min(p + piece, m_sched.FileSize());
-        if (m_sched.Done().Contains(p, end)) keep.Add(p, end);
-      }
+  for (size_t i : slow) DropSlowPeer(i);
+}
+
+// A peer far slower than the rest goes for the task: its connections end,
+// their leases go back to the others, and its few bytes in pieces still open
+// are not trusted to be right: they come from elsewhere with the rest, rather
+// than fail the piece's check. A complete piece is left to its check, which
+// blames it if need be.
+void Session::DropSlowPeer(size_t i) {
+  Debug("peer %s: %.0f B/s while the task takes %.0f B/s", m_sources[i].url.c_str(), m_sources[i].rate, m_taskRate);
+  m_sources.Drop(i, "it is far slower than the other sources");
+  std::vector<int> ids;
+  for (const auto& c : m_conns)
+    if (c.second->source == i) ids.push_back(c.first);
+  for (int id : ids) Abort(id);
+  const uint64_t piece = m_manifest ? m_manifest->pieceLength : 0;
+  if (!piece) return;
+  RangeSet keep = m_pieces.Verified();
+  for (const auto& r : m_sources[i].wrote.Ranges()) {
+    for (uint64_t p = r.begin / piece * piece; p < r.end; p += piece) {
+      const uint64_t end = std::min(p + piece, m_sched.FileSize());
+      if (m_sched.Done().Contains(p, end)) keep.Add(p, end);
     }
-    for (const auto& r : m_sources.ForgetUnproven(i, keep).Ranges()) m_sched.MarkMissing(r.begin, r.end);
   }
+  for (const auto& r : m_sources.ForgetUnproven(i, keep).Ranges()) m_sched.MarkMissing(r.begin, r.end);
 }
 
 // A peer with room and nothing free in its pieces takes the second half of
@@ -283,14 +285,13 @@ bool Session::Launch(size_t sourceIndex, Mode mode, const ByteRange& lease, int 
   curl_easy_setopt(e, CURLOPT_SOCKOPTDATA, &c->socketCap);
   // Redirects keep the Range header, so a resume survives them. A player
   // answers for itself: a redirect from one is refused, not followed.
-  const Source& src = m_sources[sourceIndex];
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, src.peer ? 0L : 1L);
+  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, s.peer ? 0L : 1L);
   curl_easy_setopt(e, CURLOPT_MAXREDIRS, 10L);
   curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT, static_cast<long>(m_opt.connectSeconds));
   // A server may be slow and still the only one; a player below a kilobyte a
   // second is of no use even alone.
-  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, src.peer ? kPeerLowSpeed : 1L);
+  curl_easy_setopt(e, CURLOPT_LOW_SPEED_LIMIT, s.peer ? kPeerLowSpeed : 1L);
   curl_easy_setopt(e, CURLOPT_LOW_SPEED_TIME, static_cast<long>(m_opt.stallSeconds));
   curl_easy_setopt(e, CURLOPT_USERAGENT, kUserAgent);
   curl_easy_setopt(e, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
